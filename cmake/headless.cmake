@@ -1,0 +1,20 @@
+# Headless: the scripted platform and the unit tests.
+find_package(GTest REQUIRED)
+
+add_library(launcher_headless STATIC
+  src/framework/profile.cpp
+  src/framework/headless/headless.cpp
+)
+target_link_libraries(launcher_headless PUBLIC launcher_core)
+launcher_embed_resources(launcher_headless)
+
+file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)
+add_executable(unit_tests ${UNIT_TEST_SOURCES})
+target_include_directories(unit_tests PRIVATE tests)
+target_link_libraries(unit_tests PRIVATE launcher_headless GTest::gtest GTest::gtest_main)
+include(GoogleTest)
+gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
+
+# Code outside src/framework stays free of OS and toolkit headers.
+add_test(NAME layering.no_os_headers_outside_framework
+         COMMAND ${CMAKE_COMMAND} -DSRC=${PROJECT_SOURCE_DIR}/src -P ${PROJECT_SOURCE_DIR}/tests/support/check_layering.cmake)

@@ -1,0 +1,5 @@
+#include "app/AppInstall.h"
+
+namespace app {
+void runInstall() {}
+} // namespace app

@@ -1,0 +1,77 @@
+#include "app/Application.h"
+
+#include "app/AppInstall.h"
+#include "config/AppConfig.h"
+#include "config/DllFile.h"
+#include "framework/platform.h"
+#include "windows/BackForm.h"
+#include "windows/LoginForm.h"
+#include "windows/MainForm.h"
+
+#include <utility>
+
+namespace app {
+
+std::unique_ptr<windows::BackForm> backForm;
+std::unique_ptr<windows::LoginForm> loginForm;
+std::unique_ptr<windows::MainForm> mainForm;
+
+namespace {
+void showLoginFace() {
+    // The replaced login face (hidden since the hand-over) is not used again;
+    // its windows go once the new face is up, the owned window first.
+    auto oldBack = std::exchange(backForm, std::make_unique<windows::BackForm>());
+    backForm->Show();
+    auto oldLogin = std::exchange(loginForm, std::make_unique<windows::LoginForm>());
+    loginForm->Show(backForm.get());
+    oldLogin.reset();
+    oldBack.reset();
+}
+} // namespace
+
+void Main() {
+    config::loadConfig();
+    runInstall();
+    showLoginFace();
+    config::checkConfig();
+}
+
+void openLogin() {
+    if (mainForm) mainForm->Unload();
+    showLoginFace();
+}
+
+void openGame(std::string address) {
+    if (backForm) backForm->Hide();
+    if (loginForm) loginForm->Hide();
+    if (!mainForm) mainForm = std::make_unique<windows::MainForm>();
+    mainForm->Show();
+    mainForm->navigateToUrl(address);
+}
+
+void openUrl(std::string address) { fw::Platform::get().openUrl(address); }
+
+void runProgram(std::string relativePath) {
+    // Quoted, so that a folder with blanks cannot start another program.
+    fw::Platform::get().startProcess("\"" + config::programPath(relativePath) + "\"");
+}
+
+void minimizeWindows() {
+    if (backForm) backForm->setWindowState(fw::WindowState::Minimized);
+    if (loginForm) loginForm->setWindowState(fw::WindowState::Minimized);
+}
+
+void followBackWindow() {
+    if (!backForm || !backForm->Visible() ||
+        backForm->windowState() == fw::WindowState::Minimized || !loginForm)
+        return;
+    loginForm->setTop(backForm->Top() + kLoginOffsetTop);
+    loginForm->setLeft(backForm->Left() + kLoginOffsetLeft);
+}
+
+void dragWindow() {
+    if (!backForm || !backForm->peer()) return;
+    backForm->peer()->beginMoveDrag();
+}
+
+} // namespace app

@@ -1,0 +1,34 @@
+// The entry procedure, the three window references and the window-flow
+// actions that move the user between the login face and the game face.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace windows {
+class BackForm;
+class LoginForm;
+class MainForm;
+} // namespace windows
+
+namespace app {
+
+// Set only here; never emptied while the launcher runs.
+extern std::unique_ptr<windows::BackForm> backForm;
+extern std::unique_ptr<windows::LoginForm> loginForm;
+extern std::unique_ptr<windows::MainForm> mainForm;
+
+void Main();
+void openLogin();
+void openGame(std::string address);
+void openUrl(std::string address);
+void runProgram(std::string relativePath);
+void minimizeWindows();
+void followBackWindow();
+void dragWindow();
+
+// Login window corner relative to the background window's corner, twips.
+inline constexpr int kLoginOffsetLeft = 3810;
+inline constexpr int kLoginOffsetTop = 1045;
+
+} // namespace app

@@ -1,0 +1,50 @@
+#include "config/AppConfig.h"
+
+#include "config/DllFile.h"
+#include "framework/platform.h"
+
+namespace config {
+
+namespace {
+AppConfig record;
+FixedNames fixed;
+} // namespace
+
+AppConfig& appConfig() { return record; }
+const FixedNames& names() { return fixed; }
+
+void loadConfig() {
+    const std::string sep(1, fw::Platform::get().pathSeparator());
+    fixed = FixedNames{"launcher.ini",
+                       "update" + sep + "upgrade.ini",
+                       "update" + sep + "upgrade.exe",
+                       "common",
+                       "platform",
+                       "install",
+                       "log"};
+
+    auto common = [](const char* key) { return readIni(fixed.configFile, fixed.common, key); };
+    auto platform = [](const char* key) { return readIni(fixed.configFile, fixed.platform, key); };
+    record.version = common("version");
+    record.versionCheckUrl = common("versionCheckUrl");
+    record.versionUpdateUrl = common("versionUpdateUrl");
+    record.loginUrl = platform("loginUrl");
+    record.mainUrl = platform("mainUrl");
+    record.homeUrl = platform("homeUrl");
+    record.chargeUrl = platform("chargeUrl");
+    record.serviceUrl = platform("serviceUrl");
+    record.forumUrl = platform("forumUrl");
+
+    if (readIni(fixed.configFile, fixed.install, "installTime").empty())
+        writeIni(fixed.configFile, fixed.install, "installTime", timeStamp());
+
+    if (record.loginUrl.find("http") == std::string::npos) record.loginUrl.clear();
+}
+
+void checkConfig() {
+    if (!record.loginUrl.empty()) return;
+    fw::Platform::get().messageBox("程序配置文件已损坏，请到官网重新下载", "系统提示", fw::kOkOnly);
+    fw::Platform::get().end();
+}
+
+} // namespace config

@@ -1,0 +1,97 @@
+#include "framework/form.h"
+
+#include <cmath>
+
+namespace fw {
+
+namespace {
+int toPixels(int twips) {
+    return static_cast<int>(std::lround(static_cast<double>(twips) / kTwipsPerPixel));
+}
+} // namespace
+
+Form::Form(FormLayout layout) : layout_(std::move(layout)) {}
+
+Form::~Form() = default;
+
+void Form::Show(Form* owner) {
+    if (!peer_) {
+        // A reloaded window starts from its design values again.
+        loading_ = true;
+        peer_ = Platform::get().createWindow(*this, layout_, owner ? owner->peer() : nullptr);
+        createControls();
+        Form_Load();
+        loading_ = false;
+        if (!peer_) return; // Form_Load unloaded the window again
+        Form_Resize();
+    }
+    peer_->show();
+}
+
+void Form::Hide() {
+    if (peer_) peer_->hide();
+}
+
+void Form::Unload(UnloadMode mode) {
+    // A close that is already running (for example one whose confirmation
+    // unloads this window again) is not started twice.
+    if (!peer_ || closing_) return;
+    closing_ = true;
+    bool cancel = false;
+    Form_QueryUnload(cancel, mode);
+    if (!cancel) Form_Unload(cancel);
+    if (!cancel) destroyWindow();
+    closing_ = false;
+}
+
+void Form::destroyWindow() {
+    destroyControls();
+    peer_.reset();
+}
+
+int Form::Left() const { return peer_ ? peer_->position().x * kTwipsPerPixel : 0; }
+int Form::Top() const { return peer_ ? peer_->position().y * kTwipsPerPixel : 0; }
+
+void Form::setLeft(int twips) {
+    if (!peer_) return;
+    Point p = peer_->position();
+    p.x = toPixels(twips);
+    peer_->move(p);
+}
+
+void Form::setTop(int twips) {
+    if (!peer_) return;
+    Point p = peer_->position();
+    p.y = toPixels(twips);
+    peer_->move(p);
+}
+
+bool Form::Visible() const { return peer_ && peer_->visible(); }
+
+WindowState Form::windowState() const {
+    return peer_ ? peer_->state() : layout_.startState;
+}
+
+void Form::setWindowState(WindowState state) {
+    if (peer_) peer_->setState(state);
+}
+
+std::string Form::Caption() const { return peer_ ? peer_->caption() : layout_.caption; }
+
+void Form::setCaption(const std::string& text) {
+    if (peer_) peer_->setCaption(text);
+}
+
+int Form::ScaleWidth() const { return peer_ ? peer_->clientSize().width : 0; }
+int Form::ScaleHeight() const { return peer_ ? peer_->clientSize().height : 0; }
+
+void Form::onResize() {
+    // The first resize of a load is raised by Show itself.
+    if (peer_ && !loading_) Form_Resize();
+}
+
+void Form::onMouseDown(int button, int shift, float x, float y) {
+    if (peer_) Form_MouseDown(button, shift, x, y);
+}
+
+} // namespace fw

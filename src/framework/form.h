@@ -1,0 +1,79 @@
+// A top-level window object: creating the object creates no window; Show
+// loads it (Form_Load, then the first Form_Resize) and makes it visible;
+// Unload asks Form_QueryUnload, runs Form_Unload and destroys the window while
+// the object and its fields survive for a later Show.
+#pragma once
+
+#include "framework/platform.h"
+
+#include <memory>
+#include <string>
+
+namespace fw {
+
+class Form {
+public:
+    virtual ~Form();
+    Form(const Form&) = delete;
+    Form& operator=(const Form&) = delete;
+
+    void Show(Form* owner = nullptr);
+    void Hide();
+    void Unload(UnloadMode mode = UnloadMode::Code);
+
+    bool Loaded() const { return peer_ != nullptr; }
+
+    // Outer top-left corner, twips.
+    int Left() const;
+    int Top() const;
+    void setLeft(int twips);
+    void setTop(int twips);
+    bool Visible() const;
+    WindowState windowState() const;
+    void setWindowState(WindowState state);
+    std::string Caption() const;
+    void setCaption(const std::string& text);
+    // Client area in pixels (the scale unit of every window here).
+    int ScaleWidth() const;
+    int ScaleHeight() const;
+
+    WindowPeer* peer() const { return peer_.get(); }
+    const FormLayout& layout() const { return layout_; }
+
+    // Called by adapters.
+    void onCloseRequest(UnloadMode mode) { Unload(mode); }
+    void onResize();
+    void onMouseDown(int button, int shift, float x, float y);
+
+protected:
+    explicit Form(FormLayout layout);
+
+    // Child controls live as long as the window; they are made before
+    // Form_Load and dropped when the window goes.
+    virtual void createControls() {}
+    virtual void destroyControls() {}
+
+    virtual void Form_Load() {}
+    virtual void Form_Resize() {}
+    virtual void Form_QueryUnload(bool& cancel, UnloadMode mode) {
+        (void)cancel;
+        (void)mode;
+    }
+    virtual void Form_Unload(bool& cancel) { (void)cancel; }
+    virtual void Form_MouseDown(int button, int shift, float x, float y) {
+        (void)button;
+        (void)shift;
+        (void)x;
+        (void)y;
+    }
+
+private:
+    void destroyWindow();
+
+    FormLayout layout_;
+    std::unique_ptr<WindowPeer> peer_;
+    bool closing_ = false;
+    bool loading_ = false;
+};
+
+} // namespace fw

@@ -1,0 +1,180 @@
+#include "framework/headless/headless.h"
+
+#include "framework/form.h"
+#include "framework/profile.h"
+#include "framework/resources.h"
+
+#include <filesystem>
+
+namespace fw::headless {
+
+namespace {
+
+class Peer : public WindowPeer {
+public:
+    Peer(HeadlessPlatform& platform, WindowRecord& rec) : platform_(platform), rec_(rec) {}
+    ~Peer() override {
+        rec_.destroyed = true;
+        rec_.visible = false;
+    }
+    void show() override { rec_.visible = true; }
+    void hide() override { rec_.visible = false; }
+    bool visible() const override { return rec_.visible; }
+    Point position() const override { return rec_.position; }
+    void move(Point p) override { rec_.position = p; }
+    WindowState state() const override { return rec_.state; }
+    void setState(WindowState s) override {
+        if (s == rec_.state) return;
+        rec_.state = s;
+        if (rec_.form) rec_.form->onResize();
+    }
+    std::string caption() const override { return rec_.caption; }
+    void setCaption(const std::string& text) override { rec_.caption = text; }
+    Size clientSize() const override {
+        switch (rec_.state) {
+        case WindowState::Minimized: return {};
+        case WindowState::Maximized: return platform_.screen;
+        case WindowState::Normal: break;
+        }
+        return rec_.client;
+    }
+    void beginMoveDrag() override {
+        ++rec_.dragRequests;
+        if (platform_.onDrag) platform_.onDrag(rec_);
+    }
+
+    WindowRecord& record() { return rec_; }
+
+private:
+    HeadlessPlatform& platform_;
+    WindowRecord& rec_;
+};
+
+} // namespace
+
+HeadlessPlatform::HeadlessPlatform() { Platform::install(this); }
+
+HeadlessPlatform::~HeadlessPlatform() { Platform::install(nullptr); }
+
+WindowRecord* HeadlessPlatform::find(const Form& form) {
+    for (auto it = windows_.rbegin(); it != windows_.rend(); ++it)
+        if (it->form == &form && !it->destroyed) return &*it;
+    return nullptr;
+}
+
+std::vector<const WindowRecord*> HeadlessPlatform::visibleWindows() const {
+    std::vector<const WindowRecord*> out;
+    for (const auto& w : windows_)
+        if (w.visible) out.push_back(&w);
+    return out;
+}
+
+std::unique_ptr<WindowPeer> HeadlessPlatform::createWindow(Form& events, const FormLayout& layout,
+                                                           WindowPeer* owner) {
+    WindowRecord& rec = windows_.emplace_back();
+    rec.form = &events;
+    rec.layout = layout;
+    rec.caption = layout.caption;
+    rec.state = layout.startState;
+    rec.client = {layout.clientWidth, layout.clientHeight};
+    if (owner) rec.owner = &static_cast<Peer*>(owner)->record();
+    if (layout.centred)
+        rec.position = {(screen.width - layout.clientWidth) / 2,
+                        (screen.height - layout.clientHeight) / 2};
+    return std::make_unique<Peer>(*this, rec);
+}
+
+TimerId HeadlessPlatform::startTimer(int intervalMs, std::function<void()> tick) {
+    const TimerId id = nextTimer_++;
+    timers_[id] = TimerRec{intervalMs, nowMs_ + intervalMs, std::move(tick)};
+    return id;
+}
+
+void HeadlessPlatform::stopTimer(TimerId id) { timers_.erase(id); }
+
+void HeadlessPlatform::advance(int ms) {
+    const std::int64_t until = nowMs_ + ms;
+    for (;;) {
+        // The earliest due timer; ties go to the one started first.
+        auto next = timers_.end();
+        for (auto it = timers_.begin(); it != timers_.end(); ++it)
+            if (it->second.due <= until && (next == timers_.end() || it->second.due < next->second.due))
+                next = it;
+        if (next == timers_.end()) break;
+        nowMs_ = next->second.due;
+        next->second.due += next->second.interval > 0 ? next->second.interval : 1;
+        auto tick = next->second.tick; // the handler may stop its own timer
+        tick();
+    }
+    nowMs_ = until;
+}
+
+void HeadlessPlatform::closeBox(Form& form) { form.onCloseRequest(UnloadMode::ControlMenu); }
+
+void HeadlessPlatform::mouseDown(Form& form, int button) {
+    form.onMouseDown(button, 0, 10.0f, 10.0f);
+}
+
+void HeadlessPlatform::resize(Form& form, Size client) {
+    if (auto* rec = find(form)) {
+        rec->client = client;
+        form.onResize();
+    }
+}
+
+int HeadlessPlatform::messageBox(const std::string& text, const std::string& title, int style) {
+    MessageBoxCall call{text, title, style, {}};
+    for (const auto* w : visibleWindows()) call.visibleWindows.push_back(w->caption);
+    messageBoxes.push_back(call);
+    if (answerWith) return answerWith(call);
+    if (answers.empty()) throw std::logic_error("unexpected message box: " + title + " / " + text);
+    const int answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
+void HeadlessPlatform::end() {
+    ended = true;
+    timers_.clear();
+    for (auto& w : windows_) {
+        w.destroyed = true;
+        w.visible = false;
+    }
+    throw ProgramEnded{};
+}
+
+std::vector<std::uint8_t> HeadlessPlatform::resource(int id, const std::string& type) {
+    for (const auto& r : embeddedResources())
+        if (r.id == id && type == r.type) return {r.data, r.data + r.size};
+    throw std::runtime_error("resource not found");
+}
+
+bool HeadlessPlatform::pathExists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+bool HeadlessPlatform::createFolder(const std::string& path) {
+    createdFolders.push_back(path);
+    std::error_code ec;
+    return std::filesystem::create_directory(path, ec);
+}
+
+void HeadlessPlatform::startProcess(const std::string& commandLine) {
+    startedCommands.push_back(commandLine);
+}
+
+void HeadlessPlatform::openUrl(const std::string& address) { openedUrls.push_back(address); }
+
+std::string HeadlessPlatform::readProfileString(const std::string& section, const std::string& key,
+                                                const std::string& defaultValue,
+                                                std::size_t bufferSize, const std::string& path) {
+    return profile::readFile(path, section, key, defaultValue, bufferSize);
+}
+
+bool HeadlessPlatform::writeProfileString(const std::string& section, const std::string& key,
+                                          const std::string& value, const std::string& path) {
+    return profile::writeFile(path, section, key, value);
+}
+
+} // namespace fw::headless

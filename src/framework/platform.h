@@ -1,0 +1,131 @@
+// Ports: what the launcher's own rules need of a desktop. Each adapter folder
+// (headless/, gtk/, win32/) implements these and nothing else; adapters report
+// events and carry out requests, they never decide a launcher rule.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fw {
+
+class Form;
+
+// Window layouts are kept in twips; the launcher runs at 96 dpi as a whole, so
+// one pixel is always 15 twips.
+inline constexpr int kTwipsPerPixel = 15;
+
+enum class WindowState : int { Normal = 0, Minimized = 1, Maximized = 2 };
+
+// Reason given to Form_QueryUnload.
+enum class UnloadMode : int { ControlMenu = 0, Code = 1, WindowsSession = 2 };
+
+// Message box styles and answers.
+inline constexpr int kOkOnly = 0;
+inline constexpr int kOkCancel = 1;
+inline constexpr int kCritical = 16;
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+
+enum class Border { None, Sizable };
+
+// Design-time description of a top-level window.
+struct FormLayout {
+    std::string caption;
+    Border border = Border::None;
+    int clientWidth = 0;  // pixels
+    int clientHeight = 0; // pixels
+    bool centred = false;
+    WindowState startState = WindowState::Normal;
+    bool taskbar = true;
+    bool icon = false; // the program icon
+};
+
+struct Point {
+    int x = 0;
+    int y = 0;
+};
+struct Size {
+    int width = 0;
+    int height = 0;
+};
+
+struct DateTime {
+    int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+};
+
+// A native top-level window. Destroying the peer destroys the window without
+// raising any event.
+class WindowPeer {
+public:
+    virtual ~WindowPeer() = default;
+    virtual void show() = 0;
+    virtual void hide() = 0;
+    virtual bool visible() const = 0;
+    // Outer top-left corner on the screen, pixels.
+    virtual Point position() const = 0;
+    virtual void move(Point topLeft) = 0;
+    virtual WindowState state() const = 0;
+    virtual void setState(WindowState state) = 0;
+    virtual std::string caption() const = 0;
+    virtual void setCaption(const std::string& text) = 0;
+    virtual Size clientSize() const = 0;
+    // Hands the window to the system's move loop as a press on its caption
+    // would; returns when the move ends (or at once where the system runs the
+    // move on its own).
+    virtual void beginMoveDrag() = 0;
+};
+
+using TimerId = std::uint64_t;
+
+// Application services and window factory.
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    static Platform& get();
+    static void install(Platform* platform);
+
+    // `events` outlives the peer; the adapter calls its on* methods.
+    virtual std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
+                                                     WindowPeer* owner) = 0;
+
+    virtual TimerId startTimer(int intervalMs, std::function<void()> tick) = 0;
+    virtual void stopTimer(TimerId id) = 0;
+
+    // Modal; returns kIdOk or kIdCancel (Esc and the close box give kIdCancel).
+    virtual int messageBox(const std::string& text, const std::string& title, int style) = 0;
+
+    // Destroys every window without running a handler and ends the process;
+    // no code after the call runs.
+    [[noreturn]] virtual void end() = 0;
+
+    // The executable's folder, without a trailing separator except for a root.
+    virtual std::string exeFolder() = 0;
+    virtual char pathSeparator() const = 0;
+    virtual std::vector<std::uint8_t> resource(int id, const std::string& type) = 0;
+    virtual DateTime localNow() = 0;
+    virtual bool pathExists(const std::string& path) = 0;
+    virtual bool createFolder(const std::string& path) = 0;
+    // Starts a program from a command line in a normal window with the focus;
+    // does not wait.
+    virtual void startProcess(const std::string& commandLine) = 0;
+    // Opens an address in the user's default browser; failures are ignored.
+    virtual void openUrl(const std::string& address) = 0;
+
+    // Private-profile access. Texts are UTF-8 here; the adapter deals with
+    // the file's own bytes.
+    virtual std::string readProfileString(const std::string& section, const std::string& key,
+                                          const std::string& defaultValue, std::size_t bufferSize,
+                                          const std::string& path) = 0;
+    virtual bool writeProfileString(const std::string& section, const std::string& key,
+                                    const std::string& value, const std::string& path) = 0;
+
+    // Runs the message loop; returns only on platforms that may end it.
+    virtual int run() = 0;
+};
+
+} // namespace fw

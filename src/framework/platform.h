@@ -93,6 +93,7 @@ public:
     virtual std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
                                                      WindowPeer* owner) = 0;
 
+    // Ids are never 0.
     virtual TimerId startTimer(int intervalMs, std::function<void()> tick) = 0;
     virtual void stopTimer(TimerId id) = 0;
 
@@ -115,6 +116,13 @@ public:
     virtual void startProcess(const std::string& commandLine) = 0;
     // Opens an address in the user's default browser; failures are ignored.
     virtual void openUrl(const std::string& address) = 0;
+
+    // Blocking download of `url` into the file `path`: 0 on success, any
+    // other value on failure. An HTTP status of 400 or more and a body cut
+    // short of its announced length are failures. The file at `path` is
+    // replaced only on success; a failure leaves the earlier file intact and
+    // no temporary file behind.
+    virtual std::int32_t download(const std::string& url, const std::string& path) = 0;
 
     // Private-profile access. Texts are UTF-8 here; the adapter deals with
     // the file's own bytes.

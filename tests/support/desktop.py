@@ -1,0 +1,176 @@
+"""Shared pieces of the end-to-end tests: a private X display, windows found
+by title, keys sent to them, and processes that are always stopped.
+
+Every wait is bounded. Everything started here binds to loopback or to a
+display number of its own and is stopped by process id.
+"""
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+
+
+def fail(msg):
+    print("FAIL: " + msg, flush=True)
+    sys.exit(1)
+
+
+def wait_for(predicate, timeout, what, interval=0.05):
+    """Polls predicate until it gives a true value; fails after timeout s."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            fail("timed out after %.1f s waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def free_display(start=120):
+    """A display number nobody uses (no lock file, no socket)."""
+    for n in range(start, start + 200):
+        if not os.path.exists("/tmp/.X%d-lock" % n) and \
+           not os.path.exists("/tmp/.X11-unix/X%d" % n):
+            return n
+    fail("no free X display number")
+
+
+def stop(proc, timeout=5):
+    """Stops a process we started (and its process group), by pid."""
+    if proc is None or proc.poll() is not None:
+        return
+    try:
+        os.killpg(proc.pid, signal.SIGTERM)
+    except (ProcessLookupError, PermissionError):
+        proc.terminate()
+    try:
+        proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        try:
+            os.killpg(proc.pid, signal.SIGKILL)
+        except (ProcessLookupError, PermissionError):
+            proc.kill()
+        proc.wait(timeout)
+
+
+def spawn(args, env=None, cwd=None, log=None):
+    """Starts a process in its own group, output to a file (never a pipe:
+    Wine's server inherits pipes and can hang the reader)."""
+    out = open(log, "ab") if log else subprocess.DEVNULL
+    return subprocess.Popen(args, env=env, cwd=cwd, stdin=subprocess.DEVNULL,
+                            stdout=out, stderr=subprocess.STDOUT,
+                            start_new_session=True)
+
+
+class Xvfb:
+    """A private X server: `with Xvfb() as display:`; or the one the ctest
+    fixture started for the whole run (its state file named by
+    E2E_XVFB_STATE, written by xvfb_fixture.py)."""
+
+    def __init__(self, size="1600x1000x24"):
+        self.size = size
+        self.proc = None
+        self.display = None
+
+    def __enter__(self):
+        state = os.environ.get("E2E_XVFB_STATE")
+        if state and os.path.exists(state):
+            self.display = open(state).read().split()[0]
+            return self.display
+        n = free_display()
+        self.proc = spawn(["Xvfb", ":%d" % n, "-screen", "0", self.size,
+                           "-nolisten", "tcp", "-noreset"])
+        self.display = ":%d" % n
+        wait_for(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n) or self.proc.poll() is not None,
+                 10, "Xvfb on " + self.display)
+        if self.proc.poll() is not None:
+            fail("Xvfb did not start")
+        return self.display
+
+    def __exit__(self, *exc):
+        stop(self.proc)
+
+
+def xdotool(display, *args, timeout=10, check=True):
+    env = dict(os.environ, DISPLAY=display)
+    try:
+        r = subprocess.run(["xdotool"] + list(args), env=env, capture_output=True,
+                           text=True, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        fail("xdotool %s timed out" % " ".join(args))
+    if check and r.returncode != 0:
+        return None
+    return r.stdout.strip()
+
+
+def find_windows(display, title, visible=True):
+    """Ids of the windows whose title matches the regular expression."""
+    args = ["search"]
+    if visible:
+        args.append("--onlyvisible")
+    args += ["--name", title]
+    out = xdotool(display, *args, check=False)
+    return [w for w in (out or "").split() if w]
+
+
+def wait_window(display, title, timeout=20, visible=True):
+    return wait_for(lambda: find_windows(display, title, visible), timeout,
+                    "a window titled %r" % title)[0]
+
+
+def window_geometry(display, wid):
+    """(x, y, width, height) of a window."""
+    out = xdotool(display, "getwindowgeometry", "--shell", wid)
+    if not out:
+        return None
+    vals = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+    return int(vals["X"]), int(vals["Y"]), int(vals["WIDTH"]), int(vals["HEIGHT"])
+
+
+def scratch_dir(prefix="launcher-e2e-"):
+    return tempfile.mkdtemp(prefix=prefix)
+
+
+def copy_exe(src, folder):
+    os.makedirs(folder, exist_ok=True)
+    dst = os.path.join(folder, os.path.basename(src))
+    shutil.copy2(src, dst)
+    return dst
+
+
+def read_ini_value(path, section, key):
+    """Reads one value of an INI file as the tests see it (bytes decoded as
+    UTF-8 with replacement; names case-insensitive)."""
+    if not os.path.exists(path):
+        return None
+    current = None
+    with open(path, "rb") as f:
+        for raw in f.read().decode("utf-8", "replace").splitlines():
+            line = raw.strip()
+            if line.startswith("[") and "]" in line:
+                current = line[1:line.rindex("]")].strip().lower()
+            elif current == section.lower() and "=" in line:
+                k, v = line.split("=", 1)
+                if k.strip().lower() == key.lower():
+                    return v.strip()
+    return None
+
+
+def screenshot(display, path):
+    env = dict(os.environ, DISPLAY=display)
+    subprocess.run(["import", "-window", "root", path], env=env, timeout=20,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

@@ -34,6 +34,7 @@ void Main() {
     runInstall();
     showLoginFace();
     config::checkConfig();
+    config::checkVersion();
 }
 
 void openLogin() {
@@ -52,8 +53,10 @@ void openGame(std::string address) {
 void openUrl(std::string address) { fw::Platform::get().openUrl(address); }
 
 void runProgram(std::string relativePath) {
+    const std::string path = config::programPath(relativePath);
+    fw::Platform::get().markExecutable(path);
     // Quoted, so that a folder with blanks cannot start another program.
-    fw::Platform::get().startProcess("\"" + config::programPath(relativePath) + "\"");
+    fw::Platform::get().startProcess("\"" + path + "\"");
 }
 
 void minimizeWindows() {
@@ -72,6 +75,18 @@ void followBackWindow() {
 void dragWindow() {
     if (!backForm || !backForm->peer()) return;
     backForm->peer()->beginMoveDrag();
+}
+
+std::string requestAddress(const std::string& address) {
+    // Appended even after an existing "?": servers may rely on the exact form.
+    return address + "?v=" +
+           std::to_string(config::secondsSince1970(fw::Platform::get().localNow()));
+}
+
+std::int32_t downloadFile(const std::string& address, const std::string& relativePath) {
+    const std::string url = requestAddress(address);
+    config::ensureFolder(relativePath);
+    return fw::Platform::get().download(url, config::programPath(relativePath));
 }
 
 } // namespace app

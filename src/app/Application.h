@@ -2,6 +2,7 @@
 // actions that move the user between the login face and the game face.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,11 @@ void runProgram(std::string relativePath);
 void minimizeWindows();
 void followBackWindow();
 void dragWindow();
+
+// Blocking download of `address` + "?v=" + local-clock seconds into the file
+// `relativePath` beside the executable: 0 on success.
+std::int32_t downloadFile(const std::string& address, const std::string& relativePath);
+std::string requestAddress(const std::string& address);
 
 // Login window corner relative to the background window's corner, twips.
 inline constexpr int kLoginOffsetLeft = 3810;

@@ -1,5 +1,6 @@
 #include "config/AppConfig.h"
 
+#include "app/Application.h"
 #include "config/DllFile.h"
 #include "framework/platform.h"
 
@@ -45,6 +46,34 @@ void checkConfig() {
     if (!record.loginUrl.empty()) return;
     fw::Platform::get().messageBox("程序配置文件已损坏，请到官网重新下载", "系统提示", fw::kOkOnly);
     fw::Platform::get().end();
+}
+
+void checkVersion() {
+    if (app::downloadFile(record.versionCheckUrl, fixed.versionFile) != 0) {
+        writeIni(fixed.configFile, fixed.log, "versionCheckLog", "load version config failed");
+        return;
+    }
+    writeIni(fixed.configFile, fixed.log, "versionCheckLog", "load version config success");
+
+    // Read again from the file: the record keeps the value of the start.
+    const std::string local = readIni(fixed.configFile, fixed.common, "version");
+    const std::string remote = readIni(fixed.versionFile, fixed.common, "version");
+    if (local == remote) return;
+
+    const int answer = fw::Platform::get().messageBox(
+        "检测到程序最新版本[" + remote + "]，是否更新？", "升级提示", fw::kOkCancel);
+    if (answer == fw::kIdOk) downloadUpgrade();
+}
+
+void downloadUpgrade() {
+    if (app::downloadFile(record.versionUpdateUrl, fixed.upgradeFile) == 0) {
+        writeIni(fixed.configFile, fixed.log, "versionUpdateLog", "load version application success");
+        writeIni(fixed.configFile, fixed.install, "upgradeTime", timeStamp());
+        app::runProgram(fixed.upgradeFile);
+        fw::Platform::get().end();
+    }
+    writeIni(fixed.configFile, fixed.log, "versionUpdateLog", "load version application failed");
+    fw::Platform::get().messageBox("升级文件下载失败，请稍候再试", "升级提示", fw::kOkOnly);
 }
 
 } // namespace config

@@ -33,4 +33,8 @@ const FixedNames& names();
 void loadConfig();
 void checkConfig();
 
+// Version check and upgrade: runs once per start, after checkConfig.
+void checkVersion();
+void downloadUpgrade();
+
 } // namespace config

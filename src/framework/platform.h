@@ -114,6 +114,9 @@ public:
     // Starts a program from a command line in a normal window with the focus;
     // does not wait.
     virtual void startProcess(const std::string& commandLine) = 0;
+    // Windows starts any .exe; elsewhere a downloaded program needs its
+    // execute permission before it can be started.
+    virtual void markExecutable(const std::string& path) { (void)path; }
     // Opens an address in the user's default browser; failures are ignored.
     virtual void openUrl(const std::string& address) = 0;
 

@@ -1,5 +1,6 @@
 #include "framework/headless/headless.h"
 
+#include "framework/curl_download.h"
 #include "framework/form.h"
 #include "framework/profile.h"
 #include "framework/resources.h"
@@ -165,6 +166,18 @@ void HeadlessPlatform::startProcess(const std::string& commandLine) {
 }
 
 void HeadlessPlatform::openUrl(const std::string& address) { openedUrls.push_back(address); }
+
+void HeadlessPlatform::markExecutable(const std::string& path) {
+    using std::filesystem::perms;
+    std::error_code ec;
+    std::filesystem::permissions(path, perms::owner_exec | perms::group_exec | perms::others_exec,
+                                 std::filesystem::perm_options::add, ec);
+}
+
+std::int32_t HeadlessPlatform::download(const std::string& url, const std::string& path) {
+    downloads.push_back(url + " -> " + path);
+    return curlDownload(url, path);
+}
 
 std::string HeadlessPlatform::readProfileString(const std::string& section, const std::string& key,
                                                 const std::string& defaultValue,

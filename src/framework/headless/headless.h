@@ -59,6 +59,7 @@ public:
     std::vector<std::string> startedCommands;
     std::vector<std::string> openedUrls;
     std::vector<std::string> createdFolders;
+    std::vector<std::string> downloads; // "url -> path"
     bool ended = false;
 
     // Live and destroyed windows in creation order.
@@ -90,6 +91,9 @@ public:
     bool createFolder(const std::string& path) override;
     void startProcess(const std::string& commandLine) override;
     void openUrl(const std::string& address) override;
+    void markExecutable(const std::string& path) override;
+    // Real downloads (libcurl), recorded.
+    std::int32_t download(const std::string& url, const std::string& path) override;
     std::string readProfileString(const std::string& section, const std::string& key,
                                   const std::string& defaultValue, std::size_t bufferSize,
                                   const std::string& path) override;

@@ -1,0 +1,17 @@
+// Blocking HTTP(S) download with libcurl for the builds that have no urlmon.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace fw {
+
+// Downloads `url` into `path` through a temporary file in the same folder that
+// is renamed over `path` only when the transfer succeeded. Returns 0 on
+// success, otherwise the libcurl error code (an HTTP status >= 400 is a
+// failure, so is a body cut short of its Content-Length). Follows redirects,
+// verifies TLS as libcurl does by default, and gives up on a dead server
+// (connect timeout, low-speed abort) instead of hanging.
+std::int32_t curlDownload(const std::string& url, const std::string& path);
+
+} // namespace fw

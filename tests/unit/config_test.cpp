@@ -1,0 +1,120 @@
+#include "config/DllFile.h"
+#include "test_support.h"
+
+#include <regex>
+
+namespace {
+
+using testing_support::LauncherTest;
+
+class Config : public LauncherTest {};
+
+TEST_F(Config, ProgramPathJoinsWithOneSeparator) {
+    p.folder = "/opt/game";
+    EXPECT_EQ(config::programPath("launcher.ini"), "/opt/game/launcher.ini");
+    p.folder = "/";
+    EXPECT_EQ(config::programPath("launcher.ini"), "/launcher.ini");
+}
+
+TEST_F(Config, ReadsEveryFieldAndStampsInstallTimeOnce) {
+    writeConfig("[common]\nversion=1.00\nversionCheckUrl=http://v/check\nversionUpdateUrl=http://v/up\n"
+                "[platform]\nloginUrl=http://l\nmainUrl=game\nhomeUrl=h\nchargeUrl=c\n"
+                "serviceUrl=s\nforumUrl=f\n");
+    config::loadConfig();
+    const auto& c = config::appConfig();
+    EXPECT_EQ(c.version, "1.00");
+    EXPECT_EQ(c.versionCheckUrl, "http://v/check");
+    EXPECT_EQ(c.versionUpdateUrl, "http://v/up");
+    EXPECT_EQ(c.loginUrl, "http://l");
+    EXPECT_EQ(c.mainUrl, "game");
+    EXPECT_EQ(c.homeUrl, "h");
+    EXPECT_EQ(c.chargeUrl, "c");
+    EXPECT_EQ(c.serviceUrl, "s");
+    EXPECT_EQ(c.forumUrl, "f");
+    EXPECT_EQ(config::readIni("launcher.ini", "install", "installTime"), "[2024-03-05 07:08:09]");
+
+    // Later starts leave the first stamp alone.
+    p.clock = {2030, 12, 31, 23, 59, 58};
+    config::loadConfig();
+    EXPECT_EQ(config::readIni("launcher.ini", "install", "installTime"), "[2024-03-05 07:08:09]");
+    EXPECT_EQ(config().find("[common]\nversion=1.00\n"), 0u); // the rest is untouched
+}
+
+TEST_F(Config, LoginUrlMustContainLowerCaseHttp) {
+    struct Case {
+        const char* value;
+        const char* kept;
+    } cases[] = {{"http://x", "http://x"},
+                 {"HTTP://X", ""},
+                 {"Http://x", ""},
+                 {"see http in the middle", "see http in the middle"},
+                 {"https://x", "https://x"},
+                 {"ftp://x", ""},
+                 {"", ""}};
+    for (const auto& c : cases) {
+        writeConfig(std::string("[platform]\nloginUrl=") + c.value + "\n");
+        config::loadConfig();
+        EXPECT_EQ(config::appConfig().loginUrl, c.kept) << c.value;
+    }
+}
+
+TEST_F(Config, BrokenConfigurationShowsItsMessageOverTheWindowsAndEnds) {
+    p.answers = {fw::kIdOk};
+    EXPECT_TRUE(runMain());
+    EXPECT_TRUE(p.ended);
+    ASSERT_EQ(p.messageBoxes.size(), 1u);
+    const auto& box = p.messageBoxes[0];
+    EXPECT_EQ(box.text, "程序配置文件已损坏，请到官网重新下载");
+    EXPECT_EQ(box.title, "系统提示");
+    EXPECT_EQ(box.style, fw::kOkOnly);
+    // Both windows of the login face were up when the box came.
+    EXPECT_EQ(box.visibleWindows.size(), 2u);
+    // A missing file is created with the one stamp; nothing else is written
+    // and no version check ran.
+    EXPECT_TRUE(std::regex_match(config(), std::regex(R"(\[install\]\r\ninstallTime=\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\]\r\n)")))
+        << config();
+    EXPECT_TRUE(p.downloads.empty());
+    EXPECT_TRUE(p.visibleWindows().empty());
+}
+
+TEST_F(Config, ValuesAreReturnedWholeAndCut) {
+    const std::string chinese = "版本\xB0\xE6";
+    writeConfig("[common]\nversion=" + chinese + "\nversionCheckUrl=" + std::string(2000, 'u') + "\n");
+    config::loadConfig();
+    EXPECT_EQ(config::appConfig().version, chinese);
+    EXPECT_EQ(config::appConfig().versionCheckUrl.size(), 1024u);
+}
+
+TEST_F(Config, EnsureFolderCreatesOnlyTheFirstLevelOnce) {
+    config::ensureFolder("launcher.ini");
+    EXPECT_TRUE(p.createdFolders.empty());
+    config::ensureFolder("update/upgrade.ini");
+    config::ensureFolder("update/upgrade.ini");
+    ASSERT_EQ(p.createdFolders.size(), 1u);
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "update"));
+    config::ensureFolder("a/b/c.ini");
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "a"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "a" / "b"));
+    // A file of that name counts as existing.
+    testing_support::writeAll(dir / "taken", "");
+    config::ensureFolder("taken/x.ini");
+    EXPECT_EQ(p.createdFolders.size(), 2u);
+}
+
+TEST_F(Config, WriteIniIntoAMissingFolderCreatesIt) {
+    EXPECT_NE(config::writeIni("update/upgrade.ini", "common", "version", "9"), 0);
+    EXPECT_EQ(config::readIni("update/upgrade.ini", "common", "version"), "9");
+}
+
+TEST(TimeStamp, FormatsWithLeadingZerosAndCountsLocalSeconds) {
+    EXPECT_EQ(config::formatTimeStamp({2024, 3, 5, 7, 8, 9}), "[2024-03-05 07:08:09]");
+    EXPECT_EQ(config::formatTimeStamp({1999, 12, 31, 23, 59, 59}), "[1999-12-31 23:59:59]");
+    EXPECT_EQ(config::secondsSince1970({1970, 1, 1, 0, 0, 0}), 0);
+    EXPECT_EQ(config::secondsSince1970({2024, 3, 5, 7, 8, 9}), 1709622489);
+    EXPECT_EQ(config::secondsSince1970({2000, 2, 29, 12, 0, 0}), 951825600);
+    // Past the 32-bit limit.
+    EXPECT_EQ(config::secondsSince1970({2038, 1, 19, 3, 14, 8}), 2147483648LL);
+    EXPECT_EQ(config::secondsSince1970({2106, 2, 7, 6, 28, 16}), 4294967296LL);
+}
+
+} // namespace

@@ -1,0 +1,133 @@
+#include "framework/profile.h"
+#include "test_support.h"
+
+#include <sys/stat.h>
+
+using fw::profile::readString;
+using fw::profile::writeString;
+using testing_support::readAll;
+using testing_support::writeAll;
+
+namespace {
+
+std::string read(std::string_view content, std::string_view section, std::string_view key,
+                 std::size_t size = 1025) {
+    return readString(content, section, key, "", size);
+}
+
+TEST(ProfileRead, NamesMatchWithoutCaseOrBlanks) {
+    const std::string ini = "[  Common ]\nVERSION = 1.00 \n[platform]\n  loginUrl\t=\thttp://x \n";
+    EXPECT_EQ(read(ini, "common", "version"), "1.00");
+    EXPECT_EQ(read(ini, "COMMON", " Version "), "1.00");
+    EXPECT_EQ(read(ini, "platform", "loginurl"), "http://x");
+}
+
+TEST(ProfileRead, QuotesCommentsAndInlineMarks) {
+    const std::string ini = "[s]\n"
+                            "a=\"  quoted  \"\n"
+                            "b='single'\n"
+                            "c=\"unbalanced\n"
+                            "d=in\"ner\"\n"
+                            "e=value ; not a comment # nor this\n"
+                            ";f=commented\n"
+                            "g==x=y\n"
+                            "h=\"\n"
+                            "i='mixed\"\n";
+    EXPECT_EQ(read(ini, "s", "a"), "  quoted  ");
+    EXPECT_EQ(read(ini, "s", "b"), "single");
+    EXPECT_EQ(read(ini, "s", "c"), "\"unbalanced");
+    EXPECT_EQ(read(ini, "s", "d"), "in\"ner\"");
+    EXPECT_EQ(read(ini, "s", "e"), "value ; not a comment # nor this");
+    EXPECT_EQ(read(ini, "s", "f"), "");
+    EXPECT_EQ(read(ini, "s", "g"), "=x=y");
+    EXPECT_EQ(read(ini, "s", "h"), "\"");
+    EXPECT_EQ(read(ini, "s", "i"), "'mixed\"");
+}
+
+TEST(ProfileRead, FirstDuplicateWinsAndOnlyTheFirstSectionIsRead) {
+    const std::string ini = "[s]\nk=first\nk=second\n[S]\nk=third\nother=x\n";
+    EXPECT_EQ(read(ini, "s", "k"), "first");
+    EXPECT_EQ(read(ini, "s", "other"), "");
+}
+
+TEST(ProfileRead, LineEndingsBomAndMissingPieces) {
+    for (const char* brk : {"\r\n", "\n", "\r"}) {
+        const std::string ini = std::string("\xEF\xBB\xBF[a]") + brk + "k=v" + brk + "[b]" + brk + "k=w";
+        EXPECT_EQ(read(ini, "a", "k"), "v") << "break " << int(brk[0]);
+        EXPECT_EQ(read(ini, "b", "k"), "w");
+    }
+    EXPECT_EQ(read("", "a", "k"), "");
+    EXPECT_EQ(read("[a]\nk=v\n", "b", "k"), "");
+    EXPECT_EQ(read("[a]\nk=v\n", "a", "x"), "");
+    EXPECT_EQ(readString("[a]\n", "a", "x", "dflt  ", 1025), "dflt");
+}
+
+TEST(ProfileRead, BytesPassThroughAndLongValuesAreCut) {
+    const std::string gbk = "\xB0\xE6\xB1\xBE"; // two GBK characters
+    EXPECT_EQ(read("[s]\nv=" + gbk + "\n", "s", "v"), gbk);
+    const std::string utf8 = "版本一";
+    EXPECT_EQ(read("[s]\nv=" + utf8 + "\n", "s", "v"), utf8);
+    const std::string longValue(3000, 'x');
+    EXPECT_EQ(read("[s]\nv=" + longValue + "\n", "s", "v").size(), 1024u);
+    EXPECT_EQ(read("[s]\nv=" + std::string(1024, 'y') + "\n", "s", "v").size(), 1024u);
+}
+
+TEST(ProfileWrite, ReplacesAppendsAndKeepsEveryOtherLine) {
+    const std::string ini = "; top comment\r\n[common]\r\nversion=1.00\r\n\r\n[log]\r\nx=1\r\n";
+    EXPECT_EQ(writeString(ini, "COMMON", "Version", "2.00"),
+              "; top comment\r\n[common]\r\nversion=2.00\r\n\r\n[log]\r\nx=1\r\n");
+    EXPECT_EQ(writeString(ini, "common", "new", "v"),
+              "; top comment\r\n[common]\r\nversion=1.00\r\nnew=v\r\n\r\n[log]\r\nx=1\r\n");
+    EXPECT_EQ(writeString(ini, "install", "installTime", "[t]"),
+              ini + "[install]\r\ninstallTime=[t]\r\n");
+    EXPECT_EQ(writeString("", "install", "k", "v"), "[install]\r\nk=v\r\n");
+}
+
+TEST(ProfileWrite, FollowsTheFilesLineBreaksAndLastLine) {
+    EXPECT_EQ(writeString("[a]\nk=v", "a", "n", "w"), "[a]\nk=v\nn=w");
+    EXPECT_EQ(writeString("[a]\rk=v\r", "b", "n", "w"), "[a]\rk=v\r[b]\rn=w\r");
+    EXPECT_EQ(writeString("[a]", "a", "n", "w"), "[a]\r\nn=w");
+    EXPECT_EQ(writeString("\xEF\xBB\xBF[a]\nk=v\n", "a", "k", "x"), "\xEF\xBB\xBF[a]\nk=x\n");
+    // A write is read back as written.
+    const auto out = writeString("[a]\nk=v\n", "a", "k", "new value");
+    EXPECT_EQ(read(out, "a", "k"), "new value");
+}
+
+class ProfileFile : public testing_support::LauncherTest {};
+
+TEST_F(ProfileFile, WriteCreatesReplacesAndLeavesNoTemporaryFile) {
+    const auto path = (dir / "x.ini").string();
+    EXPECT_EQ(fw::profile::readFile(path, "a", "k", "", 1025), "");
+    EXPECT_FALSE(std::filesystem::exists(path)); // reading creates nothing
+    ASSERT_TRUE(fw::profile::writeFile(path, "a", "k", "v"));
+    ASSERT_TRUE(fw::profile::writeFile(path, "a", "k", "w"));
+    EXPECT_EQ(readAll(path), "[a]\r\nk=w\r\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+}
+
+TEST_F(ProfileFile, FailedWriteChangesNothing) {
+    EXPECT_FALSE(fw::profile::writeFile((dir / "missing" / "x.ini").string(), "a", "k", "v"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    const auto sub = dir / "ro";
+    std::filesystem::create_directory(sub);
+    writeAll(sub / "x.ini", "[a]\nk=old\n");
+    ::chmod(sub.c_str(), 0555);
+    EXPECT_FALSE(fw::profile::writeFile((sub / "x.ini").string(), "a", "k", "new"));
+    ::chmod(sub.c_str(), 0755);
+    EXPECT_EQ(readAll(sub / "x.ini"), "[a]\nk=old\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sub), {}), 1);
+}
+
+TEST_F(ProfileFile, KeepsTheFilesPermissions) {
+    const auto path = dir / "x.ini";
+    writeAll(path, "[a]\nk=v\n");
+    ::chmod(path.c_str(), 0600);
+    ASSERT_TRUE(fw::profile::writeFile(path.string(), "a", "k", "w"));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+} // namespace

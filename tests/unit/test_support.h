@@ -1,0 +1,84 @@
+// A fresh scripted desktop and a fresh executable folder for each test.
+#pragma once
+
+#include "app/Application.h"
+#include "config/AppConfig.h"
+#include "framework/headless/headless.h"
+#include "windows/BackForm.h"
+#include "windows/LoginForm.h"
+#include "windows/MainForm.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+namespace testing_support {
+
+inline std::string readAll(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+inline void writeAll(const std::filesystem::path& p, const std::string& data) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << data;
+}
+
+class LauncherTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device rd;
+        dir = std::filesystem::temp_directory_path() /
+              ("launcher-unit-" + std::to_string(rd()) + "-" + std::to_string(rd()));
+        std::filesystem::create_directories(dir);
+        p.folder = dir.string();
+    }
+    void TearDown() override {
+        // The run's window references are set once per process in the real
+        // launcher; each test starts from none.
+        app::mainForm.reset();
+        app::loginForm.reset();
+        app::backForm.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+
+    std::filesystem::path ini() const { return dir / "launcher.ini"; }
+    void writeConfig(const std::string& text) { writeAll(ini(), text); }
+    std::string config() const { return readAll(ini()); }
+
+    // A configuration the launcher accepts, with no version check server.
+    static std::string validConfig(const std::string& extra = "") {
+        return "[common]\r\nversion=1.00\r\n[platform]\r\nloginUrl=http://127.0.0.1:1/login\r\n"
+               "mainUrl=game.html\r\nhomeUrl=http://home\r\n[install]\r\n"
+               "installTime=[2001-02-03 04:05:06]\r\n" +
+               extra;
+    }
+
+    // Runs Main; true when the program ended during it.
+    bool runMain() {
+        try {
+            app::Main();
+        } catch (const fw::headless::ProgramEnded&) {
+            return true;
+        }
+        return false;
+    }
+
+    fw::headless::WindowRecord& record(fw::Form& f) {
+        auto* r = p.find(f);
+        if (!r) throw std::logic_error("window not loaded");
+        return *r;
+    }
+
+    fw::headless::HeadlessPlatform p;
+    std::filesystem::path dir;
+};
+
+} // namespace testing_support

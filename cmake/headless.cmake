@@ -1,11 +1,14 @@
 # Headless: the scripted platform and the unit tests.
 find_package(GTest REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 
 add_library(launcher_headless STATIC
   src/framework/profile.cpp
   src/framework/headless/headless.cpp
+  src/framework/curl_download.cpp
 )
-target_link_libraries(launcher_headless PUBLIC launcher_core)
+target_link_libraries(launcher_headless PUBLIC launcher_core PRIVATE PkgConfig::CURL)
 launcher_embed_resources(launcher_headless)
 
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)

@@ -14,4 +14,17 @@ namespace fw {
 // (connect timeout, low-speed abort) instead of hanging.
 std::int32_t curlDownload(const std::string& url, const std::string& path);
 
+// When curlDownload gives up. A transfer is aborted when fewer than
+// lowSpeedBytesPerSecond arrive, averaged over libcurl's few-second window,
+// for lowSpeedSeconds in a row.
+struct CurlTimeouts {
+    long connectTimeoutMs = 15000;
+    long lowSpeedBytesPerSecond = 1;
+    long lowSpeedSeconds = 30;
+};
+
+// Tests only: shorter limits so that a stalled server costs a second, not
+// half a minute. Passing CurlTimeouts{} restores the launcher's own values.
+void setCurlTimeoutsForTests(const CurlTimeouts& timeouts);
+
 } // namespace fw

@@ -12,7 +12,7 @@ target_link_libraries(launcher_headless PUBLIC launcher_core PRIVATE PkgConfig::
 launcher_embed_resources(launcher_headless)
 
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)
-add_executable(unit_tests ${UNIT_TEST_SOURCES})
+add_executable(unit_tests ${UNIT_TEST_SOURCES} tests/support/test_server.cpp)
 target_include_directories(unit_tests PRIVATE tests)
 target_link_libraries(unit_tests PRIVATE launcher_headless GTest::gtest GTest::gtest_main)
 include(GoogleTest)

@@ -1,0 +1,127 @@
+// The libcurl download against the loopback server: what lands on disk, and
+// that no failure destroys the earlier file or passes for a success.
+#include "framework/curl_download.h"
+#include "support/test_server.h"
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+class Download : public ::testing::Test {
+protected:
+    testsupport::ShortCurlTimeouts timeouts;
+    testsupport::ScratchFolder dir;
+    testsupport::TestServer server;
+
+    std::string target(const std::string& name = "upgrade.ini") const {
+        return dir.path() + "/" + name;
+    }
+};
+
+std::string everyByte(std::size_t size) {
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
+    return s;
+}
+
+TEST_F(Download, ReplacesTheEarlierFileWithTheExactBody) {
+    const std::string body = everyByte(3 * 1024 * 1024 + 17);
+    server.serveFile("upgrade.exe", body);
+    writeFile(target("upgrade.exe"), "earlier program");
+    // The replacement keeps the earlier file's mode (a temporary file starts
+    // at 0600).
+    std::filesystem::permissions(target("upgrade.exe"), std::filesystem::perms(0750));
+
+    ASSERT_EQ(fw::curlDownload(server.url("/files/upgrade.exe"), target("upgrade.exe")), 0);
+
+    EXPECT_TRUE(readFile(target("upgrade.exe")) == body);
+    EXPECT_EQ(std::filesystem::status(target("upgrade.exe")).permissions(),
+              std::filesystem::perms(0750));
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"upgrade.exe"});
+}
+
+TEST_F(Download, NewFileIsReadableByOthersLikeAnyFile) {
+    ASSERT_EQ(fw::curlDownload(server.url("/version/2.0"), target()), 0);
+    EXPECT_EQ(readFile(target()), "[common]\r\nversion=2.0\r\n");
+    using std::filesystem::perms;
+    const perms p = std::filesystem::status(target()).permissions();
+    EXPECT_NE(p & perms::owner_read, perms::none);
+    EXPECT_NE(p & perms::others_read, perms::none);
+}
+
+TEST_F(Download, FollowsRedirectsAndKeepsOnlyTheFinalBody) {
+    ASSERT_EQ(fw::curlDownload(server.url("/redirect/version/3.1?v=5"), target()), 0);
+    EXPECT_EQ(readFile(target()), "[common]\r\nversion=3.1\r\n");
+    const auto log = server.requests();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].target, "/redirect/version/3.1?v=5");
+    EXPECT_EQ(log[1].target, "/version/3.1");
+}
+
+// How each kind of failure reaches the launcher; the code only has to be
+// non-zero, the expected one shows the failure was seen for what it is.
+struct Failure {
+    const char* name;
+    const char* path; // on the test server; empty: a port that refuses
+    int code;
+};
+
+const Failure kFailures[] = {
+    {"NotFound", "/status/404", CURLE_HTTP_RETURNED_ERROR},
+    {"ServerError", "/status/500", CURLE_HTTP_RETURNED_ERROR},
+    {"Unauthorized", "/status/401", CURLE_HTTP_RETURNED_ERROR},
+    {"RedirectToNotFound", "/redirect/status/404", CURLE_HTTP_RETURNED_ERROR},
+    {"RedirectLoop", "/redirect-loop", CURLE_TOO_MANY_REDIRECTS},
+    {"CutShort", "/cut", CURLE_PARTIAL_FILE},
+    {"Reset", "/reset", CURLE_RECV_ERROR},
+    {"StallInBody", "/stall", CURLE_OPERATION_TIMEDOUT},
+    {"StallBeforeHeaders", "/stall-headers", CURLE_OPERATION_TIMEDOUT},
+    {"Refused", "", CURLE_COULDNT_CONNECT},
+};
+
+void PrintTo(const Failure& f, std::ostream* os) { *os << f.name; }
+
+class DownloadFailure : public Download, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(DownloadFailure, FailsAndLeavesTheEarlierFileAlone) {
+    const Failure f = GetParam();
+    testsupport::RefusingPort refusing;
+    const std::string url = *f.path
+        ? server.url(std::string(f.path) + "?v=1")
+        : "http://127.0.0.1:" + std::to_string(refusing.port()) + "/version/2.0?v=1";
+    writeFile(target(), "[common]\r\nversion=1.0\r\n");
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(fw::curlDownload(url, target()), f.code);
+    const auto took = std::chrono::steady_clock::now() - start;
+
+    EXPECT_EQ(readFile(target()), "[common]\r\nversion=1.0\r\n");
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"upgrade.ini"}) << "temporary file left";
+    // The stalls end by the low-speed abort, not by the server going away.
+    EXPECT_LT(took, std::chrono::seconds(4));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DownloadFailure, ::testing::ValuesIn(kFailures),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(Download, MissingFolderIsAFailureNotAnEmptySuccess) {
+    EXPECT_NE(fw::curlDownload(server.url("/version/2.0"), dir.path() + "/update/upgrade.ini"), 0);
+    EXPECT_TRUE(dir.list().empty());
+}
+
+TEST_F(Download, OnlyWebAddressesAreFetched) {
+    writeFile(target("secret"), "local data");
+    EXPECT_NE(fw::curlDownload("file://" + target("secret"), target()), 0);
+    EXPECT_NE(fw::curlDownload("?v=1709622489", target()), 0); // empty configured address
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"secret"});
+}
+
+} // namespace

@@ -1,0 +1,344 @@
+// The version check and upgrade as the launcher runs them at start-up: real
+// downloads from the loopback server into a scratch executable folder, the
+// user's answers scripted.
+#include "app/Application.h"
+#include "config/AppConfig.h"
+#include "config/DllFile.h"
+#include "framework/headless/headless.h"
+#include "support/test_server.h"
+#include "windows/BackForm.h"
+#include "windows/LoginForm.h"
+#include "windows/MainForm.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+const std::string kEarlierCheck = "[common]\r\nversion=0.9\r\n";
+const std::string kEarlierProgram = "earlier upgrade program";
+const std::string kEarlierUpgradeTime = "[2020-01-01 00:00:00]";
+const char kProgramHead[] = "MZ\x90\0\x03\0new upgrade program";
+const std::string kProgram =
+    std::string(kProgramHead, sizeof kProgramHead - 1) + std::string(4096, '\x7f');
+// The scripted clock's 2024-03-05 07:08:09, counted as if it were UTC.
+const std::string kStamp = "?v=1709622489";
+
+// Lets a test look at the disk at the moment the upgrade program starts.
+class WatchedPlatform : public fw::headless::HeadlessPlatform {
+public:
+    std::function<void()> onStart;
+    void startProcess(const std::string& commandLine) override {
+        if (onStart) onStart();
+        HeadlessPlatform::startProcess(commandLine);
+    }
+};
+
+class VersionCheck : public ::testing::Test {
+protected:
+    WatchedPlatform p;
+    testsupport::ScratchFolder dir;
+    testsupport::ShortCurlTimeouts timeouts;
+    testsupport::TestServer server;
+
+    VersionCheck() {
+        p.folder = dir.path();
+        server.serveFile("upgrade.exe", kProgram);
+    }
+    ~VersionCheck() override {
+        // The window references outlive a test; their windows belong to p.
+        app::mainForm.reset();
+        app::loginForm.reset();
+        app::backForm.reset();
+    }
+
+    void configure(const std::string& localVersion, const std::string& checkUrl,
+                   const std::string& updateUrl) {
+        writeFile(dir.path() + "/launcher.ini",
+                  "[common]\r\nversion=" + localVersion + "\r\nversionCheckUrl=" + checkUrl +
+                      "\r\nversionUpdateUrl=" + updateUrl +
+                      "\r\n[platform]\r\nloginUrl=http://127.0.0.1:1/login\r\nmainUrl=game.html\r\n"
+                      "[install]\r\ninstallTime=[2001-02-03 04:05:06]\r\nupgradeTime=" +
+                      kEarlierUpgradeTime + "\r\n");
+    }
+    void configure(const std::string& localVersion, const std::string& checkPath) {
+        configure(localVersion, server.url(checkPath), server.url("/files/upgrade.exe"));
+    }
+
+    void earlierFiles() {
+        std::filesystem::create_directory(dir.path() + "/update");
+        writeFile(updateFile("upgrade.ini"), kEarlierCheck);
+        writeFile(updateFile("upgrade.exe"), kEarlierProgram);
+    }
+
+    std::string updateFile(const std::string& name) const {
+        return dir.path() + "/update/" + name;
+    }
+
+    // True when the launcher ended itself during start-up.
+    bool runMain() {
+        try {
+            app::Main();
+        } catch (const fw::headless::ProgramEnded&) {
+            return true;
+        }
+        return false;
+    }
+
+    std::string value(const std::string& section, const std::string& key) {
+        return config::readIni("launcher.ini", section, key);
+    }
+
+    std::vector<std::string> targets() const {
+        std::vector<std::string> out;
+        for (const auto& r : server.requests()) out.push_back(r.target);
+        return out;
+    }
+};
+
+void expectOffer(const fw::headless::MessageBoxCall& box, const std::string& remote) {
+    EXPECT_EQ(box.text, "检测到程序最新版本[" + remote + "]，是否更新？");
+    EXPECT_EQ(box.title, "升级提示");
+    EXPECT_EQ(box.style, fw::kOkCancel);
+    // Asked over the login face.
+    EXPECT_EQ(box.visibleWindows.size(), 2u);
+}
+
+// --- nothing offered --------------------------------------------------------
+
+struct Same {
+    const char* local;
+    const char* path;
+};
+
+void PrintTo(const Same& s, std::ostream* os) { *os << "local=" << s.local << " " << s.path; }
+
+class VersionsEqual : public VersionCheck, public ::testing::WithParamInterface<Same> {};
+
+TEST_P(VersionsEqual, NothingIsOffered) {
+    configure(GetParam().local, GetParam().path);
+
+    EXPECT_FALSE(runMain());
+
+    EXPECT_TRUE(p.messageBoxes.empty());
+    EXPECT_EQ(value("log", "versionCheckLog"), "load version config success");
+    EXPECT_EQ(value("log", "versionUpdateLog"), "");
+    EXPECT_EQ(targets(), std::vector<std::string>{GetParam().path + kStamp});
+    EXPECT_FALSE(std::filesystem::exists(updateFile("upgrade.exe")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, VersionsEqual,
+                         ::testing::Values(Same{"1.0", "/version/1.0"},
+                                           Same{"", "/version-empty"},
+                                           Same{"", "/version-missing"}));
+
+TEST_F(VersionCheck, ComparesWithTheLocalVersionOfTheMomentNotOfTheStart) {
+    configure("1.0", "/version/2.0");
+    config::loadConfig();
+    configure("2.0", "/version/2.0");
+    config::checkVersion();
+    EXPECT_TRUE(p.messageBoxes.empty());
+}
+
+// --- the request address ----------------------------------------------------
+
+TEST_F(VersionCheck, RequestCarriesTheLocalClockSecondsEvenAfterAQuery) {
+    configure("1.0", server.url("/version/1.0?channel=beta"), server.url("/files/upgrade.exe"));
+    config::loadConfig();
+    config::checkVersion();
+    p.clock.second += 1;
+    config::checkVersion();
+
+    EXPECT_EQ(targets(), (std::vector<std::string>{"/version/1.0?channel=beta?v=1709622489",
+                                                   "/version/1.0?channel=beta?v=1709622490"}));
+    EXPECT_EQ(value("log", "versionCheckLog"), "load version config success");
+}
+
+class TimeZone {
+public:
+    explicit TimeZone(const char* tz) {
+        if (const char* old = std::getenv("TZ")) old_ = old;
+        ::setenv("TZ", tz, 1);
+        ::tzset();
+    }
+    ~TimeZone() {
+        if (old_) ::setenv("TZ", old_->c_str(), 1);
+        else ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::optional<std::string> old_;
+};
+
+// The local date and time of now, as a desktop's clock reports it.
+fw::DateTime localNow(std::time_t now) {
+    std::tm tm{};
+    ::localtime_r(&now, &tm);
+    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+long long stampOf(const std::string& address) {
+    return std::stoll(address.substr(address.rfind("?v=") + 3));
+}
+
+TEST(RequestAddress, CountsLocalSecondsNotUnixTime) {
+    fw::headless::HeadlessPlatform p;
+    const auto check = [&p](long long offset) {
+        const std::time_t now = std::time(nullptr);
+        p.clock = localNow(now);
+        const long long v = stampOf(app::requestAddress("http://h/v.ini"));
+        EXPECT_NEAR(static_cast<double>(v - now), static_cast<double>(offset), 3.0);
+    };
+    {
+        TimeZone tz("UTC");
+        check(0);
+    }
+    {
+        TimeZone tz("Asia/Shanghai");
+        check(8 * 3600);
+    }
+    // Past the 32-bit end in 2038.
+    p.clock = {2040, 1, 1, 0, 0, 0};
+    EXPECT_EQ(app::requestAddress("http://h/v.ini?a=1"), "http://h/v.ini?a=1?v=2208988800");
+}
+
+// --- failed downloads -------------------------------------------------------
+
+struct Failure {
+    const char* name;
+    const char* path; // nullptr: a port that refuses
+};
+
+void PrintTo(const Failure& f, std::ostream* os) { *os << f.name; }
+
+const Failure kFailures[] = {
+    {"NotFound", "/status/404"}, {"ServerError", "/status/500"}, {"CutShort", "/cut"},
+    {"Reset", "/reset"},         {"Stall", "/stall"},            {"Refused", nullptr},
+};
+
+class FailedDownload : public VersionCheck, public ::testing::WithParamInterface<Failure> {
+protected:
+    testsupport::RefusingPort refusing;
+    std::string failingUrl() const {
+        return GetParam().path ? server.url(GetParam().path)
+                               : "http://127.0.0.1:" + std::to_string(refusing.port()) + "/x";
+    }
+};
+
+TEST_P(FailedDownload, CheckFailsSilentlyAndKeepsTheEarlierFile) {
+    configure("1.0", failingUrl(), server.url("/files/upgrade.exe"));
+    earlierFiles();
+
+    EXPECT_FALSE(runMain());
+
+    EXPECT_TRUE(p.messageBoxes.empty());
+    EXPECT_EQ(value("log", "versionCheckLog"), "load version config failed");
+    EXPECT_EQ(value("log", "versionUpdateLog"), "");
+    EXPECT_EQ(readFile(updateFile("upgrade.ini")), kEarlierCheck);
+    EXPECT_EQ(dir.list("update"),
+              (std::vector<std::string>{"upgrade.exe", "upgrade.ini"}));
+    EXPECT_LE(targets().size(), 1u);
+}
+
+TEST_P(FailedDownload, UpgradeFailureIsReportedAndTheLauncherGoesOn) {
+    configure("1.0", server.url("/version/2.0"), failingUrl());
+    earlierFiles();
+    p.answers = {fw::kIdOk, fw::kIdOk};
+
+    EXPECT_FALSE(runMain());
+
+    ASSERT_EQ(p.messageBoxes.size(), 2u);
+    expectOffer(p.messageBoxes[0], "2.0");
+    EXPECT_EQ(p.messageBoxes[1].text, "升级文件下载失败，请稍候再试");
+    EXPECT_EQ(p.messageBoxes[1].title, "升级提示");
+    EXPECT_EQ(p.messageBoxes[1].style, fw::kOkOnly);
+    EXPECT_EQ(value("log", "versionCheckLog"), "load version config success");
+    EXPECT_EQ(value("log", "versionUpdateLog"), "load version application failed");
+    EXPECT_EQ(value("install", "upgradeTime"), kEarlierUpgradeTime);
+    EXPECT_EQ(readFile(updateFile("upgrade.exe")), kEarlierProgram);
+    EXPECT_EQ(dir.list("update"),
+              (std::vector<std::string>{"upgrade.exe", "upgrade.ini"}));
+    EXPECT_TRUE(p.startedCommands.empty());
+    EXPECT_FALSE(p.ended);
+    EXPECT_EQ(p.visibleWindows().size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FailedDownload, ::testing::ValuesIn(kFailures),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+// --- the offer --------------------------------------------------------------
+
+struct Offer {
+    const char* local;
+    const char* path;
+    const char* shown;
+};
+
+void PrintTo(const Offer& o, std::ostream* os) { *os << "local=" << o.local << " " << o.path; }
+
+class Offered : public VersionCheck, public ::testing::WithParamInterface<Offer> {};
+
+TEST_P(Offered, AnyDifferenceIsOfferedAndCancelKeepsEverything) {
+    configure(GetParam().local, GetParam().path);
+    p.answers = {fw::kIdCancel};
+
+    EXPECT_FALSE(runMain());
+
+    ASSERT_EQ(p.messageBoxes.size(), 1u);
+    expectOffer(p.messageBoxes[0], GetParam().shown);
+    EXPECT_EQ(value("log", "versionCheckLog"), "load version config success");
+    EXPECT_EQ(value("log", "versionUpdateLog"), "");
+    EXPECT_EQ(value("install", "upgradeTime"), kEarlierUpgradeTime);
+    EXPECT_EQ(targets().size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(updateFile("upgrade.exe")));
+    EXPECT_FALSE(p.ended);
+    EXPECT_EQ(p.visibleWindows().size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, Offered,
+                         ::testing::Values(Offer{"1.0", "/version/2.0", "2.0"},
+                                           Offer{"2.0", "/version/1.0", "1.0"},
+                                           Offer{"1.0", "/version/1.0.0", "1.0.0"},
+                                           Offer{"1.0a", "/version/1.0A", "1.0A"},
+                                           Offer{"1.0", "/version-empty", ""},
+                                           Offer{"1.0", "/version-missing", ""}));
+
+// --- the upgrade ------------------------------------------------------------
+
+TEST_F(VersionCheck, UpgradeIsRecordedThenStartedThenTheLauncherEnds) {
+    configure("1.0", "/version/2.0");
+    earlierFiles();
+    p.answers = {fw::kIdOk};
+    std::string logAtStart, timeAtStart;
+    bool completeAtStart = false;
+    p.onStart = [&] {
+        logAtStart = value("log", "versionUpdateLog");
+        timeAtStart = value("install", "upgradeTime");
+        completeAtStart = readFile(updateFile("upgrade.exe")) == kProgram;
+    };
+
+    EXPECT_TRUE(runMain());
+
+    EXPECT_EQ(logAtStart, "load version application success");
+    EXPECT_EQ(timeAtStart, "[2024-03-05 07:08:09]");
+    EXPECT_TRUE(completeAtStart);
+    EXPECT_EQ(p.startedCommands,
+              std::vector<std::string>{"\"" + dir.path() + "/update/upgrade.exe\""});
+    EXPECT_TRUE(p.ended);
+    EXPECT_TRUE(p.visibleWindows().empty());
+    EXPECT_EQ(p.messageBoxes.size(), 1u) << "no confirmation on the way out";
+    EXPECT_EQ(targets(), (std::vector<std::string>{"/version/2.0" + kStamp,
+                                                   "/files/upgrade.exe" + kStamp}));
+    EXPECT_EQ(readFile(updateFile("upgrade.ini")), "[common]\r\nversion=2.0\r\n");
+}
+
+} // namespace

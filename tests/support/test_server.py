@@ -1,0 +1,277 @@
+#!/usr/bin/env python3
+"""Loopback HTTP server for the end-to-end tests of the version check and
+upgrade. It serves the same routes as tests/support/test_server.cpp (the
+unit tests' in-process server); the path is matched without the query:
+
+  /version/<text>    200, an INI file with [common] version=<text>
+                     (percent-decoded)
+  /version-empty     200, [common] version= (empty)
+  /version-missing   200, an INI file without [common] version
+  /status/<code>     that status with a small HTML body (404, 500, ...)
+  /redirect/<path>   302 to /<path>
+  /redirect-loop     302 to itself
+  /cut               200 announcing 1000 bytes, sends 100, closes
+  /reset             200 announcing 1000 bytes, sends 100, resets the
+                     connection
+  /stall             200 announcing 1000 bytes, sends 10, then nothing
+  /stall-headers     sends nothing at all
+  /files/<name>      a registered file (else 404)
+  anything else      404
+
+Every request is logged with its query as sent. Stalled connections are
+held until the client gives up or the server stops.
+
+In a test:
+
+    with TestServer(files={"upgrade.exe": data}) as srv:
+        url = srv.url("/version/2.0")
+        ...
+        srv.targets()   # ["/version/2.0?v=1709622489", ...]
+
+As a process (stopped by pid, or on its own after --lifetime seconds):
+
+    test_server.py --port-file F [--log FILE] [--lifetime S]
+                   [--file NAME=LOCALPATH ...]
+
+The port is written to the port file once the server is listening; each
+request is appended to the log as "METHOD TARGET". Standard library only;
+binds 127.0.0.1 on a free port.
+"""
+import argparse
+import os
+import select
+import signal
+import socket
+import socketserver
+import struct
+import sys
+import threading
+import urllib.parse
+
+SLICE = 0.2          # how often a waiting connection looks at the stop flag
+REQUEST_WAIT = 5.0   # a client that sends no request head in time is dropped
+MAX_REQUEST = 64 * 1024
+
+REASONS = {200: "OK", 302: "Found", 404: "Not Found", 500: "Internal Server Error"}
+
+
+def reason(status):
+    return REASONS.get(status, "Status")
+
+
+def head(status, length, ctype, extra=""):
+    return ("HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %d\r\n%s"
+            "Connection: close\r\n\r\n" % (status, reason(status), ctype, length, extra)
+            ).encode("latin-1")
+
+
+def error_page(status):
+    return ("<html><head><title>%d %s</title></head><body><h1>%s</h1></body></html>\n"
+            % (status, reason(status), reason(status))).encode()
+
+
+def version_file(text):
+    return b"[common]\r\nversion=" + text + b"\r\n"
+
+
+class _Handler(socketserver.BaseRequestHandler):
+    def read_head(self):
+        data = b""
+        waited = 0.0
+        while b"\r\n\r\n" not in data and len(data) < MAX_REQUEST:
+            if self.server.stopping.is_set() or waited > REQUEST_WAIT:
+                return None
+            ready, _, _ = select.select([self.request], [], [], SLICE)
+            if not ready:
+                waited += SLICE
+                continue
+            chunk = self.request.recv(4096)
+            if not chunk:
+                return None
+            data += chunk
+        return data
+
+    def hold_until_client_closes(self):
+        while not self.server.stopping.is_set():
+            ready, _, _ = select.select([self.request], [], [], SLICE)
+            if ready:
+                try:
+                    if not self.request.recv(512):
+                        return
+                except OSError:
+                    return
+
+    def send(self, data):
+        try:
+            self.request.sendall(data)
+            return True
+        except OSError:
+            return False
+
+    def finish_reply(self):
+        try:
+            self.request.shutdown(socket.SHUT_WR)
+        except OSError:
+            return
+        self.hold_until_client_closes()
+
+    def reply(self, status, ctype, body, extra=""):
+        if self.send(head(status, len(body), ctype, extra) + body):
+            self.finish_reply()
+
+    def handle(self):
+        raw = self.read_head()
+        if raw is None:
+            return
+        line = raw.split(b"\r\n", 1)[0].decode("latin-1")
+        parts = line.split(" ")
+        method = parts[0]
+        target = parts[1] if len(parts) > 1 else ""
+        self.server.log_request(method, target)
+        path = target.split("?", 1)[0]
+        ini, html = "text/plain", "text/html"
+
+        files = self.server.files
+        if path.startswith("/files/") and path[7:] in files:
+            self.reply(200, "application/octet-stream", files[path[7:]])
+        elif path.startswith("/version/"):
+            self.reply(200, ini, version_file(urllib.parse.unquote_to_bytes(path[9:])))
+        elif path == "/version-empty":
+            self.reply(200, ini, version_file(b""))
+        elif path == "/version-missing":
+            self.reply(200, ini, b"[platform]\r\nloginUrl=http://127.0.0.1/\r\n")
+        elif path.startswith("/status/") and path[8:].isdigit():
+            status = int(path[8:])
+            self.reply(status, html, error_page(status))
+        elif path.startswith("/redirect/"):
+            self.reply(302, html, error_page(302), "Location: %s\r\n" % path[9:])
+        elif path == "/redirect-loop":
+            self.reply(302, html, error_page(302), "Location: /redirect-loop\r\n")
+        elif path == "/cut":
+            if self.send(head(200, 1000, ini) + b"c" * 100):
+                self.finish_reply()
+        elif path == "/reset":
+            self.send(head(200, 1000, ini) + b"r" * 100)
+            # An RST instead of a FIN.
+            self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                    struct.pack("ii", 1, 0))
+            # Closed here: the server's own close would send a FIN first.
+            self.request.close()
+        elif path == "/stall":
+            if self.send(head(200, 1000, ini) + b"s" * 10):
+                self.hold_until_client_closes()
+        elif path == "/stall-headers":
+            self.hold_until_client_closes()
+        else:
+            self.reply(404, html, error_page(404))
+
+
+class _Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, owner):
+        self.owner = owner
+        self.stopping = owner.stopping
+        self.files = owner.files
+        super().__init__(("127.0.0.1", 0), _Handler)
+
+    def log_request(self, method, target):
+        self.owner._log(method, target)
+
+
+class TestServer:
+    """The server on a thread of the calling process; see the module text."""
+
+    def __init__(self, files=None, lifetime=120.0, log=None):
+        self.files = dict(files or {})
+        self.lifetime = lifetime
+        self.log_path = log
+        self.stopping = threading.Event()
+        self._lock = threading.Lock()
+        self._requests = []
+        self._server = None
+        self._thread = None
+        self._timer = None
+
+    def start(self):
+        self._server = _Server(self)
+        self._thread = threading.Thread(target=self._server.serve_forever,
+                                        kwargs={"poll_interval": SLICE}, daemon=True)
+        self._thread.start()
+        self._timer = threading.Timer(self.lifetime, self.stop)
+        self._timer.daemon = True
+        self._timer.start()
+        return self
+
+    @property
+    def port(self):
+        return self._server.server_address[1]
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def serve_file(self, name, data):
+        self.files[name] = data
+
+    def requests(self):
+        """(method, target) of every request so far, in arrival order."""
+        with self._lock:
+            return list(self._requests)
+
+    def targets(self):
+        return [t for _, t in self.requests()]
+
+    def _log(self, method, target):
+        with self._lock:
+            self._requests.append((method, target))
+            if self.log_path:
+                with open(self.log_path, "a", encoding="utf-8") as f:
+                    f.write("%s %s\n" % (method, target))
+
+    def stop(self):
+        if self.stopping.is_set():
+            return
+        self.stopping.set()
+        if self._timer and self._timer is not threading.current_thread():
+            self._timer.cancel()
+        if self._server:
+            self._server.shutdown()
+            self._server.server_close()
+
+    def wait(self):
+        self.stopping.wait()
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--port-file", required=True)
+    ap.add_argument("--log")
+    ap.add_argument("--lifetime", type=float, default=120.0)
+    ap.add_argument("--file", action="append", default=[], metavar="NAME=LOCALPATH")
+    args = ap.parse_args()
+
+    files = {}
+    for spec in args.file:
+        name, _, local = spec.partition("=")
+        with open(local, "rb") as f:
+            files[name] = f.read()
+
+    srv = TestServer(files=files, lifetime=args.lifetime, log=args.log).start()
+    signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=srv.stop).start())
+    tmp = args.port_file + ".tmp"
+    with open(tmp, "w") as f:
+        f.write("%d\n" % srv.port)
+    os.replace(tmp, args.port_file)
+    srv.wait()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

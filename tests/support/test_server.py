@@ -258,8 +258,8 @@ def main():
     args = ap.parse_args()
 
     files = {}
-    for spec in args.file:
-        name, _, local = spec.partition("=")
+    for item in args.file:
+        name, _, local = item.partition("=")
         with open(local, "rb") as f:
             files[name] = f.read()
 

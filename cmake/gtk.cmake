@@ -1,0 +1,40 @@
+# Linux: the GTK 3 adapter on X11, and its end-to-end tests under Xvfb.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+find_package(X11 REQUIRED)
+
+add_executable(launcher
+  src/framework/gtk/main.cpp
+  src/framework/gtk/gtk_platform.cpp
+  src/framework/gtk/gtk_window.cpp
+  src/framework/gtk/client_area.cpp
+  src/framework/profile.cpp
+  src/framework/curl_download.cpp
+)
+target_link_libraries(launcher PRIVATE launcher_core PkgConfig::GTK3 PkgConfig::CURL X11::X11)
+launcher_embed_resources(launcher)
+
+# --- end-to-end tests: the real launcher on one private Xvfb for the run ---
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(GTK_E2E_STATE "${CMAKE_CURRENT_BINARY_DIR}/e2e-xvfb.state")
+
+add_test(NAME gtk.xvfb.start
+         COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/support/xvfb_fixture.py start ${GTK_E2E_STATE})
+set_tests_properties(gtk.xvfb.start PROPERTIES FIXTURES_SETUP gtk_xvfb)
+add_test(NAME gtk.xvfb.stop
+         COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/support/xvfb_fixture.py stop ${GTK_E2E_STATE})
+set_tests_properties(gtk.xvfb.stop PROPERTIES FIXTURES_CLEANUP gtk_xvfb)
+
+file(GLOB GTK_E2E_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/gtk_*.py)
+foreach(script IN LISTS GTK_E2E_TESTS)
+  get_filename_component(name ${script} NAME_WE)
+  string(REGEX REPLACE "^gtk_" "" name ${name})
+  add_test(NAME gtk.e2e.${name} COMMAND Python3::Interpreter ${script} $<TARGET_FILE:launcher>)
+  # One display, one pointer: these tests take turns.
+  set_tests_properties(gtk.e2e.${name} PROPERTIES
+    FIXTURES_REQUIRED gtk_xvfb
+    RESOURCE_LOCK gtk_display
+    ENVIRONMENT "E2E_XVFB_STATE=${GTK_E2E_STATE}"
+    TIMEOUT 60)
+endforeach()

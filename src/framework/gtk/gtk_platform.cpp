@@ -1,0 +1,260 @@
+#include "framework/gtk/gtk_platform.h"
+
+#include "framework/curl_download.h"
+#include "framework/gtk/text.h"
+#include "framework/profile.h"
+#include "framework/resources.h"
+
+#include <gdk/gdkx.h>
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fw::gtk {
+
+namespace {
+
+struct TimerData {
+    GtkPlatform* platform;
+    std::function<void()> tick;
+};
+
+gboolean timerTick(gpointer data) {
+    // GLib holds the data for the whole dispatch, so a tick may stop its own
+    // timer.
+    auto* t = static_cast<TimerData*>(data);
+    t->platform->deliver([t] { t->tick(); });
+    return G_SOURCE_CONTINUE;
+}
+
+void timerFree(gpointer data) {
+    delete static_cast<TimerData*>(data);
+}
+
+void reapChild(GPid pid, gint, gpointer) {
+    g_spawn_close_pid(pid);
+}
+
+// A window shown for the first time is only given the keyboard by a window
+// manager; asking once it is on the screen works with or without one.
+gboolean focusWhenMapped(GtkWidget* widget, GdkEvent*, gpointer) {
+    gtk_window_present(GTK_WINDOW(widget));
+    return FALSE;
+}
+
+} // namespace
+
+GtkPlatform::GtkPlatform() {
+    tzset();
+    Platform::install(this);
+}
+
+GtkPlatform::~GtkPlatform() {
+    for (const auto& [id, source] : timers_) g_source_remove(source);
+    if (icon_) g_object_unref(icon_);
+    Platform::install(nullptr);
+}
+
+std::unique_ptr<WindowPeer> GtkPlatform::createWindow(Form& events, const FormLayout& layout,
+                                                      WindowPeer* owner) {
+    return std::make_unique<GtkPeer>(*this, events, layout, dynamic_cast<GtkPeer*>(owner));
+}
+
+void GtkPlatform::removed(GtkPeer* peer) {
+    peers_.erase(std::remove(peers_.begin(), peers_.end(), peer), peers_.end());
+}
+
+TimerId GtkPlatform::startTimer(int intervalMs, std::function<void()> tick) {
+    const guint source =
+        g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(std::max(intervalMs, 0)),
+                           timerTick, new TimerData{this, std::move(tick)}, timerFree);
+    // Our own ids: GLib may hand out a removed source's id again.
+    const TimerId id = ++lastTimer_;
+    timers_[id] = source;
+    return id;
+}
+
+void GtkPlatform::stopTimer(TimerId id) {
+    const auto it = timers_.find(id);
+    if (it == timers_.end()) return;
+    g_source_remove(it->second);
+    timers_.erase(it);
+}
+
+GtkWindow* GtkPlatform::dialogParent() const {
+    // The newest visible window: the message comes up over what the user sees.
+    for (auto it = peers_.rbegin(); it != peers_.rend(); ++it)
+        if ((*it)->visible()) return (*it)->window();
+    return nullptr;
+}
+
+int GtkPlatform::messageBox(const std::string& text, const std::string& title, int style) {
+    const bool okCancel = (style & 0x0F) == kOkCancel;
+    const bool error = (style & kCritical) != 0;
+    GtkWidget* dialog = gtk_message_dialog_new(
+        dialogParent(), GTK_DIALOG_MODAL, error ? GTK_MESSAGE_ERROR : GTK_MESSAGE_OTHER,
+        okCancel ? GTK_BUTTONS_OK_CANCEL : GTK_BUTTONS_OK, "%s", utf8(text).c_str());
+    gtk_window_set_title(GTK_WINDOW(dialog), utf8(title).c_str());
+    if (error) {
+        // GTK 3 message dialogs show no picture of their own any more.
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        GtkWidget* image = gtk_image_new_from_icon_name("dialog-error", GTK_ICON_SIZE_DIALOG);
+        gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(dialog), image);
+        G_GNUC_END_IGNORE_DEPRECATIONS
+        gtk_widget_show(image);
+    }
+    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+    // Return answers OK: the default response, with the focus on its button.
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+    gtk_widget_grab_focus(gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK));
+    g_signal_connect(dialog, "map-event", G_CALLBACK(focusWhenMapped), nullptr);
+    const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
+    gtk_widget_destroy(dialog);
+    // Cancel, Esc and the close box (GTK_RESPONSE_DELETE_EVENT) all cancel.
+    return response == GTK_RESPONSE_OK ? kIdOk : kIdCancel;
+}
+
+void GtkPlatform::end() {
+    teardown(0);
+}
+
+void GtkPlatform::teardown(int status) noexcept {
+    // Every window goes, and no handler may run: ours are disconnected, and
+    // the windows are destroyed on the X server directly rather than through
+    // GTK, whose widget destruction would emit signals to whatever else is
+    // connected (child controls, browser views). The process ends before
+    // GDK could see a single event about it.
+    for (GtkPeer* peer : peers_) peer->detach();
+    GdkDisplay* display = gdk_display_get_default();
+    if (display && GDK_IS_X11_DISPLAY(display)) {
+        Display* x = GDK_DISPLAY_XDISPLAY(display);
+        GList* toplevels = gtk_window_list_toplevels();
+        for (GList* l = toplevels; l; l = l->next)
+            if (GdkWindow* w = gtk_widget_get_window(GTK_WIDGET(l->data)))
+                XDestroyWindow(x, GDK_WINDOW_XID(w));
+        g_list_free(toplevels);
+        XSync(x, False);
+    }
+    _exit(status);
+}
+
+void GtkPlatform::fatal(const char* what) noexcept {
+    static bool failing = false;
+    g_printerr("launcher: %s\n", what);
+    if (!failing) {
+        failing = true;
+        try {
+            messageBox(what, "launcher", kCritical);
+        } catch (...) {
+        }
+    }
+    teardown(1);
+}
+
+std::string GtkPlatform::exeFolder() {
+    if (exeFolder_.empty()) {
+        std::error_code ec;
+        const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+        if (ec || !exe.is_absolute())
+            throw std::runtime_error("cannot find the executable's folder");
+        exeFolder_ = exe.parent_path().string(); // "/" for a program in the root
+    }
+    return exeFolder_;
+}
+
+std::vector<std::uint8_t> GtkPlatform::resource(int id, const std::string& type) {
+    for (const auto& r : embeddedResources())
+        if (r.id == id && type == r.type) return {r.data, r.data + r.size};
+    throw std::runtime_error("resource " + std::to_string(id) + " " + type + " not found");
+}
+
+GdkPixbuf* GtkPlatform::programIcon() {
+    if (iconTried_) return icon_;
+    iconTried_ = true;
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = resource(1, "ICON");
+    } catch (const std::runtime_error&) {
+        return nullptr;
+    }
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+    const bool written = gdk_pixbuf_loader_write(loader, bytes.data(), bytes.size(), nullptr);
+    const bool closed = gdk_pixbuf_loader_close(loader, nullptr);
+    if (written && closed) {
+        icon_ = gdk_pixbuf_loader_get_pixbuf(loader);
+        if (icon_) g_object_ref(icon_);
+    }
+    g_object_unref(loader);
+    return icon_;
+}
+
+DateTime GtkPlatform::localNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    localtime_r(&now, &t);
+    return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+}
+
+bool GtkPlatform::pathExists(const std::string& path) {
+    // Any name counts, a dangling link included: nothing else may be
+    // created under it.
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool GtkPlatform::createFolder(const std::string& path) {
+    return ::mkdir(path.c_str(), 0755) == 0;
+}
+
+void GtkPlatform::startProcess(const std::string& commandLine) {
+    // The caller quotes what needs quoting; the shell's rules split it.
+    gchar** argv = nullptr;
+    GError* error = nullptr;
+    if (!g_shell_parse_argv(commandLine.c_str(), nullptr, &argv, &error)) {
+        g_printerr("launcher: cannot start %s: %s\n", commandLine.c_str(), error->message);
+        g_error_free(error);
+        return;
+    }
+    GPid pid = 0;
+    const auto flags = static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD);
+    if (g_spawn_async(nullptr, argv, nullptr, flags, nullptr, nullptr, &pid, &error)) {
+        g_child_watch_add(pid, reapChild, nullptr); // no zombie while we run
+    } else {
+        g_printerr("launcher: cannot start %s: %s\n", commandLine.c_str(), error->message);
+        g_error_free(error);
+    }
+    g_strfreev(argv);
+}
+
+void GtkPlatform::openUrl(const std::string& address) {
+    // Whatever the address (an empty one included) goes to the desktop as it
+    // is; a failure shows nothing.
+    GError* error = nullptr;
+    if (!g_app_info_launch_default_for_uri(address.c_str(), nullptr, &error)) g_clear_error(&error);
+}
+
+std::int32_t GtkPlatform::download(const std::string& url, const std::string& path) {
+    return curlDownload(url, path);
+}
+
+std::string GtkPlatform::readProfileString(const std::string& section, const std::string& key,
+                                           const std::string& defaultValue, std::size_t bufferSize,
+                                           const std::string& path) {
+    return profile::readFile(path, section, key, defaultValue, bufferSize);
+}
+
+bool GtkPlatform::writeProfileString(const std::string& section, const std::string& key,
+                                     const std::string& value, const std::string& path) {
+    return profile::writeFile(path, section, key, value);
+}
+
+int GtkPlatform::run() {
+    gtk_main();
+    return 0;
+}
+
+} // namespace fw::gtk

@@ -1,0 +1,145 @@
+// The Linux desktop: GTK3 on X11. Windows are GtkWindows whose client area is
+// one ClientArea (a GtkFixed with its own GdkWindow) that child controls are
+// placed on in pixels; message boxes are modal GtkMessageDialogs; timers are
+// GLib timeouts on the main loop.
+#pragma once
+
+#include "framework/platform.h"
+
+#include <gtk/gtk.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fw::gtk {
+
+class GtkPlatform;
+
+class GtkPeer : public WindowPeer {
+public:
+    GtkPeer(GtkPlatform& platform, Form& events, const FormLayout& layout, GtkPeer* owner);
+    ~GtkPeer() override;
+    GtkPeer(const GtkPeer&) = delete;
+    GtkPeer& operator=(const GtkPeer&) = delete;
+
+    void show() override;
+    void hide() override;
+    bool visible() const override;
+    Point position() const override;
+    void move(Point topLeft) override;
+    WindowState state() const override;
+    void setState(WindowState state) override;
+    std::string caption() const override;
+    void setCaption(const std::string& text) override;
+    Size clientSize() const override;
+    void beginMoveDrag() override;
+
+    // For the other parts of this adapter (controls, browser, imaging).
+    GtkWindow* window() const { return GTK_WINDOW(window_); }
+    // The client area: children go here with gtk_fixed_put, in pixels.
+    GtkFixed* content() const { return GTK_FIXED(content_); }
+
+    // Stops every event from reaching the window object; used by the
+    // immediate end, which must not run any handler.
+    void detach();
+
+private:
+    static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer self);
+    static gboolean onConfigure(GtkWidget*, GdkEventConfigure*, gpointer self);
+    static gboolean onWindowState(GtkWidget*, GdkEventWindowState*, gpointer self);
+    static gboolean onButtonPress(GtkWidget*, GdkEventButton*, gpointer self);
+
+    GtkPlatform& platform_;
+    Form& events_;
+    GtkWidget* window_ = nullptr;
+    GtkWidget* content_ = nullptr;
+    // Where the window is, or will be when it is shown: kept from our own
+    // moves and from the configure events, so reading it costs no round trip
+    // to the X server (the login window's timer reads it every 10 ms).
+    Point pos_;
+    bool placed_ = false; // pos_ was asked for or seen, not just assumed
+    Size client_;
+    WindowState state_ = WindowState::Normal;
+    bool shownOnce_ = false;
+};
+
+class GtkPlatform : public Platform {
+public:
+    GtkPlatform();
+    ~GtkPlatform() override;
+    GtkPlatform(const GtkPlatform&) = delete;
+    GtkPlatform& operator=(const GtkPlatform&) = delete;
+
+    std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
+                                             WindowPeer* owner) override;
+    TimerId startTimer(int intervalMs, std::function<void()> tick) override;
+    void stopTimer(TimerId id) override;
+    int messageBox(const std::string& text, const std::string& title, int style) override;
+    [[noreturn]] void end() override;
+    std::string exeFolder() override;
+    char pathSeparator() const override { return '/'; }
+    std::vector<std::uint8_t> resource(int id, const std::string& type) override;
+    DateTime localNow() override;
+    bool pathExists(const std::string& path) override;
+    bool createFolder(const std::string& path) override;
+    void startProcess(const std::string& commandLine) override;
+    void openUrl(const std::string& address) override;
+    std::int32_t download(const std::string& url, const std::string& path) override;
+    std::string readProfileString(const std::string& section, const std::string& key,
+                                  const std::string& defaultValue, std::size_t bufferSize,
+                                  const std::string& path) override;
+    bool writeProfileString(const std::string& section, const std::string& key,
+                            const std::string& value, const std::string& path) override;
+    int run() override;
+
+    // --- for this adapter ---
+
+    // The press that a move request refers to: X needs its button, place and
+    // time to hand the pointer over to the move.
+    struct Press {
+        guint button = 0;
+        int rootX = 0;
+        int rootY = 0;
+        guint32 time = GDK_CURRENT_TIME;
+    };
+    void notePress(const Press& press) { lastPress_ = press; }
+    const Press& lastPress() const { return lastPress_; }
+
+    // The program icon (resource 1 "ICON"), decoded once; null when it
+    // cannot be decoded.
+    GdkPixbuf* programIcon();
+
+    void added(GtkPeer* peer) { peers_.push_back(peer); }
+    void removed(GtkPeer* peer);
+
+    // Runs an event handler of the launcher. An error that escapes it has
+    // nobody to catch it: it is shown and the program ends, as an untrapped
+    // error does.
+    template <typename F>
+    void deliver(F&& handler) noexcept {
+        try {
+            handler();
+        } catch (const std::exception& e) {
+            fatal(e.what());
+        } catch (...) {
+            fatal("unknown error");
+        }
+    }
+    [[noreturn]] void fatal(const char* what) noexcept;
+
+private:
+    [[noreturn]] void teardown(int status) noexcept;
+    GtkWindow* dialogParent() const;
+
+    std::vector<GtkPeer*> peers_;     // live windows, in creation order
+    std::map<TimerId, guint> timers_; // our id -> GLib source
+    TimerId lastTimer_ = 0;
+    Press lastPress_;
+    GdkPixbuf* icon_ = nullptr;
+    bool iconTried_ = false;
+    std::string exeFolder_;
+};
+
+} // namespace fw::gtk

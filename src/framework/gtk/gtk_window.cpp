@@ -1,0 +1,225 @@
+// One launcher window as a GtkWindow, and the native events it reports to
+// its window object.
+#include "framework/form.h"
+#include "framework/gtk/client_area.h"
+#include "framework/gtk/gtk_platform.h"
+#include "framework/gtk/text.h"
+
+namespace fw::gtk {
+
+namespace {
+
+// The launcher's button numbers: 1 left, 2 right, 4 middle. Other buttons
+// (back, forward) still press on the surface, with no number of their own.
+int launcherButton(guint button) {
+    switch (button) {
+    case 1: return 1;
+    case 2: return 4;
+    case 3: return 2;
+    default: return 0;
+    }
+}
+
+// 1 Shift, 2 Ctrl, 4 Alt.
+int launcherShift(guint state) {
+    return ((state & GDK_SHIFT_MASK) ? 1 : 0) | ((state & GDK_CONTROL_MASK) ? 2 : 0) |
+           ((state & GDK_MOD1_MASK) ? 4 : 0);
+}
+
+// Centred on the work area of the primary monitor (the screen less panels).
+Point centredOnScreen(int width, int height) {
+    GdkDisplay* display = gdk_display_get_default();
+    GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+    if (!monitor) monitor = gdk_display_get_monitor(display, 0);
+    if (!monitor) return {};
+    GdkRectangle area;
+    gdk_monitor_get_workarea(monitor, &area);
+    return {area.x + (area.width - width) / 2, area.y + (area.height - height) / 2};
+}
+
+} // namespace
+
+GtkPeer::GtkPeer(GtkPlatform& platform, Form& events, const FormLayout& layout, GtkPeer* owner)
+    : platform_(platform), events_(events), client_{layout.clientWidth, layout.clientHeight},
+      state_(layout.startState) {
+    window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    GtkWindow* w = window();
+    gtk_window_set_title(w, utf8(layout.caption).c_str());
+
+    const bool sizable = layout.border == Border::Sizable;
+    gtk_window_set_decorated(w, sizable);
+    gtk_window_set_resizable(w, sizable);
+    if (sizable) gtk_window_set_default_size(w, layout.clientWidth, layout.clientHeight);
+    gtk_window_set_skip_taskbar_hint(w, !layout.taskbar);
+    if (layout.icon) {
+        if (GdkPixbuf* icon = platform.programIcon()) gtk_window_set_icon(w, icon);
+    }
+    // The window manager keeps an owned window above its owner.
+    if (owner) gtk_window_set_transient_for(w, owner->window());
+
+    content_ = clientAreaNew(layout.clientWidth, layout.clientHeight, sizable);
+    gtk_widget_add_events(content_, GDK_BUTTON_PRESS_MASK);
+    gtk_container_add(GTK_CONTAINER(window_), content_);
+    gtk_widget_show(content_);
+
+    g_signal_connect(window_, "delete-event", G_CALLBACK(onDelete), this);
+    g_signal_connect(window_, "configure-event", G_CALLBACK(onConfigure), this);
+    g_signal_connect(window_, "window-state-event", G_CALLBACK(onWindowState), this);
+    g_signal_connect(content_, "button-press-event", G_CALLBACK(onButtonPress), this);
+
+    if (layout.centred) move(centredOnScreen(layout.clientWidth, layout.clientHeight));
+    if (layout.startState == WindowState::Maximized) gtk_window_maximize(w);
+    if (layout.startState == WindowState::Minimized) gtk_window_iconify(w);
+
+    platform_.added(this);
+}
+
+GtkPeer::~GtkPeer() {
+    platform_.removed(this);
+    detach();
+    gtk_widget_destroy(window_);
+}
+
+void GtkPeer::detach() {
+    g_signal_handlers_disconnect_by_data(window_, this);
+    g_signal_handlers_disconnect_by_data(content_, this);
+}
+
+void GtkPeer::show() {
+    // GTK forgets the place of a window it unmaps; a window shown again comes
+    // back where it was.
+    if (shownOnce_ && !gtk_widget_get_visible(window_)) gtk_window_move(window(), pos_.x, pos_.y);
+    shownOnce_ = true;
+    gtk_widget_show(window_);
+}
+
+void GtkPeer::hide() {
+    gtk_widget_hide(window_);
+}
+
+bool GtkPeer::visible() const {
+    return gtk_widget_get_visible(window_);
+}
+
+Point GtkPeer::position() const {
+    return pos_;
+}
+
+void GtkPeer::move(Point topLeft) {
+    // Without a window manager the X server applies the move at once; with
+    // one, the configure event that follows corrects pos_ should it differ.
+    pos_ = topLeft;
+    gtk_window_move(window(), topLeft.x, topLeft.y);
+}
+
+WindowState GtkPeer::state() const {
+    return state_;
+}
+
+void GtkPeer::setState(WindowState state) {
+    // The state asked for holds until the window manager reports another;
+    // without one, nothing changes on the screen.
+    GtkWindow* w = window();
+    switch (state) {
+    case WindowState::Minimized: gtk_window_iconify(w); break;
+    case WindowState::Maximized:
+        if (state_ == WindowState::Minimized) gtk_window_deiconify(w);
+        gtk_window_maximize(w);
+        break;
+    case WindowState::Normal:
+        if (state_ == WindowState::Minimized) gtk_window_deiconify(w);
+        if (state_ == WindowState::Maximized) gtk_window_unmaximize(w);
+        break;
+    }
+    state_ = state;
+}
+
+std::string GtkPeer::caption() const {
+    const char* title = gtk_window_get_title(window());
+    return title ? title : "";
+}
+
+void GtkPeer::setCaption(const std::string& text) {
+    gtk_window_set_title(window(), utf8(text).c_str());
+}
+
+Size GtkPeer::clientSize() const {
+    return client_;
+}
+
+void GtkPeer::beginMoveDrag() {
+    if (!gtk_widget_get_realized(window_) || !gtk_widget_get_visible(window_)) return;
+    GtkPlatform::Press press = platform_.lastPress();
+    if (press.button == 0) {
+        // Not asked for by a press: move with the left button from where the
+        // pointer is.
+        GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(window_));
+        gdk_device_get_position(gdk_seat_get_pointer(seat), nullptr, &press.rootX, &press.rootY);
+        press.button = 1;
+        press.time = GDK_CURRENT_TIME;
+    }
+    // Under a window manager it runs the move; without one GDK grabs the
+    // pointer and moves the window itself until the button is released.
+    // Either way this returns at once.
+    gtk_window_begin_move_drag(window(), static_cast<gint>(press.button), press.rootX, press.rootY,
+                               press.time);
+}
+
+gboolean GtkPeer::onDelete(GtkWidget*, GdkEvent*, gpointer self) {
+    auto* peer = static_cast<GtkPeer*>(self);
+    Form& form = peer->events_;
+    // The window object decides; when it closes, it destroys this peer (and
+    // the window) itself, so nothing of the peer is touched afterwards.
+    peer->platform_.deliver([&form] { form.onCloseRequest(UnloadMode::ControlMenu); });
+    return TRUE;
+}
+
+gboolean GtkPeer::onConfigure(GtkWidget* widget, GdkEventConfigure* event, gpointer self) {
+    auto* peer = static_cast<GtkPeer*>(self);
+    if (event->window != gtk_widget_get_window(widget)) return FALSE;
+    // The outer corner: the window manager's frame, where there is one.
+    GdkRectangle frame;
+    gdk_window_get_frame_extents(event->window, &frame);
+    peer->pos_ = {frame.x, frame.y};
+
+    const Size client{event->width, event->height};
+    if (client.width != peer->client_.width || client.height != peer->client_.height) {
+        peer->client_ = client;
+        Form& form = peer->events_;
+        peer->platform_.deliver([&form] { form.onResize(); });
+    }
+    return FALSE;
+}
+
+gboolean GtkPeer::onWindowState(GtkWidget*, GdkEventWindowState* event, gpointer self) {
+    auto* peer = static_cast<GtkPeer*>(self);
+    constexpr auto watched = GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_MAXIMIZED;
+    if (!(event->changed_mask & watched)) return FALSE;
+    const auto now = event->new_window_state;
+    peer->state_ = (now & GDK_WINDOW_STATE_ICONIFIED)   ? WindowState::Minimized
+                   : (now & GDK_WINDOW_STATE_MAXIMIZED) ? WindowState::Maximized
+                                                        : WindowState::Normal;
+    return FALSE;
+}
+
+gboolean GtkPeer::onButtonPress(GtkWidget* widget, GdkEventButton* event, gpointer self) {
+    auto* peer = static_cast<GtkPeer*>(self);
+    // Each press arrives as GDK_BUTTON_PRESS; the extra double and triple
+    // click events would report it twice.
+    if (event->type != GDK_BUTTON_PRESS) return FALSE;
+    // Only the window's own surface: a child control with a window of its
+    // own that passes a press on is not the form.
+    if (event->window != gtk_widget_get_window(widget)) return FALSE;
+
+    peer->platform_.notePress({event->button, static_cast<int>(event->x_root),
+                               static_cast<int>(event->y_root), event->time});
+    Form& form = peer->events_;
+    const int button = launcherButton(event->button);
+    const int shift = launcherShift(event->state);
+    const auto x = static_cast<float>(event->x);
+    const auto y = static_cast<float>(event->y);
+    peer->platform_.deliver([&] { form.onMouseDown(button, shift, x, y); });
+    return TRUE;
+}
+
+} // namespace fw::gtk

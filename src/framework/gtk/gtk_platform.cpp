@@ -230,6 +230,14 @@ void GtkPlatform::startProcess(const std::string& commandLine) {
     g_strfreev(argv);
 }
 
+void GtkPlatform::markExecutable(const std::string& path) {
+    // Execute wherever it may be read, as a freshly built program would be.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return;
+    const mode_t read = st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
+    ::chmod(path.c_str(), (st.st_mode & 07777) | (read >> 2));
+}
+
 void GtkPlatform::openUrl(const std::string& address) {
     // Whatever the address (an empty one included) goes to the desktop as it
     // is; a failure shows nothing.

@@ -85,6 +85,7 @@ public:
     bool pathExists(const std::string& path) override;
     bool createFolder(const std::string& path) override;
     void startProcess(const std::string& commandLine) override;
+    void markExecutable(const std::string& path) override;
     void openUrl(const std::string& address) override;
     std::int32_t download(const std::string& url, const std::string& path) override;
     std::string readProfileString(const std::string& section, const std::string& key,

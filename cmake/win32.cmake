@@ -10,7 +10,7 @@ add_library(launcher_win32 STATIC
 )
 target_compile_definitions(launcher_win32 PUBLIC
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 shell32 user32 gdi32)
+target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 shell32 user32 gdi32 urlmon uuid)
 
 set(LAUNCHER_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
@@ -100,3 +100,17 @@ set_tests_properties(win32.wine.start win32.wine.stop win32.xvfb.start win32.xvf
 if(TEST win32.win32_image)
   set_tests_properties(win32.win32_image PROPERTIES FIXTURES_REQUIRED "" RESOURCE_LOCK "")
 endif()
+
+# Downloader and upgrade tests: a program that calls the downloader directly,
+# and a stand-in upgrade program that leaves a marker beside itself.
+add_executable(download_probe tests/support/download_probe_win32.cpp)
+target_link_libraries(download_probe PRIVATE launcher_win32)
+launcher_win32_exe(download_probe)
+add_executable(upgrade_marker WIN32 tests/support/upgrade_marker.cpp)
+launcher_win32_exe(upgrade_marker)
+foreach(t win32.win32_download win32.win32_upgrade)
+  if(TEST ${t})
+    set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT
+      "E2E_DOWNLOAD_PROBE=$<TARGET_FILE:download_probe>" "E2E_UPGRADE_MARKER=$<TARGET_FILE:upgrade_marker>")
+  endif()
+endforeach()

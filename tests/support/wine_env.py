@@ -1,0 +1,187 @@
+"""The Wine side of the win32 end-to-end tests: one 32-bit prefix per build
+tree (created once, reused), one persistent wineserver for the run, and
+helpers to run Windows programs in it.
+
+As a ctest fixture: `wine_env.py start` creates the prefix when it is missing
+and starts `wineserver -p` detached; `wine_env.py stop` ends it with
+`wineserver -k` (before the fixture's Xvfb goes).
+
+Never pipe wine's output: wineserver inherits the pipe and the reader can
+hang. Everything goes to log files.
+"""
+import fcntl
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import desktop  # noqa: E402
+
+# Created with nothing in it: marks a prefix whose creation finished.
+READY = "launcher-prefix-ready"
+
+FONT_LINK = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink"
+PREFIX_SETTINGS = [
+    # The test display has no window manager. Managed windows would wait for
+    # one (2 s for each window hidden or destroyed) and get no keyboard
+    # focus; unmanaged, Wine places and focuses them itself.
+    ["HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N"],
+] + [
+    # Chinese texts in dialogs and captions under code page 1252: the dialog
+    # fonts fall back to the CJK font for the glyphs they lack.
+    [FONT_LINK, "/v", face, "/t", "REG_MULTI_SZ", "/d", "wqy-microhei.ttc,WenQuanYi Micro Hei"]
+    for face in ("Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Serif")
+]
+
+
+def build_dir():
+    d = os.environ.get("E2E_BUILD_DIR")
+    if not d:
+        desktop.fail("E2E_BUILD_DIR is not set (run through ctest)")
+    return d
+
+
+def prefix():
+    return os.environ.get("E2E_WINEPREFIX") or os.path.join(build_dir(), "wineprefix")
+
+
+def state_dir():
+    d = os.path.join(build_dir(), "e2e")
+    os.makedirs(d, exist_ok=True)
+    return d
+
+
+def env(display=None):
+    """The environment for wine and wineserver: our prefix, 32-bit, quiet,
+    no Mono/Gecko installers, HOME and XDG folders inside the build tree."""
+    home = os.path.join(state_dir(), "home")
+    e = dict(os.environ)
+    for k in ("WINELOADER", "WINESERVER", "WINEDLLPATH"):
+        e.pop(k, None)
+    e.update({
+        "WINEPREFIX": prefix(),
+        "WINEARCH": "win32",
+        "WINEDEBUG": "-all",
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "HOME": home,
+        "XDG_CONFIG_HOME": os.path.join(home, ".config"),
+        "XDG_CACHE_HOME": os.path.join(home, ".cache"),
+        "XDG_DATA_HOME": os.path.join(home, ".local", "share"),
+        # The ANSI code page is 1252 under this locale.
+        "LANG": "C.UTF-8",
+    })
+    e.pop("LC_ALL", None)
+    if display:
+        e["DISPLAY"] = display
+    else:
+        e.pop("DISPLAY", None)
+    for k in ("HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"):
+        os.makedirs(e[k], exist_ok=True)
+    return e
+
+
+def log(name):
+    return os.path.join(state_dir(), name)
+
+
+def run_wait(args, e, timeout, logname):
+    proc = desktop.spawn(args, env=e, log=log(logname))
+    try:
+        return proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        desktop.stop(proc)
+        desktop.fail("%s did not finish within %d s (see %s)" % (args[0], timeout, log(logname)))
+
+
+def ensure_prefix():
+    """Creates the prefix once per build tree; returns the seconds it took
+    (0 when it was there already)."""
+    pfx = prefix()
+    os.makedirs(os.path.dirname(pfx), exist_ok=True)
+    with open(pfx + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if os.path.exists(os.path.join(pfx, READY)):
+            return 0.0
+        started = time.monotonic()
+        # No display: nothing of the prefix set-up needs one, and a desktop
+        # process started now would keep a wrong screen size for the run.
+        e = env()
+        if run_wait(["wineboot", "-i"], e, 120, "wineboot.log") != 0:
+            desktop.fail("wineboot failed (see %s)" % log("wineboot.log"))
+        for args in PREFIX_SETTINGS:
+            if run_wait(["wine", "reg", "add"] + args + ["/f"], e, 60, "reg.log") != 0:
+                desktop.fail("could not configure the prefix (see %s)" % log("reg.log"))
+        run_wait(["wineserver", "-w"], e, 60, "wineserver-wait.log")
+        open(os.path.join(pfx, READY), "w").close()
+        return time.monotonic() - started
+
+
+def display():
+    with desktop.Xvfb() as d:
+        return d
+
+
+def start():
+    took = ensure_prefix()
+    if took:
+        print("created the Wine prefix in %.1f s" % took)
+    else:
+        print("reusing the Wine prefix")
+    # Detached and persistent for the run; `-k` ends it in the cleanup.
+    e = env(display())
+    desktop.spawn(["wineserver", "-p"], env=e, log=log("wineserver.log"))
+    desktop.wait_for(server_pids, 10, "wineserver")
+
+
+def server_pids():
+    """The wineserver processes of our prefix: a server works in a folder
+    named after the prefix's device and inode."""
+    st = os.stat(prefix())
+    tag = "server-%x-%x" % (st.st_dev, st.st_ino)
+    pids = []
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            if not open("/proc/%s/comm" % pid).read().startswith("wineserver"):
+                continue
+            if os.readlink("/proc/%s/cwd" % pid).endswith(tag):
+                pids.append(int(pid))
+        except OSError:
+            continue
+    return pids
+
+
+def stop():
+    if not os.path.isdir(prefix()):
+        return
+    e = env()
+    run_wait(["wineserver", "-k"], e, 30, "wineserver-kill.log")
+    # -k sends the signal; wait until the server is gone.
+    desktop.wait_for(lambda: not server_pids(), 15, "wineserver to end")
+
+
+def winpath(path):
+    """The Windows path of a Unix path, through Wine's Z: drive."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def start_exe(exe, args=(), display=None, cwd=None, logname="wine.log"):
+    """Starts a Windows program; the process is the program itself (wine
+    becomes it), so it is stopped by this pid."""
+    return desktop.spawn(["wine", exe] + list(args), env=env(display), cwd=cwd or state_dir(),
+                         log=log(logname))
+
+
+def run_exe(exe, args=(), display=None, cwd=None, timeout=30, logname="wine.log"):
+    proc = start_exe(exe, args, display, cwd, logname)
+    try:
+        return proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        desktop.stop(proc)
+        desktop.fail("%s did not end within %d s" % (os.path.basename(exe), timeout))
+
+
+if __name__ == "__main__":
+    {"start": start, "stop": stop}[sys.argv[1]]()

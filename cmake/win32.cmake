@@ -87,7 +87,7 @@ set_tests_properties(win32.xvfb.stop PROPERTIES DEPENDS win32.wine.stop)
 
 set(WIN32_TESTS "")
 file(GLOB WIN32_TEST_SCRIPTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/win32_*.py)
-foreach(script IN LISTS WIN32_TEST_SCRIPTS ${PROJECT_SOURCE_DIR}/tests/e2e/ini_differential.py)
+foreach(script IN LISTS WIN32_TEST_SCRIPTS ITEMS ${PROJECT_SOURCE_DIR}/tests/e2e/ini_differential.py)
   get_filename_component(name "${script}" NAME_WE)
   add_test(NAME win32.${name} COMMAND ${Python3_EXECUTABLE} ${script})
   list(APPEND WIN32_TESTS win32.${name})

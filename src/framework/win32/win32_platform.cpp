@@ -66,6 +66,12 @@ public:
     Form& form() { return form_; }
     // Restored together with its owner: the system showed it itself.
     void shownBySystem() { hasPending_ = false; }
+    bool newSize(WPARAM type, LPARAM size) {
+        if (type == lastSizeType_ && size == lastSize_) return false;
+        lastSizeType_ = type;
+        lastSize_ = size;
+        return true;
+    }
 
     void show() override {
         if (!hwnd_) return;
@@ -136,6 +142,8 @@ private:
     HWND hwnd_ = nullptr;
     WindowState pending_;
     bool hasPending_ = true;
+    WPARAM lastSizeType_ = ~WPARAM{0};
+    LPARAM lastSize_ = -1;
 };
 
 Peer* peerOf(HWND hwnd) {
@@ -179,7 +187,9 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         guarded([&] { form.onCloseRequest(UnloadMode::WindowsSession); });
         return form.Loaded() ? FALSE : TRUE;
     case WM_SIZE:
-        guarded([&] { form.onResize(); });
+        // One resize event for each new size or state: the system may
+        // repeat the same WM_SIZE (a maximised first show sends two).
+        if (peer->newSize(wp, lp)) guarded([&] { form.onResize(); });
         return 0;
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
@@ -288,6 +298,11 @@ std::unique_ptr<WindowPeer> Win32Platform::createWindow(Form& events, const Form
     CreateWindowExW(exStyle, kFormClass, widen(layout.caption).c_str(), style, x, y, width, height,
                     ownerWnd, nullptr, instance_, peer.get());
     if (!peer->hwnd()) throw std::runtime_error("the window could not be created");
+    // The form raises the load's first resize itself; the system's first
+    // WM_SIZE for the same size (sent at the first show) is not a new one.
+    RECT client{};
+    GetClientRect(peer->hwnd(), &client);
+    peer->newSize(SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
     if (layout.icon) {
         auto icon = [&](int cx, int cy) {
             return reinterpret_cast<LPARAM>(LoadImageW(instance_, MAKEINTRESOURCEW(kIconGroup), IMAGE_ICON,

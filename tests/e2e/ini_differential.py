@@ -78,13 +78,16 @@ def native_twin():
     """inidump_native, built from our engine with the host compiler unless
     the build already has it."""
     out = os.path.join(wine_env.state_dir(), "inidump_native")
-    built = os.environ.get("E2E_INIDUMP_NATIVE")
-    if built and os.path.exists(built):
-        return built
     sources = [os.path.join(desktop.ROOT, p) for p in
                ("tests/support/inidump_native.cpp", "tests/support/inidump_script.h",
                 "src/framework/profile.cpp", "src/framework/profile.h")]
-    if not os.path.exists(out) or os.path.getmtime(out) < max(map(os.path.getmtime, sources)):
+    newest = max(map(os.path.getmtime, sources))
+    # The headless build's own, when it is up to date.
+    for built in (os.environ.get("E2E_INIDUMP_NATIVE"),
+                  os.path.join(desktop.ROOT, "build", "headless", "inidump_native")):
+        if built and os.path.exists(built) and os.path.getmtime(built) >= newest:
+            return built
+    if not os.path.exists(out) or os.path.getmtime(out) < newest:
         with open(out + ".log", "w") as log:
             r = subprocess.run(["g++", "-std=c++20", "-O1", "-I", os.path.join(desktop.ROOT, "src"),
                                 "-o", out, sources[0], sources[2]],

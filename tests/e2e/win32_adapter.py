@@ -1,7 +1,8 @@
 """Services of the Windows adapter under Wine, through win32_probe.exe: the
 executable's folder (also a drive's root), resources by id and type, text
-conversion of private-profile values, the first-level folder creation and
-the local time stamp."""
+conversion of private-profile values, the first-level folder creation, the
+local time stamp, windows (frame, exact client size, centring, states, the
+state set while hidden), starting a program and opening an address."""
 import datetime
 import os
 import re
@@ -94,12 +95,86 @@ def drive_root(base, display):
         desktop.fail("the root's probe.ini was not written")
 
 
+def report(line):
+    """{step: {field: value}} of a "window" answer."""
+    steps = {}
+    for part in line[len("window "):].split(" | "):
+        name, _, fields = part.partition(" ")
+        steps[name] = dict(f.split("=", 1) for f in fields.split(" ") if "=" in f)
+    return steps
+
+
+def windows(base, display):
+    folder = os.path.join(base, "windows")
+    exe = desktop.copy_exe(PROBE, folder)
+    sizable, plain = probe(exe, os.path.join(base, "windows-out.txt"),
+                           ["window:sizable:400:300:2", "window:none:400:300:0"], display)
+    s, p = report(sizable), report(plain)
+    for steps in (s, p):
+        for step, f in steps.items():
+            expect((f["caption"], f["loads"], f["toolwindow"]), ("探针", "1", "1"),
+                   "%s: caption, loads, no taskbar button" % step)
+    # Designed maximised: it opens maximised, restores to the exact client
+    # size, centred on the work area.
+    expect((s["shown"]["state"], s["shown"]["visible"]), ("2", "1"), "maximised start")
+    if int(s["shown"]["client"].split("x")[0]) < 1500:
+        desktop.fail("a maximised window of client %s" % s["shown"]["client"])
+    expect(s["restored"]["client"], "400x300", "restored client size")
+    ow, oh = map(int, s["restored"]["outer"].split("x"))
+    if ow <= 400 or oh <= 300:
+        desktop.fail("a sizable window without a frame: outer %dx%d" % (ow, oh))
+    expect(s["restored"]["at"], "%d,%d" % ((1600 - ow) // 2, (1000 - oh) // 2), "centred")
+    # One resize for the load, one for each change of state.
+    expect([s[k]["resizes"] for k in ("shown", "restored", "hidden", "reshown")],
+           ["2", "3", "3", "4"], "resize events")
+    # A state set while hidden does not show the window; the next show
+    # brings it in that state.
+    expect((s["hidden"]["state"], s["hidden"]["visible"]), ("1", "0"), "minimised while hidden")
+    expect((s["reshown"]["state"], s["reshown"]["visible"]), ("1", "1"), "shown minimised")
+    # Borderless: the client area is the whole window.
+    expect((p["shown"]["client"], p["shown"]["outer"], p["shown"]["at"]),
+           ("400x300", "400x300", "600,350"), "borderless window")
+    expect(p["shown"]["resizes"], "1", "a borderless load's resize events")
+
+
+def processes_and_addresses(base, display):
+    """startProcess runs a program by its quoted path (blank and Chinese
+    characters in it) without waiting; openUrl hands the address to the
+    system's browser unchanged."""
+    folder = os.path.join(base, "启动 folder")
+    exe = desktop.copy_exe(PROBE, folder)
+    child_out = os.path.join(base, "child-out.txt")
+    record = os.path.join(base, "browser.txt")
+    browser = os.path.join(wine_env.state_dir(), "browser.sh")
+    with open(browser, "w") as f:
+        f.write('#!/bin/sh\nprintf "%s\\n" "$@" >> "$E2E_BROWSER_RECORD"\n')
+    os.chmod(browser, 0o755)
+    code = wine_env.run_exe("reg", ["add", "HKCU\\Software\\Wine\\WineBrowser", "/v", "Browsers",
+                                    "/d", browser, "/f"], display=display, logname="reg.log")
+    if code != 0:
+        desktop.fail("could not set the test browser")
+    os.environ["E2E_BROWSER_RECORD"] = record
+    address = "http://127.0.0.1:1/page?a=1&b=中文"
+    lines = probe(exe, os.path.join(base, "run-out.txt"),
+                  ['run:"%s" %s folder' % (wine_env.winpath(exe), wine_env.winpath(child_out)),
+                   "url:" + address], display)
+    expect(lines, ["run", "url"], "run and url")
+    desktop.wait_for(lambda: os.path.exists(child_out) and open(child_out, "rb").read(), 20,
+                     "the started program's answer")
+    expect(open(child_out, "rb").read().decode("utf-8").strip(), "folder " + wine_env.winpath(folder),
+           "the started program")
+    desktop.wait_for(lambda: os.path.exists(record) and address in open(record, encoding="utf-8").read(),
+                     20, "the browser to get %s" % address)
+
+
 def main():
     base = desktop.scratch_dir()
     try:
         with desktop.Xvfb() as display:
             chinese_folder(base, display)
             drive_root(base, display)
+            windows(base, display)
+            processes_and_addresses(base, display)
     finally:
         shutil.rmtree(base, ignore_errors=True)
     print("win32 adapter: all cases passed")

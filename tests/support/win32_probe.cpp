@@ -7,7 +7,14 @@
 //   iniread:SECTION:KEY     -> "iniread <value>"
 //   mkdir:REL               -> "mkdir <0|1> <exists after>"
 //   now                     -> "now [yyyy-mm-dd hh:mm:ss]"
+//   window:BORDER:W:H:STATE -> a form (BORDER none|sizable, client W x H, design
+//                              state 0|1|2, centred, no taskbar button) is
+//                              shown, hidden, set minimised while hidden and
+//                              shown again: "window <what each step saw>"
+//   url:ADDRESS             -> openUrl; "url"
+//   run:COMMAND LINE        -> startProcess; "run"
 #include "config/DllFile.h"
+#include "framework/form.h"
 #include "framework/win32/text.h"
 #include "framework/win32/win32_platform.h"
 
@@ -17,6 +24,42 @@
 #include <vector>
 
 namespace {
+
+class ProbeForm : public fw::Form {
+public:
+    explicit ProbeForm(fw::FormLayout l) : Form(std::move(l)) {}
+    int loads = 0;
+    int resizes = 0;
+
+protected:
+    void Form_Load() override { ++loads; }
+    void Form_Resize() override { ++resizes; }
+};
+
+std::string windowReport(ProbeForm& f) {
+    std::ostringstream o;
+    HWND h = nullptr;
+    // The peer's window: the newest top-level window of our class.
+    h = FindWindowW(L"VarnholtForm", nullptr);
+    RECT outer{};
+    if (h) GetWindowRect(h, &outer);
+    const LONG_PTR ex = h ? GetWindowLongPtrW(h, GWL_EXSTYLE) : 0;
+    o << "state=" << static_cast<int>(f.windowState()) << " visible=" << f.Visible() << " client="
+      << f.ScaleWidth() << "x" << f.ScaleHeight() << " outer=" << (outer.right - outer.left) << "x"
+      << (outer.bottom - outer.top) << " at=" << outer.left << "," << outer.top
+      << " toolwindow=" << ((ex & WS_EX_TOOLWINDOW) ? 1 : 0) << " caption=" << f.Caption()
+      << " loads=" << f.loads << " resizes=" << f.resizes;
+    return o.str();
+}
+
+void pump() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
 std::vector<std::string> split(const std::string& s, std::size_t parts) {
     std::vector<std::string> out;
     std::size_t pos = 0;
@@ -58,6 +101,37 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                 config::ensureFolder(f[1]);
                 out << "mkdir " << platform.pathExists(config::programPath(f[1].substr(0, f[1].find('\\'))))
                     << "\n";
+            } else if (f[0] == "window" && f.size() == 4) {
+                const auto more = split(f[3], 2);
+                fw::FormLayout l;
+                l.caption = "探针 probe";
+                l.border = f[1] == "sizable" ? fw::Border::Sizable : fw::Border::None;
+                l.clientWidth = std::stoi(f[2]);
+                l.clientHeight = std::stoi(more[0]);
+                l.startState = static_cast<fw::WindowState>(std::stoi(more.at(1)));
+                l.centred = true;
+                l.taskbar = false;
+                l.icon = true;
+                ProbeForm form(l);
+                form.Show();
+                pump();
+                out << "window shown " << windowReport(form);
+                form.setWindowState(fw::WindowState::Normal);
+                pump();
+                out << " | restored " << windowReport(form);
+                form.Hide();
+                form.setWindowState(fw::WindowState::Minimized);
+                pump();
+                out << " | hidden " << windowReport(form);
+                form.Show();
+                pump();
+                out << " | reshown " << windowReport(form) << "\n";
+            } else if (f[0] == "url" && f.size() >= 2) {
+                platform.openUrl(cmd.substr(4));
+                out << "url\n";
+            } else if (f[0] == "run" && f.size() >= 2) {
+                platform.startProcess(cmd.substr(4));
+                out << "run\n";
             } else if (f[0] == "now") {
                 out << "now " << config::timeStamp() << "\n";
             } else {

@@ -52,9 +52,23 @@ def state_dir():
     return d
 
 
-def env(display=None):
+def fixture_display():
+    """The display of the run's Xvfb (xvfb_fixture.py), if there is one."""
+    state = os.environ.get("E2E_XVFB_STATE")
+    if state and os.path.exists(state):
+        return open(state).read().split()[0]
+    return None
+
+
+def env(display=None, headless=False):
     """The environment for wine and wineserver: our prefix, 32-bit, quiet,
-    no Mono/Gecko installers, HOME and XDG folders inside the build tree."""
+    no Mono/Gecko installers, HOME and XDG folders inside the build tree.
+
+    Every program gets the run's display, console programs too: the first
+    program of a wineserver starts the desktop process, and one started
+    without a display fixes the screen at 1024 x 768 for the server's life."""
+    if display is None and not headless:
+        display = fixture_display()
     home = os.path.join(state_dir(), "home")
     e = dict(os.environ)
     for k in ("WINELOADER", "WINESERVER", "WINEDLLPATH"):
@@ -104,9 +118,9 @@ def ensure_prefix():
         if os.path.exists(os.path.join(pfx, READY)):
             return 0.0
         started = time.monotonic()
-        # No display: nothing of the prefix set-up needs one, and a desktop
-        # process started now would keep a wrong screen size for the run.
-        e = env()
+        # No display: nothing of the prefix set-up needs one; its server is
+        # waited out below, so no desktop process of it outlives the set-up.
+        e = env(headless=True)
         if run_wait(["wineboot", "-i"], e, 120, "wineboot.log") != 0:
             desktop.fail("wineboot failed (see %s)" % log("wineboot.log"))
         for args in PREFIX_SETTINGS:
@@ -117,11 +131,6 @@ def ensure_prefix():
         return time.monotonic() - started
 
 
-def display():
-    with desktop.Xvfb() as d:
-        return d
-
-
 def start():
     took = ensure_prefix()
     if took:
@@ -129,7 +138,7 @@ def start():
     else:
         print("reusing the Wine prefix")
     # Detached and persistent for the run; `-k` ends it in the cleanup.
-    e = env(display())
+    e = env()
     desktop.spawn(["wineserver", "-p"], env=e, log=log("wineserver.log"))
     desktop.wait_for(server_pids, 10, "wineserver")
 
@@ -156,7 +165,7 @@ def server_pids():
 def stop():
     if not os.path.isdir(prefix()):
         return
-    e = env()
+    e = env(headless=True)
     run_wait(["wineserver", "-k"], e, 30, "wineserver-kill.log")
     # -k sends the signal; wait until the server is gone.
     desktop.wait_for(lambda: not server_pids(), 15, "wineserver to end")

@@ -6,52 +6,43 @@
 
 namespace fw::win32 {
 
-std::wstring widen(std::string_view utf8) {
-    if (utf8.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+namespace {
+std::wstring toWide(UINT codePage, std::string_view text) {
+    if (text.empty()) return {};
+    const int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
     return out;
 }
+} // namespace
 
-std::string narrow(std::wstring_view wide) {
-    if (wide.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
-                        nullptr);
-    return out;
-}
+std::wstring widen(std::string_view utf8) { return toWide(CP_UTF8, utf8); }
 
 namespace {
-std::string ansi(std::wstring_view wide, DWORD flags, BOOL* usedDefault) {
+// usedDefault must be null for UTF-8.
+std::string fromWide(UINT codePage, DWORD flags, BOOL* usedDefault, std::wstring_view wide) {
     if (wide.empty()) return {};
-    const int n = WideCharToMultiByte(CP_ACP, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+    const int n = WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
                                       nullptr, usedDefault);
     std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_ACP, flags, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
+    WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
                         usedDefault);
     return out;
 }
 } // namespace
 
+std::string narrow(std::wstring_view wide) { return fromWide(CP_UTF8, 0, nullptr, wide); }
+
 std::optional<std::string> toAnsi(std::wstring_view wide) {
     BOOL usedDefault = FALSE;
-    std::string out = ansi(wide, WC_NO_BEST_FIT_CHARS, &usedDefault);
+    std::string out = fromWide(CP_ACP, WC_NO_BEST_FIT_CHARS, &usedDefault, wide);
     if (usedDefault) return std::nullopt;
     return out;
 }
 
-std::string toAnsiLossy(std::wstring_view wide) { return ansi(wide, 0, nullptr); }
+std::string toAnsiLossy(std::wstring_view wide) { return fromWide(CP_ACP, 0, nullptr, wide); }
 
-std::wstring fromAnsi(std::string_view text) {
-    if (text.empty()) return {};
-    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
+std::wstring fromAnsi(std::string_view text) { return toWide(CP_ACP, text); }
 
 std::optional<std::string> ansiPath(const std::wstring& path) {
     if (auto direct = toAnsi(path)) return direct;

@@ -46,6 +46,13 @@ def face(display):
     return (back[0] if back else None, login[0] if login else None)
 
 
+def answer(display, box, key):
+    """A key to a message box: focused first, so that nothing depends on
+    where the pointer is."""
+    desktop.xdotool(display, "windowfocus", "--sync", box)
+    desktop.xdotool(display, "key", key)
+
+
 def check_offset(back, login):
     off = (login[0] - back[0], login[1] - back[1])
     if off != LOGIN_OFFSET:
@@ -59,13 +66,13 @@ def missing_config(base, display, name):
     os.makedirs(folder)
     proc, started = launch(folder, display, name)
     try:
-        desktop.wait_window(display, BOX, timeout=30)
+        box = desktop.wait_window(display, BOX, timeout=30)
         print("%s: message box after %.2f s" % (name, time.monotonic() - started))
         back, login = face(display)
         if not back or not login:
             desktop.fail("%s: the login face is not visible under the message box" % name)
         check_offset(back, login)
-        desktop.xdotool(display, "key", "Return")
+        answer(display, box, "Return")
         pressed = time.monotonic()
         wait_exit(proc, 10, "the launcher to end after OK")
         print("%s: ended %.2f s after OK" % (name, time.monotonic() - pressed))
@@ -148,14 +155,12 @@ def exit_confirmation(base, display):
             desktop.xdotool(display, "key", "alt+F4")
             return desktop.wait_window(display, "^退出提示$", timeout=10)
 
-        close_login()
-        desktop.xdotool(display, "key", "Escape")
+        answer(display, close_login(), "Escape")
         desktop.wait_for(lambda: not desktop.find_windows(display, "^退出提示$"), 10, "the box to go")
         time.sleep(0.3)
         if proc.poll() is not None or not all(face(display)):
             desktop.fail("Cancel did not keep the login face")
-        close_login()
-        desktop.xdotool(display, "key", "Return")
+        answer(display, close_login(), "Return")
         pressed = time.monotonic()
         code = wait_exit(proc, 10, "the launcher to end after OK")
         print("confirm: ended %.2f s after OK, exit code %d" % (time.monotonic() - pressed, code))

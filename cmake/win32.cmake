@@ -70,6 +70,14 @@ set(E2E_ENV
   "E2E_OBJDUMP=${CMAKE_OBJDUMP}")
 file(MAKE_DIRECTORY "${E2E_STATE_DIR}")
 
+# One test run at a time in this build tree: they would share the prefix,
+# its server and the Xvfb state file.
+add_test(NAME win32.lock
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/support/wine_env.py lock)
+add_test(NAME win32.unlock
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/support/wine_env.py unlock)
+set_tests_properties(win32.lock PROPERTIES FIXTURES_SETUP win32_lock)
+set_tests_properties(win32.unlock PROPERTIES FIXTURES_CLEANUP win32_lock DEPENDS win32.xvfb.stop)
 add_test(NAME win32.xvfb.start
          COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/support/xvfb_fixture.py start ${E2E_STATE_DIR}/xvfb.state)
 add_test(NAME win32.wine.start
@@ -78,7 +86,7 @@ add_test(NAME win32.wine.stop
          COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/support/wine_env.py stop)
 add_test(NAME win32.xvfb.stop
          COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/support/xvfb_fixture.py stop ${E2E_STATE_DIR}/xvfb.state)
-set_tests_properties(win32.xvfb.start PROPERTIES FIXTURES_SETUP win32_xvfb)
+set_tests_properties(win32.xvfb.start PROPERTIES FIXTURES_SETUP win32_xvfb FIXTURES_REQUIRED win32_lock)
 set_tests_properties(win32.xvfb.stop PROPERTIES FIXTURES_CLEANUP win32_xvfb)
 set_tests_properties(win32.wine.start PROPERTIES FIXTURES_SETUP win32_wine FIXTURES_REQUIRED win32_xvfb)
 # wineserver goes before Xvfb.
@@ -94,7 +102,7 @@ foreach(script IN LISTS WIN32_TEST_SCRIPTS ITEMS ${PROJECT_SOURCE_DIR}/tests/e2e
 endforeach()
 set_tests_properties(${WIN32_TESTS} PROPERTIES
   FIXTURES_REQUIRED "win32_xvfb;win32_wine" RESOURCE_LOCK wine TIMEOUT 120)
-set_tests_properties(win32.wine.start win32.wine.stop win32.xvfb.start win32.xvfb.stop ${WIN32_TESTS}
+set_tests_properties(win32.lock win32.unlock win32.wine.start win32.wine.stop win32.xvfb.start win32.xvfb.stop ${WIN32_TESTS}
   PROPERTIES ENVIRONMENT "${E2E_ENV}")
 # The image checks need no Wine.
 if(TEST win32.win32_image)

@@ -2,15 +2,18 @@
 tree (created once, reused), one persistent wineserver for the run, and
 helpers to run Windows programs in it.
 
-As a ctest fixture: `wine_env.py start` creates the prefix when it is missing
-and starts `wineserver -p` detached; `wine_env.py stop` ends it with
-`wineserver -k` (before the fixture's Xvfb goes).
+As ctest fixtures: `wine_env.py lock` waits until no other test run uses this
+build tree (its prefix, server and Xvfb state) and holds it until `unlock`;
+`wine_env.py start` creates the prefix when it is missing and starts
+`wineserver -p` detached; `wine_env.py stop` ends it with `wineserver -k`
+(before the fixture's Xvfb goes).
 
 Never pipe wine's output: wineserver inherits the pipe and the reader can
 hang. Everything goes to log files.
 """
 import fcntl
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -192,5 +195,63 @@ def run_exe(exe, args=(), display=None, cwd=None, timeout=30, logname="wine.log"
         desktop.fail("%s did not end within %d s" % (os.path.basename(exe), timeout))
 
 
+# A test run holds the build tree through a small process that keeps an
+# exclusive lock open; it gives up by itself after an hour in case the run
+# never unlocks.
+LOCK_HOLD_S = 3600
+
+
+def lock_paths():
+    d = state_dir()
+    return os.path.join(d, "run.lock"), os.path.join(d, "run.lock.owner")
+
+
+def hold(lock_path, owner_path):
+    with open(lock_path, "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        with open(owner_path + ".tmp", "w") as f:
+            f.write(str(os.getpid()))
+        os.replace(owner_path + ".tmp", owner_path)
+        time.sleep(LOCK_HOLD_S)
+
+
+def owner(owner_path):
+    try:
+        return int(open(owner_path).read())
+    except (OSError, ValueError):
+        return None
+
+
+def lock():
+    lock_path, owner_path = lock_paths()
+    holder = desktop.spawn([sys.executable, os.path.abspath(__file__), "hold", lock_path, owner_path],
+                           log=log("run-lock.log"))
+    started = time.monotonic()
+    while owner(owner_path) != holder.pid:
+        if holder.poll() is not None:
+            desktop.fail("the lock holder ended (see %s)" % log("run-lock.log"))
+        if time.monotonic() - started > 240:
+            desktop.stop(holder)
+            desktop.fail("another test run kept this build tree for 240 s")
+        time.sleep(0.1)
+    waited = time.monotonic() - started
+    if waited > 1:
+        print("waited %.0f s for another test run in this build tree" % waited)
+
+
+def unlock():
+    _, owner_path = lock_paths()
+    pid = owner(owner_path)
+    if pid is None:
+        return
+    try:
+        os.kill(pid, signal.SIGTERM)
+    except ProcessLookupError:
+        pass
+
+
 if __name__ == "__main__":
-    {"start": start, "stop": stop}[sys.argv[1]]()
+    if sys.argv[1] == "hold":
+        hold(sys.argv[2], sys.argv[3])
+    else:
+        {"start": start, "stop": stop, "lock": lock, "unlock": unlock}[sys.argv[1]]()

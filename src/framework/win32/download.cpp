@@ -32,7 +32,8 @@ namespace fw::win32 {
 namespace {
 
 // An original request and ten redirects. Wine follows a redirect loop for
-// ever, a few hundred requests a second.
+// ever, a few hundred requests a second; giving up here at least frees the
+// launcher (Wine's own loop goes on in the background after the abort).
 constexpr int kMaxRequests = 11;
 
 bool startsWithNoCase(std::wstring_view text, std::wstring_view prefix) {

@@ -62,6 +62,7 @@ private:
     bool placed_ = false; // pos_ was asked for or seen, not just assumed
     Size client_;
     WindowState state_ = WindowState::Normal;
+    bool iconified_ = false; // as the window manager reports it
     bool shownOnce_ = false;
 };
 

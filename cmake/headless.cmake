@@ -21,3 +21,7 @@ gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
 # Code outside src/framework stays free of OS and toolkit headers.
 add_test(NAME layering.no_os_headers_outside_framework
          COMMAND ${CMAKE_COMMAND} -DSRC=${PROJECT_SOURCE_DIR}/src -P ${PROJECT_SOURCE_DIR}/tests/support/check_layering.cmake)
+
+# The native twin of inidump.exe for the win32 build's INI differential test.
+add_executable(inidump_native tests/support/inidump_native.cpp)
+target_link_libraries(inidump_native PRIVATE launcher_headless)

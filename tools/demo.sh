@@ -96,10 +96,10 @@ site=http://127.0.0.1:$port
     printf '[platform]\r\n'
     printf 'loginUrl=%s/login.html\r\n' "$site"
     printf 'mainUrl=%s/game.html\r\n' "$site"
-    printf 'homeUrl=%s/home.html\r\n' "$site"
-    printf 'chargeUrl=%s/charge.html\r\n' "$site"
-    printf 'serviceUrl=%s/service.html\r\n' "$site"
-    printf 'forumUrl=%s/forum.html\r\n' "$site"
+    printf 'homeUrl=%s/site.html#home\r\n' "$site"
+    printf 'chargeUrl=%s/site.html#charge\r\n' "$site"
+    printf 'serviceUrl=%s/site.html#service\r\n' "$site"
+    printf 'forumUrl=%s/site.html#forum\r\n' "$site"
 } >"$demo/launcher.ini"
 
 if [ $use_display -eq 1 ]; then

@@ -84,6 +84,8 @@ struct Found {
     bool section = false;
     std::size_t sectionLine = 0;   // header line index
     std::size_t lastContent = 0;   // last non-blank line of the section
+    bool content = false;          // the section has a non-blank line
+    bool leading = false;          // the nameless section before any header
     std::optional<std::size_t> key; // line index of the key
 };
 
@@ -91,7 +93,9 @@ Found find(const std::vector<Line>& lines, std::string_view section, std::string
     Found f;
     const auto wantSection = trim(section);
     const auto wantKey = trim(key);
-    bool inSection = false;
+    // Lines before the first header form a section without a name.
+    bool inSection = wantSection.empty();
+    f.section = f.leading = inSection;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (auto name = sectionName(lines[i].text)) {
             if (inSection) break; // the first matching section is the only one read
@@ -99,11 +103,13 @@ Found find(const std::vector<Line>& lines, std::string_view section, std::string
                 inSection = true;
                 f.section = true;
                 f.sectionLine = f.lastContent = i;
+                f.content = true;
             }
             continue;
         }
         if (!inSection || trim(lines[i].text).empty()) continue;
         f.lastContent = i;
+        f.content = true;
         if (!f.key && sameName(keyLine(lines[i].text).name, wantKey)) f.key = i;
     }
     return f;
@@ -116,8 +122,10 @@ std::string readString(std::string_view content, std::string_view section, std::
     const auto lines = splitLines(skipBom(content));
     const auto f = find(lines, section, key);
     std::string_view value;
-    if (f.key) {
-        value = keyLine(lines[*f.key].text).value.value_or(std::string_view{});
+    // A key line without '=' has no value: it reads as missing.
+    const auto found = f.key ? keyLine(lines[*f.key].text).value : std::nullopt;
+    if (found) {
+        value = *found;
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
             value.back() == value.front())
             value = value.substr(1, value.size() - 2);
@@ -147,6 +155,10 @@ std::string writeString(std::string_view content, std::string_view section, std:
         std::string(f.key ? keyLine(lines[*f.key].text).name : trim(key)) + "=" + std::string(value);
 
     std::string out = bom ? "\xEF\xBB\xBF" : "";
+    if (f.leading && !f.key && !f.content) {
+        out += keyText;
+        out += eol;
+    }
     auto emit = [&](std::string_view text, std::string_view brk) {
         out += text;
         out += brk;
@@ -157,7 +169,7 @@ std::string writeString(std::string_view content, std::string_view section, std:
             emit(keyText, lines[i].brk);
             continue;
         }
-        if (f.section && !f.key && f.lastContent == i) {
+        if (f.section && !f.key && f.content && f.lastContent == i) {
             emit(lines[i].text, lines[i].brk.empty() ? eol : lines[i].brk);
             emit(keyText, last ? std::string_view{} : eol);
             if (last && !lines[i].brk.empty()) out += eol;

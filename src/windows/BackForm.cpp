@@ -1,6 +1,7 @@
 #include "windows/BackForm.h"
 
 #include "app/Application.h"
+#include "windows/LoginForm.h"
 
 namespace windows {
 
@@ -19,6 +20,15 @@ fw::FormLayout designLayout() {
 } // namespace
 
 BackForm::BackForm() : Form(designLayout()) {}
+
+void BackForm::Form_QueryUnload(bool& cancel, fw::UnloadMode mode) {
+    // Closing the launcher's taskbar face (Alt+F4, the taskbar's menu) is
+    // closing the launcher: the login window asks, and OK ends the program.
+    // Unloaded on its own, it would take the owned login window with it and
+    // leave a process without windows.
+    cancel = true;
+    if (app::loginForm) app::loginForm->Unload(mode);
+}
 
 void BackForm::Form_MouseDown(int, int, float, float) { app::dragWindow(); }
 

@@ -150,6 +150,18 @@ TEST_F(WindowFlow, ClosingTheLoginWindowAsksAndEndsOnOk) {
     EXPECT_EQ(p.messageBoxes.size(), 2u);
 }
 
+TEST_F(WindowFlow, ClosingTheBackgroundWindowAsksAsTheLoginWindowDoes) {
+    start();
+    p.answers = {fw::kIdCancel};
+    p.closeBox(*app::backForm);
+    EXPECT_TRUE(back().visible);
+    EXPECT_TRUE(login().visible);
+    ASSERT_EQ(p.messageBoxes.size(), 1u);
+    EXPECT_EQ(p.messageBoxes[0].title, "退出提示");
+    p.answers = {fw::kIdOk};
+    EXPECT_THROW(p.closeBox(*app::backForm), fw::headless::ProgramEnded);
+}
+
 TEST_F(WindowFlow, AddressesAndProgramsArePassedOnAsTheyStand) {
     p.folder = (dir / "Program Files" / "游戏").string();
     app::openUrl("");

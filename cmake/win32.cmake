@@ -1,0 +1,124 @@
+# Windows: launcher.exe, a 32-bit GUI executable cross-compiled with
+# mingw-w64, with its resources compiled by windres. The C and C++ runtimes
+# are linked in, so the executable imports system DLLs only.
+enable_language(RC)
+
+add_library(launcher_win32 STATIC
+  src/framework/win32/win32_platform.cpp
+  src/framework/win32/text.cpp
+  src/framework/win32/download.cpp
+)
+target_compile_definitions(launcher_win32 PUBLIC
+  UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 shell32 user32 gdi32 urlmon uuid)
+
+set(LAUNCHER_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
+
+# The resource list shared with the other builds, as resource statements:
+# the same id and type name, the icon as an icon group.
+set(rc_out "${CMAKE_CURRENT_BINARY_DIR}/launcher_resources.rc")
+set(rc_body "// Generated from cmake/resources.cmake by cmake/win32.cmake.\n")
+set(rc_files "")
+list(LENGTH LAUNCHER_RESOURCES rc_count)
+set(i 0)
+while(i LESS rc_count)
+  list(GET LAUNCHER_RESOURCES ${i} rc_id)
+  math(EXPR j "${i} + 1")
+  list(GET LAUNCHER_RESOURCES ${j} rc_type)
+  math(EXPR j "${i} + 2")
+  list(GET LAUNCHER_RESOURCES ${j} rc_file)
+  set(rc_path "${PROJECT_SOURCE_DIR}/resources/${rc_file}")
+  list(APPEND rc_files "${rc_path}")
+  string(APPEND rc_body "${rc_id} ${rc_type} \"${rc_path}\"\n")
+  math(EXPR i "${i} + 3")
+endwhile()
+file(WRITE "${rc_out}.tmp" "${rc_body}")
+file(COPY_FILE "${rc_out}.tmp" "${rc_out}" ONLY_IF_DIFFERENT)
+# windres reports no dependencies of its own.
+set_source_files_properties(resources/launcher.rc PROPERTIES
+  OBJECT_DEPENDS "${rc_out};${PROJECT_SOURCE_DIR}/resources/launcher.manifest;${rc_files}")
+
+function(launcher_win32_exe target)
+  target_include_directories(${target} PRIVATE "${CMAKE_CURRENT_BINARY_DIR}" "${PROJECT_SOURCE_DIR}/resources")
+  target_link_options(${target} PRIVATE -municode ${LAUNCHER_STATIC_RUNTIME} $<$<CONFIG:MinSizeRel>:-s>)
+endfunction()
+
+add_executable(launcher WIN32 src/framework/win32/main.cpp resources/launcher.rc)
+target_link_libraries(launcher PRIVATE launcher_win32)
+launcher_win32_exe(launcher)
+
+# Test programs, run under Wine by the tests below.
+add_executable(win32_probe WIN32 tests/support/win32_probe.cpp resources/launcher.rc)
+target_link_libraries(win32_probe PRIVATE launcher_win32)
+launcher_win32_exe(win32_probe)
+
+add_executable(inidump tests/support/inidump_win32.cpp)
+target_compile_definitions(inidump PRIVATE WIN32_LEAN_AND_MEAN)
+target_link_options(inidump PRIVATE ${LAUNCHER_STATIC_RUNTIME})
+
+# --- tests: one Xvfb and one Wine prefix for the whole run -----------------
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(E2E_STATE_DIR "${CMAKE_CURRENT_BINARY_DIR}/e2e")
+set(WINE_PREFIX_DIR "${CMAKE_CURRENT_BINARY_DIR}/wineprefix")
+set(E2E_ENV
+  "E2E_XVFB_STATE=${E2E_STATE_DIR}/xvfb.state"
+  "E2E_WINEPREFIX=${WINE_PREFIX_DIR}"
+  "E2E_BUILD_DIR=${CMAKE_CURRENT_BINARY_DIR}"
+  "E2E_LAUNCHER=$<TARGET_FILE:launcher>"
+  "E2E_PROBE=$<TARGET_FILE:win32_probe>"
+  "E2E_INIDUMP=$<TARGET_FILE:inidump>"
+  "E2E_OBJDUMP=${CMAKE_OBJDUMP}")
+file(MAKE_DIRECTORY "${E2E_STATE_DIR}")
+
+# One test run at a time in this build tree: they would share the prefix,
+# its server and the Xvfb state file.
+add_test(NAME win32.lock
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/support/wine_env.py lock)
+add_test(NAME win32.unlock
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/support/wine_env.py unlock)
+set_tests_properties(win32.lock PROPERTIES FIXTURES_SETUP win32_lock)
+set_tests_properties(win32.unlock PROPERTIES FIXTURES_CLEANUP win32_lock DEPENDS win32.xvfb.stop)
+add_test(NAME win32.xvfb.start
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/support/xvfb_fixture.py start ${E2E_STATE_DIR}/xvfb.state)
+add_test(NAME win32.wine.start
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/support/wine_env.py start)
+add_test(NAME win32.wine.stop
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/support/wine_env.py stop)
+add_test(NAME win32.xvfb.stop
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/support/xvfb_fixture.py stop ${E2E_STATE_DIR}/xvfb.state)
+set_tests_properties(win32.xvfb.start PROPERTIES FIXTURES_SETUP win32_xvfb FIXTURES_REQUIRED win32_lock)
+set_tests_properties(win32.xvfb.stop PROPERTIES FIXTURES_CLEANUP win32_xvfb)
+set_tests_properties(win32.wine.start PROPERTIES FIXTURES_SETUP win32_wine FIXTURES_REQUIRED win32_xvfb)
+# wineserver goes before Xvfb.
+set_tests_properties(win32.wine.stop PROPERTIES FIXTURES_CLEANUP win32_wine DEPENDS win32.wine.start)
+set_tests_properties(win32.xvfb.stop PROPERTIES DEPENDS win32.wine.stop)
+
+set(WIN32_TESTS "")
+file(GLOB WIN32_TEST_SCRIPTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/win32_*.py)
+foreach(script IN LISTS WIN32_TEST_SCRIPTS ITEMS ${PROJECT_SOURCE_DIR}/tests/e2e/ini_differential.py)
+  get_filename_component(name "${script}" NAME_WE)
+  add_test(NAME win32.${name} COMMAND ${Python3_EXECUTABLE} ${script})
+  list(APPEND WIN32_TESTS win32.${name})
+endforeach()
+set_tests_properties(${WIN32_TESTS} PROPERTIES
+  FIXTURES_REQUIRED "win32_xvfb;win32_wine" RESOURCE_LOCK wine TIMEOUT 120)
+set_tests_properties(win32.lock win32.unlock win32.wine.start win32.wine.stop win32.xvfb.start win32.xvfb.stop ${WIN32_TESTS}
+  PROPERTIES ENVIRONMENT "${E2E_ENV}")
+# The image checks need no Wine.
+if(TEST win32.win32_image)
+  set_tests_properties(win32.win32_image PROPERTIES FIXTURES_REQUIRED "" RESOURCE_LOCK "")
+endif()
+
+# Downloader and upgrade tests: a program that calls the downloader directly,
+# and a stand-in upgrade program that leaves a marker beside itself.
+add_executable(download_probe tests/support/download_probe_win32.cpp)
+target_link_libraries(download_probe PRIVATE launcher_win32)
+launcher_win32_exe(download_probe)
+add_executable(upgrade_marker WIN32 tests/support/upgrade_marker.cpp)
+launcher_win32_exe(upgrade_marker)
+foreach(t win32.win32_download win32.win32_upgrade)
+  if(TEST ${t})
+    set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT
+      "E2E_DOWNLOAD_PROBE=$<TARGET_FILE:download_probe>" "E2E_UPGRADE_MARKER=$<TARGET_FILE:upgrade_marker>")
+  endif()
+endforeach()

@@ -1,0 +1,239 @@
+// Downloads with urlmon on the calling thread. urlmon alone reports success
+// for an error page (404, 500), for a body cut short and for a missing
+// folder, and it writes over the target as the bytes arrive. So the transfer
+// goes into a temporary file beside the target, a bind-status callback
+// watches the HTTP response, and the target is replaced only when the whole
+// body of a 2xx answer has arrived.
+//
+// Result codes (HRESULTs, 0 on success):
+//   the call's own failure       as urlmon returned it (refused: 0x800C0008)
+//   not an http(s) address       INET_E_UNKNOWN_PROTOCOL (0x800C000D)
+//   answer other than 2xx        0x8019xxxx, the status in the low word
+//                                (HTTP_E_STATUS_NOT_FOUND is 0x80190194)
+//   no HTTP answer at all        INET_E_DOWNLOAD_FAILURE (0x800C0008)
+//   body not of the announced    INET_E_DOWNLOAD_FAILURE
+//   length
+//   more than kMaxRequests       INET_E_REDIRECT_FAILED (0x800C0014)
+//   requests (a redirect loop)
+//   file system (temporary file, HRESULT_FROM_WIN32 of the error
+//   flush, replacing the target)
+#include "framework/win32/win32_platform.h"
+
+#include "framework/win32/text.h"
+
+#include <urlmon.h>
+
+#include <cwctype>
+#include <optional>
+#include <string>
+
+namespace fw::win32 {
+
+namespace {
+
+// An original request and ten redirects. Wine follows a redirect loop for
+// ever, a few hundred requests a second.
+constexpr int kMaxRequests = 11;
+
+bool startsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::towlower(text[i]) != prefix[i]) return false;
+    return true;
+}
+
+std::wstring_view trim(std::wstring_view s) {
+    while (!s.empty() && (s.front() == L' ' || s.front() == L'\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == L' ' || s.back() == L'\t' || s.back() == L'\r')) s.remove_suffix(1);
+    return s;
+}
+
+// The length a response announces for the bytes that reach the file. A
+// Content-Encoding makes Content-Length the size on the wire, not on disk:
+// then nothing is announced. Wine decodes gzip itself and drops both headers.
+std::optional<ULONGLONG> announcedLength(std::wstring_view headers) {
+    std::optional<ULONGLONG> length;
+    bool encoded = false;
+    while (!headers.empty()) {
+        const auto eol = headers.find(L'\n');
+        const std::wstring_view line = headers.substr(0, eol);
+        headers.remove_prefix(eol == std::wstring_view::npos ? headers.size() : eol + 1);
+        if (startsWithNoCase(line, L"content-length:") && !length) {
+            const std::wstring_view value = trim(line.substr(15));
+            if (value.empty() || value.size() > 18) continue;
+            ULONGLONG n = 0;
+            bool digits = true;
+            for (wchar_t c : value) {
+                if (c < L'0' || c > L'9') digits = false;
+                n = n * 10 + static_cast<ULONGLONG>(c - L'0');
+            }
+            if (digits) length = n;
+        } else if (startsWithNoCase(line, L"content-encoding:")) {
+            const std::wstring_view value = trim(line.substr(17));
+            encoded = !value.empty() && !startsWithNoCase(value, L"identity");
+        }
+    }
+    if (encoded) return std::nullopt;
+    return length;
+}
+
+// Lives on the caller's stack for the one blocking call: urlmon releases
+// every reference before URLDownloadToFileW returns, so the count is kept
+// for COM's sake only.
+class ResponseWatch final : public IBindStatusCallback, public IHttpNegotiate {
+public:
+    DWORD status = 0; // of the final response; 0 when there was none
+    std::optional<ULONGLONG> length;
+    bool tooManyRequests = false;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IBindStatusCallback)) {
+            *out = static_cast<IBindStatusCallback*>(this);
+        } else if (IsEqualIID(riid, IID_IHttpNegotiate)) {
+            *out = static_cast<IHttpNegotiate*>(this);
+        } else {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs_; }
+
+    // IBindStatusCallback
+    STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return S_OK; }
+    STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
+    STDMETHODIMP OnProgress(ULONG, ULONG, ULONG statusCode, LPCWSTR) override {
+        // One per request sent, redirects included.
+        if (statusCode == BINDSTATUS_SENDINGREQUEST && ++requests_ > kMaxRequests) {
+            tooManyRequests = true;
+            return E_ABORT;
+        }
+        return S_OK;
+    }
+    STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
+    // The bind flags stay urlmon's own.
+    STDMETHODIMP GetBindInfo(DWORD*, BINDINFO*) override { return S_OK; }
+    STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return S_OK; }
+    STDMETHODIMP OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
+
+    // IHttpNegotiate: called with the final response, after redirects.
+    STDMETHODIMP BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* extraHeaders) override {
+        if (extraHeaders) *extraHeaders = nullptr;
+        return S_OK;
+    }
+    STDMETHODIMP OnResponse(DWORD code, LPCWSTR headers, LPCWSTR, LPWSTR* extraHeaders) override {
+        if (extraHeaders) *extraHeaders = nullptr;
+        status = code;
+        length = headers ? announcedLength(headers) : std::nullopt;
+        return S_OK;
+    }
+
+private:
+    ULONG refs_ = 1;
+    int requests_ = 0;
+};
+
+HRESULT lastError() {
+    const DWORD e = GetLastError();
+    return e ? HRESULT_FROM_WIN32(e) : E_FAIL;
+}
+
+// A uniquely named file in the target's folder (so that the final move is a
+// rename on one volume); deleted unless it was moved over the target.
+class TempFile {
+public:
+    explicit TempFile(const std::wstring& target) {
+        const auto slash = target.find_last_of(L"\\/");
+        const std::wstring folder = slash == std::wstring::npos ? L"." : target.substr(0, slash + 1);
+        wchar_t name[MAX_PATH];
+        if (GetTempFileNameW(folder.c_str(), L"dl", 0, name)) path_ = name;
+        else error_ = lastError();
+    }
+    ~TempFile() {
+        if (!path_.empty()) DeleteFileW(path_.c_str());
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    HRESULT error() const { return error_; }
+    const std::wstring& path() const { return path_; }
+
+    // The size on disk, after the bytes have been flushed: a crash right
+    // after the move must not leave a half-written file under the target's
+    // name.
+    HRESULT flush(ULONGLONG& size) const {
+        HANDLE h = CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return lastError();
+        LARGE_INTEGER n{};
+        HRESULT hr = S_OK;
+        if (!GetFileSizeEx(h, &n) || !FlushFileBuffers(h)) hr = lastError();
+        CloseHandle(h);
+        size = static_cast<ULONGLONG>(n.QuadPart);
+        return hr;
+    }
+
+    HRESULT moveOver(const std::wstring& target) {
+        if (!MoveFileExW(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return lastError();
+        path_.clear();
+        return S_OK;
+    }
+
+private:
+    std::wstring path_;
+    HRESULT error_ = S_OK;
+};
+
+// urlmon needs COM on the calling thread; the launcher has it already, a
+// test program may not.
+class ComScope {
+public:
+    ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~ComScope() {
+        if (SUCCEEDED(hr_)) CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+private:
+    HRESULT hr_;
+};
+
+HRESULT downloadTo(const std::wstring& url, const std::wstring& target) {
+    // Only the web: urlmon would also copy a local file:// path.
+    if (!startsWithNoCase(url, L"http://") && !startsWithNoCase(url, L"https://"))
+        return INET_E_UNKNOWN_PROTOCOL;
+
+    TempFile tmp(target);
+    if (FAILED(tmp.error())) return tmp.error();
+
+    ComScope com;
+    ResponseWatch watch;
+    // The wide call: the temporary file's folder may have characters outside
+    // the ANSI code page, and an ANSI call with such a path "succeeds"
+    // without writing anything. The address is ASCII, the same either way.
+    const HRESULT hr = URLDownloadToFileW(nullptr, url.c_str(), tmp.path().c_str(), 0, &watch);
+    if (watch.tooManyRequests) return INET_E_REDIRECT_FAILED;
+    if (FAILED(hr)) return hr;
+    if (watch.status == 0) return INET_E_DOWNLOAD_FAILURE;
+    if (watch.status < 200 || watch.status > 299)
+        return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_HTTP, watch.status & 0xffff);
+
+    ULONGLONG size = 0;
+    if (const HRESULT flushed = tmp.flush(size); FAILED(flushed)) return flushed;
+    if (watch.length && size != *watch.length) return INET_E_DOWNLOAD_FAILURE;
+    return tmp.moveOver(target);
+}
+
+} // namespace
+
+std::int32_t Win32Platform::download(const std::string& url, const std::string& path) {
+    return static_cast<std::int32_t>(downloadTo(widen(url), widen(path)));
+}
+
+} // namespace fw::win32

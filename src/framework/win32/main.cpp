@@ -1,0 +1,22 @@
+// The entry point of launcher.exe: install the platform, run Main, then the
+// message loop. The program ends only through Platform::end().
+#include "app/Application.h"
+#include "framework/win32/win32_platform.h"
+
+#include <ole2.h>
+
+#include <exception>
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    static fw::win32::Win32Platform platform(instance);
+    // The embedded browser and the shell need an OLE apartment on this thread.
+    OleInitialize(nullptr);
+    try {
+        app::Main();
+    } catch (const std::exception& e) {
+        platform.untrapped(e.what());
+    } catch (...) {
+        platform.untrapped("unknown error");
+    }
+    return platform.run();
+}

@@ -1,0 +1,56 @@
+// The Windows desktop: top-level windows of our own class, thread timers,
+// MessageBoxW, kernel32's private-profile API and the shell. All user-visible
+// text goes through the wide API; the core's UTF-8 is converted here.
+#pragma once
+
+#include "framework/platform.h"
+
+#include <windows.h>
+
+#include <map>
+#include <memory>
+
+namespace fw::win32 {
+
+class Win32Platform : public Platform {
+public:
+    explicit Win32Platform(HINSTANCE instance);
+    ~Win32Platform() override;
+
+    std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
+                                             WindowPeer* owner) override;
+    TimerId startTimer(int intervalMs, std::function<void()> tick) override;
+    void stopTimer(TimerId id) override;
+    int messageBox(const std::string& text, const std::string& title, int style) override;
+    [[noreturn]] void end() override;
+    std::string exeFolder() override;
+    char pathSeparator() const override { return '\\'; }
+    std::vector<std::uint8_t> resource(int id, const std::string& type) override;
+    DateTime localNow() override;
+    bool pathExists(const std::string& path) override;
+    bool createFolder(const std::string& path) override;
+    void startProcess(const std::string& commandLine) override;
+    void openUrl(const std::string& address) override;
+    std::int32_t download(const std::string& url, const std::string& path) override;
+    std::string readProfileString(const std::string& section, const std::string& key,
+                                  const std::string& defaultValue, std::size_t bufferSize,
+                                  const std::string& path) override;
+    bool writeProfileString(const std::string& section, const std::string& key,
+                            const std::string& value, const std::string& path) override;
+    int run() override;
+
+    HINSTANCE instance() const { return instance_; }
+
+    // An exception that reaches the message loop's edge (a window procedure,
+    // a timer, the entry procedure) cannot unwind through the system's
+    // frames: it is reported in a message box and the program ends.
+    [[noreturn]] void untrapped(const char* what);
+
+private:
+    static void CALLBACK timerProc(HWND, UINT, UINT_PTR id, DWORD);
+
+    HINSTANCE instance_;
+    std::map<UINT_PTR, std::shared_ptr<std::function<void()>>> timers_;
+};
+
+} // namespace fw::win32

@@ -1,0 +1,257 @@
+"""The Wine side of the win32 end-to-end tests: one 32-bit prefix per build
+tree (created once, reused), one persistent wineserver for the run, and
+helpers to run Windows programs in it.
+
+As ctest fixtures: `wine_env.py lock` waits until no other test run uses this
+build tree (its prefix, server and Xvfb state) and holds it until `unlock`;
+`wine_env.py start` creates the prefix when it is missing and starts
+`wineserver -p` detached; `wine_env.py stop` ends it with `wineserver -k`
+(before the fixture's Xvfb goes).
+
+Never pipe wine's output: wineserver inherits the pipe and the reader can
+hang. Everything goes to log files.
+"""
+import fcntl
+import os
+import signal
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import desktop  # noqa: E402
+
+# Created with nothing in it: marks a prefix whose creation finished.
+READY = "launcher-prefix-ready"
+
+FONT_LINK = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink"
+PREFIX_SETTINGS = [
+    # The test display has no window manager. Managed windows would wait for
+    # one (2 s for each window hidden or destroyed) and get no keyboard
+    # focus; unmanaged, Wine places and focuses them itself.
+    ["HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N"],
+] + [
+    # Chinese texts in dialogs and captions under code page 1252: the dialog
+    # fonts fall back to the CJK font for the glyphs they lack.
+    [FONT_LINK, "/v", face, "/t", "REG_MULTI_SZ", "/d", "wqy-microhei.ttc,WenQuanYi Micro Hei"]
+    for face in ("Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Serif")
+]
+
+
+def build_dir():
+    d = os.environ.get("E2E_BUILD_DIR")
+    if not d:
+        desktop.fail("E2E_BUILD_DIR is not set (run through ctest)")
+    return d
+
+
+def prefix():
+    return os.environ.get("E2E_WINEPREFIX") or os.path.join(build_dir(), "wineprefix")
+
+
+def state_dir():
+    d = os.path.join(build_dir(), "e2e")
+    os.makedirs(d, exist_ok=True)
+    return d
+
+
+def fixture_display():
+    """The display of the run's Xvfb (xvfb_fixture.py), if there is one."""
+    state = os.environ.get("E2E_XVFB_STATE")
+    if state and os.path.exists(state):
+        return open(state).read().split()[0]
+    return None
+
+
+def env(display=None, headless=False):
+    """The environment for wine and wineserver: our prefix, 32-bit, quiet,
+    no Mono/Gecko installers, HOME and XDG folders inside the build tree.
+
+    Every program gets the run's display, console programs too: the first
+    program of a wineserver starts the desktop process, and one started
+    without a display fixes the screen at 1024 x 768 for the server's life."""
+    if display is None and not headless:
+        display = fixture_display()
+    home = os.path.join(state_dir(), "home")
+    e = dict(os.environ)
+    for k in ("WINELOADER", "WINESERVER", "WINEDLLPATH"):
+        e.pop(k, None)
+    e.update({
+        "WINEPREFIX": prefix(),
+        "WINEARCH": "win32",
+        "WINEDEBUG": "-all",
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "HOME": home,
+        "XDG_CONFIG_HOME": os.path.join(home, ".config"),
+        "XDG_CACHE_HOME": os.path.join(home, ".cache"),
+        "XDG_DATA_HOME": os.path.join(home, ".local", "share"),
+        # The ANSI code page is 1252 under this locale.
+        "LANG": "C.UTF-8",
+    })
+    e.pop("LC_ALL", None)
+    if display:
+        e["DISPLAY"] = display
+    else:
+        e.pop("DISPLAY", None)
+    for k in ("HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"):
+        os.makedirs(e[k], exist_ok=True)
+    return e
+
+
+def log(name):
+    return os.path.join(state_dir(), name)
+
+
+def run_wait(args, e, timeout, logname):
+    proc = desktop.spawn(args, env=e, log=log(logname))
+    try:
+        return proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        desktop.stop(proc)
+        desktop.fail("%s did not finish within %d s (see %s)" % (args[0], timeout, log(logname)))
+
+
+def ensure_prefix():
+    """Creates the prefix once per build tree; returns the seconds it took
+    (0 when it was there already)."""
+    pfx = prefix()
+    os.makedirs(os.path.dirname(pfx), exist_ok=True)
+    with open(pfx + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if os.path.exists(os.path.join(pfx, READY)):
+            return 0.0
+        started = time.monotonic()
+        # No display: nothing of the prefix set-up needs one; its server is
+        # waited out below, so no desktop process of it outlives the set-up.
+        e = env(headless=True)
+        if run_wait(["wineboot", "-i"], e, 120, "wineboot.log") != 0:
+            desktop.fail("wineboot failed (see %s)" % log("wineboot.log"))
+        for args in PREFIX_SETTINGS:
+            if run_wait(["wine", "reg", "add"] + args + ["/f"], e, 60, "reg.log") != 0:
+                desktop.fail("could not configure the prefix (see %s)" % log("reg.log"))
+        run_wait(["wineserver", "-w"], e, 60, "wineserver-wait.log")
+        open(os.path.join(pfx, READY), "w").close()
+        return time.monotonic() - started
+
+
+def start():
+    took = ensure_prefix()
+    if took:
+        print("created the Wine prefix in %.1f s" % took)
+    else:
+        print("reusing the Wine prefix")
+    # Detached and persistent for the run; `-k` ends it in the cleanup.
+    e = env()
+    desktop.spawn(["wineserver", "-p"], env=e, log=log("wineserver.log"))
+    desktop.wait_for(server_pids, 10, "wineserver")
+
+
+def server_pids():
+    """The wineserver processes of our prefix: a server works in a folder
+    named after the prefix's device and inode."""
+    st = os.stat(prefix())
+    tag = "server-%x-%x" % (st.st_dev, st.st_ino)
+    pids = []
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            if not open("/proc/%s/comm" % pid).read().startswith("wineserver"):
+                continue
+            if os.readlink("/proc/%s/cwd" % pid).endswith(tag):
+                pids.append(int(pid))
+        except OSError:
+            continue
+    return pids
+
+
+def stop():
+    if not os.path.isdir(prefix()):
+        return
+    e = env(headless=True)
+    run_wait(["wineserver", "-k"], e, 30, "wineserver-kill.log")
+    # -k sends the signal; wait until the server is gone.
+    desktop.wait_for(lambda: not server_pids(), 15, "wineserver to end")
+
+
+def winpath(path):
+    """The Windows path of a Unix path, through Wine's Z: drive."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def start_exe(exe, args=(), display=None, cwd=None, logname="wine.log"):
+    """Starts a Windows program; the process is the program itself (wine
+    becomes it), so it is stopped by this pid."""
+    return desktop.spawn(["wine", exe] + list(args), env=env(display), cwd=cwd or state_dir(),
+                         log=log(logname))
+
+
+def run_exe(exe, args=(), display=None, cwd=None, timeout=30, logname="wine.log"):
+    proc = start_exe(exe, args, display, cwd, logname)
+    try:
+        return proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        desktop.stop(proc)
+        desktop.fail("%s did not end within %d s" % (os.path.basename(exe), timeout))
+
+
+# A test run holds the build tree through a small process that keeps an
+# exclusive lock open; it gives up by itself after an hour in case the run
+# never unlocks.
+LOCK_HOLD_S = 3600
+
+
+def lock_paths():
+    d = state_dir()
+    return os.path.join(d, "run.lock"), os.path.join(d, "run.lock.owner")
+
+
+def hold(lock_path, owner_path):
+    with open(lock_path, "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        with open(owner_path + ".tmp", "w") as f:
+            f.write(str(os.getpid()))
+        os.replace(owner_path + ".tmp", owner_path)
+        time.sleep(LOCK_HOLD_S)
+
+
+def owner(owner_path):
+    try:
+        return int(open(owner_path).read())
+    except (OSError, ValueError):
+        return None
+
+
+def lock():
+    lock_path, owner_path = lock_paths()
+    holder = desktop.spawn([sys.executable, os.path.abspath(__file__), "hold", lock_path, owner_path],
+                           log=log("run-lock.log"))
+    started = time.monotonic()
+    while owner(owner_path) != holder.pid:
+        if holder.poll() is not None:
+            desktop.fail("the lock holder ended (see %s)" % log("run-lock.log"))
+        if time.monotonic() - started > 240:
+            desktop.stop(holder)
+            desktop.fail("another test run kept this build tree for 240 s")
+        time.sleep(0.1)
+    waited = time.monotonic() - started
+    if waited > 1:
+        print("waited %.0f s for another test run in this build tree" % waited)
+
+
+def unlock():
+    _, owner_path = lock_paths()
+    pid = owner(owner_path)
+    if pid is None:
+        return
+    try:
+        os.kill(pid, signal.SIGTERM)
+    except ProcessLookupError:
+        pass
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "hold":
+        hold(sys.argv[2], sys.argv[3])
+    else:
+        {"start": start, "stop": stop, "lock": lock, "unlock": unlock}[sys.argv[1]]()

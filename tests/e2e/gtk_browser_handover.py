@@ -15,24 +15,13 @@ import desktop  # noqa: E402
 from gtk_env import GtkLauncher, request_close  # noqa: E402
 from test_server import TestServer  # noqa: E402
 
-LOGIN_SIZE = (757, 563)
 GAME_CLIENT = (1100, 600)
 
 
 def main():
     with desktop.Xvfb() as display, TestServer(pages=site.PAGES) as srv, \
             GtkLauncher(sys.argv[1]) as run:
-        game_address = srv.url("/game.html")
-        run.write_ini("[platform]\n"
-                      "loginUrl=%s\n"
-                      "mainUrl=%s\n"
-                      "[install]\n"
-                      "installTime=[2001-02-03 04:05:06]\n"
-                      % (srv.url("/login.html"), game_address))
-        run.start(display)
-        run.wait_window("^Varnholt登录器$")
-        login = desktop.wait_for(lambda: run.window_of_size(*LOGIN_SIZE), 10, "the login window")
-        site.wait_login_page(run, login)
+        login = site.start_at_login(run, srv, display)
         print("login page drawn %.0f ms after the start"
               % ((time.monotonic() - run.started_at) * 1000))
 
@@ -41,7 +30,7 @@ def main():
         title = site.READY_TITLE % "abc"
         game = run.wait_window("^%s$" % title, 10)
 
-        if run.windows("^Varnholt登录器$") or run.window_of_size(*LOGIN_SIZE):
+        if run.windows("^Varnholt登录器$") or run.window_of_size(*site.LOGIN_SIZE):
             desktop.fail("the login face is still visible beside the game window")
         # No window manager here: the game window keeps its restored size, and
         # the browser reaching past its right edge must not widen it.
@@ -87,7 +76,7 @@ def main():
         box = run.wait_window("^退出提示$")
         run.key(box, "Return")
         run.wait_window("^Varnholt登录器$")
-        login = desktop.wait_for(lambda: run.window_of_size(*LOGIN_SIZE), 10,
+        login = desktop.wait_for(lambda: run.window_of_size(*site.LOGIN_SIZE), 10,
                                  "the login window back")
         desktop.wait_for(lambda: not run.windows("^%s$" % title), 5, "the game window to close")
         desktop.wait_for(lambda: srv.targets().count("/login.html") > logins, 10,

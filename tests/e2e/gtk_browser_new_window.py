@@ -13,7 +13,6 @@ import desktop  # noqa: E402
 from gtk_env import GtkLauncher, request_close  # noqa: E402
 from test_server import TestServer  # noqa: E402
 
-LOGIN_SIZE = (757, 563)
 GAME_CLIENT = (1100, 600)
 
 
@@ -48,7 +47,7 @@ def back_to_login(run, game):
     box = run.wait_window("^退出提示$")
     run.key(box, "Return")
     run.wait_window("^Varnholt登录器$")
-    login = desktop.wait_for(lambda: run.window_of_size(*LOGIN_SIZE), 10, "the login window")
+    login = desktop.wait_for(lambda: run.window_of_size(*site.LOGIN_SIZE), 10, "the login window")
     desktop.wait_for(lambda: game not in run.windows(), 5, "the game window to close")
     site.wait_login_page(run, login)
     return login
@@ -57,16 +56,7 @@ def back_to_login(run, game):
 def main():
     with desktop.Xvfb() as display, TestServer(pages=site.PAGES) as srv, \
             GtkLauncher(sys.argv[1]) as run:
-        run.write_ini("[platform]\n"
-                      "loginUrl=%s\n"
-                      "mainUrl=%s\n"
-                      "[install]\n"
-                      "installTime=[2001-02-03 04:05:06]\n"
-                      % (srv.url("/login.html"), srv.url("/game.html")))
-        run.start(display)
-        run.wait_window("^Varnholt登录器$")
-        login = desktop.wait_for(lambda: run.window_of_size(*LOGIN_SIZE), 10, "the login window")
-        site.wait_login_page(run, login)
+        login = site.start_at_login(run, srv, display)
 
         game = hand_over(run, srv, login, "enter-new", "new")
         login = back_to_login(run, game)
@@ -79,7 +69,7 @@ def main():
         if run.geometry(popup)[2:] != (640, 480):
             desktop.fail("the ordinary window is %dx%d, not the 640x480 asked for"
                          % run.geometry(popup)[2:])
-        if not run.windows("^Varnholt登录器$") or run.window_of_size(*LOGIN_SIZE) != login:
+        if not run.windows("^Varnholt登录器$") or run.window_of_size(*site.LOGIN_SIZE) != login:
             desktop.fail("the login face went when an ordinary window opened")
         if run.window_of_size(*GAME_CLIENT):
             desktop.fail("the game window opened for a window.open without a focused link")

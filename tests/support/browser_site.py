@@ -76,6 +76,21 @@ GAME_BACKGROUND = (0x20, 0x30, 0x40)
 RED = (255, 0, 0)
 
 
+LOGIN_SIZE = (757, 563)
+
+
+def start_at_login(run, srv, display):
+    """Starts the launcher on this site's login page (the game address:
+    /game.html) and returns the login window once the page is drawn."""
+    run.write_ini("[platform]\nloginUrl=%s\nmainUrl=%s\n[install]\ninstallTime=x\n"
+                  % (srv.url("/login.html"), srv.url("/game.html")))
+    run.start(display)
+    run.wait_window("^Varnholt登录器$")
+    login = desktop.wait_for(lambda: run.window_of_size(*LOGIN_SIZE), 10, "the login window")
+    wait_login_page(run, login)
+    return login
+
+
 def login_point(login_geometry, page_point):
     """Screen position of a point of the login page."""
     lx, ly = login_geometry[:2]

@@ -7,7 +7,9 @@ The login page lays its links out at fixed places (PAGE_POINTS) so that a
 test can click them. Its background is green, with a red band over the 5
 pixels of its top and left edges that the login window's frame hides.
 
-The game page's setClientTypeByVb() reports each call to the server as
+The game page greets with an alert as it loads: the game window's browser is
+silent, so the box never shows and the page goes on loading. Its
+setClientTypeByVb() reports each call to the server as
 /client-type?called=N&token=T and sets the title to
 "游戏页面 已就绪 T" (T: the page's token).
 """
@@ -63,7 +65,7 @@ function setClientTypeByVb() {
     return calls;
 }
 </script></head>
-<body style="background: #203040; color: #e0e0e0">游戏</body></html>
+<body style="background: #203040; color: #e0e0e0" onload="alert('欢迎')">游戏</body></html>
 """ % (GAME_TITLE, READY_TITLE.replace("%s", ""))
 
 PAGES = {"/login.html": LOGIN_PAGE, "/game.html": GAME_PAGE}

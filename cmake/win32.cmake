@@ -117,6 +117,17 @@ target_link_libraries(download_probe PRIVATE launcher_win32)
 launcher_win32_exe(download_probe)
 add_executable(upgrade_marker WIN32 tests/support/upgrade_marker.cpp)
 launcher_win32_exe(upgrade_marker)
+# The browser adapter: its event sink and document reads with built
+# arguments, and the real control under Wine.
+add_executable(browser_probe WIN32 tests/support/browser_probe_win32.cpp
+  tests/support/fake_document_win32.c)
+target_link_libraries(browser_probe PRIVATE launcher_win32)
+launcher_win32_exe(browser_probe)
+if(TEST win32.win32_browser)
+  set_property(TEST win32.win32_browser APPEND PROPERTY ENVIRONMENT
+    "E2E_BROWSER_PROBE=$<TARGET_FILE:browser_probe>")
+endif()
+
 foreach(t win32.win32_download win32.win32_upgrade)
   if(TEST ${t})
     set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT

@@ -1,6 +1,7 @@
 # Linux: the GTK 3 adapter on X11, and its end-to-end tests under Xvfb.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
+pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 find_package(X11 REQUIRED)
 
@@ -9,10 +10,11 @@ add_executable(launcher
   src/framework/gtk/gtk_platform.cpp
   src/framework/gtk/gtk_window.cpp
   src/framework/gtk/client_area.cpp
+  src/framework/gtk/browser_webkit.cpp
   src/framework/profile.cpp
   src/framework/curl_download.cpp
 )
-target_link_libraries(launcher PRIVATE launcher_core PkgConfig::GTK3 PkgConfig::CURL X11::X11)
+target_link_libraries(launcher PRIVATE launcher_core PkgConfig::GTK3 PkgConfig::WEBKIT PkgConfig::CURL X11::X11)
 launcher_embed_resources(launcher)
 
 # --- end-to-end tests: the real launcher on one private Xvfb for the run ---

@@ -7,10 +7,11 @@ add_library(launcher_win32 STATIC
   src/framework/win32/win32_platform.cpp
   src/framework/win32/text.cpp
   src/framework/win32/download.cpp
+  src/framework/win32/browser_ie.cpp
 )
 target_compile_definitions(launcher_win32 PUBLIC
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 shell32 user32 gdi32 urlmon uuid)
+target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 oleaut32 shell32 user32 gdi32 urlmon uuid)
 
 set(LAUNCHER_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
@@ -116,6 +117,17 @@ target_link_libraries(download_probe PRIVATE launcher_win32)
 launcher_win32_exe(download_probe)
 add_executable(upgrade_marker WIN32 tests/support/upgrade_marker.cpp)
 launcher_win32_exe(upgrade_marker)
+# The browser adapter: its event sink and document reads with built
+# arguments, and the real control under Wine.
+add_executable(browser_probe WIN32 tests/support/browser_probe_win32.cpp
+  tests/support/fake_document_win32.c)
+target_link_libraries(browser_probe PRIVATE launcher_win32)
+launcher_win32_exe(browser_probe)
+if(TEST win32.win32_browser)
+  set_property(TEST win32.win32_browser APPEND PROPERTY ENVIRONMENT
+    "E2E_BROWSER_PROBE=$<TARGET_FILE:browser_probe>")
+endif()
+
 foreach(t win32.win32_download win32.win32_upgrade)
   if(TEST ${t})
     set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT

@@ -3,6 +3,8 @@
 // events and carry out requests, they never decide a launcher rule.
 #pragma once
 
+#include "framework/browser.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -92,6 +94,13 @@ public:
     // `events` outlives the peer; the adapter calls its on* methods.
     virtual std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
                                                      WindowPeer* owner) = 0;
+
+    // An embedded browser in `parent`. With a frame, the browser sits in a
+    // plain white child area at `frame` (client pixels of `parent`) that
+    // clips it, and its placement is relative to that area; without one it
+    // is placed in the client area directly and clipped by the window.
+    virtual std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,
+                                                       const std::optional<Rect>& frame) = 0;
 
     // Ids are never 0.
     virtual TimerId startTimer(int intervalMs, std::function<void()> tick) = 0;

@@ -13,6 +13,8 @@ def main():
     with desktop.Xvfb() as display, GtkLauncher(sys.argv[1]) as run:
         run.write_ini("[platform]\n"
                       "loginUrl=http://127.0.0.1:1/login.html\n"
+                      # Not contained in loginUrl: the login page stays.
+                      "mainUrl=http://127.0.0.1:1/game.html\n"
                       "[install]\n"
                       "installTime=[2001-02-03 04:05:06]\n")
         run.start(display)

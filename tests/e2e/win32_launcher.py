@@ -142,7 +142,10 @@ def exit_confirmation(base, display):
     folder = os.path.join(base, "confirm")
     os.makedirs(folder)
     with open(os.path.join(folder, "launcher.ini"), "wb") as f:
-        f.write(b"[platform]\r\nloginUrl=http://127.0.0.1:1/x\r\n[install]\r\ninstallTime=[2020-01-02 03:04:05]\r\n")
+        # A game address the login page does not contain: an empty one would
+        # hand the login page over to the game window at once.
+        f.write(b"[platform]\r\nloginUrl=http://127.0.0.1:1/x\r\nmainUrl=/game\r\n"
+                b"[install]\r\ninstallTime=[2020-01-02 03:04:05]\r\n")
     proc, _ = launch(folder, display, "confirm")
     try:
         desktop.wait_window(display, BACK, timeout=30)

@@ -16,6 +16,8 @@ unit tests' in-process server); the path is matched without the query:
   /stall             200 announcing 1000 bytes, sends 10, then nothing
   /stall-headers     sends nothing at all
   /files/<name>      a registered file (else 404)
+  a registered page  200, text/html (UTF-8), at exactly its path (for the
+                     browser tests: a login page, a game page, ...)
   anything else      404
 
 Every request is logged with its query as sent. Stalled connections are
@@ -27,6 +29,8 @@ In a test:
         url = srv.url("/version/2.0")
         ...
         srv.targets()   # ["/version/2.0?v=1709622489", ...]
+
+    with TestServer(pages={"/login.html": html}) as srv: ...
 
 As a process (stopped by pid, or on its own after --lifetime seconds):
 
@@ -132,7 +136,10 @@ class _Handler(socketserver.BaseRequestHandler):
         ini, html = "text/plain", "text/html"
 
         files = self.server.files
-        if path.startswith("/files/") and path[7:] in files:
+        pages = self.server.pages
+        if path in pages:
+            self.reply(200, "text/html; charset=utf-8", pages[path])
+        elif path.startswith("/files/") and path[7:] in files:
             self.reply(200, "application/octet-stream", files[path[7:]])
         elif path.startswith("/version/"):
             self.reply(200, ini, version_file(urllib.parse.unquote_to_bytes(path[9:])))
@@ -174,6 +181,7 @@ class _Server(socketserver.ThreadingTCPServer):
         self.owner = owner
         self.stopping = owner.stopping
         self.files = owner.files
+        self.pages = owner.pages
         super().__init__(("127.0.0.1", 0), _Handler)
 
     def log_request(self, method, target):
@@ -183,8 +191,11 @@ class _Server(socketserver.ThreadingTCPServer):
 class TestServer:
     """The server on a thread of the calling process; see the module text."""
 
-    def __init__(self, files=None, lifetime=120.0, log=None):
+    def __init__(self, files=None, lifetime=120.0, log=None, pages=None):
         self.files = dict(files or {})
+        # path -> HTML text or bytes
+        self.pages = {k: v.encode("utf-8") if isinstance(v, str) else v
+                      for k, v in (pages or {}).items()}
         self.lifetime = lifetime
         self.log_path = log
         self.stopping = threading.Event()

@@ -105,10 +105,21 @@ TEST_F(ProfileFile, WriteCreatesReplacesAndLeavesNoTemporaryFile) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
 }
 
-TEST_F(ProfileFile, FailedWriteChangesNothing) {
+TEST_F(ProfileFile, WriteIntoAMissingFolderFails) {
     EXPECT_FALSE(fw::profile::writeFile((dir / "missing" / "x.ini").string(), "a", "k", "v"));
     EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+}
 
+TEST_F(ProfileFile, WriteThatCannotReplaceTheFileLeavesItAndNoTemporaryFile) {
+    // A folder where the file should be: the rename fails after the
+    // temporary file was written.
+    std::filesystem::create_directory(dir / "x.ini");
+    EXPECT_FALSE(fw::profile::writeFile((dir / "x.ini").string(), "a", "k", "v"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "x.ini"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+}
+
+TEST_F(ProfileFile, FailedWriteInAReadOnlyFolderChangesNothing) {
     if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     const auto sub = dir / "ro";
     std::filesystem::create_directory(sub);

@@ -1,6 +1,7 @@
 #include "framework/gtk/gtk_platform.h"
 
 #include "framework/curl_download.h"
+#include "framework/gtk/browser_webkit.h"
 #include "framework/gtk/text.h"
 #include "framework/profile.h"
 #include "framework/resources.h"
@@ -62,6 +63,11 @@ GtkPlatform::~GtkPlatform() {
 std::unique_ptr<WindowPeer> GtkPlatform::createWindow(Form& events, const FormLayout& layout,
                                                       WindowPeer* owner) {
     return std::make_unique<GtkPeer>(*this, events, layout, dynamic_cast<GtkPeer*>(owner));
+}
+
+std::unique_ptr<BrowserPeer> GtkPlatform::createBrowser(WindowPeer& parent, BrowserEvents& events,
+                                                        const std::optional<Rect>& frame) {
+    return std::make_unique<WebKitBrowser>(*this, dynamic_cast<GtkPeer&>(parent), events, frame);
 }
 
 void GtkPlatform::removed(GtkPeer* peer) {

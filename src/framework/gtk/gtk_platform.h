@@ -62,6 +62,7 @@ private:
     bool placed_ = false; // pos_ was asked for or seen, not just assumed
     Size client_;
     WindowState state_ = WindowState::Normal;
+    bool iconified_ = false; // as the window manager reports it
     bool shownOnce_ = false;
 };
 
@@ -74,6 +75,9 @@ public:
 
     std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
                                              WindowPeer* owner) override;
+    // A WebKitWebView (browser_webkit.h).
+    std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,
+                                               const std::optional<Rect>& frame) override;
     TimerId startTimer(int intervalMs, std::function<void()> tick) override;
     void stopTimer(TimerId id) override;
     int messageBox(const std::string& text, const std::string& title, int style) override;

@@ -144,6 +144,9 @@ void GtkPeer::setCaption(const std::string& text) {
 }
 
 Size GtkPeer::clientSize() const {
+    // A minimised window has no client area to show, as on Windows; X keeps
+    // the size it had.
+    if (iconified_) return {};
     return client_;
 }
 
@@ -199,6 +202,14 @@ gboolean GtkPeer::onWindowState(GtkWidget*, GdkEventWindowState* event, gpointer
     peer->state_ = (now & GDK_WINDOW_STATE_ICONIFIED)   ? WindowState::Minimized
                    : (now & GDK_WINDOW_STATE_MAXIMIZED) ? WindowState::Maximized
                                                         : WindowState::Normal;
+    // Minimising and restoring change the client area (to 0 x 0 and back)
+    // without a configure event: report them as resizes.
+    const bool iconified = (now & GDK_WINDOW_STATE_ICONIFIED) != 0;
+    if (iconified != peer->iconified_) {
+        peer->iconified_ = iconified;
+        Form& form = peer->events_;
+        peer->platform_.deliver([&form] { form.onResize(); });
+    }
     return FALSE;
 }
 

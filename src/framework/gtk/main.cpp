@@ -6,7 +6,7 @@
 int main() {
     // The launcher places its windows itself, which Wayland does not allow.
     gdk_set_allowed_backends("x11");
-    // Names the windows' class and the browser's cache folder.
+    // Names the windows' class (the browser keeps its data in a folder of its own).
     g_set_prgname("launcher");
     if (!gtk_init_check(nullptr, nullptr)) {
         g_printerr("launcher: cannot open an X11 display\n");

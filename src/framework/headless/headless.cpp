@@ -51,7 +51,66 @@ private:
     WindowRecord& rec_;
 };
 
+class Browser : public BrowserPeer {
+public:
+    Browser(HeadlessPlatform& platform, BrowserRecord& rec) : platform_(platform), rec_(rec) {}
+    ~Browser() override { rec_.destroyed = true; }
+
+    // Carried out from the message loop, as an engine does: the request
+    // returns first, then the before-navigate event arrives.
+    void Navigate(const std::string& url) override {
+        rec_.navigations.push_back(url);
+        BrowserRecord* rec = &rec_;
+        platform_.post([rec, url] {
+            if (rec->destroyed) return;
+            if (!rec->beforeNavigate(url)) rec->location = url.empty() ? "about:blank" : url;
+        });
+    }
+    void setSilent(bool silent) override { rec_.silent = silent; }
+    void place(const Rect& rect) override { rec_.placement = rect; }
+    Rect placement() const override { return rec_.placement; }
+    bool hasDocument() override { return rec_.document; }
+    std::optional<std::string> documentTitle() override {
+        if (!rec_.document) return std::nullopt;
+        return rec_.title;
+    }
+    std::optional<ActiveElement> activeElement() override {
+        if (!rec_.document) return std::nullopt;
+        return rec_.active;
+    }
+    bool runScript(const std::string& script) override {
+        rec_.scripts.push_back(script);
+        return rec_.document && rec_.script && rec_.script(script);
+    }
+
+private:
+    HeadlessPlatform& platform_;
+    BrowserRecord& rec_;
+};
+
 } // namespace
+
+bool BrowserRecord::beforeNavigate(const std::string& url) {
+    bool cancel = false;
+    events->BeforeNavigate2(url, cancel);
+    return cancel;
+}
+
+bool BrowserRecord::newWindow() {
+    bool cancel = false;
+    events->NewWindow2(cancel);
+    return cancel;
+}
+
+void BrowserRecord::documentComplete(const std::string& url) { events->DocumentComplete(url); }
+void BrowserRecord::downloadComplete() { events->DownloadComplete(); }
+void BrowserRecord::titleChange(const std::string& text) { events->TitleChange(text); }
+
+bool BrowserRecord::navigateError(const std::string& url, int status) {
+    bool cancel = false;
+    events->NavigateError(url, status, cancel);
+    return cancel;
+}
 
 HeadlessPlatform::HeadlessPlatform() { Platform::install(this); }
 
@@ -85,6 +144,30 @@ std::unique_ptr<WindowPeer> HeadlessPlatform::createWindow(Form& events, const F
     return std::make_unique<Peer>(*this, rec);
 }
 
+std::unique_ptr<BrowserPeer> HeadlessPlatform::createBrowser(WindowPeer& parent,
+                                                             BrowserEvents& events,
+                                                             const std::optional<Rect>& frame) {
+    BrowserRecord& rec = browsers_.emplace_back();
+    rec.events = &events;
+    rec.parent = &static_cast<Peer&>(parent).record();
+    rec.frame = frame;
+    return std::make_unique<Browser>(*this, rec);
+}
+
+BrowserRecord* HeadlessPlatform::browserOf(const Form& form) {
+    for (auto it = browsers_.rbegin(); it != browsers_.rend(); ++it)
+        if (!it->destroyed && it->parent->form == &form) return &*it;
+    return nullptr;
+}
+
+void HeadlessPlatform::pump() {
+    while (!posted_.empty()) {
+        auto work = std::move(posted_.front());
+        posted_.pop_front();
+        work();
+    }
+}
+
 TimerId HeadlessPlatform::startTimer(int intervalMs, std::function<void()> tick) {
     const TimerId id = nextTimer_++;
     timers_[id] = TimerRec{intervalMs, nowMs_ + intervalMs, std::move(tick)};
@@ -94,6 +177,7 @@ TimerId HeadlessPlatform::startTimer(int intervalMs, std::function<void()> tick)
 void HeadlessPlatform::stopTimer(TimerId id) { timers_.erase(id); }
 
 void HeadlessPlatform::advance(int ms) {
+    pump();
     const std::int64_t until = nowMs_ + ms;
     for (;;) {
         // The earliest due timer; ties go to the one started first.
@@ -137,6 +221,7 @@ int HeadlessPlatform::messageBox(const std::string& text, const std::string& tit
 void HeadlessPlatform::end() {
     ended = true;
     timers_.clear();
+    posted_.clear();
     for (auto& w : windows_) {
         w.destroyed = true;
         w.visible = false;

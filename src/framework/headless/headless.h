@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -28,6 +29,33 @@ struct WindowRecord {
     bool visible = false;
     bool destroyed = false;
     int dragRequests = 0;
+};
+
+// A scripted embedded browser: it records what the window asks of it and
+// holds the page state the test sets up; the test raises its events.
+struct BrowserRecord {
+    BrowserEvents* events = nullptr;
+    WindowRecord* parent = nullptr;
+    std::optional<Rect> frame;
+    Rect placement;
+    bool silent = false;
+    bool destroyed = false;
+    std::vector<std::string> navigations; // every Navigate, in order
+    std::string location;                 // the address the page is at
+    // Page state.
+    bool document = false;
+    std::optional<std::string> title;
+    std::optional<ActiveElement> active;
+    std::function<bool(const std::string&)> script; // answers runScript
+    std::vector<std::string> scripts;                // every script asked to run
+
+    // Raise an event as the engine would; the results are the handler's.
+    bool beforeNavigate(const std::string& url);
+    bool newWindow();
+    void documentComplete(const std::string& url);
+    void downloadComplete();
+    void titleChange(const std::string& text);
+    bool navigateError(const std::string& url, int status);
 };
 
 struct MessageBoxCall {
@@ -67,7 +95,17 @@ public:
     WindowRecord* find(const Form& form);
     std::vector<const WindowRecord*> visibleWindows() const;
 
-    // Virtual time: runs every timer that falls due within `ms`.
+    const std::deque<BrowserRecord>& browsers() const { return browsers_; }
+    // The live browser of a window (the last one created in it).
+    BrowserRecord* browserOf(const Form& form);
+
+    // Runs what the message loop would run next: posted work such as the
+    // navigations that Navigate asked for.
+    void pump();
+    void post(std::function<void()> work) { posted_.push_back(std::move(work)); }
+
+    // Virtual time: runs posted work, then every timer that falls due
+    // within `ms`.
     void advance(int ms);
     std::int64_t nowMs() const { return nowMs_; }
 
@@ -79,6 +117,8 @@ public:
     // --- Platform ---
     std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
                                              WindowPeer* owner) override;
+    std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,
+                                               const std::optional<Rect>& frame) override;
     TimerId startTimer(int intervalMs, std::function<void()> tick) override;
     void stopTimer(TimerId id) override;
     int messageBox(const std::string& text, const std::string& title, int style) override;
@@ -108,6 +148,8 @@ private:
         std::function<void()> tick;
     };
     std::deque<WindowRecord> windows_;
+    std::deque<BrowserRecord> browsers_;
+    std::deque<std::function<void()>> posted_;
     std::map<TimerId, TimerRec> timers_;
     TimerId nextTimer_ = 1;
     std::int64_t nowMs_ = 0;

@@ -1,6 +1,7 @@
 #include "framework/win32/win32_platform.h"
 
 #include "framework/form.h"
+#include "framework/win32/browser_ie.h"
 #include "framework/win32/text.h"
 
 #include <shellapi.h>
@@ -314,6 +315,16 @@ std::unique_ptr<WindowPeer> Win32Platform::createWindow(Form& events, const Form
     return peer;
 }
 
+std::unique_ptr<BrowserPeer> Win32Platform::createBrowser(WindowPeer& parent, BrowserEvents& events,
+                                                          const std::optional<Rect>& frame) {
+    HWND hwnd = static_cast<Peer&>(parent).hwnd();
+    if (!hwnd) throw std::runtime_error("the browser's window is gone");
+    return createIeBrowser(hwnd, events, frame, [](const char* what) {
+        // Events after end() reach nobody; before it, an error ends the program.
+        if (self && !ending) self->untrapped(what);
+    });
+}
+
 void CALLBACK Win32Platform::timerProc(HWND, UINT, UINT_PTR id, DWORD) {
     if (!self || ending) return;
     const auto it = self->timers_.find(id);
@@ -478,6 +489,7 @@ bool Win32Platform::writeProfileString(const std::string& section, const std::st
 int Win32Platform::run() {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (translateBrowserAccelerator(msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }

@@ -19,6 +19,8 @@ public:
 
     std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
                                              WindowPeer* owner) override;
+    std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,
+                                               const std::optional<Rect>& frame) override;
     TimerId startTimer(int intervalMs, std::function<void()> tick) override;
     void stopTimer(TimerId id) override;
     int messageBox(const std::string& text, const std::string& title, int style) override;

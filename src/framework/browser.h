@@ -1,0 +1,67 @@
+// Port of an embedded web browser. The hosting window's handlers decide what
+// an event means (hand-over, script calls, captions); adapters only report
+// events and carry out requests.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace fw {
+
+struct Rect {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// Events, raised on the user-interface thread.
+class BrowserEvents {
+public:
+    virtual ~BrowserEvents() = default;
+    // Before any navigation of the page or one of its frames (link, script,
+    // form, frame); cancel stops it.
+    virtual void BeforeNavigate2(const std::string& url, bool& cancel) {
+        (void)url;
+        (void)cancel;
+    }
+    // The page asks for a new window; cancel stops it.
+    virtual void NewWindow2(bool& cancel) { (void)cancel; }
+    virtual void NavigateError(const std::string& url, int statusCode, bool& cancel) {
+        (void)url;
+        (void)statusCode;
+        (void)cancel;
+    }
+    virtual void DocumentComplete(const std::string& url) { (void)url; }
+    // The end of each navigation, finished, halted or failed.
+    virtual void DownloadComplete() {}
+    virtual void TitleChange(const std::string& text) { (void)text; }
+};
+
+// The element that has the focus in the current document.
+struct ActiveElement {
+    std::string tagName; // upper case for HTML elements, as the DOM reports it
+    std::string href;    // the element's href property, or empty
+};
+
+class BrowserPeer {
+public:
+    virtual ~BrowserPeer() = default;
+    // An empty address shows a blank page.
+    virtual void Navigate(const std::string& url) = 0;
+    // Silent: the engine shows no dialogs of its own (script errors, alerts).
+    virtual void setSilent(bool silent) = 0;
+    // Placement inside the browser's frame (see Platform::createBrowser), pixels.
+    virtual void place(const Rect& rect) = 0;
+    virtual Rect placement() const = 0;
+    virtual bool hasDocument() = 0;
+    // The document's title; nothing when there is no document or it cannot be read.
+    virtual std::optional<std::string> documentTitle() = 0;
+    // Nothing when there is no document or no focused element.
+    virtual std::optional<ActiveElement> activeElement() = 0;
+    // Runs a script in the top-level document's window; true when it ran
+    // without error.
+    virtual bool runScript(const std::string& script) = 0;
+};
+
+} // namespace fw

@@ -1,0 +1,84 @@
+// The embedded browser of the Linux launcher: a WebKitWebView (WebKitGTK,
+// webkit2gtk-4.1) whose signals are reported as the browser port's events.
+// Where each engine signal becomes which event is written down beside the
+// handler that does it, in browser_webkit.cpp.
+#pragma once
+
+#include "framework/browser.h"
+
+#include <webkit2/webkit2.h>
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fw::gtk {
+
+class GtkPlatform;
+class GtkPeer;
+
+class WebKitBrowser : public BrowserPeer {
+public:
+    WebKitBrowser(GtkPlatform& platform, GtkPeer& parent, BrowserEvents& events,
+                  const std::optional<Rect>& frame);
+    ~WebKitBrowser() override;
+    WebKitBrowser(const WebKitBrowser&) = delete;
+    WebKitBrowser& operator=(const WebKitBrowser&) = delete;
+
+    void Navigate(const std::string& url) override;
+    void setSilent(bool silent) override { silent_ = silent; }
+    void place(const Rect& rect) override;
+    Rect placement() const override { return placement_; }
+    bool hasDocument() override { return committed_; }
+    std::optional<std::string> documentTitle() override;
+    std::optional<ActiveElement> activeElement() override;
+    bool runScript(const std::string& script) override;
+
+private:
+    template <typename F>
+    bool raise(F&& event);
+
+    gboolean decideNavigation(WebKitPolicyDecision* decision);
+    gboolean decideNewWindow(WebKitPolicyDecision* decision);
+    void decideResponse(WebKitPolicyDecision* decision);
+    GtkWidget* create(WebKitNavigationAction* action);
+    void loadChanged(WebKitLoadEvent event);
+    void loadFailed(WebKitLoadEvent event, const char* uri, GError* error);
+    void focusReport(JSCValue* value);
+
+    static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                   WebKitPolicyDecisionType type, gpointer self);
+    static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self);
+    static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self);
+    static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, const char* uri,
+                                 GError* error, gpointer self);
+    static void onTitle(WebKitWebView*, GParamSpec*, gpointer self);
+    static gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer self);
+    static gboolean onPermission(WebKitWebView*, WebKitPermissionRequest* request, gpointer self);
+    static void onFocusMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                               gpointer self);
+    static gboolean onNavigateDue(gpointer self);
+
+    GtkPlatform& platform_;
+    BrowserEvents& events_;
+    GtkWidget* frame_ = nullptr; // the clipping child area, when there is one
+    GtkWidget* view_ = nullptr;
+    WebKitUserContentManager* content_ = nullptr;
+    Rect placement_;
+    bool silent_ = false;
+    bool committed_ = false;
+    bool failedBeforeCommit_ = false;
+    std::optional<ActiveElement> focused_;
+    // A new-window request already reported and allowed, whose window the
+    // engine is about to ask for.
+    std::optional<std::string> allowedNewWindow_;
+    std::deque<std::string> navigations_;
+    guint navigateSource_ = 0;
+    std::vector<GCancellable*> scripts_; // script calls still waiting for the page
+    // Shared with every event being raised: false once this browser is gone.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+} // namespace fw::gtk

@@ -50,7 +50,9 @@ void openGame(std::string address) {
     mainForm->navigateToUrl(address);
 }
 
-void openUrl(std::string address) { fw::Platform::get().openUrl(address); }
+void openUrl(std::string address) {
+    fw::Platform::get().openUrl(address);
+}
 
 void runProgram(std::string relativePath) {
     const std::string path = config::programPath(relativePath);
@@ -79,8 +81,8 @@ void dragWindow() {
 
 std::string requestAddress(const std::string& address) {
     // Appended even after an existing "?": servers may rely on the exact form.
-    return address + "?v=" +
-           std::to_string(config::secondsSince1970(fw::Platform::get().localNow()));
+    return address +
+           "?v=" + std::to_string(config::secondsSince1970(fw::Platform::get().localNow()));
 }
 
 std::int32_t downloadFile(const std::string& address, const std::string& relativePath) {

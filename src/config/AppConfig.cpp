@@ -11,8 +11,12 @@ AppConfig record;
 FixedNames fixed;
 } // namespace
 
-AppConfig& appConfig() { return record; }
-const FixedNames& names() { return fixed; }
+AppConfig& appConfig() {
+    return record;
+}
+const FixedNames& names() {
+    return fixed;
+}
 
 void loadConfig() {
     const std::string sep(1, fw::Platform::get().pathSeparator());
@@ -67,7 +71,8 @@ void checkVersion() {
 
 void downloadUpgrade() {
     if (app::downloadFile(record.versionUpdateUrl, fixed.upgradeFile) == 0) {
-        writeIni(fixed.configFile, fixed.log, "versionUpdateLog", "load version application success");
+        writeIni(fixed.configFile, fixed.log, "versionUpdateLog",
+                 "load version application success");
         writeIni(fixed.configFile, fixed.install, "upgradeTime", timeStamp());
         app::runProgram(fixed.upgradeFile);
         fw::Platform::get().end();

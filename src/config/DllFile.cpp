@@ -41,7 +41,9 @@ std::string formatTimeStamp(const fw::DateTime& t) {
     return buf;
 }
 
-std::string timeStamp() { return formatTimeStamp(fw::Platform::get().localNow()); }
+std::string timeStamp() {
+    return formatTimeStamp(fw::Platform::get().localNow());
+}
 
 std::int64_t secondsSince1970(const fw::DateTime& t) {
     // Days from the civil date (proleptic Gregorian calendar).

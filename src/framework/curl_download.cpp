@@ -78,7 +78,9 @@ void globalInit() {
 
 } // namespace
 
-void setCurlTimeoutsForTests(const CurlTimeouts& t) { timeouts = t; }
+void setCurlTimeoutsForTests(const CurlTimeouts& t) {
+    timeouts = t;
+}
 
 std::int32_t curlDownload(const std::string& url, const std::string& path) {
     globalInit();

@@ -49,8 +49,12 @@ void Form::destroyWindow() {
     peer_.reset();
 }
 
-int Form::Left() const { return peer_ ? peer_->position().x * kTwipsPerPixel : 0; }
-int Form::Top() const { return peer_ ? peer_->position().y * kTwipsPerPixel : 0; }
+int Form::Left() const {
+    return peer_ ? peer_->position().x * kTwipsPerPixel : 0;
+}
+int Form::Top() const {
+    return peer_ ? peer_->position().y * kTwipsPerPixel : 0;
+}
 
 void Form::setLeft(int twips) {
     if (!peer_) return;
@@ -66,7 +70,9 @@ void Form::setTop(int twips) {
     peer_->move(p);
 }
 
-bool Form::Visible() const { return peer_ && peer_->visible(); }
+bool Form::Visible() const {
+    return peer_ && peer_->visible();
+}
 
 WindowState Form::windowState() const {
     return peer_ ? peer_->state() : layout_.startState;
@@ -76,14 +82,20 @@ void Form::setWindowState(WindowState state) {
     if (peer_) peer_->setState(state);
 }
 
-std::string Form::Caption() const { return peer_ ? peer_->caption() : layout_.caption; }
+std::string Form::Caption() const {
+    return peer_ ? peer_->caption() : layout_.caption;
+}
 
 void Form::setCaption(const std::string& text) {
     if (peer_) peer_->setCaption(text);
 }
 
-int Form::ScaleWidth() const { return peer_ ? peer_->clientSize().width : 0; }
-int Form::ScaleHeight() const { return peer_ ? peer_->clientSize().height : 0; }
+int Form::ScaleWidth() const {
+    return peer_ ? peer_->clientSize().width : 0;
+}
+int Form::ScaleHeight() const {
+    return peer_ ? peer_->clientSize().height : 0;
+}
 
 void Form::onResize() {
     // The first resize of a load is raised by Show itself.

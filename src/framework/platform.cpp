@@ -13,6 +13,8 @@ Platform& Platform::get() {
     return *current;
 }
 
-void Platform::install(Platform* platform) { current = platform; }
+void Platform::install(Platform* platform) {
+    current = platform;
+}
 
 } // namespace fw

@@ -47,7 +47,8 @@ std::vector<Line> splitLines(std::string_view content) {
             lines.push_back({content.substr(pos), {}});
             break;
         }
-        std::size_t brkLen = (content[e] == '\r' && e + 1 < content.size() && content[e + 1] == '\n') ? 2 : 1;
+        std::size_t brkLen =
+            (content[e] == '\r' && e + 1 < content.size() && content[e + 1] == '\n') ? 2 : 1;
         lines.push_back({content.substr(pos, e - pos), content.substr(e, brkLen)});
         pos = e + brkLen;
     }
@@ -82,10 +83,10 @@ std::string_view skipBom(std::string_view content) {
 
 struct Found {
     bool section = false;
-    std::size_t sectionLine = 0;   // header line index
-    std::size_t lastContent = 0;   // last non-blank line of the section
-    bool content = false;          // the section has a non-blank line
-    bool leading = false;          // the nameless section before any header
+    std::size_t sectionLine = 0;    // header line index
+    std::size_t lastContent = 0;    // last non-blank line of the section
+    bool content = false;           // the section has a non-blank line
+    bool leading = false;           // the nameless section before any header
     std::optional<std::size_t> key; // line index of the key
 };
 
@@ -151,8 +152,8 @@ std::string writeString(std::string_view content, std::string_view section, std:
             break;
         }
     const auto f = find(lines, section, key);
-    const std::string keyText =
-        std::string(f.key ? keyLine(lines[*f.key].text).name : trim(key)) + "=" + std::string(value);
+    const std::string keyText = std::string(f.key ? keyLine(lines[*f.key].text).name : trim(key)) +
+                                "=" + std::string(value);
 
     std::string out = bom ? "\xEF\xBB\xBF" : "";
     if (f.leading && !f.key && !f.content) {

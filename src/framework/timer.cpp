@@ -5,7 +5,9 @@ namespace fw {
 Timer::Timer(int intervalMs, std::function<void()> tick)
     : interval_(intervalMs), tick_(std::move(tick)) {}
 
-Timer::~Timer() { setEnabled(false); }
+Timer::~Timer() {
+    setEnabled(false);
+}
 
 void Timer::setEnabled(bool enabled) {
     if (enabled == Enabled()) return;

@@ -30,6 +30,8 @@ void BackForm::Form_QueryUnload(bool& cancel, fw::UnloadMode mode) {
     if (app::loginForm) app::loginForm->Unload(mode);
 }
 
-void BackForm::Form_MouseDown(int, int, float, float) { app::dragWindow(); }
+void BackForm::Form_MouseDown(int, int, float, float) {
+    app::dragWindow();
+}
 
 } // namespace windows

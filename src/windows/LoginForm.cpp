@@ -44,11 +44,17 @@ void LoginForm::Form_QueryUnload(bool& cancel, fw::UnloadMode) {
     cancel = true;
 }
 
-void LoginForm::Form_Unload(bool&) { timer_.setEnabled(false); }
+void LoginForm::Form_Unload(bool&) {
+    timer_.setEnabled(false);
+}
 
-void LoginForm::Form_MouseDown(int, int, float, float) { app::dragWindow(); }
+void LoginForm::Form_MouseDown(int, int, float, float) {
+    app::dragWindow();
+}
 
-void LoginForm::timer_Timer() { app::followBackWindow(); }
+void LoginForm::timer_Timer() {
+    app::followBackWindow();
+}
 
 void LoginForm::webBrowser_BeforeNavigate2(const std::string& url, bool& cancel) {
     // Frames, form posts and script navigations count like top-level links;

@@ -28,7 +28,9 @@ void MainForm::createControls() {
     webBrowser_->place({6, 4, 1083, 591}); // design rectangle until the first resize
 }
 
-void MainForm::destroyControls() { webBrowser_.reset(); }
+void MainForm::destroyControls() {
+    webBrowser_.reset();
+}
 
 void MainForm::Form_Load() {
     pageReady_ = false;

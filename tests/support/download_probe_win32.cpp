@@ -23,12 +23,15 @@ int wmain(int argc, wchar_t** argv) {
         const auto start = std::chrono::steady_clock::now();
         long result = 0;
         if (cmd == L"get")
-            result = platform.download(fw::win32::narrow(argv[i + 1]), fw::win32::narrow(argv[i + 2]));
+            result =
+                platform.download(fw::win32::narrow(argv[i + 1]), fw::win32::narrow(argv[i + 2]));
         else if (cmd == L"raw")
             result = URLDownloadToFileW(nullptr, argv[i + 1], argv[i + 2], 0, nullptr);
         else
             return 2;
-        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
         std::fprintf(out, "%ls %08lx %.2f\n", cmd.c_str(), static_cast<unsigned long>(result), ms);
     }
     return std::fclose(out) == 0 ? 0 : 1;

@@ -16,7 +16,9 @@ int main(int argc, char** argv) {
         return fw::profile::readFile(full(file), section, key, def, 1025);
     };
     engine.write = [&](const std::string& file, const std::string& section, const std::string& key,
-                       const std::string& value) { return fw::profile::writeFile(full(file), section, key, value); };
+                       const std::string& value) {
+        return fw::profile::writeFile(full(file), section, key, value);
+    };
     engine.exists = [&](const std::string& file) {
         struct stat st {};
         return ::stat(full(file).c_str(), &st) == 0;

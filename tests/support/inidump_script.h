@@ -33,8 +33,8 @@ inline std::string hex(const std::string& s) {
 }
 
 struct Engine {
-    std::function<std::string(const std::string& file, const std::string& section, const std::string& key,
-                              const std::string& def)>
+    std::function<std::string(const std::string& file, const std::string& section,
+                              const std::string& key, const std::string& def)>
         read;
     std::function<bool(const std::string& file, const std::string& section, const std::string& key,
                        const std::string& value)>
@@ -68,7 +68,8 @@ inline bool run(const char* scriptPath, const char* outPath, const Engine& engin
             const std::string v = engine.read(unhex(f[1]), unhex(f[2]), unhex(f[3]), unhex(f[4]));
             std::fprintf(out, "R %zu %s\n", v.size(), hex(v).c_str());
         } else if (f[0] == "W" && f.size() == 5) {
-            std::fprintf(out, "W %d\n", engine.write(unhex(f[1]), unhex(f[2]), unhex(f[3]), unhex(f[4])) ? 1 : 0);
+            std::fprintf(out, "W %d\n",
+                         engine.write(unhex(f[1]), unhex(f[2]), unhex(f[3]), unhex(f[4])) ? 1 : 0);
         } else if (f[0] == "E" && f.size() == 2) {
             std::fprintf(out, "E %d\n", engine.exists(unhex(f[1])) ? 1 : 0);
         } else {

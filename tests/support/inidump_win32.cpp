@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
     };
     engine.write = [&](const std::string& file, const std::string& section, const std::string& key,
                        const std::string& value) {
-        return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), full(file).c_str()) != 0;
+        return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
+                                          full(file).c_str()) != 0;
     };
     engine.exists = [&](const std::string& file) {
         return GetFileAttributesA(full(file).c_str()) != INVALID_FILE_ATTRIBUTES;

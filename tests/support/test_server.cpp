@@ -56,8 +56,8 @@ std::string reason(int status) {
 std::string head(int status, std::size_t length, const std::string& type,
                  const std::string& extra = {}) {
     return "HTTP/1.1 " + std::to_string(status) + " " + reason(status) +
-           "\r\nContent-Type: " + type + "\r\nContent-Length: " + std::to_string(length) +
-           "\r\n" + extra + "Connection: close\r\n\r\n";
+           "\r\nContent-Type: " + type + "\r\nContent-Length: " + std::to_string(length) + "\r\n" +
+           extra + "Connection: close\r\n\r\n";
 }
 
 std::string errorPage(int status) {
@@ -76,8 +76,7 @@ int hexDigit(char c) {
 std::string percentDecode(const std::string& s) {
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size() && hexDigit(s[i + 1]) >= 0 &&
-            hexDigit(s[i + 2]) >= 0) {
+        if (s[i] == '%' && i + 2 < s.size() && hexDigit(s[i + 1]) >= 0 && hexDigit(s[i + 2]) >= 0) {
             out += static_cast<char>(hexDigit(s[i + 1]) * 16 + hexDigit(s[i + 2]));
             i += 2;
         } else {
@@ -103,7 +102,9 @@ TestServer::TestServer(std::chrono::seconds lifetime)
     acceptor_ = std::thread([this] { acceptLoop(); });
 }
 
-TestServer::~TestServer() { stop(); }
+TestServer::~TestServer() {
+    stop();
+}
 
 std::string TestServer::url(const std::string& path) const {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
@@ -302,15 +303,16 @@ void TestServer::handle(int fd) {
     }
 }
 
-RefusingPort::RefusingPort() { fd_ = loopbackSocket(port_); }
+RefusingPort::RefusingPort() {
+    fd_ = loopbackSocket(port_);
+}
 
 RefusingPort::~RefusingPort() {
     if (fd_ >= 0) ::close(fd_);
 }
 
 ScratchFolder::ScratchFolder() {
-    std::string templ =
-        (std::filesystem::temp_directory_path() / "launcher-test-XXXXXX").string();
+    std::string templ = (std::filesystem::temp_directory_path() / "launcher-test-XXXXXX").string();
     if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
     path_ = templ;
 }

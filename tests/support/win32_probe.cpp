@@ -44,9 +44,10 @@ std::string windowReport(ProbeForm& f) {
     RECT outer{};
     if (h) GetWindowRect(h, &outer);
     const LONG_PTR ex = h ? GetWindowLongPtrW(h, GWL_EXSTYLE) : 0;
-    o << "state=" << static_cast<int>(f.windowState()) << " visible=" << f.Visible() << " client="
-      << f.ScaleWidth() << "x" << f.ScaleHeight() << " outer=" << (outer.right - outer.left) << "x"
-      << (outer.bottom - outer.top) << " at=" << outer.left << "," << outer.top
+    o << "state=" << static_cast<int>(f.windowState()) << " visible=" << f.Visible()
+      << " client=" << f.ScaleWidth() << "x" << f.ScaleHeight()
+      << " outer=" << (outer.right - outer.left) << "x" << (outer.bottom - outer.top)
+      << " at=" << outer.left << "," << outer.top
       << " toolwindow=" << ((ex & WS_EX_TOOLWINDOW) ? 1 : 0) << " caption=" << f.Caption()
       << " loads=" << f.loads << " resizes=" << f.resizes;
     return o.str();
@@ -87,7 +88,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                 out << "folder " << platform.exeFolder() << "\n";
             } else if (f[0] == "res" && f.size() >= 3) {
                 const auto data = platform.resource(std::stoi(f[1]), f[2]);
-                const std::wstring dump = outPath + L"." + fw::win32::widen(f[1]) + L"." + fw::win32::widen(f[2]);
+                const std::wstring dump =
+                    outPath + L"." + fw::win32::widen(f[1]) + L"." + fw::win32::widen(f[2]);
                 if (std::FILE* d = _wfopen(dump.c_str(), L"wb")) {
                     std::fwrite(data.data(), 1, data.size(), d);
                     std::fclose(d);
@@ -99,7 +101,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                 out << "iniread " << config::readIni("probe.ini", f[1], f[2]) << "\n";
             } else if (f[0] == "mkdir" && f.size() >= 2) {
                 config::ensureFolder(f[1]);
-                out << "mkdir " << platform.pathExists(config::programPath(f[1].substr(0, f[1].find('\\'))))
+                out << "mkdir "
+                    << platform.pathExists(config::programPath(f[1].substr(0, f[1].find('\\'))))
                     << "\n";
             } else if (f[0] == "window" && f.size() == 4) {
                 const auto more = split(f[3], 2);

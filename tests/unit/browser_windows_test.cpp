@@ -144,7 +144,7 @@ TEST_F(GameWindow, ClientTypeScriptRunsAfterEachLoadAndThenAfterDownloads) {
         ++calls;
         return defined;
     };
-    b.downloadComplete(); // nothing before a page is ready
+    b.downloadComplete();    // nothing before a page is ready
     b.documentComplete("x"); // no document yet
     EXPECT_EQ(b.scripts.size(), 0u);
 
@@ -195,7 +195,8 @@ TEST_F(GameWindow, ReopeningStartsFromThePreviousAddressAndResetsReadiness) {
     EXPECT_TRUE(first.destroyed);
     EXPECT_EQ(p.messageBoxes.size(), 1u);
     // The new login face loads the login page afresh.
-    EXPECT_EQ(loginBrowser().navigations, (std::vector<std::string>{"http://127.0.0.1/login.html"}));
+    EXPECT_EQ(loginBrowser().navigations,
+              (std::vector<std::string>{"http://127.0.0.1/login.html"}));
 
     app::openGame("http://127.0.0.1/game.html?round=2");
     EXPECT_FALSE(game().pageReady());

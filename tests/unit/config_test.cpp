@@ -17,9 +17,10 @@ TEST_F(Config, ProgramPathJoinsWithOneSeparator) {
 }
 
 TEST_F(Config, ReadsEveryFieldAndStampsInstallTimeOnce) {
-    writeConfig("[common]\nversion=1.00\nversionCheckUrl=http://v/check\nversionUpdateUrl=http://v/up\n"
-                "[platform]\nloginUrl=http://l\nmainUrl=game\nhomeUrl=h\nchargeUrl=c\n"
-                "serviceUrl=s\nforumUrl=f\n");
+    writeConfig(
+        "[common]\nversion=1.00\nversionCheckUrl=http://v/check\nversionUpdateUrl=http://v/up\n"
+        "[platform]\nloginUrl=http://l\nmainUrl=game\nhomeUrl=h\nchargeUrl=c\n"
+        "serviceUrl=s\nforumUrl=f\n");
     config::loadConfig();
     const auto& c = config::appConfig();
     EXPECT_EQ(c.version, "1.00");
@@ -71,7 +72,9 @@ TEST_F(Config, BrokenConfigurationShowsItsMessageOverTheWindowsAndEnds) {
     EXPECT_EQ(box.visibleWindows.size(), 2u);
     // A missing file is created with the one stamp; nothing else is written
     // and no version check ran.
-    EXPECT_TRUE(std::regex_match(config(), std::regex(R"(\[install\]\r\ninstallTime=\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\]\r\n)")))
+    EXPECT_TRUE(std::regex_match(
+        config(),
+        std::regex(R"(\[install\]\r\ninstallTime=\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\]\r\n)")))
         << config();
     EXPECT_TRUE(p.downloads.empty());
     EXPECT_TRUE(p.visibleWindows().empty());
@@ -79,7 +82,8 @@ TEST_F(Config, BrokenConfigurationShowsItsMessageOverTheWindowsAndEnds) {
 
 TEST_F(Config, ValuesAreReturnedWholeAndCut) {
     const std::string chinese = "版本\xB0\xE6";
-    writeConfig("[common]\nversion=" + chinese + "\nversionCheckUrl=" + std::string(2000, 'u') + "\n");
+    writeConfig("[common]\nversion=" + chinese + "\nversionCheckUrl=" + std::string(2000, 'u') +
+                "\n");
     config::loadConfig();
     EXPECT_EQ(config::appConfig().version, chinese);
     EXPECT_EQ(config::appConfig().versionCheckUrl.size(), 1024u);

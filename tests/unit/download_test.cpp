@@ -87,16 +87,18 @@ const Failure kFailures[] = {
     {"Refused", "", CURLE_COULDNT_CONNECT},
 };
 
-void PrintTo(const Failure& f, std::ostream* os) { *os << f.name; }
+void PrintTo(const Failure& f, std::ostream* os) {
+    *os << f.name;
+}
 
 class DownloadFailure : public Download, public ::testing::WithParamInterface<Failure> {};
 
 TEST_P(DownloadFailure, FailsAndLeavesTheEarlierFileAlone) {
     const Failure f = GetParam();
     testsupport::RefusingPort refusing;
-    const std::string url = *f.path
-        ? server.url(std::string(f.path) + "?v=1")
-        : "http://127.0.0.1:" + std::to_string(refusing.port()) + "/version/2.0?v=1";
+    const std::string url =
+        *f.path ? server.url(std::string(f.path) + "?v=1")
+                : "http://127.0.0.1:" + std::to_string(refusing.port()) + "/version/2.0?v=1";
     writeFile(target(), "[common]\r\nversion=1.0\r\n");
 
     const auto start = std::chrono::steady_clock::now();

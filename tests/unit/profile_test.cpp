@@ -52,7 +52,8 @@ TEST(ProfileRead, FirstDuplicateWinsAndOnlyTheFirstSectionIsRead) {
 
 TEST(ProfileRead, LineEndingsBomAndMissingPieces) {
     for (const char* brk : {"\r\n", "\n", "\r"}) {
-        const std::string ini = std::string("\xEF\xBB\xBF[a]") + brk + "k=v" + brk + "[b]" + brk + "k=w";
+        const std::string ini =
+            std::string("\xEF\xBB\xBF[a]") + brk + "k=v" + brk + "[b]" + brk + "k=w";
         EXPECT_EQ(read(ini, "a", "k"), "v") << "break " << int(brk[0]);
         EXPECT_EQ(read(ini, "b", "k"), "w");
     }

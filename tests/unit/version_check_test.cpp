@@ -79,9 +79,7 @@ protected:
         writeFile(updateFile("upgrade.exe"), kEarlierProgram);
     }
 
-    std::string updateFile(const std::string& name) const {
-        return dir.path() + "/update/" + name;
-    }
+    std::string updateFile(const std::string& name) const { return dir.path() + "/update/" + name; }
 
     // True when the launcher ended itself during start-up.
     bool runMain() {
@@ -119,7 +117,9 @@ struct Same {
     const char* path;
 };
 
-void PrintTo(const Same& s, std::ostream* os) { *os << "local=" << s.local << " " << s.path; }
+void PrintTo(const Same& s, std::ostream* os) {
+    *os << "local=" << s.local << " " << s.path;
+}
 
 class VersionsEqual : public VersionCheck, public ::testing::WithParamInterface<Same> {};
 
@@ -136,8 +136,7 @@ TEST_P(VersionsEqual, NothingIsOffered) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, VersionsEqual,
-                         ::testing::Values(Same{"1.0", "/version/1.0"},
-                                           Same{"", "/version-empty"},
+                         ::testing::Values(Same{"1.0", "/version/1.0"}, Same{"", "/version-empty"},
                                            Same{"", "/version-missing"}));
 
 TEST_F(VersionCheck, ComparesWithTheLocalVersionOfTheMomentNotOfTheStart) {
@@ -170,8 +169,10 @@ public:
         ::tzset();
     }
     ~TimeZone() {
-        if (old_) ::setenv("TZ", old_->c_str(), 1);
-        else ::unsetenv("TZ");
+        if (old_)
+            ::setenv("TZ", old_->c_str(), 1);
+        else
+            ::unsetenv("TZ");
         ::tzset();
     }
 
@@ -218,11 +219,14 @@ struct Failure {
     const char* path; // nullptr: a port that refuses
 };
 
-void PrintTo(const Failure& f, std::ostream* os) { *os << f.name; }
+void PrintTo(const Failure& f, std::ostream* os) {
+    *os << f.name;
+}
 
 const Failure kFailures[] = {
-    {"NotFound", "/status/404"}, {"ServerError", "/status/500"}, {"CutShort", "/cut"},
-    {"Reset", "/reset"},         {"Stall", "/stall"},            {"Refused", nullptr},
+    {"NotFound", "/status/404"}, {"ServerError", "/status/500"},
+    {"CutShort", "/cut"},        {"Reset", "/reset"},
+    {"Stall", "/stall"},         {"Refused", nullptr},
 };
 
 class FailedDownload : public VersionCheck, public ::testing::WithParamInterface<Failure> {
@@ -244,8 +248,7 @@ TEST_P(FailedDownload, CheckFailsSilentlyAndKeepsTheEarlierFile) {
     EXPECT_EQ(value("log", "versionCheckLog"), "load version config failed");
     EXPECT_EQ(value("log", "versionUpdateLog"), "");
     EXPECT_EQ(readFile(updateFile("upgrade.ini")), kEarlierCheck);
-    EXPECT_EQ(dir.list("update"),
-              (std::vector<std::string>{"upgrade.exe", "upgrade.ini"}));
+    EXPECT_EQ(dir.list("update"), (std::vector<std::string>{"upgrade.exe", "upgrade.ini"}));
     EXPECT_LE(targets().size(), 1u);
 }
 
@@ -265,8 +268,7 @@ TEST_P(FailedDownload, UpgradeFailureIsReportedAndTheLauncherGoesOn) {
     EXPECT_EQ(value("log", "versionUpdateLog"), "load version application failed");
     EXPECT_EQ(value("install", "upgradeTime"), kEarlierUpgradeTime);
     EXPECT_EQ(readFile(updateFile("upgrade.exe")), kEarlierProgram);
-    EXPECT_EQ(dir.list("update"),
-              (std::vector<std::string>{"upgrade.exe", "upgrade.ini"}));
+    EXPECT_EQ(dir.list("update"), (std::vector<std::string>{"upgrade.exe", "upgrade.ini"}));
     EXPECT_TRUE(p.startedCommands.empty());
     EXPECT_FALSE(p.ended);
     EXPECT_EQ(p.visibleWindows().size(), 2u);
@@ -283,7 +285,9 @@ struct Offer {
     const char* shown;
 };
 
-void PrintTo(const Offer& o, std::ostream* os) { *os << "local=" << o.local << " " << o.path; }
+void PrintTo(const Offer& o, std::ostream* os) {
+    *os << "local=" << o.local << " " << o.path;
+}
 
 class Offered : public VersionCheck, public ::testing::WithParamInterface<Offer> {};
 
@@ -336,8 +340,8 @@ TEST_F(VersionCheck, UpgradeIsRecordedThenStartedThenTheLauncherEnds) {
     EXPECT_TRUE(p.ended);
     EXPECT_TRUE(p.visibleWindows().empty());
     EXPECT_EQ(p.messageBoxes.size(), 1u) << "no confirmation on the way out";
-    EXPECT_EQ(targets(), (std::vector<std::string>{"/version/2.0" + kStamp,
-                                                   "/files/upgrade.exe" + kStamp}));
+    EXPECT_EQ(targets(),
+              (std::vector<std::string>{"/version/2.0" + kStamp, "/files/upgrade.exe" + kStamp}));
     EXPECT_EQ(readFile(updateFile("upgrade.ini")), "[common]\r\nversion=2.0\r\n");
 }
 

@@ -224,10 +224,9 @@ TEST_F(FormLifecycle, ShowLoadsOnceAndUnloadRunsTheCloseSequence) {
     f.Unload();
     EXPECT_FALSE(f.Loaded());
     f.Show(); // loads anew
-    EXPECT_EQ(f.events,
-              (std::vector<std::string>{"controls", "load", "resize 100", "resize 300", "query 0",
-                                        "query 1", "unload", "-controls", "controls", "load",
-                                        "resize 100"}));
+    EXPECT_EQ(f.events, (std::vector<std::string>{"controls", "load", "resize 100", "resize 300",
+                                                  "query 0", "query 1", "unload", "-controls",
+                                                  "controls", "load", "resize 100"}));
 }
 
 TEST_F(FormLifecycle, AnUnloadFromInsideTheCloseHappensOnce) {

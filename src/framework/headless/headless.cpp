@@ -102,9 +102,15 @@ bool BrowserRecord::newWindow() {
     return cancel;
 }
 
-void BrowserRecord::documentComplete(const std::string& url) { events->DocumentComplete(url); }
-void BrowserRecord::downloadComplete() { events->DownloadComplete(); }
-void BrowserRecord::titleChange(const std::string& text) { events->TitleChange(text); }
+void BrowserRecord::documentComplete(const std::string& url) {
+    events->DocumentComplete(url);
+}
+void BrowserRecord::downloadComplete() {
+    events->DownloadComplete();
+}
+void BrowserRecord::titleChange(const std::string& text) {
+    events->TitleChange(text);
+}
 
 bool BrowserRecord::navigateError(const std::string& url, int status) {
     bool cancel = false;
@@ -112,9 +118,13 @@ bool BrowserRecord::navigateError(const std::string& url, int status) {
     return cancel;
 }
 
-HeadlessPlatform::HeadlessPlatform() { Platform::install(this); }
+HeadlessPlatform::HeadlessPlatform() {
+    Platform::install(this);
+}
 
-HeadlessPlatform::~HeadlessPlatform() { Platform::install(nullptr); }
+HeadlessPlatform::~HeadlessPlatform() {
+    Platform::install(nullptr);
+}
 
 WindowRecord* HeadlessPlatform::find(const Form& form) {
     for (auto it = windows_.rbegin(); it != windows_.rend(); ++it)
@@ -174,7 +184,9 @@ TimerId HeadlessPlatform::startTimer(int intervalMs, std::function<void()> tick)
     return id;
 }
 
-void HeadlessPlatform::stopTimer(TimerId id) { timers_.erase(id); }
+void HeadlessPlatform::stopTimer(TimerId id) {
+    timers_.erase(id);
+}
 
 void HeadlessPlatform::advance(int ms) {
     pump();
@@ -183,7 +195,8 @@ void HeadlessPlatform::advance(int ms) {
         // The earliest due timer; ties go to the one started first.
         auto next = timers_.end();
         for (auto it = timers_.begin(); it != timers_.end(); ++it)
-            if (it->second.due <= until && (next == timers_.end() || it->second.due < next->second.due))
+            if (it->second.due <= until &&
+                (next == timers_.end() || it->second.due < next->second.due))
                 next = it;
         if (next == timers_.end()) break;
         nowMs_ = next->second.due;
@@ -194,7 +207,9 @@ void HeadlessPlatform::advance(int ms) {
     nowMs_ = until;
 }
 
-void HeadlessPlatform::closeBox(Form& form) { form.onCloseRequest(UnloadMode::ControlMenu); }
+void HeadlessPlatform::closeBox(Form& form) {
+    form.onCloseRequest(UnloadMode::ControlMenu);
+}
 
 void HeadlessPlatform::mouseDown(Form& form, int button) {
     form.onMouseDown(button, 0, 10.0f, 10.0f);
@@ -250,7 +265,9 @@ void HeadlessPlatform::startProcess(const std::string& commandLine) {
     startedCommands.push_back(commandLine);
 }
 
-void HeadlessPlatform::openUrl(const std::string& address) { openedUrls.push_back(address); }
+void HeadlessPlatform::openUrl(const std::string& address) {
+    openedUrls.push_back(address);
+}
 
 void HeadlessPlatform::markExecutable(const std::string& path) {
     using std::filesystem::perms;

@@ -47,7 +47,7 @@ struct BrowserRecord {
     std::optional<std::string> title;
     std::optional<ActiveElement> active;
     std::function<bool(const std::string&)> script; // answers runScript
-    std::vector<std::string> scripts;                // every script asked to run
+    std::vector<std::string> scripts;               // every script asked to run
 
     // Raise an event as the engine would; the results are the handler's.
     bool beforeNavigate(const std::string& url);
@@ -110,9 +110,9 @@ public:
     std::int64_t nowMs() const { return nowMs_; }
 
     // What the user does to a window.
-    void closeBox(Form& form);               // the close box / Alt+F4
-    void mouseDown(Form& form, int button);  // a press on the window's surface
-    void resize(Form& form, Size client);    // the user or the system resizes
+    void closeBox(Form& form);              // the close box / Alt+F4
+    void mouseDown(Form& form, int button); // a press on the window's surface
+    void resize(Form& form, Size client);   // the user or the system resizes
 
     // --- Platform ---
     std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,

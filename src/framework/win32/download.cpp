@@ -45,7 +45,8 @@ bool startsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
 
 std::wstring_view trim(std::wstring_view s) {
     while (!s.empty() && (s.front() == L' ' || s.front() == L'\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == L' ' || s.back() == L'\t' || s.back() == L'\r')) s.remove_suffix(1);
+    while (!s.empty() && (s.back() == L' ' || s.back() == L'\t' || s.back() == L'\r'))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -149,10 +150,13 @@ class TempFile {
 public:
     explicit TempFile(const std::wstring& target) {
         const auto slash = target.find_last_of(L"\\/");
-        const std::wstring folder = slash == std::wstring::npos ? L"." : target.substr(0, slash + 1);
+        const std::wstring folder =
+            slash == std::wstring::npos ? L"." : target.substr(0, slash + 1);
         wchar_t name[MAX_PATH];
-        if (GetTempFileNameW(folder.c_str(), L"dl", 0, name)) path_ = name;
-        else error_ = lastError();
+        if (GetTempFileNameW(folder.c_str(), L"dl", 0, name))
+            path_ = name;
+        else
+            error_ = lastError();
     }
     ~TempFile() {
         if (!path_.empty()) DeleteFileW(path_.c_str());
@@ -167,8 +171,8 @@ public:
     // after the move must not leave a half-written file under the target's
     // name.
     HRESULT flush(ULONGLONG& size) const {
-        HANDLE h = CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE h = CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h == INVALID_HANDLE_VALUE) return lastError();
         LARGE_INTEGER n{};
         HRESULT hr = S_OK;
@@ -179,7 +183,8 @@ public:
     }
 
     HRESULT moveOver(const std::wstring& target) {
-        if (!MoveFileExW(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (!MoveFileExW(path_.c_str(), target.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return lastError();
         path_.clear();
         return S_OK;

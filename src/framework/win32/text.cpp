@@ -9,29 +9,34 @@ namespace fw::win32 {
 namespace {
 std::wstring toWide(UINT codePage, std::string_view text) {
     if (text.empty()) return {};
-    const int n = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    const int n =
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(n), L'\0');
     MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
     return out;
 }
 } // namespace
 
-std::wstring widen(std::string_view utf8) { return toWide(CP_UTF8, utf8); }
+std::wstring widen(std::string_view utf8) {
+    return toWide(CP_UTF8, utf8);
+}
 
 namespace {
 // usedDefault must be null for UTF-8.
 std::string fromWide(UINT codePage, DWORD flags, BOOL* usedDefault, std::wstring_view wide) {
     if (wide.empty()) return {};
-    const int n = WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                      nullptr, usedDefault);
+    const int n = WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()),
+                                      nullptr, 0, nullptr, usedDefault);
     std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
-                        usedDefault);
+    WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), out.data(), n,
+                        nullptr, usedDefault);
     return out;
 }
 } // namespace
 
-std::string narrow(std::wstring_view wide) { return fromWide(CP_UTF8, 0, nullptr, wide); }
+std::string narrow(std::wstring_view wide) {
+    return fromWide(CP_UTF8, 0, nullptr, wide);
+}
 
 std::optional<std::string> toAnsi(std::wstring_view wide) {
     BOOL usedDefault = FALSE;
@@ -40,9 +45,13 @@ std::optional<std::string> toAnsi(std::wstring_view wide) {
     return out;
 }
 
-std::string toAnsiLossy(std::wstring_view wide) { return fromWide(CP_ACP, 0, nullptr, wide); }
+std::string toAnsiLossy(std::wstring_view wide) {
+    return fromWide(CP_ACP, 0, nullptr, wide);
+}
 
-std::wstring fromAnsi(std::string_view text) { return toWide(CP_ACP, text); }
+std::wstring fromAnsi(std::string_view text) {
+    return toWide(CP_ACP, text);
+}
 
 std::optional<std::string> ansiPath(const std::wstring& path) {
     if (auto direct = toAnsi(path)) return direct;

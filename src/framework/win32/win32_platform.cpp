@@ -28,7 +28,8 @@ class Peer;
 // Live windows in creation order.
 std::vector<Peer*> peers;
 
-template <class F> void guarded(F&& f) {
+template <class F>
+void guarded(F&& f) {
     try {
         f();
     } catch (const std::exception& e) {
@@ -120,7 +121,8 @@ public:
     std::string caption() const override {
         if (!hwnd_) return {};
         std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd_)) + 1, L'\0');
-        text.resize(static_cast<std::size_t>(GetWindowTextW(hwnd_, text.data(), static_cast<int>(text.size()))));
+        text.resize(static_cast<std::size_t>(
+            GetWindowTextW(hwnd_, text.data(), static_cast<int>(text.size()))));
         return narrow(text);
     }
     void setCaption(const std::string& text) override {
@@ -181,9 +183,7 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     // The form outlives its peer, which a handler below may destroy.
     Form& form = peer->form();
     switch (msg) {
-    case WM_CLOSE:
-        guarded([&] { form.onCloseRequest(UnloadMode::ControlMenu); });
-        return 0;
+    case WM_CLOSE: guarded([&] { form.onCloseRequest(UnloadMode::ControlMenu); }); return 0;
     case WM_QUERYENDSESSION:
         guarded([&] { form.onCloseRequest(UnloadMode::WindowsSession); });
         return form.Loaded() ? FALSE : TRUE;
@@ -205,8 +205,7 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_SHOWWINDOW:
         if (wp && lp == SW_PARENTOPENING) peer->shownBySystem();
         break;
-    default:
-        break;
+    default: break;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
@@ -306,8 +305,9 @@ std::unique_ptr<WindowPeer> Win32Platform::createWindow(Form& events, const Form
     peer->newSize(SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
     if (layout.icon) {
         auto icon = [&](int cx, int cy) {
-            return reinterpret_cast<LPARAM>(LoadImageW(instance_, MAKEINTRESOURCEW(kIconGroup), IMAGE_ICON,
-                                                       GetSystemMetrics(cx), GetSystemMetrics(cy), LR_SHARED));
+            return reinterpret_cast<LPARAM>(LoadImageW(instance_, MAKEINTRESOURCEW(kIconGroup),
+                                                       IMAGE_ICON, GetSystemMetrics(cx),
+                                                       GetSystemMetrics(cy), LR_SHARED));
         };
         SendMessageW(peer->hwnd(), WM_SETICON, ICON_BIG, icon(SM_CXICON, SM_CYICON));
         SendMessageW(peer->hwnd(), WM_SETICON, ICON_SMALL, icon(SM_CXSMICON, SM_CYSMICON));
@@ -438,7 +438,8 @@ void Win32Platform::startProcess(const std::string& commandLine) {
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION pi{};
-    if (CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    if (CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                       &pi)) {
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
     }
@@ -455,8 +456,8 @@ void Win32Platform::openUrl(const std::string& address) {
 // and the wide API (which converts the file's text through the same code
 // page) is used instead.
 std::string Win32Platform::readProfileString(const std::string& section, const std::string& key,
-                                             const std::string& defaultValue, std::size_t bufferSize,
-                                             const std::string& path) {
+                                             const std::string& defaultValue,
+                                             std::size_t bufferSize, const std::string& path) {
     if (bufferSize == 0) return {};
     const auto size = static_cast<DWORD>(bufferSize);
     const std::wstring widePath = widen(path);
@@ -480,10 +481,11 @@ bool Win32Platform::writeProfileString(const std::string& section, const std::st
                                        const std::string& value, const std::string& path) {
     const std::wstring widePath = widen(path);
     if (const auto narrowPath = ansiPath(widePath))
-        return WritePrivateProfileStringA(toAnsiLossy(widen(section)).c_str(), toAnsiLossy(widen(key)).c_str(),
-                                          toAnsiLossy(widen(value)).c_str(), narrowPath->c_str()) != 0;
-    return WritePrivateProfileStringW(widen(section).c_str(), widen(key).c_str(), widen(value).c_str(),
-                                      widePath.c_str()) != 0;
+        return WritePrivateProfileStringA(
+                   toAnsiLossy(widen(section)).c_str(), toAnsiLossy(widen(key)).c_str(),
+                   toAnsiLossy(widen(value)).c_str(), narrowPath->c_str()) != 0;
+    return WritePrivateProfileStringW(widen(section).c_str(), widen(key).c_str(),
+                                      widen(value).c_str(), widePath.c_str()) != 0;
 }
 
 int Win32Platform::run() {
@@ -498,7 +500,8 @@ int Win32Platform::run() {
 
 void Win32Platform::untrapped(const char* what) {
     const std::wstring text = L"运行时错误：\n\n" + widen(what);
-    MessageBoxW(nullptr, text.c_str(), L"launcher", MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
+    MessageBoxW(nullptr, text.c_str(), L"launcher",
+                MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
     Win32Platform::end();
 }
 

@@ -30,6 +30,24 @@ inline void writeAll(const std::filesystem::path& p, const std::string& data) {
     out << data;
 }
 
+// Runs Main; true when the program ended itself during it.
+inline bool runMain() {
+    try {
+        app::Main();
+    } catch (const fw::headless::ProgramEnded&) {
+        return true;
+    }
+    return false;
+}
+
+// The run's window references are set once per process in the real
+// launcher; each test starts from none.
+inline void forgetWindows() {
+    app::mainForm.reset();
+    app::loginForm.reset();
+    app::backForm.reset();
+}
+
 class LauncherTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -40,11 +58,7 @@ protected:
         p.folder = dir.string();
     }
     void TearDown() override {
-        // The run's window references are set once per process in the real
-        // launcher; each test starts from none.
-        app::mainForm.reset();
-        app::loginForm.reset();
-        app::backForm.reset();
+        forgetWindows();
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
@@ -61,15 +75,7 @@ protected:
                extra;
     }
 
-    // Runs Main; true when the program ended during it.
-    bool runMain() {
-        try {
-            app::Main();
-        } catch (const fw::headless::ProgramEnded&) {
-            return true;
-        }
-        return false;
-    }
+    static bool runMain() { return testing_support::runMain(); }
 
     fw::headless::WindowRecord& record(fw::Form& f) {
         auto* r = p.find(f);

@@ -6,6 +6,7 @@
 #include "config/DllFile.h"
 #include "framework/headless/headless.h"
 #include "support/test_server.h"
+#include "test_support.h"
 #include "windows/BackForm.h"
 #include "windows/LoginForm.h"
 #include "windows/MainForm.h"
@@ -53,12 +54,7 @@ protected:
         p.folder = dir.path();
         server.serveFile("upgrade.exe", kProgram);
     }
-    ~VersionCheck() override {
-        // The window references outlive a test; their windows belong to p.
-        app::mainForm.reset();
-        app::loginForm.reset();
-        app::backForm.reset();
-    }
+    ~VersionCheck() override { testing_support::forgetWindows(); }
 
     void configure(const std::string& localVersion, const std::string& checkUrl,
                    const std::string& updateUrl) {
@@ -81,15 +77,7 @@ protected:
 
     std::string updateFile(const std::string& name) const { return dir.path() + "/update/" + name; }
 
-    // True when the launcher ended itself during start-up.
-    bool runMain() {
-        try {
-            app::Main();
-        } catch (const fw::headless::ProgramEnded&) {
-            return true;
-        }
-        return false;
-    }
+    static bool runMain() { return testing_support::runMain(); }
 
     std::string value(const std::string& section, const std::string& key) {
         return config::readIni("launcher.ini", section, key);

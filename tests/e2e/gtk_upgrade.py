@@ -64,8 +64,8 @@ class Case(GtkLauncher):
     """A launcher copy with launcher.ini pointing at the server and earlier
     files in "update"."""
 
-    def __init__(self, built_exe, name, srv, check_url, update=None):
-        super().__init__(built_exe)
+    def __init__(self, built_exe, name, srv, check_url, update=None, **kw):
+        super().__init__(built_exe, **kw)
         self.name = name
         self.srv = srv
         self.update = os.path.join(self.folder, "update")
@@ -193,7 +193,10 @@ def accepted(exe, srv, display):
     """OK downloads the upgrade program, records the outcome, makes the
     program executable, starts it without arguments and ends without any
     confirmation."""
-    with Case(exe, "accepted", srv, srv.url(CHECK_PATH + CHECK_QUERY)) as run:
+    # A Linux folder name may hold what a command line would quote or escape.
+    folder = '启动 "器" back\\slash $HOME dir'
+    with Case(exe, "accepted", srv, srv.url(CHECK_PATH + CHECK_QUERY),
+              folder_name=folder) as run:
         run.start(display)
         box = run.wait_window(OFFER, 15)
         run.key(box, "Return")

@@ -16,9 +16,9 @@ import desktop
 
 
 class GtkLauncher:
-    def __init__(self, built_exe):
+    def __init__(self, built_exe, folder_name="启动 器 dir"):
         self.root = desktop.scratch_dir("launcher-gtk-")
-        self.folder = os.path.join(self.root, "启动 器 dir")
+        self.folder = os.path.join(self.root, folder_name)
         self.exe = desktop.copy_exe(built_exe, self.folder)
         self.ini = os.path.join(self.folder, "launcher.ini")
         self.cwd = os.path.join(self.root, "elsewhere")

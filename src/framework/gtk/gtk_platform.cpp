@@ -217,10 +217,19 @@ bool GtkPlatform::createFolder(const std::string& path) {
 }
 
 void GtkPlatform::startProcess(const std::string& commandLine) {
-    // The caller quotes what needs quoting; the shell's rules split it.
     gchar** argv = nullptr;
     GError* error = nullptr;
-    if (!g_shell_parse_argv(commandLine.c_str(), nullptr, &argv, &error)) {
+    // A whole command line that is one quoted program path is that path as it
+    // stands: the shell's quoting rules would mangle a '\\' or a '"' in a
+    // Linux folder name. Anything else is split by the shell's rules.
+    const std::string inner = commandLine.size() >= 2 && commandLine.front() == '"' &&
+                                      commandLine.back() == '"'
+                                  ? commandLine.substr(1, commandLine.size() - 2)
+                                  : std::string();
+    if (!inner.empty() && g_file_test(inner.c_str(), G_FILE_TEST_IS_REGULAR)) {
+        argv = g_new0(gchar*, 2);
+        argv[0] = g_strdup(inner.c_str());
+    } else if (!g_shell_parse_argv(commandLine.c_str(), nullptr, &argv, &error)) {
         g_printerr("launcher: cannot start %s: %s\n", commandLine.c_str(), error->message);
         g_error_free(error);
         return;

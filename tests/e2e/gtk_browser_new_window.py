@@ -25,7 +25,8 @@ def hand_over(run, srv, login, spot, token):
     """Clicks `spot`, expects the game window on game.html?token=<token>,
     returns the game window."""
     click(run, login, spot)
-    game = run.wait_window("^%s$" % (site.READY_TITLE % token), 10)
+    # A fresh web process for the game page can be slow on a loaded machine.
+    game = run.wait_window("^%s$" % (site.READY_TITLE % token), 20)
     if run.windows("^Varnholt登录器$"):
         desktop.fail("%s: the login face is still visible" % spot)
     if run.geometry(game)[2:] != GAME_CLIENT:

@@ -3,10 +3,19 @@ against the loopback test server. urlmon reports success for error pages and
 for bodies cut short: every such failure must come back as a non-zero code
 that says what happened, and the earlier file must survive it byte for byte,
 with no temporary file left beside it. The folder has a blank and characters
-outside the ANSI code page."""
+outside the ANSI code page.
+
+A server that goes silent must not hold the caller for ever: with shortened
+limits the call gives up on a stall before the headers and in mid-body, while
+a slow transfer that never falls silent that long completes. The worker left
+behind removes its temporary file once the server lets go, and a probe that
+ends while such a worker is still blocked ends at once."""
 import os
 import shutil
+import socket
+import subprocess
 import sys
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -22,17 +31,84 @@ HTTP_500 = 0x801901F4          # HTTP_E_STATUS_SERVER_ERROR
 DOWNLOAD_FAILURE = 0x800C0008  # INET_E_DOWNLOAD_FAILURE
 UNKNOWN_PROTOCOL = 0x800C000D  # INET_E_UNKNOWN_PROTOCOL
 REDIRECT_FAILED = 0x800C0014   # INET_E_REDIRECT_FAILED
+CONNECTION_TIMEOUT = 0x800C000B  # INET_E_CONNECTION_TIMEOUT
 TIMING_RUNS = 20
+# The stall cases' limits (ms): silence before the answer's headers, after them.
+BEFORE_RESPONSE_MS = 1000
+SILENCE_MS = 1500
 
 
 def every_byte(size):
     return bytes((i * 7 + i // 251) & 0xFF for i in range(size))
 
 
+class Trickle:
+    """Answers each request with `count` pieces of `size` bytes, one every
+    `every` seconds: never silent for long, slow in total."""
+
+    def __init__(self, count, size, every):
+        self.body = every_byte(count * size)
+        self.size, self.every = size, every
+        self.stopping = threading.Event()
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(4)
+        self.sock.settimeout(0.2)
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.sock.getsockname()[1], path)
+
+    def serve(self):
+        while not self.stopping.is_set():
+            try:
+                conn, _ = self.sock.accept()
+            except socket.timeout:
+                continue
+            with conn:
+                try:
+                    self.answer(conn)
+                except OSError:
+                    pass
+
+    def answer(self, conn):
+        conn.settimeout(5)
+        request = b""
+        while b"\r\n\r\n" not in request:
+            chunk = conn.recv(4096)
+            if not chunk:
+                return
+            request += chunk
+        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                     b"Content-Length: %d\r\nConnection: close\r\n\r\n" % len(self.body))
+        for at in range(0, len(self.body), self.size):
+            if self.stopping.wait(self.every):
+                return
+            conn.sendall(self.body[at:at + self.size])
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stopping.set()
+        self.thread.join(10)
+        self.sock.close()
+
+
+def probe_lines(path):
+    try:
+        with open(path, encoding="utf-8") as f:
+            return f.read().split("\n")[:-1]
+    except FileNotFoundError:
+        return []
+
+
 def main():
     base = desktop.scratch_dir("launcher-dl-")
     try:
         check(base)
+        check_stalls(base)
     finally:
         shutil.rmtree(base, ignore_errors=True)
 
@@ -141,6 +217,101 @@ def check(base):
     if errors:
         desktop.fail("; ".join(errors))
     print("win32 download: all cases passed")
+
+
+
+def check_stalls(base):
+    folder = os.path.join(base, "停顿 目录")
+    os.makedirs(folder)
+    targets = {name: os.path.join(folder, name) for name in ("headers.ini", "body.ini", "slow.bin")}
+    for path in targets.values():
+        with open(path, "wb") as f:
+            f.write(EARLIER)
+    out = os.path.join(base, "stalls.txt")
+    # Longer in total than both limits, with pieces well apart but never as
+    # far apart as either limit.
+    with TestServer(lifetime=60) as srv, Trickle(count=8, size=400, every=0.5) as slow:
+        args = [wine_env.winpath(out), "limits", str(BEFORE_RESPONSE_MS), str(SILENCE_MS),
+                "get", srv.url("/stall-headers?v=1"), wine_env.winpath(targets["headers.ini"]),
+                "get", srv.url("/stall?v=1"), wine_env.winpath(targets["body.ini"]),
+                "get", slow.url("/upgrade.exe?v=1"), wine_env.winpath(targets["slow.bin"]),
+                "drain", "20000", "-"]
+        proc = wine_env.start_exe(PROBE, args, logname="download_probe_stalls.log")
+        try:
+            # Up to the drain the stalled connections are held open, so both
+            # abandoned workers are still inside urlmon with their files.
+            desktop.wait_for(lambda: len(probe_lines(out)) >= 4, 30, "the stall cases")
+            held = sorted(set(os.listdir(folder)) - set(targets))
+            srv.stop()
+            try:
+                status = proc.wait(30)
+            except subprocess.TimeoutExpired:
+                desktop.fail("the abandoned workers kept the stall probe alive for 30 s")
+        finally:
+            desktop.stop(proc)
+    lines = probe_lines(out)
+    if status != 0 or len(lines) != 5:
+        desktop.fail("stall probe ended with %d after %d of 5 lines" % (status, len(lines)))
+    (_, headers, body, slow_run, drain) = [(int(c, 16), float(ms)) for _, c, ms in
+                                           (line.split() for line in lines)]
+
+    errors = []
+    for name, (got, ms), limit in (("stall before the headers", headers, BEFORE_RESPONSE_MS),
+                                   ("stall in mid-body", body, SILENCE_MS)):
+        if got != CONNECTION_TIMEOUT:
+            errors.append("%s: result %08x, expected %08x" % (name, got, CONNECTION_TIMEOUT))
+        if not limit - 100 <= ms < 5000:
+            errors.append("%s: given up after %.0f ms (limit %d ms)" % (name, ms, limit))
+    if slow_run[0] != 0:
+        errors.append("slow but live transfer: result %08x after %.0f ms" % slow_run)
+    if len(held) != 2:
+        errors.append("while the workers were blocked, beside the targets: %r" % held)
+    if drain[0] != 0:
+        errors.append("%d abandoned transfers still running after %.0f ms" % drain)
+    for name in ("headers.ini", "body.ini"):
+        with open(targets[name], "rb") as f:
+            if f.read() != EARLIER:
+                errors.append("%s: the earlier file was changed" % name)
+    with open(targets["slow.bin"], "rb") as f:
+        if f.read() != slow.body:
+            errors.append("slow.bin does not hold the body that was sent")
+    left = sorted(set(os.listdir(folder)) - set(targets))
+    if left:
+        errors.append("files left beside the targets after the drain: %r" % left)
+
+    # The probe ends while a worker is still blocked: the process must end at
+    # once all the same (the launcher's own end is ExitProcess as well).
+    ending = os.path.join(folder, "ending.ini")
+    with open(ending, "wb") as f:
+        f.write(EARLIER)
+    out = os.path.join(base, "ending.txt")
+    with TestServer(lifetime=60) as srv:
+        started = time.monotonic()
+        status = wine_env.run_exe(PROBE, [wine_env.winpath(out), "limits", "500", "800", "get",
+                                          srv.url("/stall?v=2"), wine_env.winpath(ending)],
+                                  timeout=30, logname="download_probe_ending.log")
+        took = time.monotonic() - started
+        still_held = not srv.stopping.is_set()
+    lines = probe_lines(out)
+    code = int(lines[1].split()[1], 16) if len(lines) == 2 else None
+    if status != 0 or code != CONNECTION_TIMEOUT or not still_held or took > 10:
+        errors.append("ending with a blocked worker: status %d, result %r, %.1f s"
+                      % (status, code, took))
+    with open(ending, "rb") as f:
+        if f.read() != EARLIER:
+            errors.append("ending.ini: the earlier file was changed")
+    # What a worker killed in mid-call leaves behind is only reported.
+    orphans = sorted(set(os.listdir(folder)) - set(targets) - {"ending.ini"})
+
+    print("stall given up after %.0f ms before the headers (limit %d ms), %.0f ms in mid-body"
+          " (limit %d ms); slow but live transfer of %d bytes: %.0f ms; abandoned workers done"
+          " %.0f ms into the drain" % (headers[1], BEFORE_RESPONSE_MS, body[1], SILENCE_MS,
+                                       len(slow.body), slow_run[1], drain[1]))
+    print("probe ended with a blocked worker after %.1f s; temporary files it left: %d"
+          % (took, len(orphans)))
+    if errors:
+        desktop.fail("; ".join(errors))
+    print("win32 download stalls: all cases passed")
 
 
 if __name__ == "__main__":

@@ -3,6 +3,13 @@
 //   get URL PATH   -> "get <result as 8 hex digits> <milliseconds>"
 //   raw URL PATH   -> "raw <result> <milliseconds>": URLDownloadToFileW
 //                     alone, the baseline for the downloader's own cost
+//   limits BEFORE_RESPONSE_MS SILENCE_MS
+//                  -> "limits 00000000 0.00": shorter stall limits for the
+//                     calls that follow
+//   drain MS -     -> "drain <transfers still running> <milliseconds>":
+//                     waits up to MS for the transfers given up on to end
+// Each line is flushed at once, so that a test can follow the run.
+#include "framework/win32/download.h"
 #include "framework/win32/text.h"
 #include "framework/win32/win32_platform.h"
 
@@ -10,6 +17,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 int wmain(int argc, wchar_t** argv) {
@@ -27,12 +35,19 @@ int wmain(int argc, wchar_t** argv) {
                 platform.download(fw::win32::narrow(argv[i + 1]), fw::win32::narrow(argv[i + 2]));
         else if (cmd == L"raw")
             result = URLDownloadToFileW(nullptr, argv[i + 1], argv[i + 2], 0, nullptr);
+        else if (cmd == L"limits")
+            fw::win32::setDownloadLimitsForTests(
+                {std::wcstoul(argv[i + 1], nullptr, 10), std::wcstoul(argv[i + 2], nullptr, 10)});
+        else if (cmd == L"drain")
+            result = fw::win32::waitForAbandonedDownloadsForTests(
+                std::wcstoul(argv[i + 1], nullptr, 10));
         else
             return 2;
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count();
         std::fprintf(out, "%ls %08lx %.2f\n", cmd.c_str(), static_cast<unsigned long>(result), ms);
+        std::fflush(out);
     }
     return std::fclose(out) == 0 ? 0 : 1;
 }

@@ -1,9 +1,19 @@
-// Downloads with urlmon on the calling thread. urlmon alone reports success
-// for an error page (404, 500), for a body cut short and for a missing
-// folder, and it writes over the target as the bytes arrive. So the transfer
-// goes into a temporary file beside the target, a bind-status callback
-// watches the HTTP response, and the target is replaced only when the whole
-// body of a 2xx answer has arrived.
+// Downloads with urlmon. urlmon alone reports success for an error page
+// (404, 500), for a body cut short and for a missing folder, and it writes
+// over the target as the bytes arrive. So the transfer goes into a temporary
+// file beside the target, a bind-status callback watches the HTTP response,
+// and the target is replaced only when the whole body of a 2xx answer has
+// arrived.
+//
+// urlmon has no time-out of its own: a server that accepts and then goes
+// silent holds URLDownloadToFileW for minutes. The call therefore runs on a
+// worker thread while the caller waits, blocked as before and dispatching
+// nothing, and watches the callback's last sign of life (DownloadLimits).
+// When the server has been silent too long the caller stops waiting and the
+// worker is left to finish on its own: it aborts the binding at the next
+// notification, deletes its temporary file when the call returns and never
+// touches the target. A worker still blocked when the process ends simply
+// ends with it.
 //
 // Result codes (HRESULTs, 0 on success):
 //   the call's own failure       as urlmon returned it (refused: 0x800C0008)
@@ -15,17 +25,24 @@
 //   length
 //   more than kMaxRequests       INET_E_REDIRECT_FAILED (0x800C0014)
 //   requests (a redirect loop)
+//   the server went silent       INET_E_CONNECTION_TIMEOUT (0x800C000B)
 //   file system (temporary file, HRESULT_FROM_WIN32 of the error
 //   flush, replacing the target)
-#include "framework/win32/win32_platform.h"
+//   no worker thread             E_OUTOFMEMORY
+#include "framework/win32/download.h"
 
 #include "framework/win32/text.h"
+#include "framework/win32/win32_platform.h"
 
 #include <urlmon.h>
 
+#include <atomic>
 #include <cwctype>
+#include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 
 namespace fw::win32 {
 
@@ -35,6 +52,11 @@ namespace {
 // ever, a few hundred requests a second; giving up here at least frees the
 // launcher (Wine's own loop goes on in the background after the abort).
 constexpr int kMaxRequests = 11;
+
+DownloadLimits limits;
+
+// Transfers given up on whose worker has not yet returned.
+std::atomic<int> abandonedWorkers{0};
 
 bool startsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
     if (text.size() < prefix.size()) return false;
@@ -79,14 +101,26 @@ std::optional<ULONGLONG> announcedLength(std::wstring_view headers) {
     return length;
 }
 
-// Lives on the caller's stack for the one blocking call: urlmon releases
-// every reference before URLDownloadToFileW returns, so the count is kept
-// for COM's sake only.
+// urlmon calls it on the worker thread. The caller reads the results only
+// once the worker has finished, the sign of life and `responded` at any
+// time. urlmon releases every reference before URLDownloadToFileW returns;
+// the count is kept for COM's sake only: the object lives as long as its
+// Transfer.
 class ResponseWatch final : public IBindStatusCallback, public IHttpNegotiate {
 public:
     DWORD status = 0; // of the final response; 0 when there was none
     std::optional<ULONGLONG> length;
     bool tooManyRequests = false;
+
+    ResponseWatch() { touch(); }
+
+    // GetTickCount64 of the last notification of any kind.
+    ULONGLONG lastSign() const { return lastSign_.load(std::memory_order_relaxed); }
+    bool responded() const { return responded_.load(std::memory_order_relaxed); }
+    // The caller has stopped waiting: whatever urlmon reports next is
+    // answered with an abort, so that a server waking up again does not
+    // feed a transfer nobody will use.
+    void abandon() { abandoned_.store(true, std::memory_order_relaxed); }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
         if (!out) return E_POINTER;
@@ -105,10 +139,15 @@ public:
     STDMETHODIMP_(ULONG) Release() override { return --refs_; }
 
     // IBindStatusCallback
-    STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return S_OK; }
+    STDMETHODIMP OnStartBinding(DWORD, IBinding*) override {
+        touch();
+        return S_OK;
+    }
     STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
     STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
     STDMETHODIMP OnProgress(ULONG, ULONG, ULONG statusCode, LPCWSTR) override {
+        touch();
+        if (abandoned_.load(std::memory_order_relaxed)) return E_ABORT;
         // One per request sent, redirects included.
         if (statusCode == BINDSTATUS_SENDINGREQUEST && ++requests_ > kMaxRequests) {
             tooManyRequests = true;
@@ -116,27 +155,44 @@ public:
         }
         return S_OK;
     }
-    STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override { return S_OK; }
+    STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override {
+        touch();
+        return S_OK;
+    }
     // The bind flags stay urlmon's own.
-    STDMETHODIMP GetBindInfo(DWORD*, BINDINFO*) override { return S_OK; }
-    STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return S_OK; }
+    STDMETHODIMP GetBindInfo(DWORD*, BINDINFO*) override {
+        touch();
+        return S_OK;
+    }
+    STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override {
+        touch();
+        return S_OK;
+    }
     STDMETHODIMP OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
 
     // IHttpNegotiate: called with the final response, after redirects.
     STDMETHODIMP BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* extraHeaders) override {
+        touch();
         if (extraHeaders) *extraHeaders = nullptr;
         return S_OK;
     }
     STDMETHODIMP OnResponse(DWORD code, LPCWSTR headers, LPCWSTR, LPWSTR* extraHeaders) override {
+        touch();
         if (extraHeaders) *extraHeaders = nullptr;
         status = code;
         length = headers ? announcedLength(headers) : std::nullopt;
+        responded_.store(true, std::memory_order_relaxed);
         return S_OK;
     }
 
 private:
-    ULONG refs_ = 1;
+    void touch() { lastSign_.store(GetTickCount64(), std::memory_order_relaxed); }
+
+    std::atomic<ULONG> refs_{1};
     int requests_ = 0;
+    std::atomic<ULONGLONG> lastSign_{0};
+    std::atomic<bool> responded_{false};
+    std::atomic<bool> abandoned_{false};
 };
 
 HRESULT lastError() {
@@ -158,9 +214,7 @@ public:
         else
             error_ = lastError();
     }
-    ~TempFile() {
-        if (!path_.empty()) DeleteFileW(path_.c_str());
-    }
+    ~TempFile() { discard(); }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
 
@@ -182,6 +236,11 @@ public:
         return hr;
     }
 
+    void discard() {
+        if (!path_.empty()) DeleteFileW(path_.c_str());
+        path_.clear();
+    }
+
     HRESULT moveOver(const std::wstring& target) {
         if (!MoveFileExW(path_.c_str(), target.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
@@ -195,8 +254,7 @@ private:
     HRESULT error_ = S_OK;
 };
 
-// urlmon needs COM on the calling thread; the launcher has it already, a
-// test program may not.
+// urlmon needs COM on the thread that calls it.
 class ComScope {
 public:
     ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
@@ -210,33 +268,110 @@ private:
     HRESULT hr_;
 };
 
+// One download, shared by the caller and the worker. Whoever of the two
+// moves `state` on first decides its outcome: the worker to kFinished (the
+// caller then owns the temporary file and the results), or the caller to
+// kAbandoned (the worker then deletes the temporary file when urlmon
+// returns, and nobody reads the results).
+struct Transfer {
+    enum State { kRunning, kFinished, kAbandoned };
+
+    explicit Transfer(const std::wstring& target) : tmp(target) {}
+    ~Transfer() {
+        if (done) CloseHandle(done);
+    }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    TempFile tmp;
+    ResponseWatch watch;
+    HRESULT result = E_FAIL;
+    std::atomic<int> state{kRunning};
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr); // set by the worker unless abandoned
+};
+
+void work(const std::shared_ptr<Transfer>& t, const std::wstring& url) {
+    // Let go of only after the outcome has been handed over: the caller
+    // needs nothing from that, and must not wait for it.
+    ComScope com;
+    // The wide call: the temporary file's folder may have characters outside
+    // the ANSI code page, and an ANSI call with such a path "succeeds"
+    // without writing anything. The address is ASCII, the same either way.
+    t->result = URLDownloadToFileW(nullptr, url.c_str(), t->tmp.path().c_str(), 0, &t->watch);
+    if (t->state.exchange(Transfer::kFinished) == Transfer::kAbandoned) {
+        t->tmp.discard();
+        --abandonedWorkers;
+    } else {
+        SetEvent(t->done);
+    }
+}
+
+// Waits, without dispatching anything, until the worker has finished or the
+// server has been silent for longer than the limits allow. True when the
+// worker finished; false when the transfer was abandoned.
+bool waitForWorker(Transfer& t) {
+    for (;;) {
+        const ULONGLONG limit = t.watch.responded() ? limits.silenceMs : limits.beforeResponseMs;
+        const ULONGLONG quiet = GetTickCount64() - t.watch.lastSign();
+        if (quiet < limit) {
+            // On a time-out, look again: news may have come meanwhile.
+            if (WaitForSingleObject(t.done, static_cast<DWORD>(limit - quiet)) != WAIT_OBJECT_0)
+                continue;
+            // Pairs with the worker's exchange: its results are visible now.
+            return t.state.load() == Transfer::kFinished;
+        }
+        ++abandonedWorkers;
+        int running = Transfer::kRunning;
+        if (t.state.compare_exchange_strong(running, Transfer::kAbandoned)) {
+            t.watch.abandon();
+            return false;
+        }
+        // The worker finished in the last moment.
+        --abandonedWorkers;
+        return true;
+    }
+}
+
 HRESULT downloadTo(const std::wstring& url, const std::wstring& target) {
     // Only the web: urlmon would also copy a local file:// path.
     if (!startsWithNoCase(url, L"http://") && !startsWithNoCase(url, L"https://"))
         return INET_E_UNKNOWN_PROTOCOL;
 
-    TempFile tmp(target);
-    if (FAILED(tmp.error())) return tmp.error();
+    auto t = std::make_shared<Transfer>(target);
+    if (FAILED(t->tmp.error())) return t->tmp.error();
+    if (!t->done) return lastError();
 
-    ComScope com;
-    ResponseWatch watch;
-    // The wide call: the temporary file's folder may have characters outside
-    // the ANSI code page, and an ANSI call with such a path "succeeds"
-    // without writing anything. The address is ASCII, the same either way.
-    const HRESULT hr = URLDownloadToFileW(nullptr, url.c_str(), tmp.path().c_str(), 0, &watch);
+    try {
+        std::thread(work, t, url).detach();
+    } catch (const std::system_error&) {
+        return E_OUTOFMEMORY;
+    }
+    if (!waitForWorker(*t)) return INET_E_CONNECTION_TIMEOUT;
+
+    const ResponseWatch& watch = t->watch;
     if (watch.tooManyRequests) return INET_E_REDIRECT_FAILED;
-    if (FAILED(hr)) return hr;
+    if (FAILED(t->result)) return t->result;
     if (watch.status == 0) return INET_E_DOWNLOAD_FAILURE;
     if (watch.status < 200 || watch.status > 299)
         return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_HTTP, watch.status & 0xffff);
 
     ULONGLONG size = 0;
-    if (const HRESULT flushed = tmp.flush(size); FAILED(flushed)) return flushed;
+    if (const HRESULT flushed = t->tmp.flush(size); FAILED(flushed)) return flushed;
     if (watch.length && size != *watch.length) return INET_E_DOWNLOAD_FAILURE;
-    return tmp.moveOver(target);
+    return t->tmp.moveOver(target);
 }
 
 } // namespace
+
+void setDownloadLimitsForTests(const DownloadLimits& l) {
+    limits = l;
+}
+
+int waitForAbandonedDownloadsForTests(unsigned long ms) {
+    const ULONGLONG start = GetTickCount64();
+    while (abandonedWorkers.load() > 0 && GetTickCount64() - start < ms) Sleep(10);
+    return abandonedWorkers.load();
+}
 
 std::int32_t Win32Platform::download(const std::string& url, const std::string& path) {
     return static_cast<std::int32_t>(downloadTo(widen(url), widen(path)));

@@ -12,6 +12,7 @@ add_executable(launcher
   src/framework/gtk/client_area.cpp
   src/framework/gtk/browser_webkit.cpp
   src/framework/profile.cpp
+  src/framework/replacement_file.cpp
   src/framework/curl_download.cpp
 )
 target_link_libraries(launcher PRIVATE launcher_core PkgConfig::GTK3 PkgConfig::WEBKIT PkgConfig::CURL X11::X11)

@@ -5,6 +5,7 @@ pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 
 add_library(launcher_headless STATIC
   src/framework/profile.cpp
+  src/framework/replacement_file.cpp
   src/framework/headless/headless.cpp
   src/framework/curl_download.cpp
 )

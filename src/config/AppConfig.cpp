@@ -14,9 +14,6 @@ FixedNames fixed;
 AppConfig& appConfig() {
     return record;
 }
-const FixedNames& names() {
-    return fixed;
-}
 
 void loadConfig() {
     const std::string sep(1, fw::Platform::get().pathSeparator());

@@ -28,7 +28,6 @@ struct FixedNames {
     std::string upgradeFile; // "update" + separator + "upgrade.exe"
     std::string common, platform, install, log;
 };
-const FixedNames& names();
 
 void loadConfig();
 void checkConfig();

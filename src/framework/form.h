@@ -38,7 +38,6 @@ public:
     int ScaleHeight() const;
 
     WindowPeer* peer() const { return peer_.get(); }
-    const FormLayout& layout() const { return layout_; }
 
     // Called by adapters.
     void onCloseRequest(UnloadMode mode) { Unload(mode); }

@@ -1,12 +1,9 @@
 #include "framework/profile.h"
 
-#include <cerrno>
+#include "framework/replacement_file.h"
+
 #include <cstdio>
-#include <fcntl.h>
 #include <optional>
-#include <random>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace fw::profile {
@@ -203,18 +200,6 @@ std::optional<std::string> slurp(const std::string& path) {
     return data;
 }
 
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const auto n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 } // namespace
 
 std::string readFile(const std::string& path, std::string_view section, std::string_view key,
@@ -228,19 +213,8 @@ bool writeFile(const std::string& path, std::string_view section, std::string_vi
     const std::string next = writeString(old.value_or(std::string{}), section, key, value);
     if (old && *old == next) return true;
 
-    mode_t mode = 0644;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-
-    // Same folder, so the rename cannot cross file systems.
-    std::string tmp = path + ".XXXXXX";
-    const int fd = ::mkstemp(tmp.data());
-    if (fd < 0) return false;
-    bool ok = writeAll(fd, next) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok && ::rename(tmp.c_str(), path.c_str()) == 0) return true;
-    ::unlink(tmp.c_str());
-    return false;
+    ReplacementFile file(path);
+    return file.ok() && file.write(next.data(), next.size()) && file.commit();
 }
 
 } // namespace fw::profile

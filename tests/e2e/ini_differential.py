@@ -80,7 +80,8 @@ def native_twin():
     out = os.path.join(wine_env.state_dir(), "inidump_native")
     sources = [os.path.join(desktop.ROOT, p) for p in
                ("tests/support/inidump_native.cpp", "tests/support/inidump_script.h",
-                "src/framework/profile.cpp", "src/framework/profile.h")]
+                "src/framework/profile.cpp", "src/framework/profile.h",
+                "src/framework/replacement_file.cpp", "src/framework/replacement_file.h")]
     newest = max(map(os.path.getmtime, sources))
     # The headless build's own, when it is up to date.
     for built in (os.environ.get("E2E_INIDUMP_NATIVE"),
@@ -90,7 +91,7 @@ def native_twin():
     if not os.path.exists(out) or os.path.getmtime(out) < newest:
         with open(out + ".log", "w") as log:
             r = subprocess.run(["g++", "-std=c++20", "-O1", "-I", os.path.join(desktop.ROOT, "src"),
-                                "-o", out, sources[0], sources[2]],
+                                "-o", out, sources[0], sources[2], sources[4]],
                                stdout=log, stderr=subprocess.STDOUT, timeout=180)
         if r.returncode != 0:
             desktop.fail("building inidump_native failed (see %s.log)" % out)

@@ -11,6 +11,8 @@ add_executable(launcher
   src/framework/gtk/gtk_window.cpp
   src/framework/gtk/client_area.cpp
   src/framework/gtk/browser_webkit.cpp
+  src/framework/gtk/imaging_gtk.cpp
+  src/framework/gtk/controls_gtk.cpp
   src/framework/profile.cpp
   src/framework/replacement_file.cpp
   src/framework/curl_download.cpp

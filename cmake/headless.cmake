@@ -7,6 +7,8 @@ add_library(launcher_headless STATIC
   src/framework/profile.cpp
   src/framework/replacement_file.cpp
   src/framework/headless/headless.cpp
+  src/framework/headless/imaging_headless.cpp
+  src/framework/headless/controls_headless.cpp
   src/framework/curl_download.cpp
 )
 target_link_libraries(launcher_headless PUBLIC launcher_core PRIVATE PkgConfig::CURL)

@@ -8,6 +8,8 @@ add_library(launcher_win32 STATIC
   src/framework/win32/text.cpp
   src/framework/win32/download.cpp
   src/framework/win32/browser_ie.cpp
+  src/framework/win32/imaging_gdiplus.cpp
+  src/framework/win32/controls_win32.cpp
 )
 target_compile_definitions(launcher_win32 PUBLIC
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)

@@ -1,5 +1,7 @@
 #include "framework/form.h"
 
+#include "framework/imaging.h"
+
 #include <cmath>
 
 namespace fw {
@@ -90,11 +92,21 @@ void Form::setCaption(const std::string& text) {
     if (peer_) peer_->setCaption(text);
 }
 
-int Form::ScaleWidth() const {
+double Form::ScaleWidth() const {
+    if (layout_.scaleWidth > 0) return layout_.scaleWidth;
     return peer_ ? peer_->clientSize().width : 0;
 }
-int Form::ScaleHeight() const {
+double Form::ScaleHeight() const {
+    if (layout_.scaleHeight > 0) return layout_.scaleHeight;
     return peer_ ? peer_->clientSize().height : 0;
+}
+
+OleColor Form::BackColor() const {
+    return peer_ ? peer_->backColor() : systemColor(kColorBtnFace);
+}
+
+void Form::setBackColor(OleColor colour) {
+    if (peer_) peer_->setBackColor(colour);
 }
 
 void Form::onResize() {

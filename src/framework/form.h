@@ -33,9 +33,12 @@ public:
     void setWindowState(WindowState state);
     std::string Caption() const;
     void setCaption(const std::string& text);
-    // Client area in pixels (the scale unit of every window here).
-    int ScaleWidth() const;
-    int ScaleHeight() const;
+    // The client area in the window's scale units: pixels, unless the
+    // layout gives a user scale.
+    double ScaleWidth() const;
+    double ScaleHeight() const;
+    OleColor BackColor() const;
+    void setBackColor(OleColor colour);
 
     WindowPeer* peer() const { return peer_.get(); }
 

@@ -15,6 +15,14 @@
 namespace fw {
 
 class Form;
+class Imaging;
+class ControlSurface;
+class ControlEvents;
+class LabelPeer;
+
+// OLE colour values: 0x00BBGGRR, or a system colour with bit 31 set and the
+// system colour index in the low byte.
+using OleColor = std::uint32_t;
 
 // Window layouts are kept in twips; the launcher runs at 96 dpi as a whole, so
 // one pixel is always 15 twips.
@@ -44,6 +52,10 @@ struct FormLayout {
     WindowState startState = WindowState::Normal;
     bool taskbar = true;
     bool icon = false; // the program icon
+    // A user scale: the client area measures this many units across and
+    // down whatever its size in pixels. 0: the scale unit is the pixel.
+    double scaleWidth = 0;
+    double scaleHeight = 0;
 };
 
 struct Point {
@@ -79,6 +91,9 @@ public:
     // would; returns when the move ends (or at once where the system runs the
     // move on its own).
     virtual void beginMoveDrag() = 0;
+    // The colour the window's own surface is filled with.
+    virtual OleColor backColor() const = 0;
+    virtual void setBackColor(OleColor colour) = 0;
 };
 
 using TimerId = std::uint64_t;
@@ -101,6 +116,21 @@ public:
     // is placed in the client area directly and clipped by the window.
     virtual std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,
                                                        const std::optional<Rect>& frame) = 0;
+
+    // The picture decoder and the shaped windows (framework/imaging.h).
+    virtual Imaging& imaging() = 0;
+
+    // The host surface of a child control at `rect` (client pixels of
+    // `parent`), in the parent's tab order at `tabIndex`
+    // (framework/control.h).
+    virtual std::unique_ptr<ControlSurface> createControlSurface(WindowPeer& parent,
+                                                                 ControlEvents& events,
+                                                                 const Rect& rect,
+                                                                 int tabIndex) = 0;
+    // A label at `rect` in `colour`: centred text, transparent background,
+    // the platform's default window font.
+    virtual std::unique_ptr<LabelPeer> createLabel(WindowPeer& parent, const Rect& rect,
+                                                   OleColor colour) = 0;
 
     // Ids are never 0.
     virtual TimerId startTimer(int intervalMs, std::function<void()> tick) = 0;

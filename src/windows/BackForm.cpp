@@ -1,6 +1,7 @@
 #include "windows/BackForm.h"
 
 #include "app/Application.h"
+#include "imaging/DllGdiPlus.h"
 #include "windows/LoginForm.h"
 
 namespace windows {
@@ -15,11 +16,19 @@ fw::FormLayout designLayout() {
     l.centred = true;
     l.taskbar = true;
     l.icon = true;
+    // The picture's size in pixels, whatever the window's size: the layered
+    // surface is made at this size and shows the picture pixel for pixel.
+    l.scaleWidth = BackForm::kWidth;
+    l.scaleHeight = BackForm::kHeight;
     return l;
 }
 } // namespace
 
 BackForm::BackForm() : Form(designLayout()) {}
+
+void BackForm::Form_Load() {
+    imaging::updateLayeredBackground(*this);
+}
 
 void BackForm::Form_QueryUnload(bool& cancel, fw::UnloadMode mode) {
     // Closing the launcher's taskbar face (Alt+F4, the taskbar's menu) is

@@ -15,6 +15,7 @@ public:
     static constexpr int kHeight = 652;
 
 protected:
+    void Form_Load() override;
     void Form_QueryUnload(bool& cancel, fw::UnloadMode mode) override;
     void Form_MouseDown(int button, int shift, float x, float y) override;
 };

@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "config/AppConfig.h"
+#include "imaging/DllGdiPlus.h"
 #include "windows/ExitConfirmation.h"
 #include "windows/HandOver.h"
 
@@ -34,6 +35,7 @@ void LoginForm::destroyControls() {
 
 void LoginForm::Form_Load() {
     app::followBackWindow();
+    imaging::makeColorKeyWindow(*this);
     timer_.setEnabled(true);
     const auto& loginUrl = config::appConfig().loginUrl;
     if (!loginUrl.empty()) webBrowser_->Navigate(loginUrl);

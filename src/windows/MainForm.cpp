@@ -49,7 +49,8 @@ void MainForm::navigateToUrl(std::string url) {
 
 void MainForm::Form_Resize() {
     // Minimised gives 0 x 0 and is placed as it comes.
-    webBrowser_->place({0, 0, ScaleWidth() + kRightOverhang, ScaleHeight()});
+    webBrowser_->place({0, 0, static_cast<int>(ScaleWidth()) + kRightOverhang,
+                       static_cast<int>(ScaleHeight())});
 }
 
 void MainForm::webBrowser_DocumentComplete() {

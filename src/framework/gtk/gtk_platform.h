@@ -35,6 +35,8 @@ public:
     void setCaption(const std::string& text) override;
     Size clientSize() const override;
     void beginMoveDrag() override;
+    OleColor backColor() const override { return backColor_; }
+    void setBackColor(OleColor colour) override;
 
     // For the other parts of this adapter (controls, browser, imaging).
     GtkWindow* window() const { return GTK_WINDOW(window_); }
@@ -64,6 +66,7 @@ private:
     WindowState state_ = WindowState::Normal;
     bool iconified_ = false; // as the window manager reports it
     bool shownOnce_ = false;
+    OleColor backColor_ = 0x8000000F; // the button face
 };
 
 class GtkPlatform : public Platform {
@@ -78,6 +81,11 @@ public:
     // A WebKitWebView (browser_webkit.h).
     std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,
                                                const std::optional<Rect>& frame) override;
+    Imaging& imaging() override;
+    std::unique_ptr<ControlSurface> createControlSurface(WindowPeer& parent, ControlEvents& events,
+                                                         const Rect& rect, int tabIndex) override;
+    std::unique_ptr<LabelPeer> createLabel(WindowPeer& parent, const Rect& rect,
+                                           OleColor colour) override;
     TimerId startTimer(int intervalMs, std::function<void()> tick) override;
     void stopTimer(TimerId id) override;
     int messageBox(const std::string& text, const std::string& title, int style) override;

@@ -168,6 +168,11 @@ void GtkPeer::beginMoveDrag() {
                                press.time);
 }
 
+void GtkPeer::setBackColor(OleColor colour) {
+    backColor_ = colour;
+    gtk_widget_queue_draw(content_);
+}
+
 gboolean GtkPeer::onDelete(GtkWidget*, GdkEvent*, gpointer self) {
     auto* peer = static_cast<GtkPeer*>(self);
     Form& form = peer->events_;

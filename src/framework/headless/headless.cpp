@@ -44,6 +44,9 @@ public:
         if (platform_.onDrag) platform_.onDrag(rec_);
     }
 
+    OleColor backColor() const override { return rec_.backColor; }
+    void setBackColor(OleColor colour) override { rec_.backColor = colour; }
+
     WindowRecord& record() { return rec_; }
 
 private:

@@ -29,6 +29,7 @@ struct WindowRecord {
     bool visible = false;
     bool destroyed = false;
     int dragRequests = 0;
+    OleColor backColor = 0x8000000F; // the button face, as a new window has
 };
 
 // A scripted embedded browser: it records what the window asks of it and
@@ -119,6 +120,11 @@ public:
                                              WindowPeer* owner) override;
     std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,
                                                const std::optional<Rect>& frame) override;
+    Imaging& imaging() override;
+    std::unique_ptr<ControlSurface> createControlSurface(WindowPeer& parent, ControlEvents& events,
+                                                         const Rect& rect, int tabIndex) override;
+    std::unique_ptr<LabelPeer> createLabel(WindowPeer& parent, const Rect& rect,
+                                           OleColor colour) override;
     TimerId startTimer(int intervalMs, std::function<void()> tick) override;
     void stopTimer(TimerId id) override;
     int messageBox(const std::string& text, const std::string& title, int style) override;

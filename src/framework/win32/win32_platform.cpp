@@ -139,6 +139,11 @@ public:
         // The system's move loop; returns when the button is released.
         SendMessageW(hwnd_, WM_NCLBUTTONDOWN, HTCAPTION, 0);
     }
+    OleColor backColor() const override { return backColor_; }
+    void setBackColor(OleColor colour) override {
+        backColor_ = colour;
+        if (hwnd_) InvalidateRect(hwnd_, nullptr, TRUE);
+    }
 
 private:
     Form& form_;
@@ -147,6 +152,7 @@ private:
     bool hasPending_ = true;
     WPARAM lastSizeType_ = ~WPARAM{0};
     LPARAM lastSize_ = -1;
+    OleColor backColor_ = 0x8000000F; // the button face
 };
 
 Peer* peerOf(HWND hwnd) {

@@ -21,6 +21,11 @@ public:
                                              WindowPeer* owner) override;
     std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,
                                                const std::optional<Rect>& frame) override;
+    Imaging& imaging() override;
+    std::unique_ptr<ControlSurface> createControlSurface(WindowPeer& parent, ControlEvents& events,
+                                                         const Rect& rect, int tabIndex) override;
+    std::unique_ptr<LabelPeer> createLabel(WindowPeer& parent, const Rect& rect,
+                                           OleColor colour) override;
     TimerId startTimer(int intervalMs, std::function<void()> tick) override;
     void stopTimer(TimerId id) override;
     int messageBox(const std::string& text, const std::string& title, int style) override;

@@ -6,8 +6,10 @@
 # build/demo/ with a launcher.ini pointing at that server.
 #
 # With a usable DISPLAY the launcher runs there until you close it. Without
-# one, it runs for a few seconds on a private Xvfb display and a screenshot is
-# saved to build/demo/screenshot.png.
+# one, it runs on a private Xvfb display: a screenshot of the login face is
+# saved to build/demo/screenshot.png, the four site buttons are clicked (their
+# addresses go to a recording default browser, build/demo/browser.log), the
+# login page hands over to the game window and build/demo/game.png shows it.
 #
 # DEMO_LAUNCHER=path uses an already built launcher instead of building one;
 # DEMO_SECONDS sets how long the launcher runs without a display (default 5).
@@ -96,10 +98,10 @@ site=http://127.0.0.1:$port
     printf '[platform]\r\n'
     printf 'loginUrl=%s/login.html\r\n' "$site"
     printf 'mainUrl=%s/game.html\r\n' "$site"
-    printf 'homeUrl=%s/site.html#home\r\n' "$site"
-    printf 'chargeUrl=%s/site.html#charge\r\n' "$site"
-    printf 'serviceUrl=%s/site.html#service\r\n' "$site"
-    printf 'forumUrl=%s/site.html#forum\r\n' "$site"
+    printf 'homeUrl=%s/home.html\r\n' "$site"
+    printf 'chargeUrl=%s/charge.html\r\n' "$site"
+    printf 'serviceUrl=%s/service.html\r\n' "$site"
+    printf 'forumUrl=%s/forum.html\r\n' "$site"
 } >"$demo/launcher.ini"
 
 if [ $use_display -eq 1 ]; then
@@ -131,6 +133,15 @@ compositor_pid=$!
 # Scratch home and XDG folders: the browser's cache and settings stay here.
 for d in home config cache data state runtime; do mkdir -p "$demo/$d"; done
 chmod 700 "$demo/runtime"
+# The default browser of this private desktop records the addresses it is
+# given instead of showing them.
+printf '#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s"\n' "$demo/browser.log" >"$demo/browser"
+chmod 755 "$demo/browser"
+mkdir -p "$demo/data/applications"
+printf '[Desktop Entry]\nType=Application\nName=Demo browser\nExec="%s" %%u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;\n' \
+    "$demo/browser" >"$demo/data/applications/demo-browser.desktop"
+printf '[Default Applications]\nx-scheme-handler/http=demo-browser.desktop\nx-scheme-handler/https=demo-browser.desktop\n' \
+    >"$demo/config/mimeapps.list"
 (
     cd "$demo"
     export HOME=$demo/home XDG_CONFIG_HOME=$demo/config XDG_CACHE_HOME=$demo/cache \
@@ -147,9 +158,40 @@ wait_until 30 login_requested || say "the login page was not requested within 30
 sleep "$seconds"
 kill -0 "$launcher_pid" 2>/dev/null || die "the launcher exited early (see $demo/launcher.log)"
 timeout 20 import -window root "$demo/screenshot.png" || die "the screenshot failed"
+
+# The login face: the background window is the launcher's 1039 x 652 window.
+face=$(xdotool search --onlyvisible --pid "$launcher_pid" --name 'Varnholt' 2>/dev/null | head -1 || true)
+if [ -n "$face" ]; then
+    eval "$(xdotool getwindowgeometry --shell "$face")"
+    login_x=$((X + 254)) login_y=$((Y + 70))
+    # The four site buttons (centres, login window pixels), as a player clicks them.
+    for xy in "110 72" "210 72" "597 72" "697 72"; do
+        set -- $xy
+        xdotool mousemove $((login_x + $1)) $((login_y + $2)) click 1
+        sleep 0.5
+    done
+    wait_until 5 test -s "$demo/browser.log" || true
+    # Log in: a click on the page, Tab to the account field, Return submits
+    # the form, whose address is the game's: the game window takes over.
+    xdotool mousemove $((login_x + 400)) $((login_y + 150)) click 1 sleep 0.3 key Tab sleep 0.2 key Return
+    game_up() { grep -q 'GET /game.html' "$demo/server.log" 2>/dev/null; }
+    if wait_until 15 game_up; then
+        sleep 2
+        timeout 20 import -window root "$demo/game.png" || die "the game screenshot failed"
+    else
+        say "the game window did not come up; no game screenshot"
+    fi
+else
+    say "no login face found to click on"
+fi
 cleanup
 trap - EXIT
 
 say "screenshot: $demo/screenshot.png"
+[ -s "$demo/game.png" ] && say "game window: $demo/game.png"
 say "server log: $demo/server.log ($(wc -l <"$demo/server.log") requests)"
+if [ -s "$demo/browser.log" ]; then
+    say "opened in the default browser:"
+    sed 's/^/demo:   /' "$demo/browser.log"
+fi
 say "launcher output: $demo/launcher.log; its ini: $demo/launcher.ini"

@@ -64,6 +64,27 @@ class GtkLauncher:
         env.update(xdg)
         return env
 
+    def record_default_browser(self):
+        """Makes a recording program the default browser of the launcher's
+        scratch desktop (a handler and mimeapps.list under its XDG folders);
+        returns the file each opened address is appended to, one a line."""
+        log = os.path.join(self.root, "browser.log")
+        script = os.path.join(self.root, "browser")
+        with open(script, "w") as f:
+            f.write('#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s"\n' % log)
+        os.chmod(script, 0o755)
+        env = self.env(":0")
+        apps = os.path.join(env["XDG_DATA_HOME"], "applications")
+        os.makedirs(apps, exist_ok=True)
+        with open(os.path.join(apps, "recorder.desktop"), "w") as f:
+            f.write("[Desktop Entry]\nType=Application\nName=Recorder\n"
+                    "Exec=\"%s\" %%u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;\n"
+                    % script)
+        with open(os.path.join(env["XDG_CONFIG_HOME"], "mimeapps.list"), "w") as f:
+            f.write("[Default Applications]\nx-scheme-handler/http=recorder.desktop\n"
+                    "x-scheme-handler/https=recorder.desktop\n")
+        return log
+
     def write_ini(self, text):
         with open(self.ini, "wb") as f:
             f.write(text.replace("\n", "\r\n").encode("utf-8"))

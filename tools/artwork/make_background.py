@@ -15,7 +15,6 @@ import sys
 import zlib
 
 import cairo
-from PIL import Image
 
 W, H = 1039, 652
 
@@ -540,6 +539,7 @@ def rgba_pixels(surface):
 def quantise(pixels):
     """256 palette entries: the fully transparent one, then the partly
     transparent colours, then the opaque ones; returns (palette, indices)."""
+    from PIL import Image  # only here: make_buttons.py borrows the drawing helpers
     partial = [p for p in pixels if 0 < p[3] < 255]
     opaque = [p[:3] for p in pixels if p[3] == 255]
     part_img = Image.new("RGBA", (len(partial), 1))

@@ -29,6 +29,7 @@ MINI = (946, 89, 23)                   # round buttons: left, top, size
 CLOSE = (974, 86, 26)
 TITLE_X = (515, 800)                   # free space for the name between the buttons
 
+DARK = (0.035, 0.02, 0.02)    # under the browser and the version label
 GOLD = [(0.0, (1.00, 0.93, 0.66)), (0.35, (0.83, 0.63, 0.27)),
         (0.55, (0.45, 0.28, 0.09)), (0.8, (0.85, 0.66, 0.31)), (1.0, (0.50, 0.32, 0.11))]
 
@@ -253,11 +254,15 @@ def version_band(cr):
         shape(cr, [(a + d * 8, y - 5), (a + d * 16, y), (a + d * 8, y + 5), (a, y)])
         cr.set_source(linear(0, y - 5, 0, y + 5, GOLD))
         cr.fill()
-    chamfered(cr, x0 - 22, y0 - 5, x1 + 22, y1 + 5, 8)
-    cr.set_source_rgb(0.62, 0.44, 0.17)
+    # A tab rising from the dark area, plain under the label.
+    bottom = BROWSER[1] - 2
+    shape(cr, [(x0 - 22, bottom), (x0 - 22, y0 + 3), (x0 - 14, y0 - 5), (x1 + 14, y0 - 5),
+               (x1 + 22, y0 + 3), (x1 + 22, bottom)])
+    cr.set_source(linear(0, y0 - 5, 0, bottom, GOLD))
     cr.fill()
-    chamfered(cr, x0 - 20, y0 - 3, x1 + 20, y1 + 3, 7)
-    cr.set_source_rgb(0.04, 0.015, 0.015)
+    shape(cr, [(x0 - 19, bottom), (x0 - 19, y0 + 4), (x0 - 13, y0 - 2), (x1 + 13, y0 - 2),
+               (x1 + 19, y0 + 4), (x1 + 19, bottom)])
+    cr.set_source_rgb(*DARK)
     cr.fill()
 
 
@@ -267,7 +272,7 @@ def browser_area(cr):
     cr.set_source(linear(0, y0, 0, y1, [(0, (0.85, 0.66, 0.31)), (1, (0.45, 0.28, 0.09))]))
     cr.fill()
     rounded(cr, x0 - 4, y0 - 4, x1 + 4, y1 + 4, 3)
-    cr.set_source_rgb(0.035, 0.02, 0.02)
+    cr.set_source_rgb(*DARK)
     cr.fill()
 
 

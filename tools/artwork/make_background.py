@@ -11,6 +11,7 @@ Needs python3-cairo and python3-pil (Debian); run with /usr/bin/python3.
 import math
 import os
 import struct
+import subprocess
 import sys
 import zlib
 
@@ -369,6 +370,13 @@ def draw_figure(cr):
     for x in (150, 190):
         lit(cr, [(x, 410), (x + 34, 410), (x + 33, 612), (x + 44, 628), (x + 44, 642),
                  (x - 6, 642), (x - 4, 622), (x + 2, 612)], linear(x, 0, x + 34, 0, STEEL))
+        # Gilded cuff and toe cap.
+        shape(cr, [(x + 1, 604), (x + 33, 604), (x + 34, 614), (x, 614)])
+        cr.set_source(linear(0, 604, 0, 614, GOLD))
+        cr.fill()
+        shape(cr, [(x + 30, 630), (x + 44, 632), (x + 44, 642), (x + 28, 642)])
+        cr.set_source(linear(0, 630, 0, 642, GOLD))
+        cr.fill()
     # Breastplate with a ridge and gold trim.
     chest = [(146, 226), (226, 226), (234, 290, 222, 360, 214, 396), (158, 396),
              (150, 360, 138, 290, 146, 226)]
@@ -517,6 +525,15 @@ def draw():
     return surface
 
 
+def require_font(family):
+    """Stops when fontconfig would draw the text in a stand-in font: the
+    pictures would silently change."""
+    found = subprocess.run(["fc-match", "-f", "%{family}", family], capture_output=True,
+                           text=True, check=True).stdout
+    if family not in found.split(","):
+        sys.exit("font %r is not installed (fontconfig offers %r)" % (family, found))
+
+
 def font_options():
     # Fixed rasterising options, whatever the user's fontconfig says.
     fo = cairo.FontOptions()
@@ -600,6 +617,7 @@ def write_png(path, palette, indices):
 
 
 def main():
+    require_font("DejaVu Serif")
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources", "background.png")
     pixels = rgba_pixels(draw())

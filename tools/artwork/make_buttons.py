@@ -122,6 +122,7 @@ def write_bmp(path, surface):
 
 
 def main():
+    bg.require_font(FONT)
     background = cairo.ImageSurface.create_from_png(os.path.join(RESOURCES, "background.png"))
     out = os.path.join(RESOURCES, "buttons")
     os.makedirs(out, exist_ok=True)

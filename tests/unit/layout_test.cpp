@@ -263,7 +263,7 @@ TEST_F(StoredButtons, TheLoginLayoutRestoresItsSixButtons) {
         buttons.push_back(std::move(b));
     }
     EXPECT_TRUE(layout.errors.empty()) << layout.errors[0];
-    EXPECT_EQ(layout.controls.size(), 9u);
+    EXPECT_EQ(layout.controls.size(), 10u); // nine with rectangles, and the timer
 
     // The restored pictures are what is drawn: full size at the corner.
     p.pump();

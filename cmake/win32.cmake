@@ -13,7 +13,7 @@ add_library(launcher_win32 STATIC
 )
 target_compile_definitions(launcher_win32 PUBLIC
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 oleaut32 shell32 user32 gdi32 urlmon uuid)
+target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 oleaut32 shell32 user32 gdi32 gdiplus urlmon uuid)
 
 set(LAUNCHER_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 

@@ -174,3 +174,91 @@ def screenshot(display, path):
     env = dict(os.environ, DISPLAY=display)
     subprocess.run(["import", "-window", "root", path], env=env, timeout=20,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+class Screen:
+    """One read of the whole screen: `Screen(display).pixel(x, y)` is
+    (r, g, b). ImageMagick's `import` at 8 bits a channel."""
+
+    def __init__(self, display):
+        env = dict(os.environ, DISPLAY=display)
+        try:
+            data = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], env=env,
+                                  capture_output=True, timeout=20).stdout
+        except subprocess.TimeoutExpired:
+            fail("the screen read timed out")
+        # P6 <w> <h> <max> then the raw bytes.
+        fields, pos = [], 0
+        while len(fields) < 4:
+            while data[pos:pos + 1].isspace():
+                pos += 1
+            end = pos
+            while not data[end:end + 1].isspace():
+                end += 1
+            fields.append(data[pos:end])
+            pos = end
+        if fields[0] != b"P6":
+            fail("the screen read gave no PPM")
+        self.width, self.height = int(fields[1]), int(fields[2])
+        self.data = data[pos + 1:]
+
+    def pixel(self, x, y):
+        i = 3 * (y * self.width + x)
+        return tuple(self.data[i:i + 3])
+
+
+def pointer_window(display, x, y):
+    """The X window a press at (x, y) reaches (input shapes included)."""
+    xdotool(display, "mousemove", "--sync", str(x), str(y))
+    out = xdotool(display, "getmouselocation", "--shell") or ""
+    vals = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+    return vals.get("WINDOW")
+
+
+def start_backdrop(display, rgb):
+    """A plain window of one colour over the whole screen, mapped now and
+    kept below everything mapped later: what shows (and takes the press)
+    behind transparent pixels. Returns (process, its X window id)."""
+    proc = spawn([sys.executable, os.path.abspath(__file__), "backdrop", display,
+                  "%02x%02x%02x" % rgb])
+    wid = wait_for(lambda: find_windows(display, "^e2e-backdrop$") or proc.poll() is not None,
+                   10, "the backdrop window")
+    if proc.poll() is not None:
+        fail("the backdrop did not start")
+    return proc, wid[0]
+
+
+def _backdrop(display, colour):
+    import ctypes
+    import ctypes.util
+    x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XDefaultRootWindow.restype = ctypes.c_ulong
+    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    x11.XCreateSimpleWindow.restype = ctypes.c_ulong
+    x11.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int,
+                                        ctypes.c_int, ctypes.c_uint, ctypes.c_uint,
+                                        ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]
+    for name in ("XMapWindow", "XStoreName", "XSelectInput"):
+        getattr(x11, name).argtypes = [ctypes.c_void_p, ctypes.c_ulong,
+                                       ctypes.c_char_p if name == "XStoreName" else ctypes.c_long]
+    x11.XMapWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    dpy = x11.XOpenDisplay(display.encode())
+    if not dpy:
+        fail("cannot open display " + display)
+    pixel = int(colour, 16)
+    win = x11.XCreateSimpleWindow(dpy, x11.XDefaultRootWindow(dpy), 0, 0, 4000, 4000, 0,
+                                  pixel, pixel)
+    # Presses reach it like any client window that asked for them.
+    x11.XSelectInput(dpy, win, (1 << 2) | (1 << 3))
+    x11.XStoreName(dpy, win, b"e2e-backdrop")
+    x11.XMapWindow(dpy, win)
+    x11.XFlush(dpy)
+    while True:
+        time.sleep(3600)
+
+
+if __name__ == "__main__" and len(sys.argv) == 4 and sys.argv[1] == "backdrop":
+    _backdrop(sys.argv[2], sys.argv[3])

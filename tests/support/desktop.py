@@ -209,10 +209,15 @@ class Screen:
 
 def pointer_window(display, x, y):
     """The X window a press at (x, y) reaches (input shapes included)."""
-    xdotool(display, "mousemove", "--sync", str(x), str(y))
-    out = xdotool(display, "getmouselocation", "--shell") or ""
-    vals = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
-    return vals.get("WINDOW")
+    # Not --sync: it waits for a motion that never comes when the pointer is
+    # there already.
+    xdotool(display, "mousemove", str(x), str(y))
+
+    def where():
+        out = xdotool(display, "getmouselocation", "--shell") or ""
+        vals = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+        return vals if (vals.get("X"), vals.get("Y")) == (str(x), str(y)) else None
+    return wait_for(where, 5, "the pointer at %d,%d" % (x, y))["WINDOW"]
 
 
 def start_backdrop(display, rgb):
@@ -258,6 +263,49 @@ def _backdrop(display, colour):
     x11.XFlush(dpy)
     while True:
         time.sleep(3600)
+
+
+def read_png(path):
+    """(width, height, rows of (r, g, b, a)) of an 8-bit, non-interlaced PNG
+    (palette with tRNS, RGB or RGBA): the tests compare the screen with the
+    picture the program shows."""
+    import struct
+    import zlib
+    data = open(path, "rb").read()
+    pos, chunks = 8, {}
+    while pos < len(data):
+        n, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        chunks.setdefault(kind, b"")
+        chunks[kind] += data[pos + 8:pos + 8 + n]
+        pos += 12 + n
+    w, h, depth, ctype, _, _, interlace = struct.unpack(">IIBBBBB", chunks[b"IHDR"])
+    if depth != 8 or interlace or ctype not in (2, 3, 6):
+        fail("%s: a PNG kind the tests do not read" % path)
+    bpp = {2: 3, 3: 1, 6: 4}[ctype]
+    raw, stride, prev, rows = zlib.decompress(chunks[b"IDAT"]), w * bpp, bytearray(w * bpp), []
+    for y in range(h):
+        f, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - bpp] if i >= bpp else 0
+            b, c = prev[i], prev[i - bpp] if i >= bpp else 0
+            if f == 1:
+                line[i] = (line[i] + a) & 255
+            elif f == 2:
+                line[i] = (line[i] + b) & 255
+            elif f == 3:
+                line[i] = (line[i] + (a + b) // 2) & 255
+            elif f == 4:
+                pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        prev = line
+        if ctype == 3:
+            pal, trns = chunks[b"PLTE"], chunks.get(b"tRNS", b"")
+            rows.append([tuple(pal[3 * i:3 * i + 3]) + (trns[i] if i < len(trns) else 255,)
+                         for i in line])
+        else:
+            rows.append([tuple(line[i:i + bpp]) + ((255,) if bpp == 3 else ())
+                         for i in range(0, stride, bpp)])
+    return w, h, rows
 
 
 if __name__ == "__main__" and len(sys.argv) == 4 and sys.argv[1] == "backdrop":

@@ -3,7 +3,8 @@ backdrop of a known colour: the background picture's transparent pixels show
 the backdrop and let presses through to it, its opaque ones are the picture's
 own, its soft edges are blended with what lies below where a compositor runs;
 the login window's pure-blue surface is invisible and click-through; a
-right-button drag on the figure moves both windows. And the GDI+ start
+right-button drag on the figure moves both windows. The child controls of a
+colour-keyed window are keyed too (face_probe.exe keyed). And the GDI+ start
 failure: its message, then the end, with no window shown."""
 import os
 import shutil
@@ -171,6 +172,39 @@ def compositor_checks(base, display, rows):
         desktop.stop(comp)
 
 
+def keyed_controls(base, display, backdrop_id):
+    """On a colour-keyed form, a control surface painted pure blue is
+    invisible and click-through; one step off blue is shown and takes the
+    press; the label's text shows over the keyed surface."""
+    out = os.path.join(base, "keyed.txt")
+    exe = desktop.copy_exe(FACE_PROBE, os.path.join(base, "keyed"))
+    proc = wine_env.start_exe(exe, ["keyed", wine_env.winpath(out)], display=display,
+                              logname="keyed.log")
+
+    def lines():
+        return open(out).read().splitlines() if os.path.exists(out) else []
+    try:
+        desktop.wait_for(lambda: "ready" in lines(), 30, "the keyed probe")
+        # Surfaces A (pure blue) and B (0, 0, 254) at (120, 120) and
+        # (220, 120), 80 x 80; the label at (120, 220, 260, 20).
+        desktop.wait_for(lambda: desktop.Screen(display).pixel(260, 160) == (0, 0, 254), 10,
+                         "surface B on the screen")
+        screen = desktop.Screen(display)
+        close(screen.pixel(160, 160), BACKDROP, 0, "pure-blue control")
+        if desktop.pointer_window(display, 160, 160) != backdrop_id:
+            desktop.fail("a press on the pure-blue control does not pass through")
+        glyphs = [screen.pixel(x, y) for x in range(120, 380) for y in range(220, 240)]
+        if (255, 255, 255) not in glyphs or glyphs.count(BACKDROP) < len(glyphs) // 2:
+            desktop.fail("the label is not white text over the keyed surface")
+        desktop.xdotool(display, "mousemove", "260", "160")
+        desktop.xdotool(display, "click", "1")
+        desktop.wait_for(lambda: "B 1" in lines(), 10, "the press on surface B")
+        if "A 1" in lines() or "form 1" in lines():
+            desktop.fail("presses reached %s" % lines())
+    finally:
+        desktop.stop(proc)
+
+
 def init_error(base, display):
     """GDI+ refuses to start (the probe asks for a version it does not
     know): the message over no window, then the end at OK."""
@@ -198,7 +232,8 @@ def main():
     backdrop = None
     try:
         with desktop.Xvfb() as display:
-            backdrop, _ = desktop.start_backdrop(display, BACKDROP)
+            backdrop, backdrop_id = desktop.start_backdrop(display, BACKDROP)
+            keyed_controls(base, display, backdrop_id)
             face_checks(base, display, rows)
             compositor_checks(base, display, rows)
             init_error(base, display)

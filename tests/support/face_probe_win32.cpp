@@ -6,7 +6,14 @@
 //              (120, 20) in RGB(0, 0, 254), both 80 x 80, and a label at
 //              (20, 120, 260, 20). Presses are written to OUT, one line
 //              each: "form BUTTON", "A BUTTON" or "B BUTTON".
+//   button OUT a form at (100, 100), 200 x 100, holding one picture button
+//              at (20, 20, 90, 34). Its normal picture is dark red over dark
+//              grey, its hot picture yellow over cyan (top half over bottom
+//              half). Its events are written to OUT, one line each:
+//              "MouseDown B S X Y", "MouseUp ...", "KeyDown K S", "KeyUp K S",
+//              "Click".
 #include "app/Application.h"
+#include "controls/ImageButton.h"
 #include "framework/control.h"
 #include "framework/form.h"
 #include "framework/win32/imaging_gdiplus.h"
@@ -81,6 +88,66 @@ private:
     std::unique_ptr<fw::LabelPeer> label_;
 };
 
+// Two colours, the first over the second.
+fw::PictureRef twoTone(int w, int h, std::uint32_t top, std::uint32_t bottom) {
+    auto p = std::make_shared<fw::Picture>();
+    p->width = w;
+    p->height = h;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const std::uint32_t c = y < h / 2 ? top : bottom;
+            p->bgr.push_back(static_cast<std::uint8_t>(c));
+            p->bgr.push_back(static_cast<std::uint8_t>(c >> 8));
+            p->bgr.push_back(static_cast<std::uint8_t>(c >> 16));
+        }
+    return p;
+}
+
+fw::FormLayout buttonLayout() {
+    fw::FormLayout l;
+    l.caption = "button-probe";
+    l.clientWidth = 200;
+    l.clientHeight = 100;
+    l.taskbar = false;
+    return l;
+}
+
+class ButtonForm : public fw::Form {
+public:
+    ButtonForm() : Form(buttonLayout()) {}
+
+protected:
+    void createControls() override {
+        button_ = std::make_unique<controls::ImageButton>(*peer(), fw::Rect{20, 20, 90, 34}, 0);
+        button_->setPicture(twoTone(90, 34, 0x800000, 0x404040));
+        button_->setHotPicture(twoTone(90, 34, 0xFFFF00, 0x00FFFF));
+        auto mouse = [](const char* name) {
+            return [name](std::int16_t& b, std::int16_t& s, float& x, float& y) {
+                record(std::string(name) + " " + std::to_string(b) + " " + std::to_string(s) + " " +
+                       std::to_string(static_cast<int>(x)) + " " +
+                       std::to_string(static_cast<int>(y)));
+            };
+        };
+        button_->MouseDown = mouse("MouseDown");
+        button_->MouseUp = mouse("MouseUp");
+        button_->KeyDown = [](std::int16_t& k, std::int16_t& s) {
+            record("KeyDown " + std::to_string(k) + " " + std::to_string(s));
+        };
+        button_->KeyUp = [](std::int16_t& k, std::int16_t& s) {
+            record("KeyUp " + std::to_string(k) + " " + std::to_string(s));
+        };
+        button_->Click = [] { record("Click"); };
+    }
+    void destroyControls() override { button_.reset(); }
+    void Form_Load() override {
+        setLeft(100 * fw::kTwipsPerPixel);
+        setTop(100 * fw::kTwipsPerPixel);
+    }
+
+private:
+    std::unique_ptr<controls::ImageButton> button_;
+};
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -97,10 +164,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         }
         return platform.run();
     }
-    if (mode == L"keyed" && __argc >= 3) {
-        out = _wfopen(__wargv[2], L"w");
-        if (!out) return 3;
+    if (__argc < 3) return 2;
+    out = _wfopen(__wargv[2], L"w");
+    if (!out) return 3;
+    if (mode == L"keyed") {
         static KeyedForm form;
+        form.Show();
+        record("ready");
+        return platform.run();
+    }
+    if (mode == L"button") {
+        static ButtonForm form;
         form.Show();
         record("ready");
         return platform.run();

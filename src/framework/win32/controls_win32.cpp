@@ -116,6 +116,9 @@ public:
             rect.top, rect.width, rect.height, parentWnd, nullptr, instance, this);
         if (!hwnd_) throw std::runtime_error("the control could not be created");
         placeInTabOrder();
+        // The control is still being made while the surface is created: the
+        // system's first size reaches it later, before anything else.
+        creating_ = false;
     }
 
     ~Surface() override {
@@ -279,6 +282,8 @@ private:
     ControlEvents& events_;
     int tabIndex_;
     HWND hwnd_ = nullptr;
+    bool creating_ = true;
+    bool resizePending_ = true;
     HDC dc_ = nullptr; // while onPaint runs
     OleColor foreColor_ = systemColor(kColorBtnText);
     OleColor backColor_ = systemColor(kColorBtnFace);
@@ -358,8 +363,18 @@ LRESULT CALLBACK Surface::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         s->hwnd_ = hwnd;
     }
     Surface* s = surfaceOf(hwnd);
-    if (!s || ending()) return DefWindowProcW(hwnd, msg, wp, lp);
+    if (!s || s->creating_ || ending()) return DefWindowProcW(hwnd, msg, wp, lp);
     ControlEvents& ev = s->events_;
+    const bool notification = msg == WM_PAINT || msg == WM_SIZE || msg == WM_SETFOCUS ||
+                              msg == WM_KILLFOCUS || (msg >= WM_KEYFIRST && msg <= WM_KEYLAST) ||
+                              (msg >= WM_MOUSEFIRST && msg <= WM_MOUSELAST);
+    if (notification && s->resizePending_) {
+        // Its size first, so that the control paints and hit-tests in its
+        // real client rectangle.
+        s->resizePending_ = false;
+        guarded([&] { ev.onResize(); });
+        if (msg == WM_SIZE) return 0;
+    }
     switch (msg) {
     case WM_ERASEBKGND: return 1; // the paint fills the whole surface
     case WM_PAINT: s->paint(); return 0;

@@ -1,7 +1,8 @@
 """The picture button on a real window under Wine (face_probe.exe button):
 the normal picture upright at rest, the hot picture under the pointer, one
 Click for a left click, none for a press that leaves before the release, and
-none for space held and released."""
+none for space held and released. A button without a picture shows the
+theme's push button and its Chinese caption."""
 import os
 import shutil
 import sys
@@ -49,6 +50,15 @@ def main():
                     desktop.fail("%s: events %s, expected %s" % (what, events()[seen:], want))
 
             desktop.wait_for(lambda: shows(display, NORMAL), 10, "the normal picture, upright")
+            # The captioned button at (120, 160), 90 x 30: the theme's frame at
+            # its left edge (not the form's colour beside it), dark glyphs in
+            # its middle.
+            screen = desktop.Screen(display)
+            if screen.pixel(LEFT, 175) == screen.pixel(LEFT - 5, 175):
+                desktop.fail("no themed push button behind the caption")
+            if not any(sum(screen.pixel(x, y)) < 200
+                       for x in range(150, 180) for y in range(165, 185)):
+                desktop.fail("no caption text on the button without a picture")
             desktop.xdotool(display, "mousemove", *map(str, INSIDE))
             desktop.wait_for(lambda: shows(display, HOT), 10, "the hot picture under the pointer")
 

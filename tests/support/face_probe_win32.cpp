@@ -11,7 +11,8 @@
 //              grey, its hot picture yellow over cyan (top half over bottom
 //              half). Its events are written to OUT, one line each:
 //              "MouseDown B S X Y", "MouseUp ...", "KeyDown K S", "KeyUp K S",
-//              "Click".
+//              "Click". A second button at (20, 60, 90, 30) has no picture
+//              and the caption "确定".
 #include "app/Application.h"
 #include "controls/ImageButton.h"
 #include "framework/control.h"
@@ -137,15 +138,21 @@ protected:
             record("KeyUp " + std::to_string(k) + " " + std::to_string(s));
         };
         button_->Click = [] { record("Click"); };
+        // No picture: the themed background and a Chinese caption.
+        caption_ = std::make_unique<controls::ImageButton>(*peer(), fw::Rect{20, 60, 90, 30}, 1);
+        caption_->setValue("确定");
     }
-    void destroyControls() override { button_.reset(); }
+    void destroyControls() override {
+        button_.reset();
+        caption_.reset();
+    }
     void Form_Load() override {
         setLeft(100 * fw::kTwipsPerPixel);
         setTop(100 * fw::kTwipsPerPixel);
     }
 
 private:
-    std::unique_ptr<controls::ImageButton> button_;
+    std::unique_ptr<controls::ImageButton> button_, caption_;
 };
 
 } // namespace

@@ -176,137 +176,76 @@ def screenshot(display, path):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-class Screen:
-    """One read of the whole screen: `Screen(display).pixel(x, y)` is
-    (r, g, b). ImageMagick's `import` at 8 bits a channel."""
 
-    def __init__(self, display):
-        env = dict(os.environ, DISPLAY=display)
+class Picture:
+    """Pixels as 8-bit RGB(A) through ImageMagick: a picture file, or the
+    whole screen of `display` (`import -window root`)."""
+
+    def __init__(self, path=None, display=None):
+        mode = "rgb" if display else "rgba"
+        args = ["import", "-window", "root"] if display else ["convert", path]
         try:
-            data = subprocess.run(["import", "-window", "root", "-depth", "8", "ppm:-"], env=env,
-                                  capture_output=True, timeout=20).stdout
+            self.data = subprocess.run(args + ["-depth", "8", mode + ":-"], capture_output=True,
+                                       timeout=20, env=dict(os.environ, DISPLAY=display or "")
+                                       ).stdout
         except subprocess.TimeoutExpired:
-            fail("the screen read timed out")
-        # P6 <w> <h> <max> then the raw bytes.
-        fields, pos = [], 0
-        while len(fields) < 4:
-            while data[pos:pos + 1].isspace():
-                pos += 1
-            end = pos
-            while not data[end:end + 1].isspace():
-                end += 1
-            fields.append(data[pos:end])
-            pos = end
-        if fields[0] != b"P6":
-            fail("the screen read gave no PPM")
-        self.width, self.height = int(fields[1]), int(fields[2])
-        self.data = data[pos + 1:]
+            fail("%s timed out" % args[0])
+        size = xdotool(display, "getdisplaygeometry") if display else subprocess.run(
+            ["identify", "-format", "%w %h", path], capture_output=True, text=True,
+            timeout=20).stdout
+        self.width, self.height = (int(v) for v in size.split())
+        self.step = len(mode)
+        if len(self.data) != self.width * self.height * self.step:
+            fail("could not read the pixels of %s" % (path or "the screen"))
 
     def pixel(self, x, y):
-        i = 3 * (y * self.width + x)
-        return tuple(self.data[i:i + 3])
+        i = self.step * (y * self.width + x)
+        return tuple(self.data[i:i + self.step])
 
 
 def pointer_window(display, x, y):
     """The X window a press at (x, y) reaches (input shapes included)."""
-    # Not --sync: it waits for a motion that never comes when the pointer is
-    # there already.
+    # Not --sync: it waits for ever when the pointer is there already.
     xdotool(display, "mousemove", str(x), str(y))
 
-    def where():
+    def there():
         out = xdotool(display, "getmouselocation", "--shell") or ""
-        vals = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
-        return vals if (vals.get("X"), vals.get("Y")) == (str(x), str(y)) else None
-    return wait_for(where, 5, "the pointer at %d,%d" % (x, y))["WINDOW"]
+        v = dict(kv.split("=", 1) for kv in out.splitlines() if "=" in kv)
+        return v if (v.get("X"), v.get("Y")) == (str(x), str(y)) else None
+    return wait_for(there, 5, "the pointer at %d,%d" % (x, y))["WINDOW"]
 
 
 def start_backdrop(display, rgb):
-    """A plain window of one colour over the whole screen, mapped now and
-    kept below everything mapped later: what shows (and takes the press)
-    behind transparent pixels. Returns (process, its X window id)."""
+    """A window of one colour over the whole screen, mapped now and so below
+    everything mapped later: what shows, and takes the press, behind
+    transparent pixels. Returns (process, its X window id)."""
     proc = spawn([sys.executable, os.path.abspath(__file__), "backdrop", display,
-                  "%02x%02x%02x" % rgb])
-    wid = wait_for(lambda: find_windows(display, "^e2e-backdrop$") or proc.poll() is not None,
-                   10, "the backdrop window")
+                  str((rgb[0] << 16) | (rgb[1] << 8) | rgb[2])])
+    found = wait_for(lambda: find_windows(display, "^e2e-backdrop$") or proc.poll() is not None,
+                     10, "the backdrop window")
     if proc.poll() is not None:
         fail("the backdrop did not start")
-    return proc, wid[0]
-
-
-def _backdrop(display, colour):
-    import ctypes
-    import ctypes.util
-    x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-    x11.XDefaultRootWindow.restype = ctypes.c_ulong
-    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-    x11.XCreateSimpleWindow.restype = ctypes.c_ulong
-    x11.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int,
-                                        ctypes.c_int, ctypes.c_uint, ctypes.c_uint,
-                                        ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]
-    for name in ("XMapWindow", "XStoreName", "XSelectInput"):
-        getattr(x11, name).argtypes = [ctypes.c_void_p, ctypes.c_ulong,
-                                       ctypes.c_char_p if name == "XStoreName" else ctypes.c_long]
-    x11.XMapWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-    x11.XFlush.argtypes = [ctypes.c_void_p]
-    dpy = x11.XOpenDisplay(display.encode())
-    if not dpy:
-        fail("cannot open display " + display)
-    pixel = int(colour, 16)
-    win = x11.XCreateSimpleWindow(dpy, x11.XDefaultRootWindow(dpy), 0, 0, 4000, 4000, 0,
-                                  pixel, pixel)
-    # Presses reach it like any client window that asked for them.
-    x11.XSelectInput(dpy, win, (1 << 2) | (1 << 3))
-    x11.XStoreName(dpy, win, b"e2e-backdrop")
-    x11.XMapWindow(dpy, win)
-    x11.XFlush(dpy)
-    while True:
-        time.sleep(3600)
-
-
-def read_png(path):
-    """(width, height, rows of (r, g, b, a)) of an 8-bit, non-interlaced PNG
-    (palette with tRNS, RGB or RGBA): the tests compare the screen with the
-    picture the program shows."""
-    import struct
-    import zlib
-    data = open(path, "rb").read()
-    pos, chunks = 8, {}
-    while pos < len(data):
-        n, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        chunks.setdefault(kind, b"")
-        chunks[kind] += data[pos + 8:pos + 8 + n]
-        pos += 12 + n
-    w, h, depth, ctype, _, _, interlace = struct.unpack(">IIBBBBB", chunks[b"IHDR"])
-    if depth != 8 or interlace or ctype not in (2, 3, 6):
-        fail("%s: a PNG kind the tests do not read" % path)
-    bpp = {2: 3, 3: 1, 6: 4}[ctype]
-    raw, stride, prev, rows = zlib.decompress(chunks[b"IDAT"]), w * bpp, bytearray(w * bpp), []
-    for y in range(h):
-        f, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
-            a = line[i - bpp] if i >= bpp else 0
-            b, c = prev[i], prev[i - bpp] if i >= bpp else 0
-            if f == 1:
-                line[i] = (line[i] + a) & 255
-            elif f == 2:
-                line[i] = (line[i] + b) & 255
-            elif f == 3:
-                line[i] = (line[i] + (a + b) // 2) & 255
-            elif f == 4:
-                pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
-                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-        prev = line
-        if ctype == 3:
-            pal, trns = chunks[b"PLTE"], chunks.get(b"tRNS", b"")
-            rows.append([tuple(pal[3 * i:3 * i + 3]) + (trns[i] if i < len(trns) else 255,)
-                         for i in line])
-        else:
-            rows.append([tuple(line[i:i + bpp]) + ((255,) if bpp == 3 else ())
-                         for i in range(0, stride, bpp)])
-    return w, h, rows
+    return proc, found[0]
 
 
 if __name__ == "__main__" and len(sys.argv) == 4 and sys.argv[1] == "backdrop":
-    _backdrop(sys.argv[2], sys.argv[3])
+    import ctypes
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XDefaultRootWindow.restype = ctypes.c_ulong
+    x11.XCreateSimpleWindow.restype = ctypes.c_ulong
+    x11.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_int] * 2 + \
+        [ctypes.c_uint] * 3 + [ctypes.c_ulong] * 2
+    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    x11.XStoreName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_char_p]
+    x11.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+    x11.XMapWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    dpy = ctypes.c_void_p(x11.XOpenDisplay(sys.argv[2].encode()))
+    win = x11.XCreateSimpleWindow(dpy, x11.XDefaultRootWindow(dpy), 0, 0, 4000, 4000, 0,
+                                  int(sys.argv[3]), int(sys.argv[3]))
+    x11.XSelectInput(dpy, win, (1 << 2) | (1 << 3))  # takes presses like any client window
+    x11.XStoreName(dpy, win, b"e2e-backdrop")
+    x11.XMapWindow(dpy, win)
+    x11.XFlush(dpy)
+    time.sleep(3600)

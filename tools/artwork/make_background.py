@@ -21,7 +21,6 @@ W, H = 1039, 652
 
 # The login window sits at (254, 70) of this picture; these are its
 # controls in picture pixels, which the panel's artwork must line up with.
-LOGIN = (254, 70)
 PANEL = (284, 85, 1030, 630)           # opaque frame, outer edge
 BROWSER = (309, 200, 1006, 606)        # the white browser frame
 LABEL = (587, 178, 708, 196)           # the version label (light text)
@@ -33,6 +32,9 @@ TITLE_X = (515, 800)                   # free space for the name between the but
 DARK = (0.035, 0.02, 0.02)    # under the browser and the version label
 GOLD = [(0.0, (1.00, 0.93, 0.66)), (0.35, (0.83, 0.63, 0.27)),
         (0.55, (0.45, 0.28, 0.09)), (0.8, (0.85, 0.66, 0.31)), (1.0, (0.50, 0.32, 0.11))]
+
+STEEL = [(0, (0.10, 0.10, 0.12)), (0.5, (0.34, 0.34, 0.38)), (1, (0.14, 0.13, 0.15))]
+CLOTH = [(0, (0.16, 0.01, 0.02)), (0.55, (0.46, 0.04, 0.06)), (1, (0.24, 0.02, 0.03))]
 
 
 def gradient(pattern, stops):
@@ -59,11 +61,11 @@ def rounded(cr, x0, y0, x1, y1, r):
     cr.close_path()
 
 
-def chamfered(cr, x0, y0, x1, y1, c):
-    cr.move_to(x0 + c, y0)
-    for x, y in ((x1 - c, y0), (x1, y0 + c), (x1, y1 - c), (x1 - c, y1),
-                 (x0 + c, y1), (x0, y1 - c), (x0, y0 + c)):
-        cr.line_to(x, y)
+def shape(cr, pts):
+    """A closed path: (x, y) points are lines, 6-tuples are curves."""
+    cr.move_to(*pts[0])
+    for p in pts[1:]:
+        (cr.line_to if len(p) == 2 else cr.curve_to)(*p)
     cr.close_path()
 
 
@@ -206,22 +208,16 @@ def title(cr):
     cr.fill()
     # Name plaque across the band.
     x0, x1, y0, y1 = TITLE_X[0] + 4, TITLE_X[1] - 4, 108, 176
-    def plaque():
-        cr.move_to(x0, (y0 + y1) / 2)
-        cr.line_to(x0 + 26, y0)
-        cr.line_to(x1 - 26, y0)
-        cr.line_to(x1, (y0 + y1) / 2)
-        cr.line_to(x1 - 26, y1)
-        cr.line_to(x0 + 26, y1)
-        cr.close_path()
-    plaque()
+    plaque = [(x0, (y0 + y1) / 2), (x0 + 26, y0), (x1 - 26, y0), (x1, (y0 + y1) / 2),
+              (x1 - 26, y1), (x0 + 26, y1)]
+    shape(cr, plaque)
     cr.set_source(linear(0, y0, 0, y1, GOLD))
     cr.fill()
     cr.save()
     cr.translate(cx, (y0 + y1) / 2)
     cr.scale(0.94, 0.88)
     cr.translate(-cx, -(y0 + y1) / 2)
-    plaque()
+    shape(cr, plaque)
     cr.restore()
     cr.set_source(linear(0, y0, 0, y1, [(0, (0.45, 0.04, 0.06)), (0.5, (0.22, 0.02, 0.03)),
                                         (1, (0.10, 0.01, 0.02))]))
@@ -298,14 +294,6 @@ def ornaments(cr):
         cr.fill()
 
 
-def shape(cr, pts):
-    """A closed path: (x, y) points are lines, 6-tuples are curves."""
-    cr.move_to(*pts[0])
-    for p in pts[1:]:
-        (cr.line_to if len(p) == 2 else cr.curve_to)(*p)
-    cr.close_path()
-
-
 def lit(cr, pts, base, rim=(0.95, 0.36, 0.18, 0.85), shift=(-2.5, 2)):
     """Fills a shape, then lights a thin rim along its upper right edge (the
     shape less a shifted copy of itself): the panel's glow on the figure."""
@@ -322,10 +310,6 @@ def lit(cr, pts, base, rim=(0.95, 0.36, 0.18, 0.85), shift=(-2.5, 2)):
     cr.set_source_rgba(*rim)
     cr.fill()
     cr.restore()
-
-
-STEEL = [(0, (0.10, 0.10, 0.12)), (0.5, (0.34, 0.34, 0.38)), (1, (0.14, 0.13, 0.15))]
-CLOTH = [(0, (0.16, 0.01, 0.02)), (0.55, (0.46, 0.04, 0.06)), (1, (0.24, 0.02, 0.03))]
 
 
 def figure(cr):

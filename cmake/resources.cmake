@@ -20,6 +20,7 @@ set(LAUNCHER_RESOURCES
   "210;BMP;buttons/service_hot.bmp"
   "211;BMP;buttons/forum.bmp"
   "212;BMP;buttons/forum_hot.bmp"
+  "301;LAYOUT;login.layout"
 )
 
 # Calls back for each entry: sets RES_ID, RES_TYPE, RES_PATH (absolute) and

@@ -21,13 +21,20 @@ bool sameFont(const Font& a, const Font& b) {
 }
 
 const char* PropertyBag::kindName(const Value& value) {
-    static const char* const names[] = {"boolean", "integer", "string", "picture", "font"};
+    static const char* const names[] = {"a boolean", "an integer", "a string", "a picture",
+                                        "a font"};
     return names[value.index()];
 }
 
 const PropertyBag::Value* PropertyBag::find(std::string_view key) const {
     for (const auto& [k, v] : entries_)
         if (sameKey(k, key)) return &v;
+    return nullptr;
+}
+
+const std::string* PropertyBag::storedKey(std::string_view key) const {
+    for (const auto& e : entries_)
+        if (sameKey(e.first, key)) return &e.first;
     return nullptr;
 }
 
@@ -49,7 +56,7 @@ const T* PropertyBag::get(std::string_view key, const char* wanted) const {
     const Value* v = find(key);
     if (!v) return nullptr;
     if (const T* t = std::get_if<T>(v)) return t;
-    throw PropertyKindError("property \"" + std::string(key) + "\" holds " + kindName(*v) +
+    throw PropertyKindError("property \"" + *storedKey(key) + "\" holds " + kindName(*v) +
                             ", not " + wanted);
 }
 

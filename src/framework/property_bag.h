@@ -49,12 +49,14 @@ public:
 
     // Raw access for the stored layout and for tests.
     const Value* find(std::string_view key) const;
+    // The key as it is stored, or nothing.
+    const std::string* storedKey(std::string_view key) const;
     void set(std::string_view key, Value value);
     void erase(std::string_view key);
     const std::vector<std::pair<std::string, Value>>& entries() const { return entries_; }
     bool empty() const { return entries_.empty(); }
 
-    // "boolean", "integer", "string", "picture" or "font".
+    // "a boolean", "an integer", "a string", "a picture" or "a font".
     static const char* kindName(const Value& value);
 
 private:

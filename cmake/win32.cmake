@@ -13,7 +13,7 @@ add_library(launcher_win32 STATIC
 )
 target_compile_definitions(launcher_win32 PUBLIC
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 oleaut32 shell32 user32 gdi32 urlmon uuid)
+target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 oleaut32 shell32 user32 gdi32 gdiplus urlmon uuid)
 
 set(LAUNCHER_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
@@ -65,6 +65,12 @@ add_executable(win32_probe WIN32 tests/support/win32_probe.cpp resources/launche
 target_link_libraries(win32_probe PRIVATE launcher_win32)
 launcher_win32_exe(win32_probe)
 
+# The shaped windows and the control host in conditions the launcher never
+# sets up itself (a failing GDI+ start, a colour-keyed form with controls).
+add_executable(face_probe WIN32 tests/support/face_probe_win32.cpp resources/launcher.rc)
+target_link_libraries(face_probe PRIVATE launcher_win32)
+launcher_win32_exe(face_probe)
+
 add_executable(inidump tests/support/inidump_win32.cpp)
 target_compile_definitions(inidump PRIVATE WIN32_LEAN_AND_MEAN)
 target_link_options(inidump PRIVATE ${LAUNCHER_STATIC_RUNTIME})
@@ -79,6 +85,7 @@ set(E2E_ENV
   "E2E_BUILD_DIR=${CMAKE_CURRENT_BINARY_DIR}"
   "E2E_LAUNCHER=$<TARGET_FILE:launcher>"
   "E2E_PROBE=$<TARGET_FILE:win32_probe>"
+  "E2E_FACE_PROBE=$<TARGET_FILE:face_probe>"
   "E2E_INIDUMP=$<TARGET_FILE:inidump>"
   "E2E_OBJDUMP=${CMAKE_OBJDUMP}")
 file(MAKE_DIRECTORY "${E2E_STATE_DIR}")

@@ -74,6 +74,9 @@ void updateLayeredBackground(fw::Form& window) {
     const std::int32_t h = toPixelCount(window.ScaleHeight());
     std::int32_t area = 0;
     if (__builtin_mul_overflow(w, h, &area)) throw std::overflow_error("overflow");
+    // The surface's size in bytes is a 32-bit field too: a surface of more
+    // than 2^29 pixels is refused here, before anything is allocated.
+    (void)toPixelCount(32.0 / 8.0 * area);
     auto surface = port().createSurface(peerOf(window), w, h);
     drawResourceImage(*surface, w, h);
     // Read again, as the window reports it now.

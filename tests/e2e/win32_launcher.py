@@ -107,10 +107,11 @@ def valid_config(base, display):
             desktop.fail("background window at %s, expected centred at %s" % (back[:2], want))
         check_offset(back, login)
 
-        # Press on the background window (outside the login window), move,
-        # release: the system's move loop moves it, the timer brings the
-        # login window along.
-        x, y = back[0] + 40, back[1] + 40
+        # Press on the background window (on the panel's frame right of the
+        # login window: the picture's corners are transparent and let the
+        # press through), move, release: the system's move loop moves it,
+        # the timer brings the login window along.
+        x, y = back[0] + 1018, back[1] + 300
         desktop.xdotool(display, "mousemove", str(x), str(y))
         desktop.xdotool(display, "mousedown", "1")
         for step in range(1, 6):

@@ -174,3 +174,78 @@ def screenshot(display, path):
     env = dict(os.environ, DISPLAY=display)
     subprocess.run(["import", "-window", "root", path], env=env, timeout=20,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+
+class Picture:
+    """Pixels as 8-bit RGB(A) through ImageMagick: a picture file, or the
+    whole screen of `display` (`import -window root`)."""
+
+    def __init__(self, path=None, display=None):
+        mode = "rgb" if display else "rgba"
+        args = ["import", "-window", "root"] if display else ["convert", path]
+        try:
+            self.data = subprocess.run(args + ["-depth", "8", mode + ":-"], capture_output=True,
+                                       timeout=20, env=dict(os.environ, DISPLAY=display or "")
+                                       ).stdout
+        except subprocess.TimeoutExpired:
+            fail("%s timed out" % args[0])
+        size = xdotool(display, "getdisplaygeometry") if display else subprocess.run(
+            ["identify", "-format", "%w %h", path], capture_output=True, text=True,
+            timeout=20).stdout
+        self.width, self.height = (int(v) for v in size.split())
+        self.step = len(mode)
+        if len(self.data) != self.width * self.height * self.step:
+            fail("could not read the pixels of %s" % (path or "the screen"))
+
+    def pixel(self, x, y):
+        i = self.step * (y * self.width + x)
+        return tuple(self.data[i:i + self.step])
+
+
+def pointer_window(display, x, y):
+    """The X window a press at (x, y) reaches (input shapes included)."""
+    # Not --sync: it waits for ever when the pointer is there already.
+    xdotool(display, "mousemove", str(x), str(y))
+
+    def there():
+        out = xdotool(display, "getmouselocation", "--shell") or ""
+        v = dict(kv.split("=", 1) for kv in out.splitlines() if "=" in kv)
+        return v if (v.get("X"), v.get("Y")) == (str(x), str(y)) else None
+    return wait_for(there, 5, "the pointer at %d,%d" % (x, y))["WINDOW"]
+
+
+def start_backdrop(display, rgb):
+    """A window of one colour over the whole screen, mapped now and so below
+    everything mapped later: what shows, and takes the press, behind
+    transparent pixels. Returns (process, its X window id)."""
+    proc = spawn([sys.executable, os.path.abspath(__file__), "backdrop", display,
+                  str((rgb[0] << 16) | (rgb[1] << 8) | rgb[2])])
+    found = wait_for(lambda: find_windows(display, "^e2e-backdrop$") or proc.poll() is not None,
+                     10, "the backdrop window")
+    if proc.poll() is not None:
+        fail("the backdrop did not start")
+    return proc, found[0]
+
+
+if __name__ == "__main__" and len(sys.argv) == 4 and sys.argv[1] == "backdrop":
+    import ctypes
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XDefaultRootWindow.restype = ctypes.c_ulong
+    x11.XCreateSimpleWindow.restype = ctypes.c_ulong
+    x11.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_int] * 2 + \
+        [ctypes.c_uint] * 3 + [ctypes.c_ulong] * 2
+    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    x11.XStoreName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_char_p]
+    x11.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+    x11.XMapWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    dpy = ctypes.c_void_p(x11.XOpenDisplay(sys.argv[2].encode()))
+    win = x11.XCreateSimpleWindow(dpy, x11.XDefaultRootWindow(dpy), 0, 0, 4000, 4000, 0,
+                                  int(sys.argv[3]), int(sys.argv[3]))
+    x11.XSelectInput(dpy, win, (1 << 2) | (1 << 3))  # takes presses like any client window
+    x11.XStoreName(dpy, win, b"e2e-backdrop")
+    x11.XMapWindow(dpy, win)
+    x11.XFlush(dpy)
+    time.sleep(3600)

@@ -22,22 +22,11 @@ constexpr int kIconGroup = 1;
 
 Win32Platform* self = nullptr;
 // Set by end(): from then on the window procedure raises no event at all.
-bool ending = false;
+bool endingNow = false;
 
 class Peer;
 // Live windows in creation order.
 std::vector<Peer*> peers;
-
-template <class F>
-void guarded(F&& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        self->untrapped(e.what());
-    } catch (...) {
-        self->untrapped("unknown error");
-    }
-}
 
 int showCommand(WindowState s) {
     switch (s) {
@@ -181,7 +170,7 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
         peer = nullptr;
     }
-    if (!peer || ending) {
+    if (!peer || endingNow) {
         // The Form decides about closing; nothing else may destroy it.
         if (msg == WM_CLOSE) return 0;
         return DefWindowProcW(hwnd, msg, wp, lp);
@@ -211,6 +200,16 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_SHOWWINDOW:
         if (wp && lp == SW_PARENTOPENING) peer->shownBySystem();
         break;
+    case WM_ERASEBKGND: {
+        // The window's own surface in its back colour (the colour key of
+        // the login window is painted here).
+        RECT r{};
+        GetClientRect(hwnd, &r);
+        HBRUSH brush = CreateSolidBrush(colorRef(peer->backColor()));
+        FillRect(reinterpret_cast<HDC>(wp), &r, brush);
+        DeleteObject(brush);
+        return 1;
+    }
     default: break;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);
@@ -256,6 +255,19 @@ std::vector<std::uint8_t> iconFile(HINSTANCE instance, int id) {
 }
 
 } // namespace
+
+HWND windowHandle(const WindowPeer& window) {
+    return static_cast<const Peer&>(window).hwnd();
+}
+
+COLORREF colorRef(OleColor colour) {
+    if (colour & 0x80000000u) return GetSysColor(static_cast<int>(colour & 0xFF));
+    return colour & 0x00FFFFFFu;
+}
+
+bool ending() {
+    return endingNow;
+}
 
 Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {
     self = this;
@@ -327,12 +339,12 @@ std::unique_ptr<BrowserPeer> Win32Platform::createBrowser(WindowPeer& parent, Br
     if (!hwnd) throw std::runtime_error("the browser's window is gone");
     return createIeBrowser(hwnd, events, frame, [](const char* what) {
         // Events after end() reach nobody; before it, an error ends the program.
-        if (self && !ending) self->untrapped(what);
+        if (self && !endingNow) self->untrapped(what);
     });
 }
 
 void CALLBACK Win32Platform::timerProc(HWND, UINT, UINT_PTR id, DWORD) {
-    if (!self || ending) return;
+    if (!self || endingNow) return;
     const auto it = self->timers_.find(id);
     if (it == self->timers_.end()) return;
     // The tick may stop its own timer.
@@ -384,7 +396,7 @@ int Win32Platform::messageBox(const std::string& text, const std::string& title,
 }
 
 void Win32Platform::end() {
-    ending = true;
+    endingNow = true;
     for (const auto& t : timers_) KillTimer(nullptr, t.first);
     // Owned windows first; their owners would take them along anyway.
     for (auto it = peers.rbegin(); it != peers.rend(); ++it)

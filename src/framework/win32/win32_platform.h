@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <map>
 #include <memory>
 
@@ -59,5 +60,27 @@ private:
     HINSTANCE instance_;
     std::map<UINT_PTR, std::shared_ptr<std::function<void()>>> timers_;
 };
+
+// The handle of a window the adapter made (null once it is gone).
+HWND windowHandle(const WindowPeer& window);
+
+// The colour GDI paints for an OLE colour (a system colour is looked up now).
+COLORREF colorRef(OleColor colour);
+
+// True once end() has begun: from then on no event reaches the launcher.
+bool ending();
+
+// Every native event runs through here: an exception cannot unwind through
+// the system's frames, so it is reported and the program ends.
+template <class F>
+void guarded(F&& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        static_cast<Win32Platform&>(Platform::get()).untrapped(e.what());
+    } catch (...) {
+        static_cast<Win32Platform&>(Platform::get()).untrapped("unknown error");
+    }
+}
 
 } // namespace fw::win32

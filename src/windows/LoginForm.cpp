@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "config/AppConfig.h"
+#include "controls/StoredLayout.h"
 #include "imaging/DllGdiPlus.h"
 #include "windows/ExitConfirmation.h"
 #include "windows/HandOver.h"
@@ -24,19 +25,56 @@ LoginForm::LoginForm() : Form(designLayout()), timer_(10, [this] { timer_Timer()
 void LoginForm::createControls() {
     // The timer control is enabled from its creation with the window.
     timer_.setEnabled(true);
-    webBrowser_ = fw::Platform::get().createBrowser(*peer(), webBrowserEvents_, kPictureBox);
-    webBrowser_->place(kWebBrowser);
+    layout_ = controls::loadLayout(controls::kLoginLayoutId);
+    fw::WindowPeer& window = *peer();
+    // Made in tab order, which the platforms follow from the order of making.
+    btnForum_ = controls::createImageButton(window, layout_, "btnForum", 0);
+    btnMini_ = controls::createImageButton(window, layout_, "btnMini");
+    btnClose_ = controls::createImageButton(window, layout_, "btnClose");
+    btnHome_ = controls::createImageButton(window, layout_, "btnHome");
+    btnCharge_ = controls::createImageButton(window, layout_, "btnCharge", 1);
+    btnService_ = controls::createImageButton(window, layout_, "btnService", 2);
+    btnForum_->Click = [this] { btnForum_Click(0); };
+    btnMini_->Click = [this] { btnMini_Click(); };
+    btnClose_->Click = [this] { btnClose_Click(); };
+    btnHome_->Click = [this] { btnHome_Click(); };
+    btnCharge_->Click = [this] { btnCharge_Click(1); };
+    btnService_->Click = [this] { btnService_Click(2); };
+
+    const fw::LayoutControl* label = layout_.find("lblVersion");
+    const fw::LayoutControl* frame = layout_.find("pictureBox");
+    const fw::LayoutControl* view = layout_.find("webBrowser");
+    if (!label || !frame || !view)
+        layout_.errors.push_back("the login window's label, frame or browser has no entry");
+    auto rectOf = [](const fw::LayoutControl* c) { return c && c->rect ? *c->rect : fw::Rect{}; };
+    lblVersion_ = fw::Platform::get().createLabel(
+        window, rectOf(label),
+        label
+            ? static_cast<fw::OleColor>(label->properties.readInt(
+                  "ForeColor", static_cast<std::int32_t>(fw::systemColor(fw::kColorHighlightText))))
+            : fw::systemColor(fw::kColorHighlightText));
+    if (label) lblVersion_->setCaption(label->properties.readString("Caption", ""));
+    webBrowser_ = fw::Platform::get().createBrowser(window, webBrowserEvents_, rectOf(frame));
+    webBrowser_->place(rectOf(view));
 }
 
 void LoginForm::destroyControls() {
     timer_.setEnabled(false);
     webBrowser_.reset();
+    lblVersion_.reset();
+    btnService_.reset();
+    btnCharge_.reset();
+    btnHome_.reset();
+    btnClose_.reset();
+    btnMini_.reset();
+    btnForum_.reset();
 }
 
 void LoginForm::Form_Load() {
     app::followBackWindow();
     imaging::makeColorKeyWindow(*this);
     timer_.setEnabled(true);
+    lblVersion_->setCaption("版本:" + config::appConfig().version);
     const auto& loginUrl = config::appConfig().loginUrl;
     if (!loginUrl.empty()) webBrowser_->Navigate(loginUrl);
 }
@@ -56,6 +94,32 @@ void LoginForm::Form_MouseDown(int, int, float, float) {
 
 void LoginForm::timer_Timer() {
     app::followBackWindow();
+}
+
+void LoginForm::btnMini_Click() {
+    app::minimizeWindows();
+}
+
+void LoginForm::btnClose_Click() {
+    // The close request asks the exit question.
+    Unload();
+}
+
+// The addresses go out as configured, an empty one included.
+void LoginForm::btnHome_Click() {
+    app::openUrl(config::appConfig().homeUrl);
+}
+
+void LoginForm::btnCharge_Click(int) {
+    app::openUrl(config::appConfig().chargeUrl);
+}
+
+void LoginForm::btnService_Click(int) {
+    app::openUrl(config::appConfig().serviceUrl);
+}
+
+void LoginForm::btnForum_Click(int) {
+    app::openUrl(config::appConfig().forumUrl);
 }
 
 void LoginForm::webBrowser_BeforeNavigate2(const std::string& url, bool& cancel) {

@@ -2,11 +2,16 @@
 // fixed offset over it by a 10 ms timer.
 #pragma once
 
+#include "controls/ImageButton.h"
 #include "framework/browser.h"
+#include "framework/control.h"
 #include "framework/form.h"
+#include "framework/layout.h"
 #include "framework/timer.h"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace windows {
 
@@ -18,12 +23,16 @@ public:
     static constexpr int kHeight = 563;
 
     fw::Timer& timer() { return timer_; }
-
-    // The frame that holds the browser, and the browser inside it: larger
-    // than the frame and shifted up and left, so that its edges and scroll
-    // bars stay hidden.
-    static constexpr fw::Rect kPictureBox{55, 130, 697, 406};
-    static constexpr fw::Rect kWebBrowser{-5, -5, 750, 450};
+    // The controls while the window is loaded (null otherwise).
+    controls::ImageButton* btnMini() const { return btnMini_.get(); }
+    controls::ImageButton* btnClose() const { return btnClose_.get(); }
+    controls::ImageButton* btnHome() const { return btnHome_.get(); }
+    controls::ImageButton* btnCharge() const { return btnCharge_.get(); }
+    controls::ImageButton* btnService() const { return btnService_.get(); }
+    controls::ImageButton* btnForum() const { return btnForum_.get(); }
+    fw::LabelPeer* lblVersion() const { return lblVersion_.get(); }
+    // What the stored layout could not give (empty when it is whole).
+    const std::vector<std::string>& layoutErrors() const { return layout_.errors; }
 
 protected:
     void createControls() override;
@@ -35,6 +44,12 @@ protected:
 
 private:
     void timer_Timer();
+    void btnMini_Click();
+    void btnClose_Click();
+    void btnHome_Click();
+    void btnCharge_Click(int index);
+    void btnService_Click(int index);
+    void btnForum_Click(int index);
     void webBrowser_BeforeNavigate2(const std::string& url, bool& cancel);
     void webBrowser_NewWindow2(bool& cancel);
 
@@ -50,6 +65,10 @@ private:
 
     fw::Timer timer_;
     WebBrowserEvents webBrowserEvents_{*this};
+    fw::Layout layout_;
+    std::unique_ptr<controls::ImageButton> btnForum_, btnMini_, btnClose_, btnHome_, btnCharge_,
+        btnService_;
+    std::unique_ptr<fw::LabelPeer> lblVersion_;
     std::unique_ptr<fw::BrowserPeer> webBrowser_;
 };
 

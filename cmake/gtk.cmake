@@ -5,8 +5,8 @@ pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 find_package(X11 REQUIRED)
 
-add_executable(launcher
-  src/framework/gtk/main.cpp
+# The adapter as a library: the launcher and the test programs share it.
+add_library(launcher_gtk STATIC
   src/framework/gtk/gtk_platform.cpp
   src/framework/gtk/gtk_window.cpp
   src/framework/gtk/client_area.cpp
@@ -17,8 +17,11 @@ add_executable(launcher
   src/framework/replacement_file.cpp
   src/framework/curl_download.cpp
 )
-target_link_libraries(launcher PRIVATE launcher_core PkgConfig::GTK3 PkgConfig::WEBKIT PkgConfig::CURL X11::X11)
-launcher_embed_resources(launcher)
+target_link_libraries(launcher_gtk PUBLIC launcher_core PkgConfig::GTK3 PkgConfig::WEBKIT PkgConfig::CURL X11::X11)
+launcher_embed_resources(launcher_gtk)
+
+add_executable(launcher src/framework/gtk/main.cpp)
+target_link_libraries(launcher PRIVATE launcher_gtk)
 
 # --- end-to-end tests: the real launcher on one private Xvfb for the run ---
 find_package(Python3 REQUIRED COMPONENTS Interpreter)

@@ -1,16 +1,282 @@
-// SCAFFOLD: replaced by the adapter's real implementation.
+// Headless child controls: a picture-button surface that records what it was
+// asked to draw and delivers the input a test scripts, and a label record.
 #include "framework/control.h"
+#include "framework/form.h"
 #include "framework/headless/headless.h"
-#include "framework/imaging.h"
 
+#include <cmath>
 #include <stdexcept>
 
 namespace fw::headless {
-std::unique_ptr<ControlSurface> HeadlessPlatform::createControlSurface(WindowPeer&, ControlEvents&,
-                                                                       const Rect&, int) {
-    throw std::logic_error("controls: not built yet");
+
+namespace {
+
+WindowRecord& recordOf(HeadlessPlatform& platform, WindowPeer& peer) {
+    for (const auto& w : platform.windows())
+        if (!w.destroyed && w.form && w.form->peer() == &peer) return *platform.find(*w.form);
+    throw std::logic_error("controls: the parent window is not loaded");
 }
-std::unique_ptr<LabelPeer> HeadlessPlatform::createLabel(WindowPeer&, const Rect&, OleColor) {
-    throw std::logic_error("label: not built yet");
+
+bool contains(const Rect& r, Point p) {
+    return p.x >= r.left && p.x < r.left + r.width && p.y >= r.top && p.y < r.top + r.height;
 }
+
+class Surface : public ControlSurface {
+public:
+    Surface(HeadlessControls& controls, ControlRecord& rec) : controls_(controls), rec_(rec) {}
+    ~Surface() override {
+        rec_.destroyed = true;
+        if (controls_.capture == &rec_) controls_.capture = nullptr;
+        if (controls_.focus == &rec_) controls_.focus = nullptr;
+    }
+
+    bool drawThemeBackground(int state, const Bounds& rect, const Bounds& clip) override {
+        if (!rec_.theme) return false;
+        DrawCall c = call(DrawCall::Kind::Theme);
+        c.state = state;
+        c.rect = rect;
+        c.clip = clip;
+        add(std::move(c));
+        return true;
+    }
+    void drawFocusRect(const Bounds& rect) override {
+        DrawCall c = call(DrawCall::Kind::FocusRect);
+        c.rect = rect;
+        add(std::move(c));
+    }
+    void renderPicture(const Picture& picture, int x, int y, int width, int height, int srcX,
+                       int srcY, int srcWidth, int srcHeight) override {
+        DrawCall c = call(DrawCall::Kind::Picture);
+        c.rect = {x, y, x + width, y + height};
+        c.picture = &picture;
+        c.srcX = srcX;
+        c.srcY = srcY;
+        c.srcWidth = srcWidth;
+        c.srcHeight = srcHeight;
+        add(std::move(c));
+    }
+    void drawText(const std::string& text, const Bounds& rect, unsigned flags) override {
+        DrawCall c = call(DrawCall::Kind::Text);
+        c.text = text;
+        c.rect = rect;
+        c.flags = flags;
+        c.colour = rec_.foreColor;
+        c.font = rec_.font;
+        add(std::move(c));
+    }
+
+    Bounds clientRect() const override {
+        return rec_.clientBounds.value_or(Bounds{0, 0, rec_.rect.width, rec_.rect.height});
+    }
+    float scaleWidth() const override { return static_cast<float>(rec_.rect.width); }
+    float scaleHeight() const override { return static_cast<float>(rec_.rect.height); }
+    float himetricToPixelsX(float himetric) const override {
+        return static_cast<float>(himetric * rec_.dpi / 2540.0);
+    }
+    float himetricToPixelsY(float himetric) const override {
+        return static_cast<float>(himetric * rec_.dpi / 2540.0);
+    }
+    Point cursorInClient() const override {
+        if (controls_.pointerWindow != rec_.parent) return {-1000000, -1000000};
+        return {controls_.pointer.x - rec_.rect.left, controls_.pointer.y - rec_.rect.top};
+    }
+    void setCapture() override {
+        ++rec_.captures;
+        controls_.capture = &rec_;
+    }
+    // Like the system's: whoever holds the capture loses it.
+    void releaseCapture() override { controls_.capture = nullptr; }
+    void setCursor(Cursor cursor) override { rec_.cursors.push_back(cursor); }
+
+    bool enabled() const override { return rec_.enabled; }
+    void setEnabled(bool enabled) override { rec_.enabled = enabled; }
+    OleColor foreColor() const override { return rec_.foreColor; }
+    void setForeColor(OleColor colour) override { rec_.foreColor = colour; }
+    OleColor backColor() const override { return rec_.backColor; }
+    void setBackColor(OleColor colour) override { rec_.backColor = colour; }
+    FontRef font() const override { return rec_.font; }
+    void setFont(FontRef font) override { rec_.font = std::move(font); }
+
+    OleColor ambientForeColor() const override { return controls_.ambientForeColor; }
+    OleColor ambientBackColor() const override { return rec_.parent->backColor; }
+    FontRef ambientFont() const override { return controls_.ambientFont; }
+
+    void refresh() override { controls_.paint(rec_); }
+    void doEvents() override {
+        ++rec_.doEvents;
+        controls_.platform().pump();
+    }
+    void setFocus() override { controls_.setFocus(&rec_); }
+
+private:
+    DrawCall call(DrawCall::Kind kind) const {
+        // Drawing belongs inside the paint, as on a real device context.
+        if (!rec_.painting) throw std::logic_error("controls: drawing outside a paint");
+        DrawCall c;
+        c.kind = kind;
+        return c;
+    }
+    void add(DrawCall c) { rec_.paints.back().push_back(std::move(c)); }
+
+    HeadlessControls& controls_;
+    ControlRecord& rec_;
+};
+
+class Label : public LabelPeer {
+public:
+    explicit Label(LabelRecord& rec) : rec_(rec) {}
+    ~Label() override { rec_.destroyed = true; }
+    std::string caption() const override { return rec_.caption; }
+    void setCaption(const std::string& text) override { rec_.caption = text; }
+
+private:
+    LabelRecord& rec_;
+};
+
+} // namespace
+
+const PaintRecord& ControlRecord::lastPaint() const {
+    if (paints.empty()) throw std::logic_error("controls: never painted");
+    return paints.back();
+}
+
+std::vector<DrawCall> ControlRecord::last(DrawCall::Kind kind) const {
+    std::vector<DrawCall> out;
+    for (const auto& c : lastPaint())
+        if (c.kind == kind) out.push_back(c);
+    return out;
+}
+
+ControlRecord* HeadlessControls::byTabIndex(const WindowRecord& window, int tabIndex) {
+    for (auto& c : surfaces)
+        if (!c.destroyed && c.parent == &window && c.tabIndex == tabIndex) return &c;
+    return nullptr;
+}
+
+ControlRecord* HeadlessControls::pointerTarget() {
+    if (capture && capture->enabled) return capture;
+    // The last one made is on top.
+    for (auto it = surfaces.rbegin(); it != surfaces.rend(); ++it)
+        if (!it->destroyed && it->enabled && it->parent == pointerWindow &&
+            contains(it->rect, pointer))
+            return &*it;
+    return nullptr;
+}
+
+void HeadlessControls::moveTo(ControlRecord& control, float x, float y) {
+    pointerWindow = control.parent;
+    pointer = {control.rect.left + static_cast<int>(std::floor(x)),
+               control.rect.top + static_cast<int>(std::floor(y))};
+    ControlRecord* target = pointerTarget();
+    if (!target) return;
+    // Fractions survive for the control they were given for.
+    float tx = x + static_cast<float>(control.rect.left - target->rect.left);
+    float ty = y + static_cast<float>(control.rect.top - target->rect.top);
+    std::int16_t held = buttons;
+    std::int16_t shift = 0;
+    target->events->onMouseMove(held, shift, tx, ty);
+}
+
+void HeadlessControls::press(int button) {
+    buttons = static_cast<std::int16_t>(buttons | button);
+    if (ControlRecord* t = pointerTarget()) {
+        std::int16_t b = static_cast<std::int16_t>(button);
+        std::int16_t shift = 0;
+        float x = static_cast<float>(pointer.x - t->rect.left);
+        float y = static_cast<float>(pointer.y - t->rect.top);
+        t->events->onMouseDown(b, shift, x, y);
+    }
+}
+
+void HeadlessControls::release(int button) {
+    buttons = static_cast<std::int16_t>(buttons & ~button);
+    if (ControlRecord* t = pointerTarget()) {
+        std::int16_t b = static_cast<std::int16_t>(button);
+        std::int16_t shift = 0;
+        float x = static_cast<float>(pointer.x - t->rect.left);
+        float y = static_cast<float>(pointer.y - t->rect.top);
+        t->events->onMouseUp(b, shift, x, y);
+    }
+}
+
+void HeadlessControls::setFocus(ControlRecord* control) {
+    if (focus == control) return;
+    ControlRecord* old = focus;
+    focus = control;
+    if (old && !old->destroyed) old->events->onLostFocus();
+    if (control && !control->destroyed) control->events->onGotFocus();
+}
+
+void HeadlessControls::keyDown(std::int16_t keyCode) {
+    if (!focus || !focus->enabled) return;
+    std::int16_t shift = 0;
+    focus->events->onKeyDown(keyCode, shift);
+}
+
+void HeadlessControls::keyPress(std::int16_t keyAscii) {
+    if (!focus || !focus->enabled) return;
+    focus->events->onKeyPress(keyAscii);
+}
+
+void HeadlessControls::keyUp(std::int16_t keyCode) {
+    if (!focus || !focus->enabled) return;
+    std::int16_t shift = 0;
+    focus->events->onKeyUp(keyCode, shift);
+}
+
+void HeadlessControls::resize(ControlRecord& control, Size size) {
+    control.rect.width = size.width;
+    control.rect.height = size.height;
+    if (control.destroyed) return;
+    control.events->onResize();
+    paint(control);
+}
+
+void HeadlessControls::paint(ControlRecord& control) {
+    if (control.destroyed) return;
+    DrawCall fill;
+    fill.kind = DrawCall::Kind::Fill;
+    fill.rect = Bounds{0, 0, control.rect.width, control.rect.height};
+    fill.colour = control.backColor;
+    control.paints.push_back({fill});
+    const bool outer = control.painting;
+    control.painting = true;
+    try {
+        control.events->onPaint();
+    } catch (...) {
+        control.painting = outer;
+        throw;
+    }
+    control.painting = outer;
+}
+
+std::unique_ptr<ControlSurface> HeadlessPlatform::createControlSurface(WindowPeer& parent,
+                                                                       ControlEvents& events,
+                                                                       const Rect& rect,
+                                                                       int tabIndex) {
+    ControlRecord& rec = controls.surfaces.emplace_back();
+    rec.events = &events;
+    rec.parent = &recordOf(*this, parent);
+    rec.rect = rect;
+    rec.tabIndex = tabIndex;
+    // A new surface takes its container's ambient values.
+    rec.foreColor = controls.ambientForeColor;
+    rec.backColor = rec.parent->backColor;
+    rec.font = controls.ambientFont;
+    // Its first size and paint come from the message loop, as a desktop's do.
+    ControlRecord* r = &rec;
+    HeadlessControls* c = &controls;
+    post([r, c] { c->resize(*r, {r->rect.width, r->rect.height}); });
+    return std::make_unique<Surface>(controls, rec);
+}
+
+std::unique_ptr<LabelPeer> HeadlessPlatform::createLabel(WindowPeer& parent, const Rect& rect,
+                                                         OleColor colour) {
+    LabelRecord& rec = controls.labels.emplace_back();
+    rec.parent = &recordOf(*this, parent);
+    rec.rect = rect;
+    rec.colour = colour;
+    return std::make_unique<Label>(rec);
+}
+
 } // namespace fw::headless

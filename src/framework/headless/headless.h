@@ -3,11 +3,13 @@
 // as a ProgramEnded exception after destroying every window.
 #pragma once
 
+#include "framework/control.h"
 #include "framework/platform.h"
 
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -67,6 +69,105 @@ struct MessageBoxCall {
     std::vector<std::string> visibleWindows;
 };
 
+// ---- Child controls: picture-button host surfaces and labels --------------
+// What a surface was asked to draw, one paint at a time; where the pointer,
+// the capture and the focus are; and what the user does to the controls,
+// delivered as a desktop would: pointer input to the control holding the
+// capture, else to the enabled control under the pointer; keys to the
+// focused one.
+
+class HeadlessPlatform;
+
+// One drawing call of a paint.
+struct DrawCall {
+    enum class Kind { Fill, Theme, FocusRect, Picture, Text };
+    Kind kind = Kind::Fill;
+    Bounds rect;                      // Picture: the destination x, y, x + width, y + height
+    Bounds clip;                      // Theme
+    int state = 0;                    // Theme: the push-button state
+    OleColor colour = 0;              // Fill: the back colour; Text: the text colour
+    const Picture* picture = nullptr; // Picture: which object, not owned
+    int srcX = 0, srcY = 0, srcWidth = 0, srcHeight = 0; // Picture, HIMETRIC
+    std::string text;                                    // Text
+    unsigned flags = 0;                                  // Text
+    FontRef font;                                        // Text
+};
+using PaintRecord = std::vector<DrawCall>;
+
+struct ControlRecord {
+    ControlEvents* events = nullptr;
+    WindowRecord* parent = nullptr;
+    Rect rect; // client pixels of the parent
+    int tabIndex = 0;
+    bool destroyed = false;
+    // Script.
+    bool theme = true;                  // visual styles available
+    double dpi = 96;                    // the screen's logical resolution
+    std::optional<Bounds> clientBounds; // instead of (0, 0, width, height)
+    // The surface's own properties.
+    bool enabled = true;
+    OleColor foreColor = 0;
+    OleColor backColor = 0;
+    FontRef font;
+    // Observations.
+    std::vector<PaintRecord> paints;
+    std::vector<Cursor> cursors; // every cursor set, in order
+    int captures = 0;            // setCapture calls
+    int doEvents = 0;
+    bool painting = false;
+
+    const PaintRecord& lastPaint() const;
+    // The calls of one kind in the last paint.
+    std::vector<DrawCall> last(DrawCall::Kind kind) const;
+};
+
+struct LabelRecord {
+    WindowRecord* parent = nullptr;
+    Rect rect;
+    OleColor colour = 0;
+    std::string caption;
+    bool destroyed = false;
+};
+
+class HeadlessControls {
+public:
+    explicit HeadlessControls(HeadlessPlatform& platform) : platform_(platform) {}
+
+    std::deque<ControlRecord> surfaces; // live and destroyed, in creation order
+    std::deque<LabelRecord> labels;
+    FontRef ambientFont = std::make_shared<Font>(Font{"Sans", 9.0, 400, 1});
+    OleColor ambientForeColor = 0x80000012; // the button text colour
+    ControlRecord* capture = nullptr;
+    ControlRecord* focus = nullptr;
+    // The pointer, client pixels of `pointerWindow`.
+    WindowRecord* pointerWindow = nullptr;
+    Point pointer{-1, -1};
+    std::int16_t buttons = 0; // held, as the move notification reports them
+
+    // The live surface at tab index `tabIndex` of the window.
+    ControlRecord* byTabIndex(const WindowRecord& window, int tabIndex);
+
+    // What the user does. Positions are pixels of `control`.
+    void moveTo(ControlRecord& control, float x, float y);
+    void press(int button);                // at the pointer
+    void release(int button);              // at the pointer
+    void setFocus(ControlRecord* control); // focus notifications to both
+    void keyDown(std::int16_t keyCode);    // to the focused control
+    void keyPress(std::int16_t keyAscii);
+    void keyUp(std::int16_t keyCode);
+    // The host resizes the surface, then repaints it.
+    void resize(ControlRecord& control, Size size);
+    // A paint as the host runs it: fill with the back colour, then onPaint.
+    void paint(ControlRecord& control);
+
+    HeadlessPlatform& platform() { return platform_; }
+
+private:
+    ControlRecord* pointerTarget();
+    HeadlessPlatform& platform_;
+};
+// ---- end of child controls ----------------------------------------------
+
 class HeadlessPlatform : public Platform {
 public:
     HeadlessPlatform();
@@ -114,6 +215,9 @@ public:
     void closeBox(Form& form);              // the close box / Alt+F4
     void mouseDown(Form& form, int button); // a press on the window's surface
     void resize(Form& form, Size client);   // the user or the system resizes
+
+    // Child controls (picture-button surfaces, labels): see HeadlessControls.
+    HeadlessControls controls{*this};
 
     // --- Platform ---
     std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,

@@ -34,11 +34,21 @@ add_test(NAME gtk.xvfb.stop
          COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/support/xvfb_fixture.py stop ${GTK_E2E_STATE})
 set_tests_properties(gtk.xvfb.stop PROPERTIES FIXTURES_CLEANUP gtk_xvfb)
 
+# Test programs, each the program under test of the script named after it
+# (the others drive the launcher).
+add_executable(button_host tests/support/button_host_gtk.cpp)
+target_link_libraries(button_host PRIVATE launcher_gtk)
+set(GTK_E2E_PROGRAM_image_button button_host)
+
 file(GLOB GTK_E2E_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/gtk_*.py)
 foreach(script IN LISTS GTK_E2E_TESTS)
   get_filename_component(name ${script} NAME_WE)
   string(REGEX REPLACE "^gtk_" "" name ${name})
-  add_test(NAME gtk.e2e.${name} COMMAND Python3::Interpreter ${script} $<TARGET_FILE:launcher>)
+  set(program launcher)
+  if(DEFINED GTK_E2E_PROGRAM_${name})
+    set(program ${GTK_E2E_PROGRAM_${name}})
+  endif()
+  add_test(NAME gtk.e2e.${name} COMMAND Python3::Interpreter ${script} $<TARGET_FILE:${program}>)
   # One display, one pointer: these tests take turns.
   set_tests_properties(gtk.e2e.${name} PROPERTIES
     FIXTURES_REQUIRED gtk_xvfb

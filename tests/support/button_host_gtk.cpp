@@ -1,12 +1,13 @@
-// A small window with one picture button for the gtk end-to-end test: a red
-// normal picture, a green hot picture, and every event of the button printed
-// on stdout, one line each ("MouseDown 1 45 17", "Click").
+// A small window with picture buttons for the gtk end-to-end test, every
+// event of theirs printed on stdout, one line each ("a MouseDown 1 45 17",
+// "a Click", "b KeyDown 65 0").
 #include "controls/ImageButton.h"
 #include "framework/form.h"
 #include "framework/gtk/gtk_platform.h"
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -18,11 +19,40 @@ fw::PictureRef solid(int width, int height, std::uint8_t r, std::uint8_t g, std:
     return picture;
 }
 
-void print(const char* event, std::int16_t button, float x, float y) {
-    std::printf("%s %d %.0f %.0f\n", event, button, static_cast<double>(x), static_cast<double>(y));
+void line(const char* text) {
+    std::printf("%s\n", text);
     std::fflush(stdout);
 }
 
+// Every event of `button`, each line starting with its name.
+void wire(controls::ImageButton& button, std::string name) {
+    auto mouse = [name](const char* event) {
+        return [name, event](std::int16_t& b, std::int16_t&, float& x, float& y) {
+            std::printf("%s %s %d %.0f %.0f\n", name.c_str(), event, b, static_cast<double>(x),
+                        static_cast<double>(y));
+            std::fflush(stdout);
+        };
+    };
+    auto key = [name](const char* event) {
+        return [name, event](std::int16_t& code, std::int16_t& shift) {
+            std::printf("%s %s %d %d\n", name.c_str(), event, code, shift);
+            std::fflush(stdout);
+        };
+    };
+    button.MouseDown = mouse("MouseDown");
+    button.MouseUp = mouse("MouseUp");
+    button.MouseMove = mouse("MouseMove");
+    button.KeyDown = key("KeyDown");
+    button.KeyUp = key("KeyUp");
+    button.KeyPress = [name](std::int16_t& c) {
+        std::printf("%s KeyPress %d\n", name.c_str(), c);
+        std::fflush(stdout);
+    };
+    button.Click = [name] { line((name + " Click").c_str()); };
+}
+
+// Two buttons: "a" with the pictures, and below it "b", first in the tab
+// order although it was created second.
 class HostForm : public fw::Form {
 public:
     HostForm() : fw::Form(layout()) {}
@@ -32,31 +62,25 @@ private:
         fw::FormLayout l;
         l.caption = "button host";
         l.clientWidth = 200;
-        l.clientHeight = 100;
+        l.clientHeight = 120;
         return l;
     }
 
     void createControls() override {
-        button_ = std::make_unique<controls::ImageButton>(*peer(), fw::Rect{40, 30, 90, 34}, 0);
-        button_->setPicture(solid(90, 34, 200, 30, 30));
-        button_->setHotPicture(solid(90, 34, 30, 200, 30));
-        button_->MouseDown = [](std::int16_t& b, std::int16_t&, float& x, float& y) {
-            print("MouseDown", b, x, y);
-        };
-        button_->MouseUp = [](std::int16_t& b, std::int16_t&, float& x, float& y) {
-            print("MouseUp", b, x, y);
-        };
-        button_->MouseMove = [](std::int16_t& b, std::int16_t&, float& x, float& y) {
-            print("MouseMove", b, x, y);
-        };
-        button_->Click = [] {
-            std::printf("Click\n");
-            std::fflush(stdout);
-        };
+        a_ = std::make_unique<controls::ImageButton>(*peer(), fw::Rect{40, 30, 90, 34}, 1);
+        a_->setPicture(solid(90, 34, 200, 30, 30));
+        a_->setHotPicture(solid(90, 34, 30, 200, 30));
+        wire(*a_, "a");
+        b_ = std::make_unique<controls::ImageButton>(*peer(), fw::Rect{40, 80, 90, 30}, 0);
+        wire(*b_, "b");
     }
-    void destroyControls() override { button_.reset(); }
+    void destroyControls() override {
+        a_.reset();
+        b_.reset();
+    }
 
-    std::unique_ptr<controls::ImageButton> button_;
+    std::unique_ptr<controls::ImageButton> a_;
+    std::unique_ptr<controls::ImageButton> b_;
 };
 
 } // namespace
@@ -67,7 +91,6 @@ int main() {
     fw::gtk::GtkPlatform platform;
     HostForm form;
     platform.deliver([&form] { form.Show(); });
-    std::printf("ready\n");
-    std::fflush(stdout);
+    line("ready");
     return platform.run();
 }

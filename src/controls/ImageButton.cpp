@@ -74,6 +74,7 @@ std::optional<Placement> place(std::int32_t textAlign, const fw::Bounds& rc, std
 ImageButton::ImageButton(fw::WindowPeer& parent, const fw::Rect& rect, int tabIndex)
     : surface_(fw::Platform::get().createControlSurface(parent, *this, rect, tabIndex)) {
     ImageButton_Initialize();
+    ImageButton_Resize();
 }
 
 ImageButton::~ImageButton() {

@@ -96,22 +96,38 @@ private:
     void ImageButton_MouseMove(std::int16_t& button, std::int16_t& shift, float& x, float& y);
     void ImageButton_MouseUp(std::int16_t& button, std::int16_t& shift, float& x, float& y);
 
-    // fw::ControlEvents
-    void onResize() override { ImageButton_Resize(); }
-    void onPaint() override { ImageButton_Paint(); }
-    void onGotFocus() override { ImageButton_GotFocus(); }
-    void onLostFocus() override { ImageButton_LostFocus(); }
-    void onKeyDown(std::int16_t& k, std::int16_t& s) override { ImageButton_KeyDown(k, s); }
-    void onKeyPress(std::int16_t& k) override { ImageButton_KeyPress(k); }
-    void onKeyUp(std::int16_t& k, std::int16_t& s) override { ImageButton_KeyUp(k, s); }
+    // fw::ControlEvents. A host may report while the surface is being made,
+    // before the control holds it: those notifications are dropped, and the
+    // size is taken once the surface is there.
+    void onResize() override {
+        if (surface_) ImageButton_Resize();
+    }
+    void onPaint() override {
+        if (surface_) ImageButton_Paint();
+    }
+    void onGotFocus() override {
+        if (surface_) ImageButton_GotFocus();
+    }
+    void onLostFocus() override {
+        if (surface_) ImageButton_LostFocus();
+    }
+    void onKeyDown(std::int16_t& k, std::int16_t& s) override {
+        if (surface_) ImageButton_KeyDown(k, s);
+    }
+    void onKeyPress(std::int16_t& k) override {
+        if (surface_) ImageButton_KeyPress(k);
+    }
+    void onKeyUp(std::int16_t& k, std::int16_t& s) override {
+        if (surface_) ImageButton_KeyUp(k, s);
+    }
     void onMouseDown(std::int16_t& b, std::int16_t& s, float& x, float& y) override {
-        ImageButton_MouseDown(b, s, x, y);
+        if (surface_) ImageButton_MouseDown(b, s, x, y);
     }
     void onMouseMove(std::int16_t& b, std::int16_t& s, float& x, float& y) override {
-        ImageButton_MouseMove(b, s, x, y);
+        if (surface_) ImageButton_MouseMove(b, s, x, y);
     }
     void onMouseUp(std::int16_t& b, std::int16_t& s, float& x, float& y) override {
-        ImageButton_MouseUp(b, s, x, y);
+        if (surface_) ImageButton_MouseUp(b, s, x, y);
     }
 
     void announce(const char* property);

@@ -74,7 +74,9 @@ inline constexpr int kPbsDisabled = 4;
 inline constexpr int kPbsDefaulted = 5;
 
 // Notifications from the host surface to its control, on the user-interface
-// thread. Parameters are the host's values by reference.
+// thread. Parameters are the host's values by reference. Those raised while
+// createControlSurface runs may be dropped: the control reads the surface's
+// size itself once it holds it.
 class ControlEvents {
 public:
     virtual ~ControlEvents() = default;

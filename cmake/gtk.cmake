@@ -5,8 +5,8 @@ pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 find_package(X11 REQUIRED)
 
-add_executable(launcher
-  src/framework/gtk/main.cpp
+# The adapter as a library: the launcher and the test programs share it.
+add_library(launcher_gtk STATIC
   src/framework/gtk/gtk_platform.cpp
   src/framework/gtk/gtk_window.cpp
   src/framework/gtk/client_area.cpp
@@ -17,8 +17,11 @@ add_executable(launcher
   src/framework/replacement_file.cpp
   src/framework/curl_download.cpp
 )
-target_link_libraries(launcher PRIVATE launcher_core PkgConfig::GTK3 PkgConfig::WEBKIT PkgConfig::CURL X11::X11)
-launcher_embed_resources(launcher)
+target_link_libraries(launcher_gtk PUBLIC launcher_core PkgConfig::GTK3 PkgConfig::WEBKIT PkgConfig::CURL X11::X11)
+launcher_embed_resources(launcher_gtk)
+
+add_executable(launcher src/framework/gtk/main.cpp)
+target_link_libraries(launcher PRIVATE launcher_gtk)
 
 # --- end-to-end tests: the real launcher on one private Xvfb for the run ---
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
@@ -31,11 +34,21 @@ add_test(NAME gtk.xvfb.stop
          COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/support/xvfb_fixture.py stop ${GTK_E2E_STATE})
 set_tests_properties(gtk.xvfb.stop PROPERTIES FIXTURES_CLEANUP gtk_xvfb)
 
+# Test programs, each the program under test of the script named after it
+# (the others drive the launcher).
+add_executable(button_host tests/support/button_host_gtk.cpp)
+target_link_libraries(button_host PRIVATE launcher_gtk)
+set(GTK_E2E_PROGRAM_image_button button_host)
+
 file(GLOB GTK_E2E_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/gtk_*.py)
 foreach(script IN LISTS GTK_E2E_TESTS)
   get_filename_component(name ${script} NAME_WE)
   string(REGEX REPLACE "^gtk_" "" name ${name})
-  add_test(NAME gtk.e2e.${name} COMMAND Python3::Interpreter ${script} $<TARGET_FILE:launcher>)
+  set(program launcher)
+  if(DEFINED GTK_E2E_PROGRAM_${name})
+    set(program ${GTK_E2E_PROGRAM_${name}})
+  endif()
+  add_test(NAME gtk.e2e.${name} COMMAND Python3::Interpreter ${script} $<TARGET_FILE:${program}>)
   # One display, one pointer: these tests take turns.
   set_tests_properties(gtk.e2e.${name} PROPERTIES
     FIXTURES_REQUIRED gtk_xvfb

@@ -3,28 +3,12 @@
 #include "framework/form.h"
 #include "framework/gtk/client_area.h"
 #include "framework/gtk/gtk_platform.h"
+#include "framework/gtk/input.h"
 #include "framework/gtk/text.h"
 
 namespace fw::gtk {
 
 namespace {
-
-// The launcher's button numbers: 1 left, 2 right, 4 middle. Other buttons
-// (back, forward) still press on the surface, with no number of their own.
-int launcherButton(guint button) {
-    switch (button) {
-    case 1: return 1;
-    case 2: return 4;
-    case 3: return 2;
-    default: return 0;
-    }
-}
-
-// 1 Shift, 2 Ctrl, 4 Alt.
-int launcherShift(guint state) {
-    return ((state & GDK_SHIFT_MASK) ? 1 : 0) | ((state & GDK_CONTROL_MASK) ? 2 : 0) |
-           ((state & GDK_MOD1_MASK) ? 4 : 0);
-}
 
 // Centred on the work area of the primary monitor (the screen less panels).
 Point centredOnScreen(int width, int height) {

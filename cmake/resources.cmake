@@ -5,6 +5,7 @@
 # Each entry: id, type name, file under resources/.
 set(LAUNCHER_RESOURCES
   "1;ICON;launcher.ico"
+  "101;CUSTOM;background.png"
 )
 
 # Calls back for each entry: sets RES_ID, RES_TYPE and RES_PATH (absolute) in

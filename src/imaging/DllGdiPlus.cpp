@@ -74,6 +74,9 @@ void updateLayeredBackground(fw::Form& window) {
     const std::int32_t h = toPixelCount(window.ScaleHeight());
     std::int32_t area = 0;
     if (__builtin_mul_overflow(w, h, &area)) throw std::overflow_error("overflow");
+    // The surface's size in bytes is formed in floating point and must fit
+    // as well: an area that fits can still be too large four times over.
+    toPixelCount(4.0 * area);
     auto surface = port().createSurface(peerOf(window), w, h);
     drawResourceImage(*surface, w, h);
     // Read again, as the window reports it now.

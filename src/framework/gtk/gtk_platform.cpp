@@ -222,10 +222,10 @@ void GtkPlatform::startProcess(const std::string& commandLine) {
     // A whole command line that is one quoted program path is that path as it
     // stands: the shell's quoting rules would mangle a '\\' or a '"' in a
     // Linux folder name. Anything else is split by the shell's rules.
-    const std::string inner =
-        commandLine.size() >= 2 && commandLine.front() == '"' && commandLine.back() == '"'
-            ? commandLine.substr(1, commandLine.size() - 2)
-            : std::string();
+    const std::string inner = commandLine.size() >= 2 && commandLine.front() == '"' &&
+                                      commandLine.back() == '"'
+                                  ? commandLine.substr(1, commandLine.size() - 2)
+                                  : std::string();
     if (!inner.empty() && g_file_test(inner.c_str(), G_FILE_TEST_IS_REGULAR)) {
         argv = g_new0(gchar*, 2);
         argv[0] = g_strdup(inner.c_str());

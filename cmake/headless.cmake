@@ -30,3 +30,8 @@ add_test(NAME layering.no_os_headers_outside_framework
 # The native twin of inidump.exe for the win32 build's INI differential test.
 add_executable(inidump_native tests/support/inidump_native.cpp)
 target_link_libraries(inidump_native PRIVATE launcher_headless)
+
+# The committed artwork: the background picture and the button pictures.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME artwork.committed_pictures
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/unit/artwork.py)

@@ -2,26 +2,46 @@
 # compiles them with windres; the other builds embed the same files as byte
 # arrays so that the launcher stays one self-contained executable.
 #
-# Each entry: id, type name, file under resources/.
+# Each entry: id, type name, file under resources/, and optionally
+# LANGUAGE=<Windows language id> for a resource that the win32 build must
+# carry under that language (the others keep the resource compiler's default).
 set(LAUNCHER_RESOURCES
   "1;ICON;launcher.ico"
-  "101;CUSTOM;background.png"
+  "101;CUSTOM;background.png;LANGUAGE=2052"
+  "201;BMP;buttons/close.bmp"
+  "202;BMP;buttons/close_hot.bmp"
+  "203;BMP;buttons/mini.bmp"
+  "204;BMP;buttons/mini_hot.bmp"
+  "205;BMP;buttons/home.bmp"
+  "206;BMP;buttons/home_hot.bmp"
+  "207;BMP;buttons/charge.bmp"
+  "208;BMP;buttons/charge_hot.bmp"
+  "209;BMP;buttons/service.bmp"
+  "210;BMP;buttons/service_hot.bmp"
+  "211;BMP;buttons/forum.bmp"
+  "212;BMP;buttons/forum_hot.bmp"
 )
 
-# Calls back for each entry: sets RES_ID, RES_TYPE and RES_PATH (absolute) in
-# the caller's scope, one entry at a time, through the named macro.
+# Calls back for each entry: sets RES_ID, RES_TYPE, RES_PATH (absolute) and
+# RES_LANGUAGE (empty when the entry names none) in the caller's scope, one
+# entry at a time, through the named macro.
 macro(launcher_foreach_resource callback)
-  list(LENGTH LAUNCHER_RESOURCES _res_count)
-  set(_res_i 0)
-  while(_res_i LESS _res_count)
-    list(GET LAUNCHER_RESOURCES ${_res_i} RES_ID)
-    math(EXPR _res_j "${_res_i} + 1")
-    list(GET LAUNCHER_RESOURCES ${_res_j} RES_TYPE)
-    math(EXPR _res_j "${_res_i} + 2")
-    list(GET LAUNCHER_RESOURCES ${_res_j} _res_file)
+  set(_res_rest ${LAUNCHER_RESOURCES})
+  list(LENGTH _res_rest _res_left)
+  while(_res_left GREATER 0)
+    list(POP_FRONT _res_rest RES_ID RES_TYPE _res_file)
     set(RES_PATH "${PROJECT_SOURCE_DIR}/resources/${_res_file}")
+    set(RES_LANGUAGE "")
+    list(LENGTH _res_rest _res_left)
+    if(_res_left GREATER 0)
+      list(GET _res_rest 0 _res_next)
+      if(_res_next MATCHES "^LANGUAGE=([0-9]+)$")
+        set(RES_LANGUAGE "${CMAKE_MATCH_1}")
+        list(POP_FRONT _res_rest)
+        math(EXPR _res_left "${_res_left} - 1")
+      endif()
+    endif()
     cmake_language(CALL ${callback})
-    math(EXPR _res_i "${_res_i} + 3")
   endwhile()
 endmacro()
 

@@ -18,13 +18,31 @@ target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 oleaut32 shell32
 set(LAUNCHER_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
 # The resource list shared with the other builds, as resource statements:
-# the same id and type name, the icon as an icon group.
+# the same id and type name, the icon as an icon group. An entry with a
+# language gets a LANGUAGE statement (primary, sub language) before it and the
+# resource compiler's default, US English, again after it, so that everything
+# else keeps the language it had.
 set(rc_out "${CMAKE_CURRENT_BINARY_DIR}/launcher_resources.rc")
 set(rc_body "// Generated from cmake/resources.cmake by cmake/win32.cmake.\n")
 set(rc_files "")
+function(_rc_language_statement id out)
+  math(EXPR primary "${id} & 1023" OUTPUT_FORMAT HEXADECIMAL)
+  math(EXPR sub "${id} >> 10" OUTPUT_FORMAT HEXADECIMAL)
+  string(REGEX REPLACE "^0x(.)$" "0x0\\1" primary "${primary}")
+  string(REGEX REPLACE "^0x(.)$" "0x0\\1" sub "${sub}")
+  set(${out} "LANGUAGE ${primary}, ${sub}\n" PARENT_SCOPE)
+endfunction()
+_rc_language_statement(1033 rc_default_language)
 macro(_rc_one)
   list(APPEND rc_files "${RES_PATH}")
+  if(RES_LANGUAGE)
+    _rc_language_statement(${RES_LANGUAGE} rc_language)
+    string(APPEND rc_body "${rc_language}")
+  endif()
   string(APPEND rc_body "${RES_ID} ${RES_TYPE} \"${RES_PATH}\"\n")
+  if(RES_LANGUAGE)
+    string(APPEND rc_body "${rc_default_language}")
+  endif()
 endmacro()
 launcher_foreach_resource(_rc_one)
 file(WRITE "${rc_out}.tmp" "${rc_body}")

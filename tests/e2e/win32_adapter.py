@@ -43,13 +43,13 @@ def chinese_folder(base, display):
         f.write(b"[given]\r\nname=Caf\xe9 \"x\"\r\n")
     listed = win32_image.listed_resources()
     out = os.path.join(base, "probe-out.txt")
-    commands = (["folder"] + ["res:%d:%s" % (i, t) for i, t, _ in listed] +
+    commands = (["folder"] + ["res:%d:%s" % (i, t) for i, t, _, _ in listed] +
                 ["iniread:given:name", "iniwrite:written:name:naïve", "iniread:written:name",
                  "mkdir:update\\upgrade.ini", "mkdir:update\\upgrade.ini", "now"])
     lines = probe(exe, out, commands, display)
 
     expect(lines[0], "folder " + wine_env.winpath(folder), "exeFolder")
-    for (rid, rtype, name), line in zip(listed, lines[1:]):
+    for (rid, rtype, name, _), line in zip(listed, lines[1:]):
         src = open(os.path.join(desktop.ROOT, "resources", name), "rb").read()
         expect(line, "res %d %s %d" % (rid, rtype, len(src)), "resource %d %s" % (rid, rtype))
         if open("%s.%d.%s" % (out, rid, rtype), "rb").read() != src:

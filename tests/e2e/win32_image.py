@@ -1,6 +1,6 @@
 """launcher.exe as a file: a 32-bit GUI executable that imports system DLLs
 only, with its version record, manifest, icon and every resource of
-cmake/resources.cmake under the same id and type name."""
+cmake/resources.cmake under the same id, type name and language."""
 import os
 import re
 import struct
@@ -19,6 +19,8 @@ SYSTEM_DLLS = {
     "imm32.dll", "winmm.dll", "ntdll.dll",
 }
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+# What windres gives a resource that names no language: US English.
+DEFAULT_LANGUAGE = 0x409
 
 
 class Pe:
@@ -47,9 +49,11 @@ class Pe:
         desktop.fail("RVA %#x outside every section" % rva)
 
     def resources(self):
-        """{(type, name): bytes}; numeric ids as ints, names as text."""
+        """{(type, name): bytes}; numeric ids as ints, names as text. The
+        language of each is left in self.languages."""
         base = self.at(self.rsrc_rva)
         out = {}
+        self.languages = {}
 
         def entries(off):
             named, ids = struct.unpack_from("<HH", self.data, base + off + 12)
@@ -63,9 +67,10 @@ class Pe:
 
         for rtype, t in entries(0):
             for rname, n in entries(t & 0x7FFFFFFF):
-                for _lang, leaf in entries(n & 0x7FFFFFFF):
+                for lang, leaf in entries(n & 0x7FFFFFFF):
                     rva, size = struct.unpack_from("<II", self.data, base + leaf)
                     out[(rtype, rname)] = self.data[self.at(rva):self.at(rva) + size]
+                    self.languages.setdefault((rtype, rname), []).append(lang)
         return out
 
 
@@ -119,8 +124,10 @@ def icon_file(res, group_id):
 
 
 def listed_resources():
+    """(id, type, file, language) of each entry."""
     text = open(os.path.join(desktop.ROOT, "cmake", "resources.cmake")).read()
-    return [(int(i), t, f) for i, t, f in re.findall(r'"(\d+);(\w+);([^"]+)"', text)]
+    return [(int(i), t, f, int(lang) if lang else DEFAULT_LANGUAGE)
+            for i, t, f, lang in re.findall(r'"(\d+);(\w+);([^";]+)(?:;LANGUAGE=(\d+))?"', text)]
 
 
 def main():
@@ -164,15 +171,23 @@ def main():
     if re.search(r"dpiAware", manifest, re.I):
         desktop.fail("the manifest declares DPI awareness")
 
-    for rid, rtype, name in listed_resources():
+    listed = listed_resources()
+    if not listed:
+        desktop.fail("no entries read from cmake/resources.cmake")
+    for rid, rtype, name, lang in listed:
         src = open(os.path.join(desktop.ROOT, "resources", name), "rb").read()
+        key = (RT_GROUP_ICON, rid) if rtype.upper() == "ICON" else (rtype.upper(), rid)
         if rtype.upper() == "ICON":
             got, ids = icon_file(res, rid)
             print("icon group %d: image ids %s" % (rid, ids))
         else:
-            got = res.get((rtype.upper(), rid))
+            got = res.get(key)
         if got != src:
             desktop.fail("resource %d %s differs from resources/%s" % (rid, rtype, name))
+        if pe.languages[key] != [lang]:
+            desktop.fail("resource %d %s has the languages %s, expected [%#x]"
+                         % (rid, rtype, [hex(x) for x in pe.languages[key]], lang))
+    print("%d listed resources match, languages included" % len(listed))
 
     print("launcher.exe: %d bytes, imports %s" % (len(data), ", ".join(dlls)))
     print("version strings: %s" % strings)

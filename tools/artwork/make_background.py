@@ -11,17 +11,16 @@ Needs python3-cairo and python3-pil (Debian); run with /usr/bin/python3.
 import math
 import os
 import struct
+import subprocess
 import sys
 import zlib
 
 import cairo
-from PIL import Image
 
 W, H = 1039, 652
 
 # The login window sits at (254, 70) of this picture; these are its
 # controls in picture pixels, which the panel's artwork must line up with.
-LOGIN = (254, 70)
 PANEL = (284, 85, 1030, 630)           # opaque frame, outer edge
 BROWSER = (309, 200, 1006, 606)        # the white browser frame
 LABEL = (587, 178, 708, 196)           # the version label (light text)
@@ -30,8 +29,12 @@ MINI = (946, 89, 23)                   # round buttons: left, top, size
 CLOSE = (974, 86, 26)
 TITLE_X = (515, 800)                   # free space for the name between the buttons
 
+DARK = (0.035, 0.02, 0.02)    # under the browser and the version label
 GOLD = [(0.0, (1.00, 0.93, 0.66)), (0.35, (0.83, 0.63, 0.27)),
         (0.55, (0.45, 0.28, 0.09)), (0.8, (0.85, 0.66, 0.31)), (1.0, (0.50, 0.32, 0.11))]
+
+STEEL = [(0, (0.10, 0.10, 0.12)), (0.5, (0.34, 0.34, 0.38)), (1, (0.14, 0.13, 0.15))]
+CLOTH = [(0, (0.16, 0.01, 0.02)), (0.55, (0.46, 0.04, 0.06)), (1, (0.24, 0.02, 0.03))]
 
 
 def gradient(pattern, stops):
@@ -58,11 +61,11 @@ def rounded(cr, x0, y0, x1, y1, r):
     cr.close_path()
 
 
-def chamfered(cr, x0, y0, x1, y1, c):
-    cr.move_to(x0 + c, y0)
-    for x, y in ((x1 - c, y0), (x1, y0 + c), (x1, y1 - c), (x1 - c, y1),
-                 (x0 + c, y1), (x0, y1 - c), (x0, y0 + c)):
-        cr.line_to(x, y)
+def shape(cr, pts):
+    """A closed path: (x, y) points are lines, 6-tuples are curves."""
+    cr.move_to(*pts[0])
+    for p in pts[1:]:
+        (cr.line_to if len(p) == 2 else cr.curve_to)(*p)
     cr.close_path()
 
 
@@ -77,7 +80,7 @@ def glow(cr, path, width, rgb, strength):
 
 def frame_panel(cr):
     x0, y0, x1, y1 = PANEL
-    glow(cr, lambda: rounded(cr, x0, y0, x1, y1, 16), 7, (0.05, 0.0, 0.0), 0.9)
+    glow(cr, lambda: rounded(cr, x0, y0, x1, y1, 16), 5, (0.05, 0.0, 0.0), 0.9)
     # Bronze frame, light on top like cast metal.
     rounded(cr, x0, y0, x1, y1, 16)
     cr.set_source(linear(0, y0, 0, y1, [(0, (0.98, 0.84, 0.50)), (0.02, (0.76, 0.55, 0.22)),
@@ -100,22 +103,60 @@ def frame_panel(cr):
                            [(0, (0.42, 0.05, 0.07)), (0.45, (0.20, 0.03, 0.04)),
                             (1, (0.06, 0.02, 0.025))]))
     cr.fill()
+    # A faint engraved lattice on the face.
+    cr.save()
+    rounded(cr, x0 + 11, y0 + 11, x1 - 11, y1 - 11, 8)
+    cr.clip()
+    for d in range(-700, 800, 18):
+        cr.move_to(x0 + d, y0)
+        cr.line_to(x0 + d + 545, y1)
+        cr.move_to(x0 + d + 545, y0)
+        cr.line_to(x0 + d, y1)
+    cr.set_source_rgba(1, 0.55, 0.4, 0.07)
+    cr.set_line_width(1)
+    cr.stroke()
+    cr.restore()
     rounded(cr, x0 + 11, y0 + 11, x1 - 11, y1 - 11, 8)
     cr.set_source_rgb(0.95, 0.78, 0.42)
     cr.set_line_width(1)
     cr.stroke()
-    # Corner studs.
-    for cx, cy in ((x0 + 6, y0 + 6), (x1 - 6, y0 + 6), (x0 + 6, y1 - 6), (x1 - 6, y1 - 6)):
-        stud(cr, cx, cy, 7)
+    for x, y, sx, sy in ((x0, y0, 1, 1), (x1, y0, -1, 1), (x0, y1, 1, -1), (x1, y1, -1, -1)):
+        corner(cr, x, y, sx, sy)
+    # A jewel on the middle of the bottom edge.
+    cx = (TITLE_X[0] + TITLE_X[1]) / 2
+    shape(cr, [(cx - 26, y1 - 6), (cx, y1 - 13), (cx + 26, y1 - 6), (cx, y1 + 1)])
+    cr.set_source(linear(0, y1 - 13, 0, y1 + 1, GOLD))
+    cr.fill_preserve()
+    cr.set_source_rgb(0.25, 0.14, 0.04)
+    cr.set_line_width(1)
+    cr.stroke()
+    gem(cr, cx, y1 - 6, 4.5)
 
 
-def stud(cr, cx, cy, r):
-    cr.arc(cx, cy, r + 1, 0, 2 * math.pi)
-    cr.set_source_rgb(0.20, 0.11, 0.03)
+def corner(cr, x, y, sx, sy):
+    """A cast corner piece with a jewel; (sx, sy) mirror it into place."""
+    cr.save()
+    cr.translate(x, y)
+    cr.scale(sx, sy)
+    shape(cr, [(0, 32), (0, 14), (0, 6, 6, 0, 14, 0), (32, 0), (32, 5), (20, 7, 9, 14, 7, 22),
+               (6, 27), (5, 32)])
+    cr.set_source(radial(10, 10, 34, [(0, (1, 0.93, 0.66)), (0.5, (0.80, 0.58, 0.24)),
+                                      (1, (0.40, 0.24, 0.07))]))
+    cr.fill_preserve()
+    cr.set_source_rgb(0.25, 0.14, 0.04)
+    cr.set_line_width(1)
+    cr.stroke()
+    cr.restore()
+    gem(cr, x + sx * 11, y + sy * 11, 5)
+
+
+def gem(cr, cx, cy, r):
+    cr.arc(cx, cy, r + 1.2, 0, 2 * math.pi)
+    cr.set_source_rgb(0.22, 0.10, 0.03)
     cr.fill()
     cr.arc(cx, cy, r, 0, 2 * math.pi)
-    cr.set_source(radial(cx - r / 3, cy - r / 3, r * 1.4,
-                         [(0, (1, 0.95, 0.75)), (0.4, (0.85, 0.62, 0.25)), (1, (0.35, 0.2, 0.06))]))
+    cr.set_source(radial(cx - r / 3, cy - r / 3, r * 1.5,
+                         [(0, (1, 0.6, 0.55)), (0.3, (0.85, 0.08, 0.10)), (1, (0.25, 0.0, 0.02))]))
     cr.fill()
 
 
@@ -146,15 +187,15 @@ def title(cr):
     cx = (TITLE_X[0] + TITLE_X[1]) / 2
     # Crest above the frame: a red gem in a gold setting with two swept wings.
     for side in (-1, 1):
-        cr.move_to(cx + side * 24, 72)
-        cr.curve_to(cx + side * 70, 42, cx + side * 120, 60, cx + side * 150, 86)
-        cr.curve_to(cx + side * 110, 76, cx + side * 70, 80, cx + side * 30, 100)
-        cr.close_path()
-        cr.set_source(linear(cx, 40, cx, 100, GOLD))
-        cr.fill_preserve()
-        cr.set_source_rgb(0.25, 0.14, 0.04)
-        cr.set_line_width(1.2)
-        cr.stroke()
+        for i, (reach, rise) in enumerate(((150, 0), (118, 8), (86, 14))):
+            x = lambda d: cx + side * d
+            shape(cr, [(x(24), 72 - rise / 2), (x(60), 44 - rise, x(reach - 30), 54 - rise, x(reach), 86 - i * 6),
+                       (x(reach - 40), 76 - i * 4, x(60), 84, x(30), 100)])
+            cr.set_source(linear(cx, 40 - rise, cx, 100, GOLD))
+            cr.fill_preserve()
+            cr.set_source_rgb(0.25, 0.14, 0.04)
+            cr.set_line_width(1.2)
+            cr.stroke()
     cr.arc(cx, 78, 31, 0, 2 * math.pi)
     cr.set_source(linear(cx, 47, cx, 109, GOLD))
     cr.fill_preserve()
@@ -167,22 +208,16 @@ def title(cr):
     cr.fill()
     # Name plaque across the band.
     x0, x1, y0, y1 = TITLE_X[0] + 4, TITLE_X[1] - 4, 108, 176
-    def plaque():
-        cr.move_to(x0, (y0 + y1) / 2)
-        cr.line_to(x0 + 26, y0)
-        cr.line_to(x1 - 26, y0)
-        cr.line_to(x1, (y0 + y1) / 2)
-        cr.line_to(x1 - 26, y1)
-        cr.line_to(x0 + 26, y1)
-        cr.close_path()
-    plaque()
+    plaque = [(x0, (y0 + y1) / 2), (x0 + 26, y0), (x1 - 26, y0), (x1, (y0 + y1) / 2),
+              (x1 - 26, y1), (x0 + 26, y1)]
+    shape(cr, plaque)
     cr.set_source(linear(0, y0, 0, y1, GOLD))
     cr.fill()
     cr.save()
     cr.translate(cx, (y0 + y1) / 2)
     cr.scale(0.94, 0.88)
     cr.translate(-cx, -(y0 + y1) / 2)
-    plaque()
+    shape(cr, plaque)
     cr.restore()
     cr.set_source(linear(0, y0, 0, y1, [(0, (0.45, 0.04, 0.06)), (0.5, (0.22, 0.02, 0.03)),
                                         (1, (0.10, 0.01, 0.02))]))
@@ -204,11 +239,27 @@ def title(cr):
 
 def version_band(cr):
     x0, y0, x1, y1 = LABEL
-    chamfered(cr, x0 - 22, y0 - 5, x1 + 22, y1 + 5, 8)
-    cr.set_source_rgb(0.62, 0.44, 0.17)
+    # Gold rules running out from the plaque to both sides.
+    y = (y0 + y1) / 2
+    for a, b in ((x0 - 24, BROWSER[0] + 10), (x1 + 24, BROWSER[2] - 10)):
+        cr.move_to(a, y)
+        cr.line_to(b, y)
+        cr.set_source(linear(a, 0, b, 0, [(0, (0.98, 0.82, 0.45)), (1, (0.98, 0.82, 0.45, 0))]))
+        cr.set_line_width(1.5)
+        cr.stroke()
+        d = 1 if b > a else -1
+        shape(cr, [(a + d * 8, y - 5), (a + d * 16, y), (a + d * 8, y + 5), (a, y)])
+        cr.set_source(linear(0, y - 5, 0, y + 5, GOLD))
+        cr.fill()
+    # A tab rising from the dark area, plain under the label.
+    bottom = BROWSER[1] - 2
+    shape(cr, [(x0 - 22, bottom), (x0 - 22, y0 + 3), (x0 - 14, y0 - 5), (x1 + 14, y0 - 5),
+               (x1 + 22, y0 + 3), (x1 + 22, bottom)])
+    cr.set_source(linear(0, y0 - 5, 0, bottom, GOLD))
     cr.fill()
-    chamfered(cr, x0 - 20, y0 - 3, x1 + 20, y1 + 3, 7)
-    cr.set_source_rgb(0.04, 0.015, 0.015)
+    shape(cr, [(x0 - 19, bottom), (x0 - 19, y0 + 4), (x0 - 13, y0 - 2), (x1 + 13, y0 - 2),
+               (x1 + 19, y0 + 4), (x1 + 19, bottom)])
+    cr.set_source_rgb(*DARK)
     cr.fill()
 
 
@@ -218,7 +269,7 @@ def browser_area(cr):
     cr.set_source(linear(0, y0, 0, y1, [(0, (0.85, 0.66, 0.31)), (1, (0.45, 0.28, 0.09))]))
     cr.fill()
     rounded(cr, x0 - 4, y0 - 4, x1 + 4, y1 + 4, 3)
-    cr.set_source_rgb(0.035, 0.02, 0.02)
+    cr.set_source_rgb(*DARK)
     cr.fill()
 
 
@@ -243,125 +294,204 @@ def ornaments(cr):
         cr.fill()
 
 
-def figure(cr):
-    # Ground shadow under the feet.
+def lit(cr, pts, base, rim=(0.95, 0.36, 0.18, 0.85), shift=(-2.5, 2)):
+    """Fills a shape, then lights a thin rim along its upper right edge (the
+    shape less a shifted copy of itself): the panel's glow on the figure."""
+    shape(cr, pts)
+    cr.set_source(base)
+    cr.fill()
     cr.save()
-    cr.translate(185, 636)
-    cr.scale(1, 0.12)
-    cr.arc(0, 0, 125, 0, 2 * math.pi)
+    shape(cr, pts)
+    cr.clip()
+    shape(cr, pts)
+    cr.translate(*shift)
+    shape(cr, pts)
+    cr.set_fill_rule(cairo.FILL_RULE_EVEN_ODD)
+    cr.set_source_rgba(*rim)
+    cr.fill()
     cr.restore()
-    pat = radial(0, 0, 125, [(0, (0, 0, 0, 0.8)), (1, (0, 0, 0, 0))])
-    pat.set_matrix(cairo.Matrix(1, 0, 0, 1 / 0.12, -185, -636 / 0.12))
+
+
+def figure(cr):
+    cr.save()
+    # Drawn at a larger size, then set down beside the panel.
+    cr.translate(190, 640)
+    cr.scale(0.95, 0.95)
+    cr.translate(-178, -640)
+    draw_figure(cr)
+    cr.restore()
+
+
+def draw_figure(cr):
+    # Shadow on the ground.
+    pat = radial(0, 0, 130, [(0, (0, 0, 0, 0.75)), (1, (0, 0, 0, 0))])
+    pat.set_matrix(cairo.Matrix(1, 0, 0, 1 / 0.1, -178, -638 / 0.1))
     cr.set_source(pat)
+    cr.rectangle(40, 620, 280, 32)
     cr.fill()
 
-    # Blade, raised up to the left; the grip rests in the left hand.
-    hx, hy = 112, 330
-    tip = (58, 36)
-    ang = math.atan2(tip[1] - hy, tip[0] - hx)
+    # Cloak behind the body, blown out to the left, ragged at the hem.
+    cloak = [(134, 214), (110, 260, 92, 380, 80, 450), (70, 500, 62, 530, 50, 566),
+             (76, 560), (92, 580), (112, 574), (132, 600), (156, 598), (178, 624),
+             (204, 618), (228, 640), (252, 626), (284, 636), (276, 560, 268, 420, 256, 330),
+             (250, 270, 248, 236, 240, 214)]
+    lit(cr, cloak, linear(30, 0, 300, 0, CLOTH))
     cr.save()
-    cr.translate(hx, hy)
-    cr.rotate(ang + math.pi / 2)
-    length = math.hypot(tip[0] - hx, tip[1] - hy)
-    cr.move_to(-8, -18)
-    cr.line_to(-7, -length + 26)
-    cr.line_to(0, -length)
-    cr.line_to(7, -length + 26)
-    cr.line_to(8, -18)
-    cr.close_path()
-    cr.set_source(linear(-8, 0, 8, 0, [(0, (0.55, 0.58, 0.62)), (0.48, (0.95, 0.96, 0.98)),
-                                       (0.52, (0.50, 0.52, 0.56)), (1, (0.30, 0.31, 0.34))]))
-    cr.fill()
-    cr.move_to(0, -22)
-    cr.line_to(0, -length + 30)
-    cr.set_source_rgba(0.75, 0.08, 0.08, 0.8)
+    shape(cr, cloak)
+    cr.clip()
+    cr.set_source(linear(0, 214, 0, 644, [(0, (0, 0, 0, 0)), (1, (0, 0, 0, 0.55))]))
+    cr.paint()
+    # Folds.
+    for x0, x1, w in ((124, 90, 9), (140, 120, 7), (234, 250, 8), (248, 268, 5), (112, 140, 6)):
+        cr.move_to(x0, 250)
+        cr.curve_to(x0 - 10, 400, x1 + 10, 520, x1, 640)
+        cr.set_source_rgba(0.05, 0, 0.01, 0.45)
+        cr.set_line_width(w)
+        cr.stroke()
+    cr.restore()
+
+    # Legs and boots.
+    for x in (150, 190):
+        lit(cr, [(x, 410), (x + 34, 410), (x + 33, 612), (x + 44, 628), (x + 44, 642),
+                 (x - 6, 642), (x - 4, 622), (x + 2, 612)], linear(x, 0, x + 34, 0, STEEL))
+        # Gilded cuff and toe cap.
+        shape(cr, [(x + 1, 604), (x + 33, 604), (x + 34, 614), (x, 614)])
+        cr.set_source(linear(0, 604, 0, 614, GOLD))
+        cr.fill()
+        shape(cr, [(x + 30, 630), (x + 44, 632), (x + 44, 642), (x + 28, 642)])
+        cr.set_source(linear(0, 630, 0, 642, GOLD))
+        cr.fill()
+    # Breastplate with a ridge and gold trim.
+    chest = [(146, 226), (226, 226), (234, 290, 222, 360, 214, 396), (158, 396),
+             (150, 360, 138, 290, 146, 226)]
+    lit(cr, chest, radial(200, 270, 110, [(0, (0.50, 0.50, 0.55)), (0.35, (0.26, 0.26, 0.29)),
+                                          (1, (0.06, 0.06, 0.07))]))
+    cr.move_to(186, 232)
+    cr.line_to(186, 392)
+    cr.set_source_rgba(0.7, 0.7, 0.75, 0.5)
+    cr.set_line_width(1.5)
+    cr.stroke()
+    for y in (300, 330, 360):
+        cr.move_to(154, y)
+        cr.curve_to(170, y + 8, 202, y + 8, 218, y)
+        cr.set_source_rgba(0.04, 0.04, 0.05, 0.8)
+        cr.set_line_width(2)
+        cr.stroke()
+    cr.move_to(148, 230)
+    cr.curve_to(170, 250, 202, 250, 224, 230)
+    cr.set_source(linear(0, 226, 0, 250, GOLD))
+    cr.set_line_width(4)
+    cr.stroke()
+    # Tabard and belt.
+    tabard = [(158, 404), (214, 404), (220, 560), (186, 604), (152, 560)]
+    lit(cr, tabard, linear(150, 0, 222, 0, CLOTH))
+    shape(cr, tabard)
+    cr.set_source(linear(0, 404, 0, 604, GOLD))
     cr.set_line_width(2)
     cr.stroke()
-    rounded(cr, -30, -22, 30, -14, 4)
-    cr.set_source(linear(0, -22, 0, -14, GOLD))
+    shape(cr, [(186, 440), (204, 450), (200, 480), (186, 496), (172, 480), (168, 450)])
+    cr.set_source(linear(0, 440, 0, 496, GOLD))
     cr.fill()
-    cr.rectangle(-4, -14, 8, 34)
-    cr.set_source_rgb(0.22, 0.08, 0.06)
+    rounded(cr, 152, 392, 220, 408, 3)
+    cr.set_source_rgb(0.16, 0.07, 0.04)
     cr.fill()
-    cr.arc(0, 24, 6, 0, 2 * math.pi)
-    cr.set_source(linear(0, 18, 0, 30, GOLD))
+    rounded(cr, 177, 390, 195, 410, 3)
+    cr.set_source(linear(0, 390, 0, 410, GOLD))
     cr.fill()
-    cr.restore()
 
-    # Cloak, falling from the shoulders to the ground.
-    cloak = [(150, 210), (62, 420), (40, 600), (60, 640), (120, 628), (185, 645),
-             (250, 628), (300, 640), (318, 600), (300, 420), (232, 210)]
-    cr.move_to(*cloak[0])
-    cr.curve_to(110, 260, 70, 330, *cloak[1])
-    cr.curve_to(50, 480, 38, 560, *cloak[2])
-    cr.curve_to(45, 620, 52, 632, *cloak[3])
-    cr.curve_to(80, 630, 100, 624, *cloak[4])
-    cr.curve_to(150, 636, 170, 645, *cloak[5])
-    cr.curve_to(200, 645, 230, 630, *cloak[6])
-    cr.curve_to(270, 630, 285, 642, *cloak[7])
-    cr.curve_to(315, 632, 320, 620, *cloak[8])
-    cr.curve_to(315, 540, 312, 470, *cloak[9])
-    cr.curve_to(290, 330, 262, 260, *cloak[10])
-    cr.close_path()
-    cr.set_source(linear(40, 0, 320, 0, [(0, (0.30, 0.02, 0.04)), (0.35, (0.55, 0.05, 0.07)),
-                                         (0.7, (0.30, 0.02, 0.04)), (1, (0.14, 0.01, 0.02))]))
-    cr.fill_preserve()
-    cr.set_source(linear(0, 210, 0, 645, [(0, (0, 0, 0, 0)), (1, (0, 0, 0, 0.6))]))
+    # Sword arm: sleeve and gauntlet down to the hand on the grip.
+    hx, hy = 104, 352
+    lit(cr, [(128, 232), (112, 260, 100, 290, 98, 318), (116, 322), (124, 290, 138, 264, 150, 244)],
+        linear(96, 0, 150, 0, CLOTH))
+    lit(cr, [(96, 316), (118, 320), (116, 346), (94, 346)], linear(94, 0, 118, 0, STEEL))
+    cr.rectangle(95, 314, 24, 6)
+    cr.set_source(linear(0, 314, 0, 320, GOLD))
     cr.fill()
-    # Armour down the opening of the cloak.
-    cr.move_to(158, 222)
-    cr.curve_to(150, 360, 150, 480, 160, 625)
-    cr.line_to(222, 625)
-    cr.curve_to(232, 480, 232, 360, 226, 222)
-    cr.close_path()
-    cr.set_source(linear(150, 0, 232, 0, [(0, (0.12, 0.12, 0.14)), (0.45, (0.40, 0.40, 0.44)),
-                                          (1, (0.10, 0.10, 0.12))]))
+    sword(cr, hx, hy, 50, 40)
+
+    # Pauldrons: three overlapping plates each, the top one largest.
+    for cx, side in ((136, -1), (236, 1)):
+        for i in (2, 1, 0):
+            y, r = 214 + 11 * i, 30 - 3 * i
+            x = cx + side * 5 * i
+            plate = [(x - r, y + 10), (x - r, y - 22, x + r, y - 22, x + r, y + 10),
+                     (x + r - 3, y + 14), (x + r - 10, y + 6, x - r + 10, y + 6, x - r + 3, y + 14)]
+            lit(cr, plate, radial(x + 8, y - 8, 2 * r, [(0, (0.55, 0.55, 0.6)), (0.5, (0.24, 0.24, 0.27)),
+                                                          (1, (0.08, 0.08, 0.09))]))
+            cr.move_to(x - r + 3, y + 13)
+            cr.curve_to(x - r + 10, y + 5, x + r - 10, y + 5, x + r - 3, y + 13)
+            cr.set_source(linear(0, y, 0, y + 14, GOLD))
+            cr.set_line_width(2.5)
+            cr.stroke()
+
+    # Hood over a face in shadow; the eyes glow.
+    hood = [(140, 224), (136, 190, 146, 140, 190, 110), (226, 130, 244, 178, 240, 224),
+            (214, 214), (190, 226), (162, 214)]
+    lit(cr, hood, linear(136, 0, 244, 0, CLOTH))
+    face = [(190, 134), (212, 140, 216, 184, 206, 204), (194, 212), (184, 212),
+            (168, 196, 168, 142, 190, 134)]
+    shape(cr, face)
+    cr.set_source(radial(190, 182, 44, [(0, (0.0, 0.0, 0.0)), (0.7, (0.03, 0.0, 0.01)),
+                                        (1, (0.12, 0.01, 0.02))]))
     cr.fill()
-    # Belt.
-    cr.rectangle(152, 400, 76, 14)
-    cr.set_source(linear(0, 400, 0, 414, GOLD))
-    cr.fill()
-    # Pauldrons.
-    for cx in (150, 234):
+    for ex in (182, 201):
+        cr.arc(ex, 170, 6, 0, 2 * math.pi)
+        cr.set_source(radial(ex, 170, 6, [(0, (1, 0.3, 0.1, 0.9)), (1, (1, 0.1, 0.0, 0))]))
+        cr.fill()
         cr.save()
-        cr.translate(cx, 222)
-        cr.scale(1.3, 0.8)
-        cr.arc(0, 0, 28, math.pi, 2 * math.pi)
+        cr.translate(ex, 170)
+        cr.scale(3, 1.4)
+        cr.arc(0, 0, 1, 0, 2 * math.pi)
         cr.restore()
-        cr.close_path()
-        cr.set_source(linear(0, 200, 0, 224, GOLD))
+        cr.set_source_rgb(1, 0.85, 0.6)
         cr.fill()
-    # Arm to the hand on the grip.
-    cr.move_to(128, 226)
-    cr.curve_to(100, 260, 96, 300, 104, 336)
-    cr.line_to(124, 334)
-    cr.curve_to(122, 300, 130, 270, 150, 240)
-    cr.close_path()
-    cr.set_source_rgb(0.18, 0.05, 0.05)
-    cr.fill()
-    cr.arc(113, 334, 11, 0, 2 * math.pi)
-    cr.set_source_rgb(0.24, 0.15, 0.10)
-    cr.fill()
-    # Hood with a shadowed face and glowing eyes.
-    cr.move_to(192, 118)
-    cr.curve_to(230, 128, 246, 180, 244, 222)
-    cr.line_to(140, 222)
-    cr.curve_to(138, 180, 154, 128, 192, 118)
-    cr.close_path()
-    cr.set_source(linear(140, 0, 244, 0, [(0, (0.25, 0.02, 0.04)), (0.4, (0.55, 0.06, 0.08)),
-                                          (1, (0.18, 0.01, 0.03))]))
-    cr.fill()
+
+
+def sword(cr, hx, hy, tx, ty):
+    """A long sword held at (hx, hy) with its point at (tx, ty)."""
+    length = math.hypot(tx - hx, ty - hy)
     cr.save()
-    cr.translate(192, 178)
-    cr.scale(0.7, 1)
-    cr.arc(0, 0, 30, 0, 2 * math.pi)
-    cr.restore()
-    cr.set_source(radial(192, 182, 32, [(0, (0.02, 0.0, 0.0)), (1, (0.10, 0.01, 0.02))]))
+    cr.translate(hx, hy)
+    cr.rotate(math.atan2(ty - hy, tx - hx) + math.pi / 2)
+    blade = [(-7, -22), (-6, -length + 30), (0, -length), (6, -length + 30), (7, -22)]
+    shape(cr, blade)
+    cr.set_source(linear(-7, 0, 7, 0, [(0, (0.42, 0.44, 0.48)), (0.49, (0.93, 0.94, 0.97)),
+                                       (0.51, (0.55, 0.57, 0.62)), (1, (0.26, 0.27, 0.30))]))
     cr.fill()
-    for ex in (182, 202):
-        cr.arc(ex, 174, 2.5, 0, 2 * math.pi)
-        cr.set_source_rgb(1, 0.25, 0.15)
-        cr.fill()
+    cr.move_to(0, -26)
+    cr.line_to(0, -length + 40)
+    cr.set_source(linear(0, -26, 0, -length, [(0, (1, 0.25, 0.1, 0.9)), (1, (1, 0.25, 0.1, 0))]))
+    cr.set_line_width(1.6)
+    cr.stroke()
+    guard = [(-32, -26), (-36, -34, -28, -36, -24, -30), (-8, -26), (0, -30), (8, -26),
+             (24, -30), (28, -36, 36, -34, 32, -26), (8, -18), (-8, -18)]
+    shape(cr, guard)
+    cr.set_source(linear(0, -36, 0, -18, GOLD))
+    cr.fill_preserve()
+    cr.set_source_rgb(0.25, 0.14, 0.04)
+    cr.set_line_width(1)
+    cr.stroke()
+    cr.rectangle(-4, -18, 8, 40)
+    cr.set_source(linear(-4, 0, 4, 0, [(0, (0.18, 0.05, 0.04)), (0.5, (0.42, 0.16, 0.10)),
+                                       (1, (0.14, 0.04, 0.03))]))
+    cr.fill()
+    cr.arc(0, 26, 7, 0, 2 * math.pi)
+    cr.set_source(linear(0, 19, 0, 33, GOLD))
+    cr.fill()
+    cr.arc(0, 26, 3.5, 0, 2 * math.pi)
+    cr.set_source_rgb(0.75, 0.05, 0.08)
+    cr.fill()
+    # The gauntleted fist around the grip.
+    rounded(cr, -10, -16, 11, 8, 6)
+    cr.set_source(linear(-10, 0, 11, 0, STEEL))
+    cr.fill()
+    for y in (-10, -4, 2):
+        cr.move_to(-9, y)
+        cr.line_to(6, y)
+        cr.set_source_rgba(0.02, 0.02, 0.03, 0.8)
+        cr.set_line_width(1.2)
+        cr.stroke()
+    cr.restore()
 
 
 def draw():
@@ -377,6 +507,15 @@ def draw():
     figure(cr)
     surface.flush()
     return surface
+
+
+def require_font(family):
+    """Stops when fontconfig would draw the text in a stand-in font: the
+    pictures would silently change."""
+    found = subprocess.run(["fc-match", "-f", "%{family}", family], capture_output=True,
+                           text=True, check=True).stdout
+    if family not in found.split(","):
+        sys.exit("font %r is not installed (fontconfig offers %r)" % (family, found))
 
 
 def font_options():
@@ -406,6 +545,7 @@ def rgba_pixels(surface):
 def quantise(pixels):
     """256 palette entries: the fully transparent one, then the partly
     transparent colours, then the opaque ones; returns (palette, indices)."""
+    from PIL import Image  # only here: make_buttons.py borrows the drawing helpers
     partial = [p for p in pixels if 0 < p[3] < 255]
     opaque = [p[:3] for p in pixels if p[3] == 255]
     part_img = Image.new("RGBA", (len(partial), 1))
@@ -418,20 +558,25 @@ def quantise(pixels):
     op_img.putdata(opaque)
     op_q = op_img.quantize(n_opaque, method=Image.Quantize.MEDIANCUT, dither=Image.Dither.NONE)
     op_pal = op_q.getpalette("RGB")[:3 * n_opaque]
-    op_pal += [0] * (3 * n_opaque - len(op_pal))
+    # Map the opaque pixels again in place, with error diffusion, so that
+    # the gradients do not band.
+    pal_img = Image.new("P", (1, 1))
+    pal_img.putpalette(op_pal + op_pal[-3:] * (256 - n_opaque))
+    whole = Image.new("RGB", (W, H))
+    whole.putdata([p[:3] for p in pixels])
+    op_q = whole.quantize(palette=pal_img, dither=Image.Dither.FLOYDSTEINBERG)
     palette = [(0, 0, 0, 0)]
     palette += [tuple(part_pal[4 * i:4 * i + 4]) for i in range(n_part)]
     palette += [tuple(op_pal[3 * i:3 * i + 3]) + (255,) for i in range(n_opaque)]
     part_idx = iter(part_q.getdata())
-    op_idx = iter(op_q.getdata())
     indices = bytearray()
-    for p in pixels:
+    for p, o in zip(pixels, op_q.getdata()):
         if p[3] == 0:
             indices.append(0)
         elif p[3] < 255:
             indices.append(1 + next(part_idx))
         else:
-            indices.append(1 + n_part + next(op_idx))
+            indices.append(1 + n_part + min(o, n_opaque - 1))
     return palette, indices
 
 
@@ -456,6 +601,7 @@ def write_png(path, palette, indices):
 
 
 def main():
+    require_font("DejaVu Serif")
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources", "background.png")
     pixels = rgba_pixels(draw())

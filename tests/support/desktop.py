@@ -178,164 +178,98 @@ def screenshot(display, path):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-# --- the screen seen through libX11 (ctypes) -------------------------------
 
-_c = ctypes
-
-
-class _XButtonEvent(ctypes.Structure):
-    _fields_ = [("type", _c.c_int), ("serial", _c.c_ulong), ("send_event", _c.c_int),
-                ("display", _c.c_void_p), ("window", _c.c_ulong), ("root", _c.c_ulong),
-                ("subwindow", _c.c_ulong), ("time", _c.c_ulong), ("x", _c.c_int),
-                ("y", _c.c_int), ("x_root", _c.c_int), ("y_root", _c.c_int),
-                ("state", _c.c_uint), ("button", _c.c_uint), ("same_screen", _c.c_int)]
-
-
-class _XEvent(ctypes.Union):
-    _fields_ = [("type", _c.c_int), ("xbutton", _XButtonEvent), ("pad", _c.c_long * 24)]
-
-
-class _XImage(ctypes.Structure):
-    _fields_ = [("width", _c.c_int), ("height", _c.c_int), ("xoffset", _c.c_int),
-                ("format", _c.c_int), ("data", _c.c_void_p), ("byte_order", _c.c_int),
-                ("bitmap_unit", _c.c_int), ("bitmap_bit_order", _c.c_int),
-                ("bitmap_pad", _c.c_int), ("depth", _c.c_int), ("bytes_per_line", _c.c_int),
-                ("bits_per_pixel", _c.c_int)]
-
-
-def _libx11():
-    x = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
-    vp, ul, i = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int
-    for name, res, args in (
-            ("XOpenDisplay", vp, [ctypes.c_char_p]), ("XCloseDisplay", i, [vp]),
-            ("XDefaultRootWindow", ul, [vp]), ("XDisplayWidth", i, [vp, i]),
-            ("XDisplayHeight", i, [vp, i]),
-            ("XCreateSimpleWindow", ul, [vp, ul, i, i, ctypes.c_uint, ctypes.c_uint,
-                                         ctypes.c_uint, ul, ul]),
-            ("XSelectInput", i, [vp, ul, ctypes.c_long]), ("XMapWindow", i, [vp, ul]),
-            ("XLowerWindow", i, [vp, ul]), ("XDestroyWindow", i, [vp, ul]),
-            ("XSetWindowBackground", i, [vp, ul, ul]), ("XClearWindow", i, [vp, ul]),
-            ("XSync", i, [vp, i]), ("XPending", i, [vp]), ("XNextEvent", i, [vp, vp]),
-            ("XInternAtom", ul, [vp, ctypes.c_char_p, i]),
-            ("XGetSelectionOwner", ul, [vp, ul]),
-            ("XGetImage", ctypes.POINTER(_XImage), [vp, ul, i, i, ctypes.c_uint,
-                                                    ctypes.c_uint, ul, i]),
-            ("XDestroyImage", i, [ctypes.POINTER(_XImage)])):
-        f = getattr(x, name)
-        f.restype, f.argtypes = res, args
-    return x
-
+# --- a known colour behind the launcher ------------------------------------
 
 class Shot:
-    """Pixels of a rectangle of the screen: at(x, y) in screen coordinates
-    gives (r, g, b)."""
+    """Pixels of a rectangle of the screen (`import`, 8 bits a channel):
+    at(x, y) in screen coordinates gives (r, g, b)."""
 
-    def __init__(self, x, y, width, height, data, stride):
-        self.x, self.y, self.width, self.height = x, y, width, height
-        self.data, self.stride = data, stride
+    def __init__(self, display, x, y, width, height):
+        env = dict(os.environ, DISPLAY=display)
+        r = subprocess.run(["import", "-window", "root", "-depth", "8", "-crop",
+                            "%dx%d+%d+%d" % (width, height, x, y), "rgb:-"],
+                           env=env, capture_output=True, timeout=20)
+        if r.returncode != 0 or len(r.stdout) != 3 * width * height:
+            fail("cannot read the screen at %d,%d %dx%d" % (x, y, width, height))
+        self.x, self.y, self.width, self.data = x, y, width, r.stdout
 
     def at(self, x, y):
-        o = (y - self.y) * self.stride + 4 * (x - self.x)
-        b, g, r = self.data[o], self.data[o + 1], self.data[o + 2]
-        return r, g, b
+        o = 3 * ((y - self.y) * self.width + x - self.x)
+        return tuple(self.data[o:o + 3])
 
 
 class Backdrop:
-    """A plain full-screen X window of one colour, mapped below everything
-    else: it shows behind see-through pixels and counts the button presses
-    that pass through them. Also reads the screen (as `import -window root`
-    does) and tells whether a compositor runs.
+    """A plain full-screen X window of one colour (libX11 through ctypes),
+    mapped below everything else: it shows behind see-through pixels and
+    takes the presses that pass through them (`xdotool getmouselocation`
+    names it).
 
-        with Backdrop(display, (255, 0, 255)) as backdrop: ...
-    """
+        with Backdrop(display, (255, 0, 255)) as backdrop: ..."""
 
     def __init__(self, display, rgb):
         self.display, self.rgb = display, rgb
-        self.x11 = _libx11()
-        self.dpy = None
-        self.window = None
+        x = self.x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+        vp, ul, i, u = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_uint
+        for name, res, args in (
+                ("XOpenDisplay", vp, [ctypes.c_char_p]), ("XDefaultRootWindow", ul, [vp]),
+                ("XDisplayWidth", i, [vp, i]), ("XDisplayHeight", i, [vp, i]),
+                ("XCreateSimpleWindow", ul, [vp, ul, i, i, u, u, u, ul, ul]),
+                ("XMapWindow", i, [vp, ul]), ("XLowerWindow", i, [vp, ul]),
+                ("XSetWindowBackground", i, [vp, ul, ul]), ("XClearWindow", i, [vp, ul]),
+                ("XDestroyWindow", i, [vp, ul]), ("XSync", i, [vp, i]),
+                ("XCloseDisplay", i, [vp])):
+            getattr(x, name).restype, getattr(x, name).argtypes = res, args
 
     def __enter__(self):
         x = self.x11
         self.dpy = x.XOpenDisplay(self.display.encode())
         if not self.dpy:
             fail("cannot open display " + self.display)
-        self.root = x.XDefaultRootWindow(self.dpy)
         self.size = (x.XDisplayWidth(self.dpy, 0), x.XDisplayHeight(self.dpy, 0))
-        self.window = x.XCreateSimpleWindow(self.dpy, self.root, 0, 0, self.size[0],
-                                            self.size[1], 0, 0, self._pixel(self.rgb))
-        x.XSelectInput(self.dpy, self.window, 1 << 2)  # ButtonPressMask
+        self.window = x.XCreateSimpleWindow(self.dpy, x.XDefaultRootWindow(self.dpy), 0, 0,
+                                            self.size[0], self.size[1], 0, 0, 0)
         x.XMapWindow(self.dpy, self.window)
         x.XLowerWindow(self.dpy, self.window)
-        x.XSync(self.dpy, 0)
-        wait_for(lambda: self.grab(5, 5, 1, 1).at(5, 5) == self.rgb, 5, "the backdrop on screen")
+        self.set_colour(self.rgb)
         return self
 
     def __exit__(self, *exc):
-        if self.dpy:
-            if self.window:
-                self.x11.XDestroyWindow(self.dpy, self.window)
-            self.x11.XSync(self.dpy, 0)
-            self.x11.XCloseDisplay(self.dpy)
-            self.dpy = None
-
-    @staticmethod
-    def _pixel(rgb):
-        return (rgb[0] << 16) | (rgb[1] << 8) | rgb[2]
+        self.x11.XDestroyWindow(self.dpy, self.window)
+        self.x11.XSync(self.dpy, 0)
+        self.x11.XCloseDisplay(self.dpy)
 
     def set_colour(self, rgb):
+        """Waits until the screen's corner shows it (a compositor paints
+        late)."""
         self.rgb = rgb
-        self.x11.XSetWindowBackground(self.dpy, self.window, self._pixel(rgb))
+        pixel = (rgb[0] << 16) | (rgb[1] << 8) | rgb[2]
+        self.x11.XSetWindowBackground(self.dpy, self.window, pixel)
         self.x11.XClearWindow(self.dpy, self.window)
         self.x11.XSync(self.dpy, 0)
+        wait_for(lambda: Shot(self.display, 0, 0, 1, 1).at(0, 0) == rgb, 5, "the backdrop's colour")
 
-    def presses(self):
-        """(button, x_root, y_root) of every press that reached the backdrop
-        since the last call."""
-        self.x11.XSync(self.dpy, 0)
-        out = []
-        ev = _XEvent()
-        while self.x11.XPending(self.dpy):
-            self.x11.XNextEvent(self.dpy, ctypes.byref(ev))
-            if ev.type == 4:  # ButtonPress
-                b = ev.xbutton
-                out.append((b.button, b.x_root, b.y_root))
-        return out
-
-    def grab(self, x, y, width, height):
-        img = self.x11.XGetImage(self.dpy, self.root, x, y, width, height, 0xFFFFFFFF, 2)
-        if not img:
-            fail("cannot read the screen at %d,%d %dx%d" % (x, y, width, height))
-        try:
-            im = img.contents
-            if im.bits_per_pixel != 32:
-                fail("the screen has %d bits per pixel" % im.bits_per_pixel)
-            data = ctypes.string_at(im.data, im.bytes_per_line * height)
-            return Shot(x, y, width, height, data, im.bytes_per_line)
-        finally:
-            self.x11.XDestroyImage(img)
-
-    def composited(self):
-        atom = self.x11.XInternAtom(self.dpy, b"_NET_WM_CM_S0", 0)
-        return self.x11.XGetSelectionOwner(self.dpy, atom) != 0
+    def takes_press_at(self, x, y):
+        out = xdotool(self.display, "mousemove", str(x), str(y), "getmouselocation", "--shell")
+        return "WINDOW=%d" % self.window in (out or "").split()
 
 
 class Compositor:
     """xcompmgr on the display, stopped by pid: windows with alpha blend."""
 
-    def __init__(self, backdrop):
-        self.backdrop = backdrop
-        self.proc = None
+    def __init__(self, display):
+        self.display, self.proc = display, None
+
+    def running(self):
+        return bool(find_windows(self.display, "^xcompmgr$", visible=False))
 
     def __enter__(self):
-        env = dict(os.environ, DISPLAY=self.backdrop.display)
-        self.proc = spawn(["xcompmgr"], env=env)
-        wait_for(lambda: self.backdrop.composited() or self.proc.poll() is not None, 5,
-                 "xcompmgr")
+        self.proc = spawn(["xcompmgr"], env=dict(os.environ, DISPLAY=self.display))
+        wait_for(lambda: self.running() or self.proc.poll() is not None, 5, "xcompmgr")
         if self.proc.poll() is not None:
             fail("xcompmgr did not start")
         return self
 
     def __exit__(self, *exc):
         stop(self.proc)
-        wait_for(lambda: not self.backdrop.composited(), 5, "xcompmgr to go")
+        wait_for(lambda: not self.running(), 5, "xcompmgr to go")

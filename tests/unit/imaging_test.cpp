@@ -41,14 +41,9 @@ std::set<std::uint32_t> paletteColours(const std::vector<std::uint8_t>& png) {
 
 // A 2 x 2 PNG: opaque red, opaque green / blue at alpha 0x80, transparent.
 std::vector<std::uint8_t> quadrantsPng() {
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 2, 2);
-    auto* px = reinterpret_cast<std::uint32_t*>(cairo_image_surface_get_data(s));
-    const int stride = cairo_image_surface_get_stride(s) / 4;
-    px[0] = 0xFFFF0000u;
-    px[1] = 0xFF00FF00u;
-    px[stride] = 0x80000080u;
-    px[stride + 1] = 0;
-    cairo_surface_mark_dirty(s);
+    std::uint32_t px[4] = {0xFFFF0000u, 0xFF00FF00u, 0x80000080u, 0};
+    cairo_surface_t* s = cairo_image_surface_create_for_data(reinterpret_cast<unsigned char*>(px),
+                                                             CAIRO_FORMAT_ARGB32, 2, 2, 8);
     std::vector<std::uint8_t> out;
     cairo_surface_write_to_png_stream(
         s,
@@ -62,23 +57,19 @@ std::vector<std::uint8_t> quadrantsPng() {
     return out;
 }
 
+fw::FormLayout scaledLayout(double width, double height) {
+    fw::FormLayout l;
+    l.clientWidth = 40;
+    l.clientHeight = 30;
+    l.scaleWidth = width;
+    l.scaleHeight = height;
+    return l;
+}
+
 // A small window that takes the background picture at its user scale.
-class ScaledForm : public fw::Form {
-public:
-    ScaledForm(double width, double height) : Form(layout(width, height)) {}
-
-protected:
+struct ScaledForm : fw::Form {
+    ScaledForm(double width, double height) : Form(scaledLayout(width, height)) {}
     void Form_Load() override { imaging::updateLayeredBackground(*this); }
-
-private:
-    static fw::FormLayout layout(double width, double height) {
-        fw::FormLayout l;
-        l.clientWidth = 40;
-        l.clientHeight = 30;
-        l.scaleWidth = width;
-        l.scaleHeight = height;
-        return l;
-    }
 };
 
 class Imaging : public LauncherTest {
@@ -137,13 +128,9 @@ TEST_F(Imaging, AnotherScaleSizeGetsThePictureStretchedToWholePixels) {
     EXPECT_EQ(f.at(9, 11), 0u);
     EXPECT_EQ(f.at(2, 2), 0xFFFF0000u); // away from the seams, each quadrant as it is
     EXPECT_EQ(f.at(8, 9), 0u);
-    const std::uint32_t seam = f.at(4, 2); // red and green meet: a blend of both
-    EXPECT_EQ(seam >> 24, 0xFFu);
-    EXPECT_GT((seam >> 16) & 0xFF, 0u);
-    EXPECT_GT((seam >> 8) & 0xFF, 0u);
 
     // Sizes whose surface cannot be counted in 32 bits stop the load.
-    ScaledForm huge(30000, 30000);
+    ScaledForm huge(40000, 15000); // 6e8 pixels fit, their 2.4e9 bytes do not
     EXPECT_THROW(huge.Show(), std::overflow_error);
     EXPECT_FALSE(record(huge).imaging.face.has_value());
 }

@@ -12,6 +12,7 @@ add_library(launcher_gtk STATIC
   src/framework/gtk/client_area.cpp
   src/framework/gtk/browser_webkit.cpp
   src/framework/gtk/imaging_gtk.cpp
+  src/framework/cairo_imaging.cpp
   src/framework/gtk/controls_gtk.cpp
   src/framework/profile.cpp
   src/framework/replacement_file.cpp

@@ -2,16 +2,18 @@
 find_package(GTest REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 
 add_library(launcher_headless STATIC
   src/framework/profile.cpp
   src/framework/replacement_file.cpp
   src/framework/headless/headless.cpp
   src/framework/headless/imaging_headless.cpp
+  src/framework/cairo_imaging.cpp
   src/framework/headless/controls_headless.cpp
   src/framework/curl_download.cpp
 )
-target_link_libraries(launcher_headless PUBLIC launcher_core PRIVATE PkgConfig::CURL)
+target_link_libraries(launcher_headless PUBLIC launcher_core PkgConfig::CAIRO PRIVATE PkgConfig::CURL)
 launcher_embed_resources(launcher_headless)
 
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)

@@ -4,6 +4,8 @@ by title, keys sent to them, and processes that are always stopped.
 Every wait is bounded. Everything started here binds to loopback or to a
 display number of its own and is stopped by process id.
 """
+import ctypes
+import ctypes.util
 import os
 import shutil
 import signal
@@ -226,6 +228,103 @@ def start_backdrop(display, rgb):
     if proc.poll() is not None:
         fail("the backdrop did not start")
     return proc, found[0]
+
+
+
+# --- a known colour behind the launcher ------------------------------------
+
+class Shot:
+    """Pixels of a rectangle of the screen (`import`, 8 bits a channel):
+    at(x, y) in screen coordinates gives (r, g, b)."""
+
+    def __init__(self, display, x, y, width, height):
+        env = dict(os.environ, DISPLAY=display)
+        r = subprocess.run(["import", "-window", "root", "-depth", "8", "-crop",
+                            "%dx%d+%d+%d" % (width, height, x, y), "rgb:-"],
+                           env=env, capture_output=True, timeout=20)
+        if r.returncode != 0 or len(r.stdout) != 3 * width * height:
+            fail("cannot read the screen at %d,%d %dx%d" % (x, y, width, height))
+        self.x, self.y, self.width, self.data = x, y, width, r.stdout
+
+    def at(self, x, y):
+        o = 3 * ((y - self.y) * self.width + x - self.x)
+        return tuple(self.data[o:o + 3])
+
+
+class Backdrop:
+    """A plain full-screen X window of one colour (libX11 through ctypes),
+    mapped below everything else: it shows behind see-through pixels and
+    takes the presses that pass through them (`xdotool getmouselocation`
+    names it).
+
+        with Backdrop(display, (255, 0, 255)) as backdrop: ..."""
+
+    def __init__(self, display, rgb):
+        self.display, self.rgb = display, rgb
+        x = self.x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+        vp, ul, i, u = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_uint
+        for name, res, args in (
+                ("XOpenDisplay", vp, [ctypes.c_char_p]), ("XDefaultRootWindow", ul, [vp]),
+                ("XDisplayWidth", i, [vp, i]), ("XDisplayHeight", i, [vp, i]),
+                ("XCreateSimpleWindow", ul, [vp, ul, i, i, u, u, u, ul, ul]),
+                ("XMapWindow", i, [vp, ul]), ("XLowerWindow", i, [vp, ul]),
+                ("XSetWindowBackground", i, [vp, ul, ul]), ("XClearWindow", i, [vp, ul]),
+                ("XDestroyWindow", i, [vp, ul]), ("XSync", i, [vp, i]),
+                ("XCloseDisplay", i, [vp])):
+            getattr(x, name).restype, getattr(x, name).argtypes = res, args
+
+    def __enter__(self):
+        x = self.x11
+        self.dpy = x.XOpenDisplay(self.display.encode())
+        if not self.dpy:
+            fail("cannot open display " + self.display)
+        self.size = (x.XDisplayWidth(self.dpy, 0), x.XDisplayHeight(self.dpy, 0))
+        self.window = x.XCreateSimpleWindow(self.dpy, x.XDefaultRootWindow(self.dpy), 0, 0,
+                                            self.size[0], self.size[1], 0, 0, 0)
+        x.XMapWindow(self.dpy, self.window)
+        x.XLowerWindow(self.dpy, self.window)
+        self.set_colour(self.rgb)
+        return self
+
+    def __exit__(self, *exc):
+        self.x11.XDestroyWindow(self.dpy, self.window)
+        self.x11.XSync(self.dpy, 0)
+        self.x11.XCloseDisplay(self.dpy)
+
+    def set_colour(self, rgb):
+        """Waits until the screen's corner shows it (a compositor paints
+        late)."""
+        self.rgb = rgb
+        pixel = (rgb[0] << 16) | (rgb[1] << 8) | rgb[2]
+        self.x11.XSetWindowBackground(self.dpy, self.window, pixel)
+        self.x11.XClearWindow(self.dpy, self.window)
+        self.x11.XSync(self.dpy, 0)
+        wait_for(lambda: Shot(self.display, 0, 0, 1, 1).at(0, 0) == rgb, 5, "the backdrop's colour")
+
+    def takes_press_at(self, x, y):
+        out = xdotool(self.display, "mousemove", str(x), str(y), "getmouselocation", "--shell")
+        return "WINDOW=%d" % self.window in (out or "").split()
+
+
+class Compositor:
+    """xcompmgr on the display, stopped by pid: windows with alpha blend."""
+
+    def __init__(self, display):
+        self.display, self.proc = display, None
+
+    def running(self):
+        return bool(find_windows(self.display, "^xcompmgr$", visible=False))
+
+    def __enter__(self):
+        self.proc = spawn(["xcompmgr"], env=dict(os.environ, DISPLAY=self.display))
+        wait_for(lambda: self.running() or self.proc.poll() is not None, 5, "xcompmgr")
+        if self.proc.poll() is not None:
+            fail("xcompmgr did not start")
+        return self
+
+    def __exit__(self, *exc):
+        stop(self.proc)
+        wait_for(lambda: not self.running(), 5, "xcompmgr to go")
 
 
 if __name__ == "__main__" and len(sys.argv) == 4 and sys.argv[1] == "backdrop":

@@ -57,4 +57,11 @@ GtkWidget* clientAreaNew(int width, int height, bool resizable) {
     return widget;
 }
 
+void clientAreaSetSize(GtkWidget* widget, int width, int height) {
+    FwClientArea* a = area(widget);
+    a->width = width > 0 ? width : 1;
+    a->height = height > 0 ? height : 1;
+    gtk_widget_queue_resize(widget);
+}
+
 } // namespace fw::gtk

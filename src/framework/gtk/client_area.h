@@ -12,5 +12,7 @@ namespace fw::gtk {
 
 // `resizable`: the minimum request is 1 x 1 instead of the design size.
 GtkWidget* clientAreaNew(int width, int height, bool resizable);
+// A new design size.
+void clientAreaSetSize(GtkWidget* area, int width, int height);
 
 } // namespace fw::gtk

@@ -10,12 +10,14 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace fw::gtk {
 
 class GtkPlatform;
+class WindowFace;
 
 class GtkPeer : public WindowPeer {
 public:
@@ -47,11 +49,18 @@ public:
     // immediate end, which must not run any handler.
     void detach();
 
+    // How the window shows itself once layered (window_face.h); made on
+    // first use.
+    WindowFace& face();
+    // The client area takes this size (a layered update sizes the window).
+    void setClientSize(Size size);
+
 private:
     static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer self);
     static gboolean onConfigure(GtkWidget*, GdkEventConfigure*, gpointer self);
     static gboolean onWindowState(GtkWidget*, GdkEventWindowState*, gpointer self);
     static gboolean onButtonPress(GtkWidget*, GdkEventButton*, gpointer self);
+    static gboolean onDrawBack(GtkWidget*, cairo_t* cr, gpointer self);
 
     GtkPlatform& platform_;
     Form& events_;
@@ -67,6 +76,7 @@ private:
     bool iconified_ = false; // as the window manager reports it
     bool shownOnce_ = false;
     OleColor backColor_ = 0x8000000F; // the button face
+    std::unique_ptr<WindowFace> face_;
 };
 
 class GtkPlatform : public Platform {

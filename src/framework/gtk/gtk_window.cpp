@@ -5,6 +5,9 @@
 #include "framework/gtk/gtk_platform.h"
 #include "framework/gtk/input.h"
 #include "framework/gtk/text.h"
+#include "framework/gtk/window_face.h"
+
+#include <algorithm>
 
 namespace fw::gtk {
 
@@ -50,6 +53,7 @@ GtkPeer::GtkPeer(GtkPlatform& platform, Form& events, const FormLayout& layout, 
     g_signal_connect(window_, "configure-event", G_CALLBACK(onConfigure), this);
     g_signal_connect(window_, "window-state-event", G_CALLBACK(onWindowState), this);
     g_signal_connect(content_, "button-press-event", G_CALLBACK(onButtonPress), this);
+    g_signal_connect(content_, "draw", G_CALLBACK(onDrawBack), this);
 
     if (layout.centred) move(centredOnScreen(layout.clientWidth, layout.clientHeight));
     if (layout.startState == WindowState::Maximized) gtk_window_maximize(w);
@@ -59,6 +63,7 @@ GtkPeer::GtkPeer(GtkPlatform& platform, Form& events, const FormLayout& layout, 
 }
 
 GtkPeer::~GtkPeer() {
+    face_.reset(); // its handlers go before the window
     platform_.removed(this);
     detach();
     gtk_widget_destroy(window_);
@@ -155,6 +160,28 @@ void GtkPeer::beginMoveDrag() {
 void GtkPeer::setBackColor(OleColor colour) {
     backColor_ = colour;
     gtk_widget_queue_draw(content_);
+}
+
+gboolean GtkPeer::onDrawBack(GtkWidget*, cairo_t* cr, gpointer self) {
+    // A colour of its own fills the client area under the children; a
+    // system colour leaves the theme's background.
+    const OleColor c = static_cast<GtkPeer*>(self)->backColor_;
+    if (!(c & 0x80000000u)) {
+        cairo_set_source_rgb(cr, (c & 0xFF) / 255.0, ((c >> 8) & 0xFF) / 255.0,
+                             ((c >> 16) & 0xFF) / 255.0);
+        cairo_paint(cr);
+    }
+    return FALSE;
+}
+
+WindowFace& GtkPeer::face() {
+    if (!face_) face_ = std::make_unique<WindowFace>(window_);
+    return *face_;
+}
+
+void GtkPeer::setClientSize(Size size) {
+    clientAreaSetSize(content_, size.width, size.height);
+    gtk_window_resize(window(), std::max(size.width, 1), std::max(size.height, 1));
 }
 
 gboolean GtkPeer::onDelete(GtkWidget*, GdkEvent*, gpointer self) {

@@ -2,6 +2,7 @@
 
 #include "framework/curl_download.h"
 #include "framework/form.h"
+#include "framework/imaging.h"
 #include "framework/profile.h"
 #include "framework/resources.h"
 
@@ -248,6 +249,7 @@ void HeadlessPlatform::end() {
 }
 
 std::vector<std::uint8_t> HeadlessPlatform::resource(int id, const std::string& type) {
+    if (auto it = resourceBytes.find({id, type}); it != resourceBytes.end()) return it->second;
     for (const auto& r : embeddedResources())
         if (r.id == id && type == r.type) return {r.data, r.data + r.size};
     throw std::runtime_error("resource not found");

@@ -20,6 +20,28 @@ namespace fw::headless {
 // Thrown by end(): no code after the end runs, the test catches it.
 struct ProgramEnded {};
 
+// ---- imaging (imaging_headless.cpp) ----------------------------------------
+// What a shaped window shows, row by row: premultiplied ARGB (alpha in the
+// top byte).
+struct ArgbPixels {
+    Size size;
+    std::vector<std::uint32_t> pixels;
+    std::uint32_t at(int x, int y) const {
+        return pixels.at(static_cast<std::size_t>(y) * size.width + x);
+    }
+};
+struct ColorKeyRecord {
+    OleColor colour = 0;
+    std::uint8_t alpha = 0;
+    int flags = 0;
+};
+struct ImagingRecord {
+    bool layered = false;                   // has the layered style
+    std::optional<ArgbPixels> face;         // the picture of the last layered update
+    std::optional<ColorKeyRecord> colorKey; // the last colour key
+};
+// ---- end imaging ------------------------------------------------------------
+
 struct WindowRecord {
     Form* form = nullptr;
     FormLayout layout;
@@ -32,6 +54,7 @@ struct WindowRecord {
     bool destroyed = false;
     int dragRequests = 0;
     OleColor backColor = 0x8000000F; // the button face, as a new window has
+    ImagingRecord imaging;
 };
 
 // A scripted embedded browser: it records what the window asks of it and
@@ -251,6 +274,18 @@ public:
                             const std::string& value, const std::string& path) override;
     int run() override { return 0; }
 
+    // ---- imaging (imaging_headless.cpp) ------------------------------------
+    // The decoder's start answers this (0: started).
+    int imagingStartStatus = 0;
+    int imagingStarts = 0;
+    int imagingStops = 0;
+    // Resource bytes that replace the compiled-in ones, by id and type.
+    std::map<std::pair<int, std::string>, std::vector<std::uint8_t>> resourceBytes;
+    // What the window shows of itself: the picture of its layered update, or
+    // its own surface (filled with its back colour) through its colour key.
+    ArgbPixels ownFace(const WindowRecord& window) const;
+    // ---- end imaging --------------------------------------------------------
+
 private:
     struct TimerRec {
         int interval;
@@ -263,6 +298,7 @@ private:
     std::map<TimerId, TimerRec> timers_;
     TimerId nextTimer_ = 1;
     std::int64_t nowMs_ = 0;
+    std::unique_ptr<Imaging> imaging_; // imaging_headless.cpp
 };
 
 } // namespace fw::headless

@@ -1,0 +1,69 @@
+// What a layered launcher window shows on X11 (imaging_gtk.cpp): either a
+// picture of its own, shown exactly (the layered update), or its ordinary
+// drawing with one colour keyed out (the colour key). Both go through an
+// RGBA visual; the window's input shape, and without a compositor its
+// bounding shape, follow the alpha of what was shown.
+#pragma once
+
+#include "framework/cairo_imaging.h"
+
+#include <gtk/gtk.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace fw::gtk {
+
+class WindowFace {
+public:
+    explicit WindowFace(GtkWidget* window);
+    ~WindowFace();
+    WindowFace(const WindowFace&) = delete;
+    WindowFace& operator=(const WindowFace&) = delete;
+
+    // The RGBA visual is taken here, so this must come before the window is
+    // first shown (the launcher's load steps do it).
+    void setLayered();
+    bool layered() const { return layered_; }
+
+    // The window shows exactly `picture` from its corner, premultiplied, at
+    // `size`; nothing beyond the picture.
+    void showPicture(cairo_surface_t* picture, Size size);
+    // The window draws as usual; every pixel of the key colour becomes
+    // see-through and click-through.
+    void setColorKey(const cairoimg::ColorKey& key);
+
+private:
+    enum class Mode { Plain, Picture, Keyed };
+    // What each pixel is to the shapes: 0 see-through, 1 faint (shown only
+    // where a compositor blends), 2 solid.
+    enum : std::uint8_t { kClear = 0, kFaint = 1, kSolid = 2 };
+
+    static gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer self);
+    static void onRealize(GtkWidget* widget, gpointer self);
+    static gboolean onMap(GtkWidget* widget, GdkEvent* event, gpointer self);
+    static void onCompositedChanged(GdkScreen* screen, gpointer self);
+
+    bool composited() const;
+    void drawPicture(cairo_t* cr);
+    void drawKeyed(cairo_t* cr);
+    void resetShape(Size size, std::uint8_t fill);
+    // Takes the alpha of `image`, placed at (x, y), into the pixel classes
+    // and the regions; true when any pixel changed class.
+    bool noteAlpha(cairo_surface_t* image, int x, int y);
+    void applyShapes();
+
+    GtkWidget* window_;
+    gulong screenHandler_ = 0;
+    bool layered_ = false;
+    Mode mode_ = Mode::Plain;
+    cairoimg::SurfaceRef picture_;
+    cairoimg::SurfaceRef flatPicture_; // as shown without a compositor; made when needed
+    cairoimg::ColorKey key_;
+    Size size_;
+    std::vector<std::uint8_t> classes_; // size_.width x size_.height
+    cairo_region_t* seen_ = nullptr;    // faint or solid
+    cairo_region_t* solid_ = nullptr;
+};
+
+} // namespace fw::gtk

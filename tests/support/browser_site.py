@@ -79,13 +79,17 @@ RED = (255, 0, 0)
 
 
 LOGIN_SIZE = (757, 563)
+# The login window's picture buttons: left, top, width, height, client pixels.
+BUTTONS = {"mini": (692, 19, 23, 23), "close": (720, 16, 26, 26), "home": (65, 55, 90, 34),
+           "charge": (165, 55, 90, 34), "service": (552, 55, 90, 34), "forum": (652, 55, 90, 34)}
 
 
-def start_at_login(run, srv, display):
+def start_at_login(run, srv, display, platform=""):
     """Starts the launcher on this site's login page (the game address:
-    /game.html) and returns the login window once the page is drawn."""
-    run.write_ini("[platform]\nloginUrl=%s\nmainUrl=%s\n[install]\ninstallTime=x\n"
-                  % (srv.url("/login.html"), srv.url("/game.html")))
+    /game.html; `platform`: more lines of [platform]) and returns the login
+    window once the page is drawn."""
+    run.write_ini("[platform]\nloginUrl=%s\nmainUrl=%s\n%s[install]\ninstallTime=x\n"
+                  % (srv.url("/login.html"), srv.url("/game.html"), platform))
     run.start(display)
     run.wait_window("^Varnholt登录器$")
     login = desktop.wait_for(lambda: run.window_of_size(*LOGIN_SIZE), 10, "the login window")
@@ -100,15 +104,20 @@ def login_point(login_geometry, page_point):
             ly + FRAME[1] + VIEW_OFFSET[1] + page_point[1])
 
 
-def pixel(display, x, y):
-    """(r, g, b) of one pixel of the screen, 8 bits each."""
+def pixels(display, x, y, width=1, height=1):
+    """The RGB bytes of a rectangle of the screen, 8 bits a channel."""
     env = dict(os.environ, DISPLAY=display)
     r = subprocess.run(["import", "-window", "root", "-depth", "8", "-crop",
-                        "1x1+%d+%d" % (x, y), "rgb:-"], env=env, capture_output=True,
-                       timeout=10)
-    if r.returncode != 0 or len(r.stdout) < 3:
+                        "%dx%d+%d+%d" % (width, height, x, y), "rgb:-"], env=env,
+                       capture_output=True, timeout=10)
+    if r.returncode != 0 or len(r.stdout) < 3 * width * height:
         desktop.fail("cannot read the screen at %d,%d" % (x, y))
-    return tuple(r.stdout[:3])
+    return r.stdout
+
+
+def pixel(display, x, y):
+    """(r, g, b) of one pixel of the screen, 8 bits each."""
+    return tuple(pixels(display, x, y)[:3])
 
 
 def wait_login_page(run, login, timeout=10):

@@ -1,10 +1,14 @@
-"""Linux launcher, login page to game and back: the login page is drawn in
-its frame with its edges hidden; a click on a link to the game address
+"""Linux launcher, the whole road as a player takes it. The four site
+buttons open their addresses in the default browser (a recorder here); a
+drag on the login face moves both windows; the close button asks "退出提示"
+and Esc keeps everything. The login page is drawn in its frame with its
+edges hidden; a click on a link to the game address
 hides the login face and opens the game window on that whole address (the
 login browser never loads it); the game page's setClientTypeByVb() is run
 once it has loaded, and the window's caption follows the page's title. A
 close request on the game window asks "退出提示": Esc keeps the game, Return
-brings a fresh login face that loads the login page again."""
+brings a fresh login face that loads the login page again, whose buttons
+work; its close button with Return ends the launcher."""
 import os
 import sys
 import time
@@ -16,17 +20,82 @@ from gtk_env import GtkLauncher, request_close  # noqa: E402
 from test_server import TestServer  # noqa: E402
 
 GAME_CLIENT = (1100, 600)
+SITE = {"home": "http://127.0.0.1:9/首页", "charge": "http://127.0.0.1:9/pay?a=1&b=2",
+        "service": "http://127.0.0.1:9/service", "forum": "http://127.0.0.1:9/forum"}
+
+
+def click_button(run, login, name):
+    """As a player clicks: the pointer moves onto the button until it shows
+    its hot picture (only a hot button clicks), then the left button."""
+    x, y = run.geometry(login)[:2]
+    left, top, width, height = site.BUTTONS[name]
+    bx, by = x + left + width // 2, y + top + height // 2
+    normal = site.pixels(run.display, x + left, y + top, width, height)
+    moves = iter(range(1000))
+
+    def hot():
+        # Small moves: the first may only end another button's capture.
+        desktop.xdotool(run.display, "mousemove", str(bx + next(moves) % 2), str(by))
+        return site.pixels(run.display, x + left, y + top, width, height) != normal
+    desktop.wait_for(hot, 5, "the %s button's hot picture" % name, interval=0.1)
+    desktop.xdotool(run.display, "click", "1")
+
+
+def opened(log, count):
+    """The addresses the default browser was given, once there are `count`."""
+    def read():
+        if not os.path.exists(log):
+            return None
+        with open(log, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+        return lines if len(lines) >= count else None
+    return desktop.wait_for(read, 10, "%d addresses opened in the default browser" % count)
+
+
+def close_button_asks(run, login):
+    click_button(run, login, "close")
+    return run.wait_window("^退出提示$")
 
 
 def main():
     with desktop.Xvfb() as display, TestServer(pages=site.PAGES) as srv, \
             GtkLauncher(sys.argv[1]) as run:
-        login = site.start_at_login(run, srv, display)
+        browser_log = run.record_default_browser()
+        login = site.start_at_login(run, srv, display, "".join(
+            "%sUrl=%s\n" % kv for kv in SITE.items()))
         print("login page drawn %.0f ms after the start"
               % ((time.monotonic() - run.started_at) * 1000))
 
+        order = ("home", "charge", "service", "forum")
+        for name in order:
+            click_button(run, login, name)
+        if opened(browser_log, 4) != [SITE[n] for n in order]:
+            desktop.fail("the site buttons opened %s" % opened(browser_log, 4))
+
+        # A drag on the login face (the keyed surface above the panel) takes
+        # both windows along.
+        back = run.wait_window("^Varnholt登录器$")
+        bx, by = run.geometry(back)[:2]
+        lx, ly = run.geometry(login)[:2]
+        run.drag(lx + 400, ly + 30, -60, 40, 3)
+        desktop.wait_for(lambda: run.geometry(back)[:2] == (bx - 60, by + 40), 5,
+                         "the background window moved")
+        desktop.wait_for(lambda: run.geometry(login)[:2] == (lx - 60, ly + 40), 5,
+                         "the login window following")
+
+        box = close_button_asks(run, login)
+        run.key(box, "Escape")
+        desktop.wait_for(lambda: not run.windows("^退出提示$"), 5, "the question to go")
+        if not run.running() or login not in run.windows():
+            desktop.fail("Esc in the exit question did not keep the login face")
+
         x, y = site.login_point(run.geometry(login), site.PAGE_POINTS["enter"])
-        desktop.xdotool(display, "mousemove", str(x), str(y), "click", "1")
+        # The close button holds the pointer until it sees it leave: the
+        # player's pointer travels to the link and rests there first.
+        for step in range(4):
+            desktop.xdotool(display, "mousemove", str(x + step), str(y))
+            time.sleep(0.15)
+        desktop.xdotool(display, "click", "1")
         title = site.READY_TITLE % "abc"
         game = run.wait_window("^%s$" % title, 10)
 
@@ -84,6 +153,14 @@ def main():
         site.wait_login_page(run, login)
         if not run.running():
             desktop.fail("the launcher ended (status %s)" % run.proc.returncode)
+
+        # The new face's buttons work, and its close button ends the launcher.
+        click_button(run, login, "forum")
+        if opened(browser_log, 5)[4] != SITE["forum"]:
+            desktop.fail("the forum button of the new face opened %s" % opened(browser_log, 5))
+        run.key(close_button_asks(run, login), "Return")
+        if run.wait_exit(10) != 0:
+            desktop.fail("the launcher ended with status %s" % run.proc.returncode)
         site.check_quiet(run)
     print("ok")
 

@@ -157,32 +157,51 @@ login_requested() { grep -q 'GET /login.html' "$demo/server.log" 2>/dev/null || 
 wait_until 30 login_requested || say "the login page was not requested within 30 s"
 sleep "$seconds"
 kill -0 "$launcher_pid" 2>/dev/null || die "the launcher exited early (see $demo/launcher.log)"
-timeout 20 import -window root "$demo/screenshot.png" || die "the screenshot failed"
+# A picture of a window with a margin of the screen around it.
+shoot() {
+    local wid=$1 out=$2
+    eval "$(xdotool getwindowgeometry --shell "$wid")"
+    timeout 20 import -window root -crop "$((WIDTH + 40))x$((HEIGHT + 40))+$((X - 20))+$((Y - 20))" \
+        +repage "$out" || die "the screenshot failed"
+}
 
-# The login face: the background window is the launcher's 1039 x 652 window.
+# The login face: the background window carries the caption.
 face=$(xdotool search --onlyvisible --pid "$launcher_pid" --name 'Varnholt' 2>/dev/null | head -1 || true)
 if [ -n "$face" ]; then
+    shoot "$face" "$demo/screenshot.png"
     eval "$(xdotool getwindowgeometry --shell "$face")"
     login_x=$((X + 254)) login_y=$((Y + 70))
     # The four site buttons (centres, login window pixels), as a player clicks them.
     for xy in "110 72" "210 72" "597 72" "697 72"; do
         set -- $xy
-        xdotool mousemove $((login_x + $1)) $((login_y + $2)) click 1
-        sleep 0.5
+        # The pointer travels onto the button and rests there, as a
+        # player's does: a button clicks only after it turned hot.
+        for step in 2 1 0; do
+            xdotool mousemove $((login_x + $1 + step)) $((login_y + $2))
+            sleep 0.2
+        done
+        xdotool click 1
+        sleep 0.3
     done
     wait_until 5 test -s "$demo/browser.log" || true
     # Log in: a click on the page, Tab to the account field, Return submits
     # the form, whose address is the game's: the game window takes over.
-    xdotool mousemove $((login_x + 400)) $((login_y + 150)) click 1 sleep 0.3 key Tab sleep 0.2 key Return
+    for step in 2 1 0; do
+        xdotool mousemove $((login_x + 400 + step)) $((login_y + 150))
+        sleep 0.2
+    done
+    xdotool click 1 sleep 0.3 key Tab sleep 0.2 key Return
     game_up() { grep -q 'GET /game.html' "$demo/server.log" 2>/dev/null; }
     if wait_until 15 game_up; then
         sleep 2
-        timeout 20 import -window root "$demo/game.png" || die "the game screenshot failed"
+        game=$(xdotool search --onlyvisible --pid "$launcher_pid" 2>/dev/null | head -1 || true)
+        [ -n "$game" ] && shoot "$game" "$demo/game.png"
     else
         say "the game window did not come up; no game screenshot"
     fi
 else
-    say "no login face found to click on"
+    timeout 20 import -window root "$demo/screenshot.png" || die "the screenshot failed"
+    say "no login face found; screenshot of the whole screen"
 fi
 cleanup
 trap - EXIT

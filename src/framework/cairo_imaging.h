@@ -69,4 +69,20 @@ struct ColorKey {
 };
 void applyColorKey(cairo_surface_t* image, const ColorKey& key);
 
+// The decoding and drawing part of the imaging port, the same for every
+// adapter that draws with cairo; the adapters add the windows' side.
+class DrawingImaging : public Imaging {
+public:
+    std::unique_ptr<DecodedImage> loadImage(const std::vector<std::uint8_t>& bytes) override {
+        return decode(bytes);
+    }
+    std::unique_ptr<MemorySurface> createSurface(WindowPeer&, int width, int height) override {
+        return std::make_unique<Surface>(width, height);
+    }
+    void drawImage(MemorySurface& target, DecodedImage& image, int width, int height) override {
+        drawStretched(static_cast<Surface&>(target).surface(), static_cast<Image&>(image).surface(),
+                      width, height);
+    }
+};
+
 } // namespace fw::cairoimg

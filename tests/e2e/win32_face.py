@@ -141,15 +141,12 @@ def init_error(base, display):
 def main():
     picture = desktop.Picture(os.path.join(desktop.ROOT, "resources", "background.png"))
     base = desktop.scratch_dir()
-    backdrop = None
     try:
-        with desktop.Xvfb() as display:
-            backdrop, backdrop_id = desktop.start_backdrop(display, BACKDROP)
-            face(base, display, picture, backdrop_id)
+        with desktop.Xvfb() as display, desktop.Backdrop(display, BACKDROP) as backdrop:
+            face(base, display, picture, str(backdrop.window))
             composited(base, display, picture)
             init_error(base, display)
     finally:
-        desktop.stop(backdrop)
         shutil.rmtree(base, ignore_errors=True)
     print("win32 face: all cases passed")
 

@@ -217,19 +217,6 @@ def pointer_window(display, x, y):
     return wait_for(there, 5, "the pointer at %d,%d" % (x, y))["WINDOW"]
 
 
-def start_backdrop(display, rgb):
-    """A window of one colour over the whole screen, mapped now and so below
-    everything mapped later: what shows, and takes the press, behind
-    transparent pixels. Returns (process, its X window id)."""
-    proc = spawn([sys.executable, os.path.abspath(__file__), "backdrop", display,
-                  str((rgb[0] << 16) | (rgb[1] << 8) | rgb[2])])
-    found = wait_for(lambda: find_windows(display, "^e2e-backdrop$") or proc.poll() is not None,
-                     10, "the backdrop window")
-    if proc.poll() is not None:
-        fail("the backdrop did not start")
-    return proc, found[0]
-
-
 
 # --- a known colour behind the launcher ------------------------------------
 
@@ -325,26 +312,3 @@ class Compositor:
     def __exit__(self, *exc):
         stop(self.proc)
         wait_for(lambda: not self.running(), 5, "xcompmgr to go")
-
-
-if __name__ == "__main__" and len(sys.argv) == 4 and sys.argv[1] == "backdrop":
-    import ctypes
-    x11 = ctypes.CDLL("libX11.so.6")
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XDefaultRootWindow.restype = ctypes.c_ulong
-    x11.XCreateSimpleWindow.restype = ctypes.c_ulong
-    x11.XCreateSimpleWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_int] * 2 + \
-        [ctypes.c_uint] * 3 + [ctypes.c_ulong] * 2
-    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-    x11.XStoreName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_char_p]
-    x11.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
-    x11.XMapWindow.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-    x11.XFlush.argtypes = [ctypes.c_void_p]
-    dpy = ctypes.c_void_p(x11.XOpenDisplay(sys.argv[2].encode()))
-    win = x11.XCreateSimpleWindow(dpy, x11.XDefaultRootWindow(dpy), 0, 0, 4000, 4000, 0,
-                                  int(sys.argv[3]), int(sys.argv[3]))
-    x11.XSelectInput(dpy, win, (1 << 2) | (1 << 3))  # takes presses like any client window
-    x11.XStoreName(dpy, win, b"e2e-backdrop")
-    x11.XMapWindow(dpy, win)
-    x11.XFlush(dpy)
-    time.sleep(3600)

@@ -62,7 +62,7 @@ cairo_region_t* runsOf(const std::vector<std::uint8_t>& classes, int stride,
     return cairo_region_create_rectangles(runs.data(), static_cast<int>(runs.size()));
 }
 
-class GtkImaging : public Imaging {
+class GtkImaging : public cairoimg::DrawingImaging {
 public:
     // cairo needs no start-up: it cannot fail to start.
     int startup(std::uintptr_t& token) override {
@@ -70,17 +70,6 @@ public:
         return 0;
     }
     void shutdown(std::uintptr_t) override {}
-
-    std::unique_ptr<DecodedImage> loadImage(const std::vector<std::uint8_t>& bytes) override {
-        return cairoimg::decode(bytes);
-    }
-    std::unique_ptr<MemorySurface> createSurface(WindowPeer&, int width, int height) override {
-        return std::make_unique<cairoimg::Surface>(width, height);
-    }
-    void drawImage(MemorySurface& target, DecodedImage& image, int width, int height) override {
-        cairoimg::drawStretched(static_cast<cairoimg::Surface&>(target).surface(),
-                                static_cast<cairoimg::Image&>(image).surface(), width, height);
-    }
 
     void setLayeredStyle(WindowPeer& window) override { peer(window).face().setLayered(); }
 

@@ -23,7 +23,7 @@ ArgbPixels copyOut(const cairoimg::Surface& surface, Size size) {
     return out;
 }
 
-class HeadlessImaging : public Imaging {
+class HeadlessImaging : public cairoimg::DrawingImaging {
 public:
     explicit HeadlessImaging(HeadlessPlatform& platform) : platform_(platform) {}
 
@@ -33,17 +33,6 @@ public:
         return platform_.imagingStartStatus;
     }
     void shutdown(std::uintptr_t) override { ++platform_.imagingStops; }
-
-    std::unique_ptr<DecodedImage> loadImage(const std::vector<std::uint8_t>& bytes) override {
-        return cairoimg::decode(bytes);
-    }
-    std::unique_ptr<MemorySurface> createSurface(WindowPeer&, int width, int height) override {
-        return std::make_unique<cairoimg::Surface>(width, height);
-    }
-    void drawImage(MemorySurface& target, DecodedImage& image, int width, int height) override {
-        cairoimg::drawStretched(static_cast<cairoimg::Surface&>(target).surface(),
-                                static_cast<cairoimg::Image&>(image).surface(), width, height);
-    }
 
     void setLayeredStyle(WindowPeer& window) override {
         recordOf(platform_, window).imaging.layered = true;

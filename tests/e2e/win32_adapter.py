@@ -145,15 +145,7 @@ def processes_and_addresses(base, display):
     exe = desktop.copy_exe(PROBE, folder)
     child_out = os.path.join(base, "child-out.txt")
     record = os.path.join(base, "browser.txt")
-    browser = os.path.join(wine_env.state_dir(), "browser.sh")
-    with open(browser, "w") as f:
-        f.write('#!/bin/sh\nprintf "%s\\n" "$@" >> "$E2E_BROWSER_RECORD"\n')
-    os.chmod(browser, 0o755)
-    code = wine_env.run_exe("reg", ["add", "HKCU\\Software\\Wine\\WineBrowser", "/v", "Browsers",
-                                    "/d", browser, "/f"], display=display, logname="reg.log")
-    if code != 0:
-        desktop.fail("could not set the test browser")
-    os.environ["E2E_BROWSER_RECORD"] = record
+    os.environ.update(wine_env.record_default_browser(record, display))
     address = "http://127.0.0.1:1/page?a=1&b=中文"
     lines = probe(exe, os.path.join(base, "run-out.txt"),
                   ['run:"%s" %s folder' % (wine_env.winpath(exe), wine_env.winpath(child_out)),

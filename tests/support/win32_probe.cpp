@@ -13,6 +13,10 @@
 //                              shown again: "window <what each step saw>"
 //   url:ADDRESS             -> openUrl; "url"
 //   run:COMMAND LINE        -> startProcess; "run"
+//   forms                   -> "forms", then " | owned=O at=X,Y visible=V iconic=I"
+//                              for each form of another program
+//   restore                 -> what a taskbar button does to another program's
+//                              unowned forms (SC_RESTORE); "restore"
 #include "config/DllFile.h"
 #include "framework/form.h"
 #include "framework/win32/text.h"
@@ -59,6 +63,27 @@ void pump() {
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
+}
+
+// Another program's forms, as the system sees them.
+BOOL CALLBACK eachForm(HWND h, LPARAM report) {
+    wchar_t cls[16] = {};
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    if (pid == GetCurrentProcessId() || !GetClassNameW(h, cls, 16) ||
+        std::wstring(cls) != L"VarnholtForm")
+        return TRUE;
+    const bool owned = GetWindow(h, GW_OWNER) != nullptr;
+    if (!report) {
+        if (!owned) PostMessageW(h, WM_SYSCOMMAND, SC_RESTORE, 0);
+        return TRUE;
+    }
+    RECT r{};
+    GetWindowRect(h, &r);
+    *reinterpret_cast<std::ostringstream*>(report)
+        << " | owned=" << owned << " at=" << r.left << "," << r.top
+        << " visible=" << (IsWindowVisible(h) ? 1 : 0) << " iconic=" << (IsIconic(h) ? 1 : 0);
+    return TRUE;
 }
 
 std::vector<std::string> split(const std::string& s, std::size_t parts) {
@@ -135,6 +160,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             } else if (f[0] == "run" && f.size() >= 2) {
                 platform.startProcess(cmd.substr(4));
                 out << "run\n";
+            } else if (f[0] == "forms") {
+                out << "forms";
+                EnumWindows(eachForm, reinterpret_cast<LPARAM>(&out));
+                out << "\n";
+            } else if (f[0] == "restore") {
+                EnumWindows(eachForm, 0);
+                out << "restore\n";
             } else if (f[0] == "now") {
                 out << "now " << config::timeStamp() << "\n";
             } else {

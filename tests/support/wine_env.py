@@ -63,7 +63,7 @@ def fixture_display():
     return None
 
 
-def env(display=None, headless=False):
+def env(display=None, headless=False, extra=None):
     """The environment for wine and wineserver: our prefix, 32-bit, quiet,
     no Mono/Gecko installers, HOME and XDG folders inside the build tree.
 
@@ -93,6 +93,7 @@ def env(display=None, headless=False):
         e["DISPLAY"] = display
     else:
         e.pop("DISPLAY", None)
+    e.update(extra or {})
     for k in ("HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"):
         os.makedirs(e[k], exist_ok=True)
     return e
@@ -179,11 +180,40 @@ def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def start_exe(exe, args=(), display=None, cwd=None, logname="wine.log"):
+def start_exe(exe, args=(), display=None, cwd=None, logname="wine.log", extra_env=None):
     """Starts a Windows program; the process is the program itself (wine
     becomes it), so it is stopped by this pid."""
-    return desktop.spawn(["wine", exe] + list(args), env=env(display), cwd=cwd or state_dir(),
-                         log=log(logname))
+    return desktop.spawn(["wine", exe] + list(args), env=env(display, extra=extra_env),
+                         cwd=cwd or state_dir(), log=log(logname))
+
+
+def record_default_browser(record, display=None):
+    """Points winebrowser (what ShellExecute runs for an http address) at a
+    script that appends each address it gets, one a line, to the file named
+    by E2E_BROWSER_RECORD; returns that variable for the programs' environment."""
+    script = os.path.join(state_dir(), "browser.sh")
+    with open(script, "w") as f:
+        f.write('#!/bin/sh\nprintf "%s\\n" "$@" >> "$E2E_BROWSER_RECORD"\n')
+    os.chmod(script, 0o755)
+    if run_exe("reg", ["add", "HKCU\\Software\\Wine\\WineBrowser", "/v", "Browsers", "/d", script,
+                       "/f"], display=display, logname="reg.log") != 0:
+        desktop.fail("could not set the test browser")
+    return {"E2E_BROWSER_RECORD": record}
+
+
+def chinese_system():
+    """The environment of a program that runs as on a Chinese Windows (ANSI
+    code page 936). Wine takes the code page from the Unix locale, which
+    glibc must really have: zh_CN.UTF-8 is compiled once per build tree and
+    found through LOCPATH."""
+    folder = os.path.join(state_dir(), "locale")
+    compiled = os.path.join(folder, "zh_CN.UTF-8")
+    if not os.path.exists(os.path.join(compiled, "LC_CTYPE")):
+        os.makedirs(folder, exist_ok=True)
+        if run_wait(["localedef", "-i", "zh_CN", "-f", "UTF-8", compiled], dict(os.environ), 60,
+                    "localedef.log") != 0:
+            desktop.fail("could not compile the zh_CN.UTF-8 locale (see %s)" % log("localedef.log"))
+    return {"LC_ALL": "zh_CN.UTF-8", "LOCPATH": folder}
 
 
 def run_exe(exe, args=(), display=None, cwd=None, timeout=30, logname="wine.log"):

@@ -106,6 +106,11 @@ public:
         ShowWindow(hwnd_, s == WindowState::Minimized   ? SW_MINIMIZE
                           : s == WindowState::Maximized ? SW_MAXIMIZE
                                                         : SW_RESTORE);
+        // Windows hides a minimised window's owned windows until it is
+        // restored; Wine leaves them up, to be minimised on their own and
+        // stay so when the owner comes back. Hidden this way, the owner's
+        // restore (SC_RESTORE) shows them again there too.
+        if (s == WindowState::Minimized) ShowOwnedPopups(hwnd_, FALSE);
     }
     std::string caption() const override {
         if (!hwnd_) return {};

@@ -19,7 +19,7 @@ packages=(
     cmake ninja-build g++ pkg-config libgtest-dev python3
     g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
     wine wine32:i386
-    xvfb xdotool x11-utils imagemagick xcompmgr openbox fonts-wqy-microhei
+    xvfb xdotool x11-utils imagemagick xcompmgr openbox fonts-wqy-microhei locales
     libgtk-3-dev libwebkit2gtk-4.1-dev libcurl4-openssl-dev ca-certificates
 )
 

@@ -2,8 +2,11 @@
 
 #include "framework/replacement_file.h"
 
-#include <cstdio>
+#include <cerrno>
+#include <fcntl.h>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace fw::profile {
@@ -19,7 +22,15 @@ std::string_view trim(std::string_view s) {
     return s.substr(b, e - b + 1);
 }
 
+// Text ends at its first NUL, as in the C strings kernel32 hands on: a name or
+// value with a NUL inside counts only up to it.
+std::string_view cutAtNul(std::string_view s) {
+    return s.substr(0, s.find('\0'));
+}
+
 bool sameName(std::string_view a, std::string_view b) {
+    a = cutAtNul(a);
+    b = cutAtNul(b);
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         auto lower = [](char c) {
@@ -123,7 +134,7 @@ std::string readString(std::string_view content, std::string_view section, std::
     // A key line without '=' has no value: it reads as missing.
     const auto found = f.key ? keyLine(lines[*f.key].text).value : std::nullopt;
     if (found) {
-        value = *found;
+        value = cutAtNul(*found);
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
             value.back() == value.front())
             value = value.substr(1, value.size() - 2);
@@ -149,8 +160,9 @@ std::string writeString(std::string_view content, std::string_view section, std:
             break;
         }
     const auto f = find(lines, section, key);
-    const std::string keyText = std::string(f.key ? keyLine(lines[*f.key].text).name : trim(key)) +
-                                "=" + std::string(value);
+    const std::string keyText =
+        std::string(cutAtNul(f.key ? keyLine(lines[*f.key].text).name : trim(key))) + "=" +
+        std::string(value);
 
     std::string out = bom ? "\xEF\xBB\xBF" : "";
     if (f.leading && !f.key && !f.content) {
@@ -187,31 +199,53 @@ std::string writeString(std::string_view content, std::string_view section, std:
 
 namespace {
 
-std::optional<std::string> slurp(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return std::nullopt;
+// What is at a profile's path. Only a missing file may be created by a write;
+// one that is there but cannot be opened (no permission, a folder, a device)
+// reads as empty and is never replaced, as kernel32 leaves it alone.
+struct Existing {
+    enum Kind { kMissing, kRead, kUnusable } kind = kMissing;
     std::string data;
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
-    const bool bad = std::ferror(f) != 0;
-    std::fclose(f);
-    if (bad) return std::nullopt;
-    return data;
+};
+
+Existing slurp(const std::string& path, bool forWriting) {
+    // Non-blocking, so that a FIFO under the name cannot stall the caller.
+    const int fd = ::open(path.c_str(), (forWriting ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {errno == ENOENT ? Existing::kMissing : Existing::kUnusable, {}};
+    Existing out{Existing::kUnusable, {}};
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        out.kind = Existing::kRead;
+        char buf[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0) {
+                out.data.append(buf, static_cast<std::size_t>(n));
+            } else if (n == 0) {
+                break;
+            } else if (errno != EINTR) {
+                out = {Existing::kUnusable, {}};
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    return out;
 }
 
 } // namespace
 
 std::string readFile(const std::string& path, std::string_view section, std::string_view key,
                      std::string_view defaultValue, std::size_t bufferSize) {
-    return readString(slurp(path).value_or(std::string{}), section, key, defaultValue, bufferSize);
+    return readString(slurp(path, false).data, section, key, defaultValue, bufferSize);
 }
 
 bool writeFile(const std::string& path, std::string_view section, std::string_view key,
                std::string_view value) {
-    const auto old = slurp(path);
-    const std::string next = writeString(old.value_or(std::string{}), section, key, value);
-    if (old && *old == next) return true;
+    // Opened for writing as well: a file the launcher may not write stays as it is.
+    const auto old = slurp(path, true);
+    if (old.kind == Existing::kUnusable) return false;
+    const std::string next = writeString(old.data, section, key, value);
+    if (old.kind == Existing::kRead && old.data == next) return true;
 
     ReplacementFile file(path);
     return file.ok() && file.write(next.data(), next.size()) && file.commit();

@@ -46,20 +46,31 @@ struct Line {
     std::string_view brk;  // "\r\n", "\n", "\r" or empty at the end
 };
 
-std::vector<Line> splitLines(std::string_view content) {
-    std::vector<Line> lines;
+// Calls f(index, line) for each line in order until f returns false; reads
+// scan this way, so that a large file costs no line table and a read stops at
+// the end of its section.
+template <class F>
+void eachLine(std::string_view content, F&& f) {
     std::size_t pos = 0;
-    while (pos < content.size()) {
+    for (std::size_t i = 0; pos < content.size(); ++i) {
         const auto e = content.find_first_of("\r\n", pos);
         if (e == std::string_view::npos) {
-            lines.push_back({content.substr(pos), {}});
-            break;
+            f(i, Line{content.substr(pos), {}});
+            return;
         }
         std::size_t brkLen =
             (content[e] == '\r' && e + 1 < content.size() && content[e + 1] == '\n') ? 2 : 1;
-        lines.push_back({content.substr(pos, e - pos), content.substr(e, brkLen)});
+        if (!f(i, Line{content.substr(pos, e - pos), content.substr(e, brkLen)})) return;
         pos = e + brkLen;
     }
+}
+
+std::vector<Line> splitLines(std::string_view content) {
+    std::vector<Line> lines;
+    eachLine(content, [&](std::size_t, const Line& l) {
+        lines.push_back(l);
+        return true;
+    });
     return lines;
 }
 
@@ -96,31 +107,36 @@ struct Found {
     bool content = false;           // the section has a non-blank line
     bool leading = false;           // the nameless section before any header
     std::optional<std::size_t> key; // line index of the key
+    std::string_view keyText;       // and its text
 };
 
-Found find(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
+Found find(std::string_view content, std::string_view section, std::string_view key) {
     Found f;
     const auto wantSection = trim(section);
     const auto wantKey = trim(key);
     // Lines before the first header form a section without a name.
     bool inSection = wantSection.empty();
     f.section = f.leading = inSection;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (auto name = sectionName(lines[i].text)) {
-            if (inSection) break; // the first matching section is the only one read
+    eachLine(content, [&](std::size_t i, const Line& line) {
+        if (auto name = sectionName(line.text)) {
+            if (inSection) return false; // the first matching section is the only one read
             if (sameName(*name, wantSection)) {
                 inSection = true;
                 f.section = true;
                 f.sectionLine = f.lastContent = i;
                 f.content = true;
             }
-            continue;
+            return true;
         }
-        if (!inSection || trim(lines[i].text).empty()) continue;
+        if (!inSection || trim(line.text).empty()) return true;
         f.lastContent = i;
         f.content = true;
-        if (!f.key && sameName(keyLine(lines[i].text).name, wantKey)) f.key = i;
-    }
+        if (!f.key && sameName(keyLine(line.text).name, wantKey)) {
+            f.key = i;
+            f.keyText = line.text;
+        }
+        return true;
+    });
     return f;
 }
 
@@ -128,11 +144,10 @@ Found find(const std::vector<Line>& lines, std::string_view section, std::string
 
 std::string readString(std::string_view content, std::string_view section, std::string_view key,
                        std::string_view defaultValue, std::size_t bufferSize) {
-    const auto lines = splitLines(skipBom(content));
-    const auto f = find(lines, section, key);
+    const auto f = find(skipBom(content), section, key);
     std::string_view value;
     // A key line without '=' has no value: it reads as missing.
-    const auto found = f.key ? keyLine(lines[*f.key].text).value : std::nullopt;
+    const auto found = f.key ? keyLine(f.keyText).value : std::nullopt;
     if (found) {
         value = cutAtNul(*found);
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
@@ -159,10 +174,9 @@ std::string writeString(std::string_view content, std::string_view section, std:
             eol = l.brk;
             break;
         }
-    const auto f = find(lines, section, key);
-    const std::string keyText =
-        std::string(cutAtNul(f.key ? keyLine(lines[*f.key].text).name : trim(key))) + "=" +
-        std::string(value);
+    const auto f = find(body, section, key);
+    const std::string keyText = std::string(cutAtNul(f.key ? keyLine(f.keyText).name : trim(key))) +
+                                "=" + std::string(value);
 
     std::string out = bom ? "\xEF\xBB\xBF" : "";
     if (f.leading && !f.key && !f.content) {
@@ -215,6 +229,7 @@ Existing slurp(const std::string& path, bool forWriting) {
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         out.kind = Existing::kRead;
+        out.data.reserve(static_cast<std::size_t>(st.st_size));
         char buf[65536];
         for (;;) {
             const ssize_t n = ::read(fd, buf, sizeof buf);

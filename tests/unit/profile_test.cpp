@@ -120,6 +120,15 @@ TEST_F(ProfileFile, WriteThatCannotReplaceTheFileLeavesItAndNoTemporaryFile) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
 }
 
+TEST_F(ProfileFile, AFifoUnderTheNameNeitherBlocksNorIsReplaced) {
+    const auto path = dir / "x.ini";
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    EXPECT_EQ(fw::profile::readFile(path.string(), "a", "k", "DEF", 1025), "DEF");
+    EXPECT_FALSE(fw::profile::writeFile(path.string(), "a", "k", "v"));
+    EXPECT_TRUE(std::filesystem::is_fifo(path));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+}
+
 TEST_F(ProfileFile, FailedWriteInAReadOnlyFolderChangesNothing) {
     if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     const auto sub = dir / "ro";

@@ -73,6 +73,16 @@ TEST(ProfileRead, BytesPassThroughAndLongValuesAreCut) {
     EXPECT_EQ(read("[s]\nv=" + std::string(1024, 'y') + "\n", "s", "v").size(), 1024u);
 }
 
+TEST(ProfileRead, ANulEndsANameOrAValue) {
+    using namespace std::string_literals;
+    const auto ini = "[a\0x]\nk=v\0w\nn\0x=y\nq=\"z\0\"\n"s;
+    EXPECT_EQ(read(ini, "a", "k"), "v");
+    EXPECT_EQ(read(ini, "a", "n"), "y");
+    EXPECT_EQ(read(ini, "a", "q"), "\"z"); // the quotes are judged on what is left
+    // A write finds the key the same way and writes its name up to the NUL.
+    EXPECT_EQ(writeString(ini, "a", "n", "1"), "[a\0x]\nk=v\0w\nn=1\nq=\"z\0\"\n"s);
+}
+
 TEST(ProfileWrite, ReplacesAppendsAndKeepsEveryOtherLine) {
     const std::string ini = "; top comment\r\n[common]\r\nversion=1.00\r\n\r\n[log]\r\nx=1\r\n";
     EXPECT_EQ(writeString(ini, "COMMON", "Version", "2.00"),

@@ -247,11 +247,102 @@ Existing slurp(const std::string& path, bool forWriting) {
     return out;
 }
 
+// A file saved as "Unicode" starts with a UTF-16 byte order mark; kernel32
+// reads it as text and writes it back the same way. We work on it as UTF-8.
+enum class Utf16 { kNone, kLittle, kBig };
+
+Utf16 utf16Mark(std::string_view data) {
+    if (data.substr(0, 2) == "\xFF\xFE") return Utf16::kLittle;
+    if (data.substr(0, 2) == "\xFE\xFF") return Utf16::kBig;
+    return Utf16::kNone;
+}
+
+void putUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The text after the mark as UTF-8; a lone surrogate becomes U+FFFD and an odd
+// last byte is dropped.
+std::string fromUtf16(std::string_view data, Utf16 order) {
+    std::string out;
+    auto unit = [&](std::size_t i) {
+        const auto a = static_cast<unsigned char>(data[i]);
+        const auto b = static_cast<unsigned char>(data[i + 1]);
+        return static_cast<char32_t>(order == Utf16::kLittle ? a | b << 8 : b | a << 8);
+    };
+    for (std::size_t i = 2; i + 1 < data.size(); i += 2) {
+        char32_t c = unit(i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 3 < data.size() && unit(i + 2) >= 0xDC00 &&
+            unit(i + 2) < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+            i += 2;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;
+        }
+        putUtf8(out, c);
+    }
+    return out;
+}
+
+// UTF-8 back to UTF-16 with its mark; a byte that starts no valid sequence
+// becomes U+FFFD.
+std::string toUtf16(std::string_view text, Utf16 order) {
+    std::string out = order == Utf16::kLittle ? "\xFF\xFE" : "\xFE\xFF";
+    auto put = [&](char32_t u) {
+        const char lo = static_cast<char>(u & 0xFF), hi = static_cast<char>(u >> 8);
+        out += order == Utf16::kLittle ? lo : hi;
+        out += order == Utf16::kLittle ? hi : lo;
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        const std::size_t n = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
+        char32_t c = n == 1 ? b : n == 2 ? b & 0x1F : n == 3 ? b & 0x0F : b & 0x07;
+        bool valid = n != 0 && i + n <= text.size();
+        for (std::size_t k = 1; valid && k < n; ++k) {
+            const auto t = static_cast<unsigned char>(text[i + k]);
+            valid = (t & 0xC0) == 0x80;
+            c = c << 6 | (t & 0x3F);
+        }
+        if (!valid || c > 0x10FFFF) {
+            put(0xFFFD);
+            ++i;
+            continue;
+        }
+        if (c >= 0x10000) {
+            put(0xD800 + ((c - 0x10000) >> 10));
+            put(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            put(c);
+        }
+        i += n;
+    }
+    return out;
+}
+
+std::string asText(const std::string& data) {
+    const auto order = utf16Mark(data);
+    return order == Utf16::kNone ? data : fromUtf16(data, order);
+}
+
 } // namespace
 
 std::string readFile(const std::string& path, std::string_view section, std::string_view key,
                      std::string_view defaultValue, std::size_t bufferSize) {
-    return readString(slurp(path, false).data, section, key, defaultValue, bufferSize);
+    return readString(asText(slurp(path, false).data), section, key, defaultValue, bufferSize);
 }
 
 bool writeFile(const std::string& path, std::string_view section, std::string_view key,
@@ -259,7 +350,9 @@ bool writeFile(const std::string& path, std::string_view section, std::string_vi
     // Opened for writing as well: a file the launcher may not write stays as it is.
     const auto old = slurp(path, true);
     if (old.kind == Existing::kUnusable) return false;
-    const std::string next = writeString(old.data, section, key, value);
+    const auto order = utf16Mark(old.data);
+    std::string next = writeString(asText(old.data), section, key, value);
+    if (order != Utf16::kNone) next = toUtf16(next, order);
     if (old.kind == Existing::kRead && old.data == next) return true;
 
     ReplacementFile file(path);

@@ -4,7 +4,9 @@
 // of duplicate sections or keys wins; values are trimmed and lose one pair of
 // matching surrounding quotes; inline ';' and '#' belong to the value; CRLF,
 // LF and CR-only files read alike; a UTF-8 byte order mark is skipped; a name
-// or value ends at a NUL byte. Bytes pass through unchanged.
+// or value ends at a NUL byte. Bytes pass through unchanged, except that a
+// file with a UTF-16 byte order mark is read as UTF-8 and written back as
+// UTF-16 (by the file versions below).
 #pragma once
 
 #include <cstddef>

@@ -97,6 +97,8 @@ CASES = [
     ("NUL bytes", "works", None, None, nul_bytes),
     ("UTF-8 BOM", "works", None, None,
      lambda f, s, n: write(f, b"\xef\xbb\xbf; \xe5\x90\xaf\xe5\x8a\xa8\xe5\x99\xa8\r\n" + config(s, n))),
+    ("UTF-16", "works", None, None,
+     lambda f, s, n: write(f, b"\xff\xfe" + config(s, n).decode().encode("utf-16-le"))),
     ("CR only", "works", None, None, lambda f, s, n: write(f, config(s, n, eol=b"\r"))),
     ("folder", "broken", None, "folder", folder_ini),
     ("no read permission", "broken", "unreadable", "folder",
@@ -180,7 +182,12 @@ def run_all(driver, srv, only=()):
             else:
                 wait(run.face, 60, "the login face")
                 page = ("GET", "/login.html?case=" + slug(name))
-                wait(lambda: page in srv.requests(), 30, "the login page to be requested")
+
+                def requested():
+                    if run.box(BROKEN):
+                        desktop.fail("%s: the broken-configuration box came up" % name)
+                    return page in srv.requests()
+                wait(requested, 30, "the login page to be requested")
                 # Main has returned (the face is up); give a late box its chance.
                 time.sleep(1.5)
                 for title in (BROKEN, OFFER):

@@ -139,6 +139,18 @@ TEST_F(ProfileFile, AFifoUnderTheNameNeitherBlocksNorIsReplaced) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
 }
 
+TEST_F(ProfileFile, AUtf16FileIsReadAsTextAndWrittenBackAsUtf16) {
+    using namespace std::string_literals;
+    const auto path = (dir / "x.ini").string();
+    const auto head = "\xFF\xFE[\0a\0]\0\r\0\n\0k\0=\0v\0\r\0\n\0"s;
+    writeAll(path, head);
+    EXPECT_EQ(fw::profile::readFile(path, "a", "k", "", 1025), "v");
+    // U+6E38 and U+1F600, the second as a surrogate pair.
+    ASSERT_TRUE(fw::profile::writeFile(path, "a", "n", "\xE6\xB8\xB8\xF0\x9F\x98\x80"));
+    EXPECT_EQ(readAll(path), head + "n\0=\0\x38\x6E\x3D\xD8\x00\xDE\r\0\n\0"s);
+    EXPECT_EQ(fw::profile::readFile(path, "a", "n", "", 1025), "\xE6\xB8\xB8\xF0\x9F\x98\x80");
+}
+
 TEST_F(ProfileFile, FailedWriteInAReadOnlyFolderChangesNothing) {
     if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     const auto sub = dir / "ro";

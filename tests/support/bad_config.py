@@ -6,8 +6,9 @@ A case ends in one of three ways:
 - "broken": the broken-configuration box over the login face; OK ends it;
 - "works": the login face, the login page requested, no box; the version
   check's outcome and the install time written; the exit question ends it;
-- "quiet": as "works", but every write fails, so the folder must be left
-  exactly as it was (and nothing is shown about it).
+- "quiet": as "works", but the writes to launcher.ini fail (and, in a
+  read-only folder, every write): what cannot be written stays exactly as
+  it was, and nothing is shown about it.
 
 The tests run as root, for whom mode bits do not count. Two wrappers put
 the launcher where root may not read or write, without any daemon:

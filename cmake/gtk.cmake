@@ -57,3 +57,5 @@ foreach(script IN LISTS GTK_E2E_TESTS)
     ENVIRONMENT "E2E_XVFB_STATE=${GTK_E2E_STATE}"
     TIMEOUT 60)
 endforeach()
+# Twelve launcher starts, one of them on a 50 MB launcher.ini.
+set_tests_properties(gtk.e2e.bad_config PROPERTIES TIMEOUT 240)

@@ -124,6 +124,10 @@ set_tests_properties(${WIN32_TESTS} PROPERTIES
   FIXTURES_REQUIRED "win32_xvfb;win32_wine" RESOURCE_LOCK wine TIMEOUT 120)
 set_tests_properties(win32.lock win32.unlock win32.wine.start win32.wine.stop win32.xvfb.start win32.xvfb.stop ${WIN32_TESTS}
   PROPERTIES ENVIRONMENT "${E2E_ENV}")
+# Twelve launcher starts, one of them on a 50 MB launcher.ini.
+if(TEST win32.win32_bad_config)
+  set_tests_properties(win32.win32_bad_config PROPERTIES TIMEOUT 300)
+endif()
 # The image checks need no Wine.
 if(TEST win32.win32_image)
   set_tests_properties(win32.win32_image PROPERTIES FIXTURES_REQUIRED "" RESOURCE_LOCK "")

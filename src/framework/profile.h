@@ -3,8 +3,10 @@
 // names match without regard to ASCII case and surrounding blanks; the first
 // of duplicate sections or keys wins; values are trimmed and lose one pair of
 // matching surrounding quotes; inline ';' and '#' belong to the value; CRLF,
-// LF and CR-only files read alike; a UTF-8 byte order mark is skipped. Bytes
-// pass through unchanged.
+// LF and CR-only files read alike; a UTF-8 byte order mark is skipped; a name
+// or value ends at a NUL byte. Bytes pass through unchanged, except that a
+// file with a UTF-16 byte order mark is read as UTF-8 and written back as
+// UTF-16 (by the file versions below).
 #pragma once
 
 #include <cstddef>
@@ -25,10 +27,11 @@ std::string readString(std::string_view content, std::string_view section, std::
 std::string writeString(std::string_view content, std::string_view section, std::string_view key,
                         std::string_view value);
 
-// File versions. A missing or unreadable file reads as empty. A write goes
-// through a temporary file in the same folder and a rename, so the file is
-// never left half written; it fails (false, file unchanged) when the folder
-// is missing or not writable.
+// File versions. A missing or unreadable file (a folder or a device included)
+// reads as empty. A write goes through a temporary file in the same folder and
+// a rename, so the file is never left half written; it fails (false, file
+// unchanged) when the folder is missing or not writable, or when the file is
+// there but cannot be opened for reading and writing.
 std::string readFile(const std::string& path, std::string_view section, std::string_view key,
                      std::string_view defaultValue, std::size_t bufferSize);
 bool writeFile(const std::string& path, std::string_view section, std::string_view key,

@@ -156,12 +156,15 @@ def copy_exe(src, folder):
 
 def read_ini_value(path, section, key):
     """Reads one value of an INI file as the tests see it (bytes decoded as
-    UTF-8 with replacement; names case-insensitive)."""
+    UTF-8 with replacement, or as UTF-16 after its byte order mark; names
+    case-insensitive)."""
     if not os.path.exists(path):
         return None
     current = None
     with open(path, "rb") as f:
-        for raw in f.read().decode("utf-8", "replace").splitlines():
+        data = f.read()
+        utf16 = data[:2] in (b"\xff\xfe", b"\xfe\xff")
+        for raw in data.decode("utf-16" if utf16 else "utf-8", "replace").splitlines():
             line = raw.strip()
             if line.startswith("[") and "]" in line:
                 current = line[1:line.rindex("]")].strip().lower()

@@ -89,10 +89,12 @@ class GtkLauncher:
         with open(self.ini, "wb") as f:
             f.write(text.replace("\n", "\r\n").encode("utf-8"))
 
-    def start(self, display):
+    def start(self, display, wrap=()):
+        """wrap: a command prefix that execs the launcher (same process id)."""
         self.display = display
         self.started_at = time.monotonic()
-        self.proc = desktop.spawn([self.exe], env=self.env(display), cwd=self.cwd, log=self.log)
+        self.proc = desktop.spawn(list(wrap) + [self.exe], env=self.env(display), cwd=self.cwd,
+                                  log=self.log)
 
     def running(self):
         return self.proc is not None and self.proc.poll() is None

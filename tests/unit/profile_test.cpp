@@ -73,6 +73,16 @@ TEST(ProfileRead, BytesPassThroughAndLongValuesAreCut) {
     EXPECT_EQ(read("[s]\nv=" + std::string(1024, 'y') + "\n", "s", "v").size(), 1024u);
 }
 
+TEST(ProfileRead, ANulEndsANameOrAValue) {
+    using namespace std::string_literals;
+    const auto ini = "[a\0x]\nk=v\0w\nn\0x=y\nq=\"z\0\"\n"s;
+    EXPECT_EQ(read(ini, "a", "k"), "v");
+    EXPECT_EQ(read(ini, "a", "n"), "y");
+    EXPECT_EQ(read(ini, "a", "q"), "\"z"); // the quotes are judged on what is left
+    // A write finds the key the same way and writes its name up to the NUL.
+    EXPECT_EQ(writeString(ini, "a", "n", "1"), "[a\0x]\nk=v\0w\nn=1\nq=\"z\0\"\n"s);
+}
+
 TEST(ProfileWrite, ReplacesAppendsAndKeepsEveryOtherLine) {
     const std::string ini = "; top comment\r\n[common]\r\nversion=1.00\r\n\r\n[log]\r\nx=1\r\n";
     EXPECT_EQ(writeString(ini, "COMMON", "Version", "2.00"),
@@ -118,6 +128,27 @@ TEST_F(ProfileFile, WriteThatCannotReplaceTheFileLeavesItAndNoTemporaryFile) {
     EXPECT_FALSE(fw::profile::writeFile((dir / "x.ini").string(), "a", "k", "v"));
     EXPECT_TRUE(std::filesystem::is_directory(dir / "x.ini"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+}
+
+TEST_F(ProfileFile, AFifoUnderTheNameNeitherBlocksNorIsReplaced) {
+    const auto path = dir / "x.ini";
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    EXPECT_EQ(fw::profile::readFile(path.string(), "a", "k", "DEF", 1025), "DEF");
+    EXPECT_FALSE(fw::profile::writeFile(path.string(), "a", "k", "v"));
+    EXPECT_TRUE(std::filesystem::is_fifo(path));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+}
+
+TEST_F(ProfileFile, AUtf16FileIsReadAsTextAndWrittenBackAsUtf16) {
+    using namespace std::string_literals;
+    const auto path = (dir / "x.ini").string();
+    const auto head = "\xFF\xFE[\0a\0]\0\r\0\n\0k\0=\0v\0\r\0\n\0"s;
+    writeAll(path, head);
+    EXPECT_EQ(fw::profile::readFile(path, "a", "k", "", 1025), "v");
+    // U+6E38 and U+1F600, the second as a surrogate pair.
+    ASSERT_TRUE(fw::profile::writeFile(path, "a", "n", "\xE6\xB8\xB8\xF0\x9F\x98\x80"));
+    EXPECT_EQ(readAll(path), head + "n\0=\0\x38\x6E\x3D\xD8\x00\xDE\r\0\n\0"s);
+    EXPECT_EQ(fw::profile::readFile(path, "a", "n", "", 1025), "\xE6\xB8\xB8\xF0\x9F\x98\x80");
 }
 
 TEST_F(ProfileFile, FailedWriteInAReadOnlyFolderChangesNothing) {

@@ -28,6 +28,9 @@ CHECK_OK = "load version config success"
 CHECK_FAILED = "load version config failed"
 UPDATE_OK = "load version application success"
 UPDATE_FAILED = "load version application failed"
+# About eight seconds of upgrade program.
+SLOW_RATE = 200 * 1024
+BIG = b"MZ" + b"\x90" * (1600 * 1024)
 
 
 # The launcher's clock runs eight hours ahead of UTC, so that a stamp in
@@ -201,8 +204,11 @@ def upgrade_missing(srv, base, display):
                   srv.url("/login"), update={"upgrade.exe": EARLIER_EXE}) as run:
         offer = desktop.wait_window(display, OFFER, timeout=20)
         press(display, "Return", offer)
-        desktop.wait_for(lambda: desktop.find_windows(display, OFFER) or not run.running(), 15,
-                         "missing: the failure message")
+        # The progress window has the same title: the message is the one
+        # window left once the outcome is logged.
+        desktop.wait_for(lambda: (run.value("log", "versionUpdateLog") == UPDATE_FAILED
+                                  and len(desktop.find_windows(display, OFFER)) == 1)
+                         or not run.running(), 15, "missing: the failure message")
         if not run.running():
             desktop.fail("missing: the launcher ended: the failed download passed for a success")
         message = desktop.find_windows(display, OFFER)[0]
@@ -220,6 +226,42 @@ def upgrade_missing(srv, base, display):
             desktop.fail("missing: upgradeTime was rewritten")
         if run.update_files() != ["upgrade.exe", "upgrade.ini"]:
             desktop.fail("missing: update holds %r" % run.update_files())
+
+
+def progress_then_cancel(srv, base, display):
+    """OK over a slow download: the progress window comes up and keeps
+    changing while the offer is gone. Cancel (Return on the focused button)
+    ends the transfer: no failure message, the failure logged, the earlier
+    program kept, no temporary file left in "update"."""
+    with Launcher(base, "progress", display, srv.url("/version/2.0"),
+                  srv.url("/slow/%d/big.exe" % SLOW_RATE), srv.url("/login"),
+                  update={"upgrade.exe": EARLIER_EXE}) as run:
+        offer = desktop.wait_window(display, OFFER, timeout=20)
+        press(display, "Return", offer)
+        progress = desktop.wait_for(
+            lambda: [w for w in desktop.find_windows(display, OFFER) if w != offer], 10,
+            "progress: the progress window")[0]
+        x, y, w, h = desktop.window_geometry(display, progress)
+        shots = []
+        for _ in range(3):
+            time.sleep(0.7)
+            shots.append(desktop.Shot(display, x, y, w, h).data)
+        if len(set(shots)) != 3:
+            desktop.fail("progress: the window did not change every 0.7 s")
+        answer(display, progress, "Return")
+        desktop.wait_for(lambda: not desktop.find_windows(display, OFFER), 5,
+                         "progress: the window to go after Cancel")
+        time.sleep(0.5)
+        if desktop.find_windows(display, OFFER):
+            desktop.fail("progress: a message box came up after Cancel")
+        if not run.running() or not desktop.find_windows(display, BACK):
+            desktop.fail("progress: the login face did not go on after Cancel")
+        if run.value("log", "versionUpdateLog") != UPDATE_FAILED:
+            desktop.fail("progress: versionUpdateLog is %r" % run.value("log", "versionUpdateLog"))
+        if run.read("upgrade.exe") != EARLIER_EXE:
+            desktop.fail("progress: the earlier update\\upgrade.exe was changed")
+        if run.update_files() != ["upgrade.exe", "upgrade.ini"]:
+            desktop.fail("progress: update holds %r" % run.update_files())
 
 
 def check_failed(srv, base, display, route):
@@ -250,9 +292,11 @@ def main():
     with open(MARKER, "rb") as f:
         program = f.read()
     try:
-        with desktop.Xvfb() as display, TestServer(files={"upgrade.exe": program}, lifetime=100) as srv:
+        with desktop.Xvfb() as display, TestServer(files={"upgrade.exe": program, "big.exe": BIG},
+                                                   lifetime=120) as srv:
             for case in (lambda: declined(srv, base, display),
                          lambda: accepted(srv, base, display, program),
+                         lambda: progress_then_cancel(srv, base, display),
                          lambda: upgrade_missing(srv, base, display),
                          lambda: check_failed(srv, base, display, "/status/500"),
                          lambda: check_failed(srv, base, display, "/cut")):

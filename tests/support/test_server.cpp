@@ -323,9 +323,11 @@ void TestServer::handle(int fd) {
             (sized ? "Content-Length: " + std::to_string(body.size()) + "\r\n" : "") +
             "Connection: close\r\n\r\n";
         if (!c.send(start)) return;
+        // Paced by the clock, so that a slow send does not lower the rate.
+        auto due = std::chrono::steady_clock::now();
         for (std::size_t off = 0; off < body.size(); off += rate / 20) {
             if (!c.send(body.substr(off, rate / 20))) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::this_thread::sleep_until(due += std::chrono::milliseconds(50));
         }
         c.finish();
     } else if (path == "/stall-headers") {

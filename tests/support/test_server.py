@@ -140,10 +140,13 @@ class _Handler(socketserver.BaseRequestHandler):
             start += "Content-Length: %d\r\n" % len(body)
         if not self.send((start + "Connection: close\r\n\r\n").encode("ascii")):
             return
+        due = time.monotonic()
         for off in range(0, len(body), piece):
             if self.server.stopping.is_set() or not self.send(body[off:off + piece]):
                 return
-            time.sleep(0.05)
+            # Paced by the clock, so that a slow send does not lower the rate.
+            due += 0.05
+            time.sleep(max(0.0, due - time.monotonic()))
         self.finish_reply()
 
     def handle(self):

@@ -29,8 +29,9 @@ public:
         gtk_container_set_border_width(GTK_CONTAINER(box), 12);
         GtkWidget* label = gtk_label_new(utf8(text).c_str());
         gtk_label_set_xalign(GTK_LABEL(label), 0);
+        // The same size whether the bar shows or not.
+        gtk_widget_set_size_request(box, 400, 128);
         bar_ = gtk_progress_bar_new();
-        gtk_widget_set_size_request(bar_, 360, -1);
         figures_ = gtk_label_new("");
         gtk_label_set_xalign(GTK_LABEL(figures_), 0);
         GtkWidget* buttons = gtk_button_box_new(GTK_ORIENTATION_HORIZONTAL);

@@ -71,17 +71,7 @@ public:
                             kHeight - 38, 84, 26, IDCANCEL);
 
         // Modal for the whole launcher, as a message box is.
-        EnumThreadWindows(
-            GetCurrentThreadId(),
-            [](HWND h, LPARAM self) -> BOOL {
-                auto* p = reinterpret_cast<Win32Progress*>(self);
-                if (h != p->hwnd_ && IsWindowVisible(h) && IsWindowEnabled(h)) {
-                    EnableWindow(h, FALSE);
-                    p->disabled_.push_back(h);
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(this));
+        EnumThreadWindows(GetCurrentThreadId(), disableOther, reinterpret_cast<LPARAM>(this));
         ShowWindow(hwnd_, SW_SHOW);
         SetForegroundWindow(hwnd_);
         SetFocus(cancel);
@@ -107,6 +97,14 @@ public:
     }
 
 private:
+    static BOOL CALLBACK disableOther(HWND other, LPARAM self) {
+        auto* p = reinterpret_cast<Win32Progress*>(self);
+        if (other != p->hwnd_ && IsWindowVisible(other) && IsWindowEnabled(other)) {
+            EnableWindow(other, FALSE);
+            p->disabled_.push_back(other);
+        }
+        return TRUE;
+    }
     static LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         if (msg == WM_NCCREATE) {
             auto* self =

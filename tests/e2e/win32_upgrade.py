@@ -228,14 +228,14 @@ def upgrade_missing(srv, base, display):
             desktop.fail("missing: update holds %r" % run.update_files())
 
 
-def progress_then_cancel(srv, base, display):
+def progress_then_cancel(srv, base, display, route):
     """OK over a slow download: the progress window comes up and keeps
     changing while the offer is gone. Cancel (Return on the focused button)
-    ends the transfer: no failure message, the failure logged, the earlier
-    program kept, no temporary file left in "update"."""
-    with Launcher(base, "progress", display, srv.url("/version/2.0"),
-                  srv.url("/slow/%d/big.exe" % SLOW_RATE), srv.url("/login"),
-                  update={"upgrade.exe": EARLIER_EXE}) as run:
+    ends the transfer, a stalled one too: no failure message, the failure
+    logged, the earlier program kept, no temporary file left in "update"."""
+    stalled = route == "/stall"
+    with Launcher(base, "progress" + route.replace("/", "-"), display, srv.url("/version/2.0"),
+                  srv.url(route), srv.url("/login"), update={"upgrade.exe": EARLIER_EXE}) as run:
         offer = desktop.wait_window(display, OFFER, timeout=20)
         press(display, "Return", offer)
         progress = desktop.wait_for(
@@ -246,7 +246,7 @@ def progress_then_cancel(srv, base, display):
         for _ in range(3):
             time.sleep(0.7)
             shots.append(desktop.Shot(display, x, y, w, h).data)
-        if len(set(shots)) != 3:
+        if not stalled and len(set(shots)) != 3:
             desktop.fail("progress: the window did not change every 0.7 s")
         answer(display, progress, "Return")
         desktop.wait_for(lambda: not desktop.find_windows(display, OFFER), 5,
@@ -296,7 +296,9 @@ def main():
                                                    lifetime=120) as srv:
             for case in (lambda: declined(srv, base, display),
                          lambda: accepted(srv, base, display, program),
-                         lambda: progress_then_cancel(srv, base, display),
+                         lambda: progress_then_cancel(srv, base, display,
+                                                      "/slow/%d/big.exe" % SLOW_RATE),
+                         lambda: progress_then_cancel(srv, base, display, "/stall"),
                          lambda: upgrade_missing(srv, base, display),
                          lambda: check_failed(srv, base, display, "/status/500"),
                          lambda: check_failed(srv, base, display, "/cut")):

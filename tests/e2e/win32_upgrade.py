@@ -13,6 +13,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import desktop  # noqa: E402
 import wine_env  # noqa: E402
+from browser_site import BUTTONS  # noqa: E402
 from test_server import TestServer  # noqa: E402
 
 LAUNCHER = os.environ.get("E2E_LAUNCHER") or desktop.fail("E2E_LAUNCHER is not set")
@@ -28,6 +29,8 @@ CHECK_OK = "load version config success"
 CHECK_FAILED = "load version config failed"
 UPDATE_OK = "load version application success"
 UPDATE_FAILED = "load version application failed"
+QUIT = "^退出提示$"
+LOGIN_SIZE = (757, 563)
 # About eight seconds of upgrade program.
 SLOW_RATE = 200 * 1024
 BIG = b"MZ" + b"\x90" * (1600 * 1024)
@@ -248,6 +251,22 @@ def progress_then_cancel(srv, base, display, route):
             shots.append(desktop.Shot(display, x, y, w, h).data)
         if not stalled and len(set(shots)) != 3:
             desktop.fail("progress: the window did not change every 0.7 s")
+        # Modal: the login window's close button takes no click (it would
+        # ask whether to quit).
+        login = [w for w in desktop.find_windows(display, "")
+                 if desktop.window_geometry(display, w)[2:] == LOGIN_SIZE]
+        if not login:
+            desktop.fail("progress: the login window is not visible")
+        lx, ly = desktop.window_geometry(display, login[0])[:2]
+        left, top, width, height = BUTTONS["close"]
+        for dx in (0, 1):
+            desktop.xdotool(display, "mousemove", str(lx + left + width // 2 + dx),
+                            str(ly + top + height // 2))
+            time.sleep(0.3)
+        desktop.xdotool(display, "click", "1")
+        time.sleep(1)
+        if desktop.find_windows(display, QUIT):
+            desktop.fail("progress: the login window took a click under the progress window")
         answer(display, progress, "Return")
         desktop.wait_for(lambda: not desktop.find_windows(display, OFFER), 5,
                          "progress: the window to go after Cancel")

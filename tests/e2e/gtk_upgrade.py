@@ -290,6 +290,9 @@ def progress_then_cancel(exe, srv, display):
                      % transient)
         before = sorted(run.windows())
         request_close(display, run.window_of_size(*LOGIN_SIZE))
+        time.sleep(0.5)
+        if sorted(run.windows()) != before:
+            run.fail("a close request reached the login window under the progress window")
         x, y, w, h = run.geometry(progress)
         shots = []
         for _ in range(3):
@@ -297,8 +300,6 @@ def progress_then_cancel(exe, srv, display):
             shots.append(desktop.Shot(display, x, y, w, h).data)
         if len(set(shots)) != 3:
             run.fail("the progress window did not change every 0.7 s")
-        if sorted(run.windows()) != before:
-            run.fail("a close request reached the login window under the progress window")
         run.key(progress, "Return")  # the focused Cancel
         desktop.wait_for(lambda: not run.windows(OFFER), 5, "progress: the window to go")
         run.still_running("Cancel")

@@ -14,6 +14,7 @@ add_library(launcher_gtk STATIC
   src/framework/gtk/imaging_gtk.cpp
   src/framework/cairo_imaging.cpp
   src/framework/gtk/controls_gtk.cpp
+  src/framework/gtk/progress_gtk.cpp
   src/framework/profile.cpp
   src/framework/replacement_file.cpp
   src/framework/curl_download.cpp

@@ -85,10 +85,11 @@ std::string requestAddress(const std::string& address) {
            "?v=" + std::to_string(config::secondsSince1970(fw::Platform::get().localNow()));
 }
 
-std::int32_t downloadFile(const std::string& address, const std::string& relativePath) {
+std::int32_t downloadFile(const std::string& address, const std::string& relativePath,
+                          fw::DownloadWatch* watch) {
     const std::string url = requestAddress(address);
     config::ensureFolder(relativePath);
-    return fw::Platform::get().download(url, config::programPath(relativePath));
+    return fw::Platform::get().download(url, config::programPath(relativePath), watch);
 }
 
 } // namespace app

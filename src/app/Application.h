@@ -6,6 +6,10 @@
 #include <memory>
 #include <string>
 
+namespace fw {
+struct DownloadWatch;
+}
+
 namespace windows {
 class BackForm;
 class LoginForm;
@@ -29,8 +33,10 @@ void followBackWindow();
 void dragWindow();
 
 // Blocking download of `address` + "?v=" + local-clock seconds into the file
-// `relativePath` beside the executable: 0 on success.
-std::int32_t downloadFile(const std::string& address, const std::string& relativePath);
+// `relativePath` beside the executable: 0 on success. `watch`: see
+// fw::Platform::download.
+std::int32_t downloadFile(const std::string& address, const std::string& relativePath,
+                          fw::DownloadWatch* watch = nullptr);
 std::string requestAddress(const std::string& address);
 
 // Login window corner relative to the background window's corner, twips.

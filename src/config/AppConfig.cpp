@@ -1,6 +1,7 @@
 #include "config/AppConfig.h"
 
 #include "app/Application.h"
+#include "app/DownloadProgress.h"
 #include "config/DllFile.h"
 #include "framework/platform.h"
 
@@ -67,7 +68,8 @@ void checkVersion() {
 }
 
 void downloadUpgrade() {
-    if (app::downloadFile(record.versionUpdateUrl, fixed.upgradeFile) == 0) {
+    bool cancelled = false;
+    if (app::downloadWithProgress(record.versionUpdateUrl, fixed.upgradeFile, cancelled) == 0) {
         writeIni(fixed.configFile, fixed.log, "versionUpdateLog",
                  "load version application success");
         writeIni(fixed.configFile, fixed.install, "upgradeTime", timeStamp());
@@ -75,6 +77,8 @@ void downloadUpgrade() {
         fw::Platform::get().end();
     }
     writeIni(fixed.configFile, fixed.log, "versionUpdateLog", "load version application failed");
+    // The player stopped it: no failure to report.
+    if (cancelled) return;
     fw::Platform::get().messageBox("升级文件下载失败，请稍候再试", "升级提示", fw::kOkOnly);
 }
 

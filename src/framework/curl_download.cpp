@@ -1,10 +1,12 @@
 #include "framework/curl_download.h"
 
+#include "framework/platform.h"
 #include "framework/replacement_file.h"
 
 #include <curl/curl.h>
 
 #include <mutex>
+#include <thread>
 
 namespace fw {
 
@@ -12,9 +14,35 @@ namespace {
 
 CurlTimeouts timeouts;
 
+// What the worker shares with the watching thread.
+struct Shared {
+    std::atomic<std::int64_t> done{0};
+    std::atomic<std::int64_t> total{-1};
+    std::atomic<bool> finished{false};
+    const std::atomic<bool>* cancel = nullptr;
+
+    bool cancelled() const { return cancel && cancel->load(); }
+};
+
+struct Sink {
+    ReplacementFile* file;
+    Shared* shared;
+};
+
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* sink = static_cast<Sink*>(user);
+    if (sink->shared && sink->shared->cancelled()) return 0;
     // A short count makes libcurl stop with CURLE_WRITE_ERROR.
-    return static_cast<ReplacementFile*>(user)->write(data, size * count) ? size * count : 0;
+    return sink->file->write(data, size * count) ? size * count : 0;
+}
+
+// libcurl calls it about once a second even while nothing arrives, so a
+// cancel also ends a stalled transfer.
+int onProgress(void* user, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t, curl_off_t) {
+    auto* shared = static_cast<Shared*>(user);
+    shared->done = dlNow;
+    shared->total = dlTotal > 0 ? dlTotal : -1;
+    return shared->cancelled() ? 1 : 0;
 }
 
 void globalInit() {
@@ -28,7 +56,9 @@ void setCurlTimeoutsForTests(const CurlTimeouts& t) {
     timeouts = t;
 }
 
-std::int32_t curlDownload(const std::string& url, const std::string& path) {
+namespace {
+
+std::int32_t transfer(const std::string& url, const std::string& path, Shared* shared) {
     globalInit();
     ReplacementFile tmp(path);
     if (!tmp.ok()) return CURLE_WRITE_ERROR; // missing or read-only folder
@@ -38,7 +68,13 @@ std::int32_t curlDownload(const std::string& url, const std::string& path) {
 
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &tmp);
+    Sink sink{&tmp, shared};
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    if (shared) {
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, shared);
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    }
     // Only the web: no file://, smb:// or the like from a configured address
     // or from a redirect.
 #if LIBCURL_VERSION_NUM >= 0x075500
@@ -69,8 +105,43 @@ std::int32_t curlDownload(const std::string& url, const std::string& path) {
     }
     curl_easy_cleanup(curl);
 
+    // A cancel counts until the file is in place, whatever stopped the
+    // transfer.
+    if (shared && shared->cancelled()) return CURLE_ABORTED_BY_CALLBACK;
     if (result != CURLE_OK) return result;
     return tmp.commit() ? 0 : CURLE_WRITE_ERROR;
+}
+
+} // namespace
+
+std::int32_t curlDownload(const std::string& url, const std::string& path) {
+    return transfer(url, path, nullptr);
+}
+
+std::int32_t curlDownloadWatched(const std::string& url, const std::string& path,
+                                 DownloadWatch& watch, const std::function<void()>& wait,
+                                 const std::function<void()>& wake) {
+    Shared shared;
+    shared.cancel = &watch.cancel;
+    std::int32_t result = CURLE_FAILED_INIT;
+    std::thread worker([&] {
+        result = transfer(url, path, &shared);
+        shared.finished = true;
+        if (wake) wake();
+    });
+    try {
+        while (!shared.finished) {
+            wait();
+            if (watch.progress) watch.progress(shared.done, shared.total);
+        }
+    } catch (...) {
+        // The program is ending under the wait: stop the transfer first.
+        watch.cancel = true;
+        worker.join();
+        throw;
+    }
+    worker.join();
+    return result;
 }
 
 } // namespace fw

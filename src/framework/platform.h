@@ -5,6 +5,7 @@
 
 #include "framework/browser.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -98,6 +99,26 @@ public:
 
 using TimerId = std::uint64_t;
 
+// A download that someone watches (Platform::download).
+struct DownloadWatch {
+    // Called on the calling thread several times a second while the transfer
+    // runs: the bytes received so far and the announced length (-1: none).
+    std::function<void(std::int64_t done, std::int64_t total)> progress;
+    // Set on the calling thread to stop the transfer: the download then
+    // fails like any other, unless the file was already in place.
+    std::atomic<bool> cancel{false};
+};
+
+// A small modal window with a line of text, a progress bar, a line of
+// figures and one button. While it lives no other window of the launcher
+// takes input. Destroying the peer closes the window.
+class ProgressPeer {
+public:
+    virtual ~ProgressPeer() = default;
+    // `fraction` from 0 to 1, or below 0 when there is no fraction to show.
+    virtual void update(double fraction, const std::string& figures) = 0;
+};
+
 // Application services and window factory.
 class Platform {
 public:
@@ -136,6 +157,12 @@ public:
     virtual TimerId startTimer(int intervalMs, std::function<void()> tick) = 0;
     virtual void stopTimer(TimerId id) = 0;
 
+    // Shows a progress window owned by `owner`; the button and the close box
+    // call `onButton`.
+    virtual std::unique_ptr<ProgressPeer>
+    createProgressWindow(WindowPeer* owner, const std::string& title, const std::string& text,
+                         const std::string& button, std::function<void()> onButton) = 0;
+
     // Modal; returns kIdOk or kIdCancel (Esc and the close box give kIdCancel).
     virtual int messageBox(const std::string& text, const std::string& title, int style) = 0;
 
@@ -163,8 +190,11 @@ public:
     // other value on failure. An HTTP status of 400 or more and a body cut
     // short of its announced length are failures. The file at `path` is
     // replaced only on success; a failure leaves the earlier file intact and
-    // no temporary file behind.
-    virtual std::int32_t download(const std::string& url, const std::string& path) = 0;
+    // no temporary file behind. With a `watch`, the call keeps the desktop's
+    // events flowing while it waits (a progress window paints, its button
+    // works) and reports to the watch.
+    virtual std::int32_t download(const std::string& url, const std::string& path,
+                                  DownloadWatch* watch = nullptr) = 0;
 
     // Private-profile access. Texts are UTF-8 here; the adapter deals with
     // the file's own bytes.

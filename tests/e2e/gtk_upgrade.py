@@ -12,12 +12,13 @@ import datetime
 import os
 import re
 import stat
+import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import desktop  # noqa: E402
-from gtk_env import GtkLauncher  # noqa: E402
+from gtk_env import GtkLauncher, request_close  # noqa: E402
 from test_server import TestServer  # noqa: E402
 
 OFFER = "^升级提示$"  # also the title of the failed-download message
@@ -45,6 +46,10 @@ PROGRAM = (b"#!/bin/sh\n"
            b"printf 'arguments=%d logged=%s\\n' \"$#\" \"$logged\" > \"$here/upgrade-ran.txt.tmp\"\n"
            b"mv \"$here/upgrade-ran.txt.tmp\" \"$here/upgrade-ran.txt\"\n")
 
+# About eight seconds of upgrade program.
+SLOW_RATE = 200 * 1024
+BIG = b"#!/bin/sh\n" + b"#" * (1600 * 1024)
+
 LOGIN_PAGE = ("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>登录</title></head>"
               "<body>登录页面</body></html>")
 
@@ -64,7 +69,7 @@ class Case(GtkLauncher):
     """A launcher copy with launcher.ini pointing at the server and earlier
     files in "update"."""
 
-    def __init__(self, built_exe, name, srv, check_url, update=None, **kw):
+    def __init__(self, built_exe, name, srv, check_url, update=None, update_url=None, **kw):
         super().__init__(built_exe, **kw)
         self.name = name
         self.srv = srv
@@ -84,7 +89,7 @@ class Case(GtkLauncher):
                        "[install]\n"
                        "installTime=%s\n"
                        "upgradeTime=%s\n"
-                       % (check_url, srv.url(PROGRAM_PATH), srv.url("/login.html"),
+                       % (check_url, update_url or srv.url(PROGRAM_PATH), srv.url("/login.html"),
                           srv.url("/game.html"), EARLIER_STAMP, EARLIER_STAMP))
         self.first_request = 0
         self.started_local = None
@@ -240,9 +245,13 @@ def program_missing(exe, srv, display):
         run.start(display)
         offer = run.wait_window(OFFER, 15)
         run.press(offer, "Return")
+        # The progress window has the same title: the message is the window
+        # left once the outcome is logged.
         message = desktop.wait_for(
-            lambda: [w for w in run.windows(OFFER) if w != offer] or not run.running(), 10,
-            "missing: the failure message")
+            lambda: (run.value("log", "versionUpdateLog") == UPDATE_FAILED
+                     and len([w for w in run.windows(OFFER) if w != offer]) == 1
+                     and [w for w in run.windows(OFFER) if w != offer]) or not run.running(),
+            10, "missing: the failure message")
         if message is True:
             run.fail("the launcher ended (status %s): the failed download passed for a "
                      "success" % run.proc.returncode)
@@ -252,6 +261,50 @@ def program_missing(exe, srv, display):
             run.fail("the upgrade program was not requested once: %r" % run.targets())
         run.press(message[0], "Return")
         run.still_running("Return on the failure message")
+        if run.read("upgrade.exe") != EARLIER_PROGRAM:
+            run.fail("the earlier update/upgrade.exe was changed")
+        if run.update_files() != ["upgrade.exe", "upgrade.ini"]:
+            run.fail("update holds %r" % run.update_files())
+
+
+def progress_then_cancel(exe, srv, display):
+    """OK on the offer over a slow download: the progress window comes up
+    over the login face, owned by the background window, keeps changing, and
+    holds the other windows' input (a close request to the login window does
+    nothing). Cancel ends the transfer: no failure message, the failure
+    logged, the earlier program kept, nothing else in "update"."""
+    with Case(exe, "progress", srv, srv.url(CHECK_PATH + CHECK_QUERY),
+              update={"upgrade.exe": EARLIER_PROGRAM},
+              update_url=srv.url("/slow/%d/big.exe" % SLOW_RATE)) as run:
+        run.start(display)
+        offer = run.wait_window(OFFER, 15)
+        run.press(offer, "Return")
+        progress = desktop.wait_for(lambda: [w for w in run.windows(OFFER) if w != offer], 10,
+                                    "progress: the progress window")[0]
+        back = run.windows(BACK)
+        transient = subprocess.run(["xprop", "-id", progress, "WM_TRANSIENT_FOR"],
+                                   env=dict(os.environ, DISPLAY=display), capture_output=True,
+                                   text=True, timeout=10).stdout
+        if not back or int(transient.rsplit("#", 1)[-1].strip(), 16) != int(back[0]):
+            run.fail("the progress window is not owned by the background window: %r"
+                     % transient)
+        before = sorted(run.windows())
+        request_close(display, run.window_of_size(*LOGIN_SIZE))
+        time.sleep(0.5)
+        if sorted(run.windows()) != before:
+            run.fail("a close request reached the login window under the progress window")
+        x, y, w, h = run.geometry(progress)
+        shots = []
+        for _ in range(3):
+            time.sleep(0.7)
+            shots.append(desktop.Shot(display, x, y, w, h).data)
+        if len(set(shots)) != 3:
+            run.fail("the progress window did not change every 0.7 s")
+        run.key(progress, "Return")  # the focused Cancel
+        desktop.wait_for(lambda: not run.windows(OFFER), 5, "progress: the window to go")
+        run.still_running("Cancel")
+        run.expect("log", "versionUpdateLog", UPDATE_FAILED)
+        run.expect("install", "upgradeTime", EARLIER_STAMP)
         if run.read("upgrade.exe") != EARLIER_PROGRAM:
             run.fail("the earlier update/upgrade.exe was changed")
         if run.update_files() != ["upgrade.exe", "upgrade.ini"]:
@@ -288,8 +341,9 @@ def check_failed(exe, srv, display):
 def main():
     exe = sys.argv[1]
     pages = {"/login.html": LOGIN_PAGE, CHECK_PATH: REMOTE_INI, PROGRAM_PATH: PROGRAM}
-    with desktop.Xvfb() as display, TestServer(pages=pages, lifetime=90) as srv:
-        for case in (declined, accepted, program_missing, check_failed):
+    with desktop.Xvfb() as display, TestServer(pages=pages, files={"big.exe": BIG},
+                                               lifetime=120) as srv:
+        for case in (declined, accepted, progress_then_cancel, program_missing, check_failed):
             if case is program_missing:
                 del srv.pages[PROGRAM_PATH]  # from now on a 404
             started = time.monotonic()

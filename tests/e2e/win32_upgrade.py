@@ -13,6 +13,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import desktop  # noqa: E402
 import wine_env  # noqa: E402
+from browser_site import BUTTONS  # noqa: E402
 from test_server import TestServer  # noqa: E402
 
 LAUNCHER = os.environ.get("E2E_LAUNCHER") or desktop.fail("E2E_LAUNCHER is not set")
@@ -28,6 +29,11 @@ CHECK_OK = "load version config success"
 CHECK_FAILED = "load version config failed"
 UPDATE_OK = "load version application success"
 UPDATE_FAILED = "load version application failed"
+QUIT = "^退出提示$"
+LOGIN_SIZE = (757, 563)
+# About eight seconds of upgrade program.
+SLOW_RATE = 200 * 1024
+BIG = b"MZ" + b"\x90" * (1600 * 1024)
 
 
 # The launcher's clock runs eight hours ahead of UTC, so that a stamp in
@@ -201,8 +207,11 @@ def upgrade_missing(srv, base, display):
                   srv.url("/login"), update={"upgrade.exe": EARLIER_EXE}) as run:
         offer = desktop.wait_window(display, OFFER, timeout=20)
         press(display, "Return", offer)
-        desktop.wait_for(lambda: desktop.find_windows(display, OFFER) or not run.running(), 15,
-                         "missing: the failure message")
+        # The progress window has the same title: the message is the one
+        # window left once the outcome is logged.
+        desktop.wait_for(lambda: (run.value("log", "versionUpdateLog") == UPDATE_FAILED
+                                  and len(desktop.find_windows(display, OFFER)) == 1)
+                         or not run.running(), 15, "missing: the failure message")
         if not run.running():
             desktop.fail("missing: the launcher ended: the failed download passed for a success")
         message = desktop.find_windows(display, OFFER)[0]
@@ -220,6 +229,58 @@ def upgrade_missing(srv, base, display):
             desktop.fail("missing: upgradeTime was rewritten")
         if run.update_files() != ["upgrade.exe", "upgrade.ini"]:
             desktop.fail("missing: update holds %r" % run.update_files())
+
+
+def progress_then_cancel(srv, base, display, route):
+    """OK over a slow download: the progress window comes up and keeps
+    changing while the offer is gone. Cancel (Return on the focused button)
+    ends the transfer, a stalled one too: no failure message, the failure
+    logged, the earlier program kept, no temporary file left in "update"."""
+    stalled = route == "/stall"
+    with Launcher(base, "progress" + route.replace("/", "-"), display, srv.url("/version/2.0"),
+                  srv.url(route), srv.url("/login"), update={"upgrade.exe": EARLIER_EXE}) as run:
+        offer = desktop.wait_window(display, OFFER, timeout=20)
+        press(display, "Return", offer)
+        progress = desktop.wait_for(
+            lambda: [w for w in desktop.find_windows(display, OFFER) if w != offer], 10,
+            "progress: the progress window")[0]
+        x, y, w, h = desktop.window_geometry(display, progress)
+        shots = []
+        for _ in range(3):
+            time.sleep(0.7)
+            shots.append(desktop.Shot(display, x, y, w, h).data)
+        if not stalled and len(set(shots)) != 3:
+            desktop.fail("progress: the window did not change every 0.7 s")
+        # Modal: the login window's close button takes no click (it would
+        # ask whether to quit).
+        login = [w for w in desktop.find_windows(display, "")
+                 if desktop.window_geometry(display, w)[2:] == LOGIN_SIZE]
+        if not login:
+            desktop.fail("progress: the login window is not visible")
+        lx, ly = desktop.window_geometry(display, login[0])[:2]
+        left, top, width, height = BUTTONS["close"]
+        for dx in (0, 1):
+            desktop.xdotool(display, "mousemove", str(lx + left + width // 2 + dx),
+                            str(ly + top + height // 2))
+            time.sleep(0.3)
+        desktop.xdotool(display, "click", "1")
+        time.sleep(1)
+        if desktop.find_windows(display, QUIT):
+            desktop.fail("progress: the login window took a click under the progress window")
+        answer(display, progress, "Return")
+        desktop.wait_for(lambda: not desktop.find_windows(display, OFFER), 5,
+                         "progress: the window to go after Cancel")
+        time.sleep(0.5)
+        if desktop.find_windows(display, OFFER):
+            desktop.fail("progress: a message box came up after Cancel")
+        if not run.running() or not desktop.find_windows(display, BACK):
+            desktop.fail("progress: the login face did not go on after Cancel")
+        if run.value("log", "versionUpdateLog") != UPDATE_FAILED:
+            desktop.fail("progress: versionUpdateLog is %r" % run.value("log", "versionUpdateLog"))
+        if run.read("upgrade.exe") != EARLIER_EXE:
+            desktop.fail("progress: the earlier update\\upgrade.exe was changed")
+        if run.update_files() != ["upgrade.exe", "upgrade.ini"]:
+            desktop.fail("progress: update holds %r" % run.update_files())
 
 
 def check_failed(srv, base, display, route):
@@ -250,9 +311,13 @@ def main():
     with open(MARKER, "rb") as f:
         program = f.read()
     try:
-        with desktop.Xvfb() as display, TestServer(files={"upgrade.exe": program}, lifetime=100) as srv:
+        with desktop.Xvfb() as display, TestServer(files={"upgrade.exe": program, "big.exe": BIG},
+                                                   lifetime=120) as srv:
             for case in (lambda: declined(srv, base, display),
                          lambda: accepted(srv, base, display, program),
+                         lambda: progress_then_cancel(srv, base, display,
+                                                      "/slow/%d/big.exe" % SLOW_RATE),
+                         lambda: progress_then_cancel(srv, base, display, "/stall"),
                          lambda: upgrade_missing(srv, base, display),
                          lambda: check_failed(srv, base, display, "/status/500"),
                          lambda: check_failed(srv, base, display, "/cut")):

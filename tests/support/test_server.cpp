@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -296,6 +297,39 @@ void TestServer::handle(int fd) {
         c.reset();
     } else if (path == "/stall") {
         if (c.send(head(200, 1000, ini) + std::string(10, 's'))) c.holdUntilClientCloses();
+    } else if (startsWith(path, "/slow/") || startsWith(path, "/slow-unsized/")) {
+        // /slow[-unsized]/<bytes per second>/<name>: a registered file in
+        // twentieths of a second, with or without its length announced.
+        const bool sized = startsWith(path, "/slow/");
+        const std::string rest = path.substr(sized ? 6 : 14);
+        const std::size_t rate = std::strtoul(rest.c_str(), nullptr, 10);
+        std::string body;
+        bool found = false;
+        {
+            std::lock_guard lock(mutex_);
+            const auto slash = rest.find('/');
+            if (auto it = files_.find("/files/" + rest.substr(slash + 1));
+                slash != std::string::npos && it != files_.end()) {
+                body = it->second;
+                found = true;
+            }
+        }
+        if (!found || rate < 20) {
+            reply(404, html, errorPage(404));
+            return;
+        }
+        const std::string start =
+            "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n" +
+            (sized ? "Content-Length: " + std::to_string(body.size()) + "\r\n" : "") +
+            "Connection: close\r\n\r\n";
+        if (!c.send(start)) return;
+        // Paced by the clock, so that a slow send does not lower the rate.
+        auto due = std::chrono::steady_clock::now();
+        for (std::size_t off = 0; off < body.size(); off += rate / 20) {
+            if (!c.send(body.substr(off, rate / 20))) return;
+            std::this_thread::sleep_until(due += std::chrono::milliseconds(50));
+        }
+        c.finish();
     } else if (path == "/stall-headers") {
         c.holdUntilClientCloses();
     } else {

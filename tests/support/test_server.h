@@ -18,6 +18,9 @@
 //   /stall             200 announcing 1000 bytes, sends 10, then nothing
 //   /stall-headers     sends nothing at all
 //   /files/<name>      what serveFile registered (else 404)
+//   /slow/<rate>/<name>          that file at <rate> bytes a second, in
+//                                twentieths of a second
+//   /slow-unsized/<rate>/<name>  the same without a Content-Length
 //   anything else      404
 // Stalled connections are held until the client gives up or the server stops.
 #pragma once

@@ -16,6 +16,9 @@ unit tests' in-process server); the path is matched without the query:
   /stall             200 announcing 1000 bytes, sends 10, then nothing
   /stall-headers     sends nothing at all
   /files/<name>      a registered file (else 404)
+  /slow/<rate>/<name>          that file at <rate> bytes a second, in
+                               twentieths of a second
+  /slow-unsized/<rate>/<name>  the same without a Content-Length
   a registered page  200, text/html (UTF-8), at exactly its path (for the
                      browser tests: a login page, a game page, ...)
   anything else      404
@@ -50,6 +53,7 @@ import socketserver
 import struct
 import sys
 import threading
+import time
 import urllib.parse
 
 SLICE = 0.2          # how often a waiting connection looks at the stop flag
@@ -123,6 +127,28 @@ class _Handler(socketserver.BaseRequestHandler):
         if self.send(head(status, len(body), ctype, extra) + body):
             self.finish_reply()
 
+    def send_slowly(self, path):
+        sized = path.startswith("/slow/")
+        rate, _, name = path.split("/", 2)[2].partition("/")
+        body = self.server.files.get(name)
+        if body is None or not rate.isdigit() or int(rate) < 20:
+            self.reply(404, "text/html", error_page(404))
+            return
+        piece = int(rate) // 20
+        start = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+        if sized:
+            start += "Content-Length: %d\r\n" % len(body)
+        if not self.send((start + "Connection: close\r\n\r\n").encode("ascii")):
+            return
+        due = time.monotonic()
+        for off in range(0, len(body), piece):
+            if self.server.stopping.is_set() or not self.send(body[off:off + piece]):
+                return
+            # Paced by the clock, so that a slow send does not lower the rate.
+            due += 0.05
+            time.sleep(max(0.0, due - time.monotonic()))
+        self.finish_reply()
+
     def handle(self):
         raw = self.read_head()
         if raw is None:
@@ -167,6 +193,8 @@ class _Handler(socketserver.BaseRequestHandler):
         elif path == "/stall":
             if self.send(head(200, 1000, ini) + b"s" * 10):
                 self.hold_until_client_closes()
+        elif path.startswith(("/slow/", "/slow-unsized/")):
+            self.send_slowly(path)
         elif path == "/stall-headers":
             self.hold_until_client_closes()
         else:

@@ -260,10 +260,6 @@ void GtkPlatform::openUrl(const std::string& address) {
     if (!g_app_info_launch_default_for_uri(address.c_str(), nullptr, &error)) g_clear_error(&error);
 }
 
-std::int32_t GtkPlatform::download(const std::string& url, const std::string& path) {
-    return curlDownload(url, path);
-}
-
 std::string GtkPlatform::readProfileString(const std::string& section, const std::string& key,
                                            const std::string& defaultValue, std::size_t bufferSize,
                                            const std::string& path) {

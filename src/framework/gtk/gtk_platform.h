@@ -98,6 +98,10 @@ public:
                                            OleColor colour) override;
     TimerId startTimer(int intervalMs, std::function<void()> tick) override;
     void stopTimer(TimerId id) override;
+    std::unique_ptr<ProgressPeer> createProgressWindow(WindowPeer* owner, const std::string& title,
+                                                       const std::string& text,
+                                                       const std::string& button,
+                                                       std::function<void()> onButton) override;
     int messageBox(const std::string& text, const std::string& title, int style) override;
     [[noreturn]] void end() override;
     std::string exeFolder() override;
@@ -109,7 +113,9 @@ public:
     void startProcess(const std::string& commandLine) override;
     void markExecutable(const std::string& path) override;
     void openUrl(const std::string& address) override;
-    std::int32_t download(const std::string& url, const std::string& path) override;
+    // Watched: progress_gtk.cpp.
+    std::int32_t download(const std::string& url, const std::string& path,
+                          DownloadWatch* watch = nullptr) override;
     std::string readProfileString(const std::string& section, const std::string& key,
                                   const std::string& defaultValue, std::size_t bufferSize,
                                   const std::string& path) override;

@@ -7,6 +7,7 @@
 #include "framework/resources.h"
 
 #include <filesystem>
+#include <thread>
 
 namespace fw::headless {
 
@@ -281,9 +282,43 @@ void HeadlessPlatform::markExecutable(const std::string& path) {
                                  std::filesystem::perm_options::add, ec);
 }
 
-std::int32_t HeadlessPlatform::download(const std::string& url, const std::string& path) {
+std::int32_t HeadlessPlatform::download(const std::string& url, const std::string& path,
+                                        DownloadWatch* watch) {
     downloads.push_back(url + " -> " + path);
-    return curlDownload(url, path);
+    if (!watch) return curlDownload(url, path);
+    return curlDownloadWatched(
+        url, path, *watch, [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); },
+        nullptr);
+}
+
+namespace {
+class ProgressWindow final : public ProgressPeer {
+public:
+    explicit ProgressWindow(HeadlessPlatform& p, ProgressRecord& r) : p_(p), r_(r) {}
+    ~ProgressWindow() override { r_.destroyed = true; }
+    void update(double fraction, const std::string& figures) override {
+        r_.updates.push_back({fraction, figures, std::chrono::steady_clock::now()});
+        if (p_.onProgress) p_.onProgress(r_);
+    }
+
+private:
+    HeadlessPlatform& p_;
+    ProgressRecord& r_;
+};
+} // namespace
+
+std::unique_ptr<ProgressPeer>
+HeadlessPlatform::createProgressWindow(WindowPeer* owner, const std::string& title,
+                                       const std::string& text, const std::string& button,
+                                       std::function<void()> onButton) {
+    ProgressRecord& r = progressWindows.emplace_back();
+    if (auto* peer = dynamic_cast<Peer*>(owner)) r.owner = &peer->record();
+    r.title = title;
+    r.text = text;
+    r.button = button;
+    for (const auto* w : visibleWindows()) r.visibleWindows.push_back(w->caption);
+    r.press = std::move(onButton);
+    return std::make_unique<ProgressWindow>(*this, r);
 }
 
 std::string HeadlessPlatform::readProfileString(const std::string& section, const std::string& key,

@@ -6,6 +6,7 @@
 #include "framework/control.h"
 #include "framework/platform.h"
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -90,6 +91,22 @@ struct MessageBoxCall {
     int style = 0;
     // What could be seen when the box came up.
     std::vector<std::string> visibleWindows;
+};
+
+// A progress window: what it shows, every update in order; `press` is its
+// button, for the test to use.
+struct ProgressRecord {
+    WindowRecord* owner = nullptr;
+    std::string title, text, button;
+    std::vector<std::string> visibleWindows; // when it came up
+    struct Update {
+        double fraction = -1;
+        std::string figures;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::vector<Update> updates;
+    bool destroyed = false;
+    std::function<void()> press;
 };
 
 // ---- Child controls: picture-button host surfaces and labels --------------
@@ -213,6 +230,9 @@ public:
     std::vector<std::string> openedUrls;
     std::vector<std::string> createdFolders;
     std::vector<std::string> downloads; // "url -> path"
+    std::deque<ProgressRecord> progressWindows;
+    // Runs after each update of a progress window; may press its button.
+    std::function<void(ProgressRecord&)> onProgress;
     bool ended = false;
 
     // Live and destroyed windows in creation order.
@@ -254,6 +274,10 @@ public:
                                            OleColor colour) override;
     TimerId startTimer(int intervalMs, std::function<void()> tick) override;
     void stopTimer(TimerId id) override;
+    std::unique_ptr<ProgressPeer> createProgressWindow(WindowPeer* owner, const std::string& title,
+                                                       const std::string& text,
+                                                       const std::string& button,
+                                                       std::function<void()> onButton) override;
     int messageBox(const std::string& text, const std::string& title, int style) override;
     [[noreturn]] void end() override;
     std::string exeFolder() override { return folder; }
@@ -265,8 +289,10 @@ public:
     void startProcess(const std::string& commandLine) override;
     void openUrl(const std::string& address) override;
     void markExecutable(const std::string& path) override;
-    // Real downloads (libcurl), recorded.
-    std::int32_t download(const std::string& url, const std::string& path) override;
+    // Real downloads (libcurl), recorded; a watched one is waited for in
+    // real time.
+    std::int32_t download(const std::string& url, const std::string& path,
+                          DownloadWatch* watch = nullptr) override;
     std::string readProfileString(const std::string& section, const std::string& key,
                                   const std::string& defaultValue, std::size_t bufferSize,
                                   const std::string& path) override;

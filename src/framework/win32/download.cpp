@@ -29,6 +29,13 @@
 //   file system (temporary file, HRESULT_FROM_WIN32 of the error
 //   flush, replacing the target)
 //   no worker thread             E_OUTOFMEMORY
+//   cancelled by the watcher     E_ABORT
+//
+// A watched download (DownloadWatch) waits the same way but turns the
+// message loop meanwhile, so that the progress window paints and its button
+// works. A cancel abandons the worker as a time-out does: urlmon's next
+// notification is answered with an abort; a transfer stalled in Wine makes
+// none, so its temporary file is deleted at once as well.
 #include "framework/win32/download.h"
 
 #include "framework/win32/text.h"
@@ -36,6 +43,7 @@
 
 #include <urlmon.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cwctype>
 #include <memory>
@@ -114,6 +122,11 @@ public:
 
     ResponseWatch() { touch(); }
 
+    // The bytes of the body so far, and its announced length (-1: none),
+    // for a watcher.
+    std::int64_t received() const { return received_.load(std::memory_order_relaxed); }
+    std::int64_t announced() const { return announced_.load(std::memory_order_relaxed); }
+
     // GetTickCount64 of the last notification of any kind.
     ULONGLONG lastSign() const { return lastSign_.load(std::memory_order_relaxed); }
     bool responded() const { return responded_.load(std::memory_order_relaxed); }
@@ -145,9 +158,11 @@ public:
     }
     STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
     STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
-    STDMETHODIMP OnProgress(ULONG, ULONG, ULONG statusCode, LPCWSTR) override {
+    STDMETHODIMP OnProgress(ULONG progress, ULONG, ULONG statusCode, LPCWSTR) override {
         touch();
         if (abandoned_.load(std::memory_order_relaxed)) return E_ABORT;
+        if (statusCode == BINDSTATUS_DOWNLOADINGDATA || statusCode == BINDSTATUS_ENDDOWNLOADDATA)
+            received_.store(progress, std::memory_order_relaxed);
         // One per request sent, redirects included.
         if (statusCode == BINDSTATUS_SENDINGREQUEST && ++requests_ > kMaxRequests) {
             tooManyRequests = true;
@@ -181,6 +196,8 @@ public:
         if (extraHeaders) *extraHeaders = nullptr;
         status = code;
         length = headers ? announcedLength(headers) : std::nullopt;
+        announced_.store(length ? static_cast<std::int64_t>(*length) : -1,
+                         std::memory_order_relaxed);
         responded_.store(true, std::memory_order_relaxed);
         return S_OK;
     }
@@ -191,6 +208,8 @@ private:
     std::atomic<ULONG> refs_{1};
     int requests_ = 0;
     std::atomic<ULONGLONG> lastSign_{0};
+    std::atomic<std::int64_t> received_{0};
+    std::atomic<std::int64_t> announced_{-1};
     std::atomic<bool> responded_{false};
     std::atomic<bool> abandoned_{false};
 };
@@ -306,17 +325,46 @@ void work(const std::shared_ptr<Transfer>& t, const std::wstring& url) {
     }
 }
 
-// Waits, without dispatching anything, until the worker has finished or the
-// server has been silent for longer than the limits allow. True when the
-// worker finished; false when the transfer was abandoned.
-bool waitForWorker(Transfer& t) {
+// Everything queued for the thread's windows, the progress window's dialog
+// keys first.
+void dispatchMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // For the message loop proper, once the download has returned.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        if (progressDialogMessage(msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// Waits until the worker has finished, the server has been silent for longer
+// than the limits allow or the watcher cancelled. Without a watcher nothing
+// is dispatched meanwhile; with one the message loop turns and the watcher
+// hears of the progress several times a second. True when the worker
+// finished; false when the transfer was abandoned.
+bool waitForWorker(Transfer& t, DownloadWatch* watcher) {
     for (;;) {
         const ULONGLONG limit = t.watch.responded() ? limits.silenceMs : limits.beforeResponseMs;
         const ULONGLONG quiet = GetTickCount64() - t.watch.lastSign();
-        if (quiet < limit) {
+        if (quiet < limit && !(watcher && watcher->cancel)) {
             // On a time-out, look again: news may have come meanwhile.
-            if (WaitForSingleObject(t.done, static_cast<DWORD>(limit - quiet)) != WAIT_OBJECT_0)
+            const DWORD wait = static_cast<DWORD>(limit - quiet);
+            if (watcher) {
+                const DWORD woke = MsgWaitForMultipleObjects(
+                    1, &t.done, FALSE, std::min<DWORD>(wait, 100), QS_ALLINPUT);
+                if (woke != WAIT_OBJECT_0) {
+                    dispatchMessages();
+                    if (watcher->progress)
+                        watcher->progress(t.watch.received(), t.watch.announced());
+                    continue;
+                }
+            } else if (WaitForSingleObject(t.done, wait) != WAIT_OBJECT_0) {
                 continue;
+            }
             // Pairs with the worker's exchange: its results are visible now.
             return t.state.load() == Transfer::kFinished;
         }
@@ -332,7 +380,7 @@ bool waitForWorker(Transfer& t) {
     }
 }
 
-HRESULT downloadTo(const std::wstring& url, const std::wstring& target) {
+HRESULT downloadTo(const std::wstring& url, const std::wstring& target, DownloadWatch* watcher) {
     // Only the web: urlmon would also copy a local file:// path.
     if (!startsWithNoCase(url, L"http://") && !startsWithNoCase(url, L"https://"))
         return INET_E_UNKNOWN_PROTOCOL;
@@ -341,12 +389,23 @@ HRESULT downloadTo(const std::wstring& url, const std::wstring& target) {
     if (FAILED(t->tmp.error())) return t->tmp.error();
     if (!t->done) return lastError();
 
+    // The caller's own copy: once abandoned, the worker owns `t->tmp`.
+    const std::wstring tmpPath = t->tmp.path();
     try {
         std::thread(work, t, url).detach();
     } catch (const std::system_error&) {
         return E_OUTOFMEMORY;
     }
-    if (!waitForWorker(*t)) return INET_E_CONNECTION_TIMEOUT;
+    if (!waitForWorker(*t, watcher)) {
+        if (!(watcher && watcher->cancel)) return INET_E_CONNECTION_TIMEOUT;
+        // Wine's urlmon writes the file only at the end, so it is unused
+        // now; where it is in use the worker deletes it when urlmon lets go.
+        DeleteFileW(tmpPath.c_str());
+        return E_ABORT;
+    }
+    // A cancel counts until the file is in place (the temporary file goes
+    // with `t`).
+    if (watcher && watcher->cancel) return E_ABORT;
 
     const ResponseWatch& watch = t->watch;
     if (watch.tooManyRequests) return INET_E_REDIRECT_FAILED;
@@ -373,8 +432,9 @@ int waitForAbandonedDownloadsForTests(unsigned long ms) {
     return abandonedWorkers.load();
 }
 
-std::int32_t Win32Platform::download(const std::string& url, const std::string& path) {
-    return static_cast<std::int32_t>(downloadTo(widen(url), widen(path)));
+std::int32_t Win32Platform::download(const std::string& url, const std::string& path,
+                                     DownloadWatch* watch) {
+    return static_cast<std::int32_t>(downloadTo(widen(url), widen(path), watch));
 }
 
 } // namespace fw::win32

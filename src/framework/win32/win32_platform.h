@@ -29,6 +29,11 @@ public:
                                            OleColor colour) override;
     TimerId startTimer(int intervalMs, std::function<void()> tick) override;
     void stopTimer(TimerId id) override;
+    // progress_win32.cpp.
+    std::unique_ptr<ProgressPeer> createProgressWindow(WindowPeer* owner, const std::string& title,
+                                                       const std::string& text,
+                                                       const std::string& button,
+                                                       std::function<void()> onButton) override;
     int messageBox(const std::string& text, const std::string& title, int style) override;
     [[noreturn]] void end() override;
     std::string exeFolder() override;
@@ -39,7 +44,9 @@ public:
     bool createFolder(const std::string& path) override;
     void startProcess(const std::string& commandLine) override;
     void openUrl(const std::string& address) override;
-    std::int32_t download(const std::string& url, const std::string& path) override;
+    // download.cpp; watched, it turns the message loop while it waits.
+    std::int32_t download(const std::string& url, const std::string& path,
+                          DownloadWatch* watch = nullptr) override;
     std::string readProfileString(const std::string& section, const std::string& key,
                                   const std::string& defaultValue, std::size_t bufferSize,
                                   const std::string& path) override;
@@ -66,6 +73,10 @@ HWND windowHandle(const WindowPeer& window);
 
 // The colour GDI paints for an OLE colour (a system colour is looked up now).
 COLORREF colorRef(OleColor colour);
+
+// Gives a message to the progress window's dialog keys (Esc, Tab, Return)
+// while one is shown; true when it was used.
+bool progressDialogMessage(MSG& msg);
 
 // True once end() has begun: from then on no event reaches the launcher.
 bool ending();

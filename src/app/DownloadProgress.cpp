@@ -1,0 +1,94 @@
+#include "app/DownloadProgress.h"
+
+#include "app/Application.h"
+#include "framework/platform.h"
+#include "windows/BackForm.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+namespace app {
+
+namespace {
+
+constexpr double kMiB = 1024.0 * 1024.0;
+
+std::string formatSpeed(double bytesPerSecond) {
+    char out[32];
+    if (bytesPerSecond >= kMiB)
+        std::snprintf(out, sizeof out, "%.1f MB/s", bytesPerSecond / kMiB);
+    else
+        std::snprintf(out, sizeof out, "%.0f KB/s", bytesPerSecond / 1024.0);
+    return out;
+}
+
+std::string formatDuration(std::int64_t seconds) {
+    char out[32];
+    if (seconds >= 3600)
+        std::snprintf(out, sizeof out, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                      static_cast<long long>(seconds / 60 % 60),
+                      static_cast<long long>(seconds % 60));
+    else
+        std::snprintf(out, sizeof out, "%lld:%02lld", static_cast<long long>(seconds / 60),
+                      static_cast<long long>(seconds % 60));
+    return out;
+}
+
+} // namespace
+
+std::string formatSize(std::int64_t bytes) {
+    char out[32];
+    std::snprintf(out, sizeof out, "%.1f MB", static_cast<double>(bytes) / kMiB);
+    return out;
+}
+
+std::optional<ProgressMeter::Figures> ProgressMeter::sample(Clock::time_point now,
+                                                            std::int64_t done, std::int64_t total) {
+    // A redirect starts the count again.
+    if (!recent_.empty() && done < recent_.back().done) recent_.clear();
+    recent_.push_back({now, done});
+    while (recent_.size() > 2 && now - recent_[1].at >= kSpeedWindow) recent_.pop_front();
+    if (shown_ && now - *shown_ < kInterval) return std::nullopt;
+    shown_ = now;
+
+    Figures f;
+    f.text = formatSize(done);
+    if (total > 0) {
+        f.fraction = std::min(1.0, static_cast<double>(done) / static_cast<double>(total));
+        f.text += " / " + formatSize(total);
+    }
+    // No speed before half a second of measuring: the first packets say
+    // little about the pace.
+    const double seconds = std::chrono::duration<double>(now - recent_.front().at).count();
+    if (seconds >= 0.5) {
+        const double speed = static_cast<double>(done - recent_.front().done) / seconds;
+        f.text += "   " + formatSpeed(speed);
+        if (total > 0 && speed > 0 && done < total)
+            f.text += "   剩余 " + formatDuration(static_cast<std::int64_t>(
+                                       std::ceil(static_cast<double>(total - done) / speed)));
+    }
+    return f;
+}
+
+std::int32_t downloadWithProgress(const std::string& address, const std::string& relativePath,
+                                  bool& cancelled) {
+    fw::DownloadWatch watch;
+    auto window = fw::Platform::get().createProgressWindow(backForm ? backForm->peer() : nullptr,
+                                                           "升级提示", "正在下载升级文件…", "取消",
+                                                           [&watch] { watch.cancel = true; });
+    ProgressMeter meter;
+    watch.progress = [&](std::int64_t done, std::int64_t total) {
+        if (auto f = meter.sample(ProgressMeter::Clock::now(), done, total))
+            window->update(f->fraction, f->text);
+    };
+    const std::int32_t result = downloadFile(address, relativePath, &watch);
+    window.reset();
+    // A cancel that came too late to stop the transfer changes nothing: the
+    // new file is already in place.
+    cancelled = result != 0 && watch.cancel;
+    return result;
+}
+
+} // namespace app

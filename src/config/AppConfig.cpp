@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "config/DllFile.h"
+#include "config/SignedUpgrade.h"
 #include "framework/platform.h"
 
 namespace config {
@@ -67,12 +68,16 @@ void checkVersion() {
 }
 
 void downloadUpgrade() {
-    if (app::downloadFile(record.versionUpdateUrl, fixed.upgradeFile) == 0) {
+    const std::string signature = readIni(fixed.versionFile, fixed.common, kSignatureKey);
+    if (downloadVerified(record.versionUpdateUrl, fixed.upgradeFile, signature) == 0) {
         writeIni(fixed.configFile, fixed.log, "versionUpdateLog",
                  "load version application success");
         writeIni(fixed.configFile, fixed.install, "upgradeTime", timeStamp());
-        app::runProgram(fixed.upgradeFile);
-        fw::Platform::get().end();
+        if (app::runProgram(fixed.upgradeFile)) fw::Platform::get().end();
+        // Ending now would leave the player with nothing on screen.
+        fw::Platform::get().messageBox("升级程序启动失败，请到官网下载最新版本", "升级提示",
+                                       fw::kOkOnly);
+        return;
     }
     writeIni(fixed.configFile, fixed.log, "versionUpdateLog", "load version application failed");
     fw::Platform::get().messageBox("升级文件下载失败，请稍候再试", "升级提示", fw::kOkOnly);

@@ -4,6 +4,7 @@
 #include "app/Application.h"
 #include "config/AppConfig.h"
 #include "config/DllFile.h"
+#include "config/SignedUpgrade.h"
 #include "framework/headless/headless.h"
 #include "support/test_server.h"
 #include "test_support.h"
@@ -12,12 +13,18 @@
 #include "windows/MainForm.h"
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <functional>
 #include <optional>
+
+namespace testsupport {
+extern const char kTestUpgradeKey[];
+}
 
 using testsupport::readFile;
 using testsupport::writeFile;
@@ -37,9 +44,9 @@ const std::string kStamp = "?v=1709622489";
 class WatchedPlatform : public fw::headless::HeadlessPlatform {
 public:
     std::function<void()> onStart;
-    void startProcess(const std::string& commandLine) override {
+    bool startProcess(const std::string& commandLine) override {
         if (onStart) onStart();
-        HeadlessPlatform::startProcess(commandLine);
+        return HeadlessPlatform::startProcess(commandLine);
     }
 };
 
@@ -331,6 +338,136 @@ TEST_F(VersionCheck, UpgradeIsRecordedThenStartedThenTheLauncherEnds) {
     EXPECT_EQ(targets(),
               (std::vector<std::string>{"/version/2.0" + kStamp, "/files/upgrade.exe" + kStamp}));
     EXPECT_EQ(readFile(updateFile("upgrade.ini")), "[common]\r\nversion=2.0\r\n");
+}
+
+// --- signed upgrades ----------------------------------------------------------
+
+namespace signing {
+
+template <auto Free>
+struct Deleter {
+    template <class T>
+    void operator()(T* p) const {
+        Free(p);
+    }
+};
+
+// Base64 of the test private key's RSA PKCS#1 v1.5 / SHA-256 signature, as
+// tools/upgrade-key.sh makes it.
+std::string sign(const std::string& data) {
+    std::unique_ptr<BIO, Deleter<BIO_free>> bio(BIO_new_file(TEST_UPGRADE_PRIVATE_KEY, "r"));
+    std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>> key(
+        PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+    std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>> ctx(EVP_MD_CTX_new());
+    std::vector<unsigned char> sig(1024);
+    std::size_t size = sig.size();
+    if (!key || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
+        EVP_DigestSign(ctx.get(), sig.data(), &size,
+                       reinterpret_cast<const unsigned char*>(data.data()), data.size()) != 1)
+        throw std::runtime_error("cannot sign with the test key");
+    std::string out(4 * ((size + 2) / 3), '\0');
+    EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), sig.data(),
+                    static_cast<int>(size));
+    return out;
+}
+
+} // namespace signing
+
+// The test key compiled in, restored to the build's own (none) afterwards.
+class SignedUpgrade : public VersionCheck {
+protected:
+    SignedUpgrade() { config::setUpgradeKeyForTests(testsupport::kTestUpgradeKey); }
+    ~SignedUpgrade() override { config::setUpgradeKeyForTests(""); }
+
+    // The offer of version 2.0 whose version file carries `signature`.
+    void offerSigned(const std::optional<std::string>& signature) {
+        server.serveFile("upgrade.ini", "[common]\r\nversion=2.0\r\n" +
+                                            (signature ? "upgradeSignature=" + *signature + "\r\n"
+                                                       : std::string()));
+        configure("1.0", "/files/upgrade.ini");
+        earlierFiles();
+    }
+};
+
+TEST_F(SignedUpgrade, AValidSignatureStartsTheProgramAndLeavesNoSideFile) {
+    offerSigned(signing::sign(kProgram));
+    p.answers = {fw::kIdOk};
+
+    EXPECT_TRUE(runMain());
+
+    EXPECT_EQ(value("log", "versionUpdateLog"), "load version application success");
+    EXPECT_EQ(readFile(updateFile("upgrade.exe")), kProgram);
+    EXPECT_EQ(dir.list("update"), (std::vector<std::string>{"upgrade.exe", "upgrade.ini"}));
+    EXPECT_EQ(p.startedCommands.size(), 1u);
+}
+
+struct Refusal {
+    const char* name;
+    std::function<std::optional<std::string>()> signature;
+    bool fetched; // whether the program is worth fetching at all
+};
+
+void PrintTo(const Refusal& r, std::ostream* os) {
+    *os << r.name;
+}
+
+const Refusal kRefusals[] = {
+    {"Missing", [] { return std::nullopt; }, false},
+    {"Empty", [] { return std::string(); }, false},
+    {"OfOtherBytes", [] { return signing::sign(kProgram + "!"); }, true},
+    {"CutShort", [] { return signing::sign(kProgram).substr(0, 340); }, true},
+    {"NotBase64", [] { return std::string(512, '*'); }, true},
+};
+
+class RefusedSignature : public SignedUpgrade, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(RefusedSignature, IsAFailedDownloadAndTheEarlierProgramStays) {
+    offerSigned(GetParam().signature());
+    p.answers = {fw::kIdOk, fw::kIdOk};
+
+    EXPECT_FALSE(runMain());
+
+    ASSERT_EQ(p.messageBoxes.size(), 2u);
+    EXPECT_EQ(p.messageBoxes[1].text, "升级文件下载失败，请稍候再试");
+    EXPECT_EQ(value("log", "versionUpdateLog"), "load version application failed");
+    EXPECT_EQ(value("install", "upgradeTime"), kEarlierUpgradeTime);
+    EXPECT_EQ(readFile(updateFile("upgrade.exe")), kEarlierProgram);
+    EXPECT_EQ(dir.list("update"), (std::vector<std::string>{"upgrade.exe", "upgrade.ini"}));
+    EXPECT_TRUE(p.startedCommands.empty());
+    EXPECT_EQ(targets().size(), GetParam().fetched ? 2u : 1u);
+    EXPECT_EQ(p.visibleWindows().size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, RefusedSignature, ::testing::ValuesIn(kRefusals),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(VersionCheck, WithoutAKeyTheSignatureIsIgnored) {
+    server.serveFile("upgrade.ini", "[common]\r\nversion=2.0\r\nupgradeSignature=bogus\r\n");
+    configure("1.0", "/files/upgrade.ini");
+    p.answers = {fw::kIdOk};
+
+    EXPECT_TRUE(runMain());
+
+    EXPECT_EQ(readFile(updateFile("upgrade.exe")), kProgram);
+    EXPECT_EQ(p.startedCommands.size(), 1u);
+}
+
+TEST_F(VersionCheck, AProgramThatCannotStartIsReportedAndTheLoginFaceStays) {
+    configure("1.0", "/version/2.0");
+    p.answers = {fw::kIdOk, fw::kIdOk};
+    p.startSucceeds = false;
+
+    EXPECT_FALSE(runMain());
+
+    ASSERT_EQ(p.messageBoxes.size(), 2u);
+    EXPECT_EQ(p.messageBoxes[1].text, "升级程序启动失败，请到官网下载最新版本");
+    EXPECT_EQ(p.messageBoxes[1].title, "升级提示");
+    EXPECT_EQ(p.messageBoxes[1].style, fw::kOkOnly);
+    EXPECT_EQ(p.messageBoxes[1].visibleWindows.size(), 2u);
+    EXPECT_EQ(value("log", "versionUpdateLog"), "load version application success");
+    EXPECT_EQ(p.startedCommands.size(), 1u);
+    EXPECT_FALSE(p.ended);
+    EXPECT_EQ(p.visibleWindows().size(), 2u);
 }
 
 } // namespace

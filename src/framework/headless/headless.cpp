@@ -3,6 +3,7 @@
 #include "framework/curl_download.h"
 #include "framework/form.h"
 #include "framework/imaging.h"
+#include "framework/openssl_verify.h"
 #include "framework/profile.h"
 #include "framework/resources.h"
 
@@ -266,8 +267,9 @@ bool HeadlessPlatform::createFolder(const std::string& path) {
     return std::filesystem::create_directory(path, ec);
 }
 
-void HeadlessPlatform::startProcess(const std::string& commandLine) {
+bool HeadlessPlatform::startProcess(const std::string& commandLine) {
     startedCommands.push_back(commandLine);
+    return startSucceeds;
 }
 
 void HeadlessPlatform::openUrl(const std::string& address) {
@@ -284,6 +286,11 @@ void HeadlessPlatform::markExecutable(const std::string& path) {
 std::int32_t HeadlessPlatform::download(const std::string& url, const std::string& path) {
     downloads.push_back(url + " -> " + path);
     return curlDownload(url, path);
+}
+
+bool HeadlessPlatform::verifySignature(const std::string& path, const std::string& signatureBase64,
+                                       const std::string& publicKeyPem) {
+    return opensslVerifyFile(path, signatureBase64, publicKeyPem);
 }
 
 std::string HeadlessPlatform::readProfileString(const std::string& section, const std::string& key,

@@ -442,6 +442,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, RefusedSignature, ::testing::ValuesIn(kRefusals)
                          [](const auto& i) { return std::string(i.param.name); });
 
 TEST_F(VersionCheck, WithoutAKeyTheSignatureIsIgnored) {
+    config::setUpgradeKeyForTests("");
     server.serveFile("upgrade.ini", "[common]\r\nversion=2.0\r\nupgradeSignature=bogus\r\n");
     configure("1.0", "/files/upgrade.ini");
     p.answers = {fw::kIdOk};

@@ -20,15 +20,14 @@ launcher_embed_resources(launcher_headless)
 
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)
 # The test key pair for signed upgrades: the public half compiled in, the
-# private half signs in the tests.
+# private half signs through tools/upgrade-key.sh.
 launcher_key_source("${PROJECT_SOURCE_DIR}/tests/support/upgrade_test_key.pub.pem" testsupport
                     kTestUpgradeKey "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp")
 add_executable(unit_tests ${UNIT_TEST_SOURCES} tests/support/test_server.cpp
   "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp")
 target_include_directories(unit_tests PRIVATE tests)
-target_compile_definitions(unit_tests PRIVATE
-  TEST_UPGRADE_PRIVATE_KEY="${PROJECT_SOURCE_DIR}/tests/support/upgrade_test_key.pem")
-target_link_libraries(unit_tests PRIVATE launcher_headless GTest::gtest GTest::gtest_main PkgConfig::CRYPTO)
+target_compile_definitions(unit_tests PRIVATE TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+target_link_libraries(unit_tests PRIVATE launcher_headless GTest::gtest GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
 

@@ -3,6 +3,7 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
 pkg_check_modules(WEBKIT REQUIRED IMPORTED_TARGET webkit2gtk-4.1)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+pkg_check_modules(CRYPTO REQUIRED IMPORTED_TARGET libcrypto)
 find_package(X11 REQUIRED)
 
 # The adapter as a library: the launcher and the test programs share it.
@@ -18,8 +19,9 @@ add_library(launcher_gtk STATIC
   src/framework/profile.cpp
   src/framework/replacement_file.cpp
   src/framework/curl_download.cpp
+  src/framework/openssl_verify.cpp
 )
-target_link_libraries(launcher_gtk PUBLIC launcher_core PkgConfig::GTK3 PkgConfig::WEBKIT PkgConfig::CURL X11::X11)
+target_link_libraries(launcher_gtk PUBLIC launcher_core PkgConfig::GTK3 PkgConfig::WEBKIT PkgConfig::CURL PkgConfig::CRYPTO X11::X11)
 launcher_embed_resources(launcher_gtk)
 
 add_executable(launcher src/framework/gtk/main.cpp)
@@ -41,6 +43,13 @@ set_tests_properties(gtk.xvfb.stop PROPERTIES FIXTURES_CLEANUP gtk_xvfb)
 add_executable(button_host tests/support/button_host_gtk.cpp)
 target_link_libraries(button_host PRIVATE launcher_gtk)
 set(GTK_E2E_PROGRAM_image_button button_host)
+# The launcher with the test key of signed upgrades in place of the built-in one.
+launcher_key_source("${PROJECT_SOURCE_DIR}/tests/support/upgrade_test_key.pub.pem" testsupport
+                    kTestUpgradeKey "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp")
+add_executable(signed_launcher tests/support/signed_launcher.cpp
+  "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp")
+target_link_libraries(signed_launcher PRIVATE launcher_gtk)
+set(GTK_E2E_PROGRAM_signed_upgrade signed_launcher)
 
 file(GLOB GTK_E2E_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/gtk_*.py)
 foreach(script IN LISTS GTK_E2E_TESTS)

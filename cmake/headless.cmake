@@ -3,6 +3,7 @@ find_package(GTest REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
+pkg_check_modules(CRYPTO REQUIRED IMPORTED_TARGET libcrypto)
 
 add_library(launcher_headless STATIC
   src/framework/profile.cpp
@@ -12,13 +13,20 @@ add_library(launcher_headless STATIC
   src/framework/cairo_imaging.cpp
   src/framework/headless/controls_headless.cpp
   src/framework/curl_download.cpp
+  src/framework/openssl_verify.cpp
 )
-target_link_libraries(launcher_headless PUBLIC launcher_core PkgConfig::CAIRO PRIVATE PkgConfig::CURL)
+target_link_libraries(launcher_headless PUBLIC launcher_core PkgConfig::CAIRO PRIVATE PkgConfig::CURL PkgConfig::CRYPTO)
 launcher_embed_resources(launcher_headless)
 
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)
-add_executable(unit_tests ${UNIT_TEST_SOURCES} tests/support/test_server.cpp)
+# The test key pair for signed upgrades: the public half compiled in, the
+# private half signs through tools/upgrade-key.sh.
+launcher_key_source("${PROJECT_SOURCE_DIR}/tests/support/upgrade_test_key.pub.pem" testsupport
+                    kTestUpgradeKey "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp")
+add_executable(unit_tests ${UNIT_TEST_SOURCES} tests/support/test_server.cpp
+  "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp")
 target_include_directories(unit_tests PRIVATE tests)
+target_compile_definitions(unit_tests PRIVATE TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 target_link_libraries(unit_tests PRIVATE launcher_headless GTest::gtest GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)

@@ -7,6 +7,7 @@ add_library(launcher_win32 STATIC
   src/framework/win32/win32_platform.cpp
   src/framework/win32/text.cpp
   src/framework/win32/download.cpp
+  src/framework/win32/signature.cpp
   src/framework/win32/browser_ie.cpp
   src/framework/win32/imaging_gdiplus.cpp
   src/framework/win32/controls_win32.cpp
@@ -14,7 +15,7 @@ add_library(launcher_win32 STATIC
 )
 target_compile_definitions(launcher_win32 PUBLIC
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 oleaut32 shell32 user32 gdi32 gdiplus urlmon uuid comctl32)
+target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 oleaut32 shell32 user32 gdi32 gdiplus urlmon uuid comctl32 crypt32 advapi32)
 
 set(LAUNCHER_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
@@ -152,9 +153,18 @@ if(TEST win32.win32_browser)
     "E2E_BROWSER_PROBE=$<TARGET_FILE:browser_probe>")
 endif()
 
-foreach(t win32.win32_download win32.win32_upgrade)
+# The launcher with the test key of signed upgrades in place of the built-in one.
+launcher_key_source("${PROJECT_SOURCE_DIR}/tests/support/upgrade_test_key.pub.pem" testsupport
+                    kTestUpgradeKey "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp")
+add_executable(signed_launcher WIN32 tests/support/signed_launcher.cpp
+  "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp" resources/launcher.rc)
+target_link_libraries(signed_launcher PRIVATE launcher_win32)
+launcher_win32_exe(signed_launcher)
+
+foreach(t win32.win32_download win32.win32_upgrade win32.win32_signed_upgrade)
   if(TEST ${t})
     set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT
-      "E2E_DOWNLOAD_PROBE=$<TARGET_FILE:download_probe>" "E2E_UPGRADE_MARKER=$<TARGET_FILE:upgrade_marker>")
+      "E2E_DOWNLOAD_PROBE=$<TARGET_FILE:download_probe>" "E2E_UPGRADE_MARKER=$<TARGET_FILE:upgrade_marker>"
+      "E2E_SIGNED_LAUNCHER=$<TARGET_FILE:signed_launcher>")
   endif()
 endforeach()

@@ -8,6 +8,12 @@ being fetched with its "?v=" stamp, the game page calling back on
 
     serve_demo.py [--port N] [--root DIR] [--log FILE] [--port-file FILE]
                   [--max-seconds S]
+                  [--upgrade PROGRAM --upgrade-version V [--upgrade-key KEY]]
+
+--upgrade offers an upgrade: /update/upgrade.ini announces version V and
+/update/upgrade.exe serves PROGRAM. With --upgrade-key (a private key made by
+tools/upgrade-key.sh new) the version file carries PROGRAM's signature, as a
+launcher built with the matching public key requires.
 
 --port 0 (the default) takes a free port; the chosen port is printed and,
 with --port-file, written to that file once the server is listening.
@@ -18,6 +24,7 @@ import functools
 import http.server
 import os
 import signal
+import subprocess
 import sys
 import threading
 import time
@@ -44,6 +51,7 @@ class Log:
 
 class Handler(http.server.SimpleHTTPRequestHandler):
     log = None
+    upgrade = {}  # path -> (content type, bytes) served instead of the site's file
 
     extensions_map = dict(http.server.SimpleHTTPRequestHandler.extensions_map, **{
         ".html": "text/html; charset=utf-8",
@@ -62,6 +70,14 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         if self.path.split("?", 1)[0] == "/client-type":
             self.send_response(204)
             self.end_headers()
+            return
+        served = self.upgrade.get(self.path.split("?", 1)[0])
+        if served:
+            self.send_response(200)
+            self.send_header("Content-Type", served[0])
+            self.send_header("Content-Length", str(len(served[1])))
+            self.end_headers()
+            self.wfile.write(served[1])
             return
         super().do_GET()
 
@@ -90,6 +106,20 @@ class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
 
+def upgrade_files(program, version, key):
+    """The version file and the program of an offered upgrade, signed with
+    tools/upgrade-key.sh when a key is given."""
+    ini = "[common]\r\nversion=%s\r\n" % version
+    if key:
+        line = subprocess.run(["bash", os.path.join(HERE, "upgrade-key.sh"), "sign", key, program],
+                              check=True, capture_output=True, text=True).stdout.strip()
+        ini += line + "\r\n"
+    with open(program, "rb") as f:
+        data = f.read()
+    return {"/update/upgrade.ini": ("text/plain", ini.encode()),
+            "/update/upgrade.exe": ("application/octet-stream", data)}
+
+
 def main():
     ap = argparse.ArgumentParser(description="Serve the demo site on 127.0.0.1.")
     ap.add_argument("--port", type=int, default=0, help="port; 0 takes a free one")
@@ -98,7 +128,14 @@ def main():
     ap.add_argument("--port-file", help="write the chosen port to this file")
     ap.add_argument("--max-seconds", type=float, default=0,
                     help="stop after this many seconds (0: run until stopped)")
+    ap.add_argument("--upgrade", help="upgrade program to offer at /update/upgrade.exe")
+    ap.add_argument("--upgrade-version", help="the version the offered upgrade announces")
+    ap.add_argument("--upgrade-key", help="private key that signs the offered upgrade")
     args = ap.parse_args()
+    if args.upgrade:
+        if not args.upgrade_version:
+            ap.error("--upgrade needs --upgrade-version")
+        Handler.upgrade = upgrade_files(args.upgrade, args.upgrade_version, args.upgrade_key)
 
     Handler.log = Log(args.log)
     handler = functools.partial(Handler, directory=os.path.abspath(args.root))

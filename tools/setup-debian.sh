@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the three builds and their tests need on Debian 12: the
-# native and mingw-w64 compilers, GTK3/WebKitGTK/libcurl headers, googletest,
+# native and mingw-w64 compilers, GTK3/WebKitGTK/libcurl/OpenSSL headers, googletest,
 # Wine (32-bit), Xvfb and the X tools the end-to-end tests drive windows with.
 #
 # Runs as root, or through sudo otherwise. Non-interactive and idempotent:
@@ -20,7 +20,7 @@ packages=(
     g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
     wine wine32:i386
     xvfb xdotool x11-utils imagemagick xcompmgr openbox fonts-wqy-microhei locales
-    libgtk-3-dev libwebkit2gtk-4.1-dev libcurl4-openssl-dev ca-certificates
+    libgtk-3-dev libwebkit2gtk-4.1-dev libcurl4-openssl-dev libssl-dev openssl ca-certificates
 )
 
 if [ "$(id -u)" -eq 0 ]; then

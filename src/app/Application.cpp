@@ -54,11 +54,11 @@ void openUrl(std::string address) {
     fw::Platform::get().openUrl(address);
 }
 
-void runProgram(std::string relativePath) {
+bool runProgram(std::string relativePath) {
     const std::string path = config::programPath(relativePath);
     fw::Platform::get().markExecutable(path);
     // Quoted, so that a folder with blanks cannot start another program.
-    fw::Platform::get().startProcess("\"" + path + "\"");
+    return fw::Platform::get().startProcess("\"" + path + "\"");
 }
 
 void minimizeWindows() {

@@ -27,7 +27,8 @@ void Main();
 void openLogin();
 void openGame(std::string address);
 void openUrl(std::string address);
-void runProgram(std::string relativePath);
+// False when the program could not be started.
+bool runProgram(std::string relativePath);
 void minimizeWindows();
 void followBackWindow();
 void dragWindow();

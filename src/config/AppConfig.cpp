@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/DownloadProgress.h"
 #include "config/DllFile.h"
+#include "config/SignedUpgrade.h"
 #include "framework/platform.h"
 
 namespace config {
@@ -69,12 +70,20 @@ void checkVersion() {
 
 void downloadUpgrade() {
     bool cancelled = false;
-    if (app::downloadWithProgress(record.versionUpdateUrl, fixed.upgradeFile, cancelled) == 0) {
+    const std::string signature = readIni(fixed.versionFile, fixed.common, kSignatureKey);
+    const Fetch withProgress = [&cancelled](const std::string& address, const std::string& target) {
+        return app::downloadWithProgress(address, target, cancelled);
+    };
+    if (downloadVerified(record.versionUpdateUrl, fixed.upgradeFile, signature, withProgress) ==
+        0) {
         writeIni(fixed.configFile, fixed.log, "versionUpdateLog",
                  "load version application success");
         writeIni(fixed.configFile, fixed.install, "upgradeTime", timeStamp());
-        app::runProgram(fixed.upgradeFile);
-        fw::Platform::get().end();
+        if (app::runProgram(fixed.upgradeFile)) fw::Platform::get().end();
+        // Ending now would leave the player with nothing on screen.
+        fw::Platform::get().messageBox("升级程序启动失败，请到官网下载最新版本", "升级提示",
+                                       fw::kOkOnly);
+        return;
     }
     writeIni(fixed.configFile, fixed.log, "versionUpdateLog", "load version application failed");
     // The player stopped it: no failure to report.

@@ -1,5 +1,6 @@
 #include "framework/platform.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 namespace fw {
@@ -15,6 +16,15 @@ Platform& Platform::get() {
 
 void Platform::install(Platform* platform) {
     current = platform;
+}
+
+// POSIX rename replaces the target; Windows overrides both (wide paths).
+bool Platform::replaceFile(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool Platform::removeFile(const std::string& path) {
+    return std::remove(path.c_str()) == 0;
 }
 
 } // namespace fw

@@ -178,8 +178,8 @@ public:
     virtual bool pathExists(const std::string& path) = 0;
     virtual bool createFolder(const std::string& path) = 0;
     // Starts a program from a command line in a normal window with the focus;
-    // does not wait.
-    virtual void startProcess(const std::string& commandLine) = 0;
+    // does not wait. False when the program could not be started.
+    virtual bool startProcess(const std::string& commandLine) = 0;
     // Windows starts any .exe; elsewhere a downloaded program needs its
     // execute permission before it can be started.
     virtual void markExecutable(const std::string& path) { (void)path; }
@@ -195,6 +195,15 @@ public:
     // works) and reports to the watch.
     virtual std::int32_t download(const std::string& url, const std::string& path,
                                   DownloadWatch* watch = nullptr) = 0;
+
+    // True when `signatureBase64` (an RSA PKCS#1 v1.5 signature over SHA-256,
+    // base64) is a valid signature of the file at `path` under `publicKeyPem`
+    // (an RSA public key, PEM "PUBLIC KEY"). Anything unreadable is false.
+    virtual bool verifySignature(const std::string& path, const std::string& signatureBase64,
+                                 const std::string& publicKeyPem) = 0;
+    // Moves `from` over `to`, replacing it; false when nothing was moved.
+    virtual bool replaceFile(const std::string& from, const std::string& to);
+    virtual bool removeFile(const std::string& path);
 
     // Private-profile access. Texts are UTF-8 here; the adapter deals with
     // the file's own bytes.

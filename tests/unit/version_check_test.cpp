@@ -5,6 +5,7 @@
 #include "app/DownloadProgress.h"
 #include "config/AppConfig.h"
 #include "config/DllFile.h"
+#include "config/SignedUpgrade.h"
 #include "framework/headless/headless.h"
 #include "support/test_server.h"
 #include "test_support.h"
@@ -20,6 +21,10 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+
+namespace testsupport {
+extern const char kTestUpgradeKey[];
+}
 
 using testsupport::readFile;
 using testsupport::writeFile;
@@ -39,9 +44,9 @@ const std::string kStamp = "?v=1709622489";
 class WatchedPlatform : public fw::headless::HeadlessPlatform {
 public:
     std::function<void()> onStart;
-    void startProcess(const std::string& commandLine) override {
+    bool startProcess(const std::string& commandLine) override {
         if (onStart) onStart();
-        HeadlessPlatform::startProcess(commandLine);
+        return HeadlessPlatform::startProcess(commandLine);
     }
 };
 
@@ -336,6 +341,121 @@ TEST_F(VersionCheck, UpgradeIsRecordedThenStartedThenTheLauncherEnds) {
     EXPECT_EQ(targets(),
               (std::vector<std::string>{"/version/2.0" + kStamp, "/files/upgrade.exe" + kStamp}));
     EXPECT_EQ(readFile(updateFile("upgrade.ini")), "[common]\r\nversion=2.0\r\n");
+}
+
+// --- signed upgrades ----------------------------------------------------------
+
+// The signature tools/upgrade-key.sh makes of `data` with the test key.
+std::string sign(const std::string& data, const testsupport::ScratchFolder& dir) {
+    writeFile(dir.path() + "/to-sign", data);
+    const std::string cmd = "bash " TEST_SOURCE_DIR "/tools/upgrade-key.sh sign " TEST_SOURCE_DIR
+                            "/tests/support/upgrade_test_key.pem '" +
+                            dir.path() + "/to-sign'";
+    std::unique_ptr<FILE, int (*)(FILE*)> out(::popen(cmd.c_str(), "r"), ::pclose);
+    char line[2048] = {};
+    if (!out || !std::fgets(line, sizeof line, out.get())) throw std::runtime_error(cmd);
+    std::string text(line);
+    std::filesystem::remove(dir.path() + "/to-sign");
+    return text.substr(text.find('=') + 1, text.find_last_not_of('\n') - text.find('='));
+}
+
+// The test key compiled in, restored to the build's own (none) afterwards.
+class SignedUpgrade : public VersionCheck {
+protected:
+    SignedUpgrade() { config::setUpgradeKeyForTests(testsupport::kTestUpgradeKey); }
+    ~SignedUpgrade() override { config::setUpgradeKeyForTests(""); }
+
+    // The offer of version 2.0 whose version file carries `signature`.
+    void offerSigned(const std::optional<std::string>& signature) {
+        server.serveFile("upgrade.ini", "[common]\r\nversion=2.0\r\n" +
+                                            (signature ? "upgradeSignature=" + *signature + "\r\n"
+                                                       : std::string()));
+        configure("1.0", "/files/upgrade.ini");
+        earlierFiles();
+    }
+};
+
+TEST_F(SignedUpgrade, AValidSignatureStartsTheProgramAndLeavesNoSideFile) {
+    offerSigned(sign(kProgram, dir));
+    p.answers = {fw::kIdOk};
+
+    EXPECT_TRUE(runMain());
+
+    EXPECT_EQ(value("log", "versionUpdateLog"), "load version application success");
+    EXPECT_EQ(readFile(updateFile("upgrade.exe")), kProgram);
+    EXPECT_EQ(dir.list("update"), (std::vector<std::string>{"upgrade.exe", "upgrade.ini"}));
+    EXPECT_EQ(p.startedCommands.size(), 1u);
+}
+
+struct Refusal {
+    const char* name;
+    std::function<std::optional<std::string>(const testsupport::ScratchFolder&)> signature;
+};
+
+void PrintTo(const Refusal& r, std::ostream* os) {
+    *os << r.name;
+}
+
+const Refusal kRefusals[] = {
+    {"Missing", [](auto&) { return std::nullopt; }},
+    {"Empty", [](auto&) { return std::string(); }},
+    {"OfOtherBytes", [](auto& dir) { return sign(kProgram + "!", dir); }},
+    {"CutShort", [](auto& dir) { return sign(kProgram, dir).substr(0, 340); }},
+    {"NotBase64", [](auto&) { return std::string(512, '*'); }},
+};
+
+class RefusedSignature : public SignedUpgrade, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(RefusedSignature, IsAFailedDownloadAndTheEarlierProgramStays) {
+    const auto signature = GetParam().signature(dir);
+    offerSigned(signature);
+    p.answers = {fw::kIdOk, fw::kIdOk};
+
+    EXPECT_FALSE(runMain());
+
+    ASSERT_EQ(p.messageBoxes.size(), 2u);
+    EXPECT_EQ(p.messageBoxes[1].text, "升级文件下载失败，请稍候再试");
+    EXPECT_EQ(value("log", "versionUpdateLog"), "load version application failed");
+    EXPECT_EQ(value("install", "upgradeTime"), kEarlierUpgradeTime);
+    EXPECT_EQ(readFile(updateFile("upgrade.exe")), kEarlierProgram);
+    EXPECT_EQ(dir.list("update"), (std::vector<std::string>{"upgrade.exe", "upgrade.ini"}));
+    EXPECT_TRUE(p.startedCommands.empty());
+    // Without a signature the program is not worth fetching.
+    EXPECT_EQ(targets().size(), signature && !signature->empty() ? 2u : 1u);
+    EXPECT_EQ(p.visibleWindows().size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, RefusedSignature, ::testing::ValuesIn(kRefusals),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(VersionCheck, WithoutAKeyTheSignatureIsIgnored) {
+    config::setUpgradeKeyForTests("");
+    server.serveFile("upgrade.ini", "[common]\r\nversion=2.0\r\nupgradeSignature=bogus\r\n");
+    configure("1.0", "/files/upgrade.ini");
+    p.answers = {fw::kIdOk};
+
+    EXPECT_TRUE(runMain());
+
+    EXPECT_EQ(readFile(updateFile("upgrade.exe")), kProgram);
+    EXPECT_EQ(p.startedCommands.size(), 1u);
+}
+
+TEST_F(VersionCheck, AProgramThatCannotStartIsReportedAndTheLoginFaceStays) {
+    configure("1.0", "/version/2.0");
+    p.answers = {fw::kIdOk, fw::kIdOk};
+    p.startSucceeds = false;
+
+    EXPECT_FALSE(runMain());
+
+    ASSERT_EQ(p.messageBoxes.size(), 2u);
+    EXPECT_EQ(p.messageBoxes[1].text, "升级程序启动失败，请到官网下载最新版本");
+    EXPECT_EQ(p.messageBoxes[1].title, "升级提示");
+    EXPECT_EQ(p.messageBoxes[1].style, fw::kOkOnly);
+    EXPECT_EQ(p.messageBoxes[1].visibleWindows.size(), 2u);
+    EXPECT_EQ(value("log", "versionUpdateLog"), "load version application success");
+    EXPECT_EQ(p.startedCommands.size(), 1u);
+    EXPECT_FALSE(p.ended);
+    EXPECT_EQ(p.visibleWindows().size(), 2u);
 }
 
 // --- the progress window ----------------------------------------------------

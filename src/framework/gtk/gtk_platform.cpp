@@ -3,6 +3,7 @@
 #include "framework/curl_download.h"
 #include "framework/gtk/browser_webkit.h"
 #include "framework/gtk/text.h"
+#include "framework/openssl_verify.h"
 #include "framework/profile.h"
 #include "framework/resources.h"
 
@@ -216,7 +217,7 @@ bool GtkPlatform::createFolder(const std::string& path) {
     return ::mkdir(path.c_str(), 0755) == 0;
 }
 
-void GtkPlatform::startProcess(const std::string& commandLine) {
+bool GtkPlatform::startProcess(const std::string& commandLine) {
     gchar** argv = nullptr;
     GError* error = nullptr;
     // A whole command line that is one quoted program path is that path as it
@@ -232,17 +233,20 @@ void GtkPlatform::startProcess(const std::string& commandLine) {
     } else if (!g_shell_parse_argv(commandLine.c_str(), nullptr, &argv, &error)) {
         g_printerr("launcher: cannot start %s: %s\n", commandLine.c_str(), error->message);
         g_error_free(error);
-        return;
+        return false;
     }
     GPid pid = 0;
     const auto flags = static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD);
-    if (g_spawn_async(nullptr, argv, nullptr, flags, nullptr, nullptr, &pid, &error)) {
+    const bool started =
+        g_spawn_async(nullptr, argv, nullptr, flags, nullptr, nullptr, &pid, &error);
+    if (started) {
         g_child_watch_add(pid, reapChild, nullptr); // no zombie while we run
     } else {
         g_printerr("launcher: cannot start %s: %s\n", commandLine.c_str(), error->message);
         g_error_free(error);
     }
     g_strfreev(argv);
+    return started;
 }
 
 void GtkPlatform::markExecutable(const std::string& path) {
@@ -258,6 +262,11 @@ void GtkPlatform::openUrl(const std::string& address) {
     // is; a failure shows nothing.
     GError* error = nullptr;
     if (!g_app_info_launch_default_for_uri(address.c_str(), nullptr, &error)) g_clear_error(&error);
+}
+
+bool GtkPlatform::verifySignature(const std::string& path, const std::string& signatureBase64,
+                                  const std::string& publicKeyPem) {
+    return opensslVerifyFile(path, signatureBase64, publicKeyPem);
 }
 
 std::string GtkPlatform::readProfileString(const std::string& section, const std::string& key,

@@ -110,12 +110,14 @@ public:
     DateTime localNow() override;
     bool pathExists(const std::string& path) override;
     bool createFolder(const std::string& path) override;
-    void startProcess(const std::string& commandLine) override;
+    bool startProcess(const std::string& commandLine) override;
     void markExecutable(const std::string& path) override;
     void openUrl(const std::string& address) override;
     // Watched: progress_gtk.cpp.
     std::int32_t download(const std::string& url, const std::string& path,
                           DownloadWatch* watch = nullptr) override;
+    bool verifySignature(const std::string& path, const std::string& signatureBase64,
+                         const std::string& publicKeyPem) override;
     std::string readProfileString(const std::string& section, const std::string& key,
                                   const std::string& defaultValue, std::size_t bufferSize,
                                   const std::string& path) override;

@@ -3,6 +3,7 @@
 #include "framework/curl_download.h"
 #include "framework/form.h"
 #include "framework/imaging.h"
+#include "framework/openssl_verify.h"
 #include "framework/profile.h"
 #include "framework/resources.h"
 
@@ -267,8 +268,9 @@ bool HeadlessPlatform::createFolder(const std::string& path) {
     return std::filesystem::create_directory(path, ec);
 }
 
-void HeadlessPlatform::startProcess(const std::string& commandLine) {
+bool HeadlessPlatform::startProcess(const std::string& commandLine) {
     startedCommands.push_back(commandLine);
+    return startSucceeds;
 }
 
 void HeadlessPlatform::openUrl(const std::string& address) {
@@ -319,6 +321,11 @@ HeadlessPlatform::createProgressWindow(WindowPeer* owner, const std::string& tit
     for (const auto* w : visibleWindows()) r.visibleWindows.push_back(w->caption);
     r.press = std::move(onButton);
     return std::make_unique<ProgressWindow>(*this, r);
+}
+
+bool HeadlessPlatform::verifySignature(const std::string& path, const std::string& signatureBase64,
+                                       const std::string& publicKeyPem) {
+    return opensslVerifyFile(path, signatureBase64, publicKeyPem);
 }
 
 std::string HeadlessPlatform::readProfileString(const std::string& section, const std::string& key,

@@ -223,6 +223,8 @@ public:
     // Runs while a drag is in progress (the system's move loop); may move
     // the window.
     std::function<void(WindowRecord&)> onDrag;
+    // What startProcess answers (false: the program could not be started).
+    bool startSucceeds = true;
 
     // --- observations ---
     std::vector<MessageBoxCall> messageBoxes;
@@ -286,13 +288,16 @@ public:
     DateTime localNow() override { return clock; }
     bool pathExists(const std::string& path) override;
     bool createFolder(const std::string& path) override;
-    void startProcess(const std::string& commandLine) override;
+    bool startProcess(const std::string& commandLine) override;
     void openUrl(const std::string& address) override;
     void markExecutable(const std::string& path) override;
     // Real downloads (libcurl), recorded; a watched one is waited for in
     // real time.
     std::int32_t download(const std::string& url, const std::string& path,
                           DownloadWatch* watch = nullptr) override;
+    // Real checks (OpenSSL).
+    bool verifySignature(const std::string& path, const std::string& signatureBase64,
+                         const std::string& publicKeyPem) override;
     std::string readProfileString(const std::string& section, const std::string& key,
                                   const std::string& defaultValue, std::size_t bufferSize,
                                   const std::string& path) override;

@@ -452,7 +452,7 @@ bool Win32Platform::createFolder(const std::string& path) {
     return CreateDirectoryW(widen(path).c_str(), nullptr) != 0;
 }
 
-void Win32Platform::startProcess(const std::string& commandLine) {
+bool Win32Platform::startProcess(const std::string& commandLine) {
     // CreateProcessW may write into the command line.
     std::wstring cmd = widen(commandLine);
     cmd.push_back(L'\0');
@@ -461,11 +461,12 @@ void Win32Platform::startProcess(const std::string& commandLine) {
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION pi{};
-    if (CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                       &pi)) {
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-    }
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
 }
 
 void Win32Platform::openUrl(const std::string& address) {

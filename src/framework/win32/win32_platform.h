@@ -42,11 +42,16 @@ public:
     DateTime localNow() override;
     bool pathExists(const std::string& path) override;
     bool createFolder(const std::string& path) override;
-    void startProcess(const std::string& commandLine) override;
+    bool startProcess(const std::string& commandLine) override;
     void openUrl(const std::string& address) override;
     // download.cpp; watched, it turns the message loop while it waits.
     std::int32_t download(const std::string& url, const std::string& path,
                           DownloadWatch* watch = nullptr) override;
+    // CryptoAPI (signature.cpp).
+    bool verifySignature(const std::string& path, const std::string& signatureBase64,
+                         const std::string& publicKeyPem) override;
+    bool replaceFile(const std::string& from, const std::string& to) override;
+    bool removeFile(const std::string& path) override;
     std::string readProfileString(const std::string& section, const std::string& key,
                                   const std::string& defaultValue, std::size_t bufferSize,
                                   const std::string& path) override;

@@ -1,0 +1,92 @@
+// Signature checks and file moves on Windows. The check is the system's own
+// CryptoAPI (crypt32 decodes the PEM key and the base64 signature, rsaenh
+// verifies), so no cryptographic code of ours is involved.
+#include "framework/win32/text.h"
+#include "framework/win32/win32_platform.h"
+
+#include <wincrypt.h>
+
+#include <vector>
+
+namespace fw::win32 {
+
+namespace {
+
+bool decode(const std::string& text, DWORD flags, std::vector<BYTE>& out) {
+    DWORD size = 0;
+    const auto length = static_cast<DWORD>(text.size());
+    if (text.empty() ||
+        !CryptStringToBinaryA(text.data(), length, flags, nullptr, &size, nullptr, nullptr))
+        return false;
+    out.resize(size);
+    if (!CryptStringToBinaryA(text.data(), length, flags, out.data(), &size, nullptr, nullptr))
+        return false;
+    out.resize(size);
+    return true;
+}
+
+struct Handles {
+    HCRYPTPROV provider = 0;
+    HCRYPTKEY key = 0;
+    HCRYPTHASH hash = 0;
+    CERT_PUBLIC_KEY_INFO* info = nullptr;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    ~Handles() {
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        if (hash) CryptDestroyHash(hash);
+        if (key) CryptDestroyKey(key);
+        if (provider) CryptReleaseContext(provider, 0);
+        if (info) LocalFree(info);
+    }
+};
+
+} // namespace
+
+bool Win32Platform::verifySignature(const std::string& path, const std::string& signatureBase64,
+                                    const std::string& publicKeyPem) {
+    // The signature must be plain base64 on one line, as on Linux.
+    if (signatureBase64.find_first_of(" \t\r\n") != std::string::npos) return false;
+    std::vector<BYTE> der, signature;
+    if (!decode(publicKeyPem, CRYPT_STRING_BASE64HEADER, der) ||
+        !decode(signatureBase64, CRYPT_STRING_BASE64, signature))
+        return false;
+
+    Handles h;
+    DWORD infoSize = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, der.data(),
+                             static_cast<DWORD>(der.size()), CRYPT_DECODE_ALLOC_FLAG, nullptr,
+                             &h.info, &infoSize) ||
+        std::string_view(h.info->Algorithm.pszObjId) != szOID_RSA_RSA)
+        return false;
+    if (!CryptAcquireContextW(&h.provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) ||
+        !CryptImportPublicKeyInfo(h.provider, X509_ASN_ENCODING, h.info, &h.key) ||
+        !CryptCreateHash(h.provider, CALG_SHA_256, 0, 0, &h.hash))
+        return false;
+
+    h.file = CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h.file == INVALID_HANDLE_VALUE) return false;
+    std::vector<BYTE> buffer(64 * 1024);
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(h.file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
+            return false;
+        if (read == 0) break;
+        if (!CryptHashData(h.hash, buffer.data(), read, 0)) return false;
+    }
+    // CryptoAPI takes the signature least significant byte first.
+    std::vector<BYTE> reversed(signature.rbegin(), signature.rend());
+    return CryptVerifySignatureW(h.hash, reversed.data(), static_cast<DWORD>(reversed.size()),
+                                 h.key, nullptr, 0) != FALSE;
+}
+
+bool Win32Platform::replaceFile(const std::string& from, const std::string& to) {
+    return MoveFileExW(widen(from).c_str(), widen(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool Win32Platform::removeFile(const std::string& path) {
+    return DeleteFileW(widen(path).c_str()) != 0;
+}
+
+} // namespace fw::win32

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Signed upgrades: makes the operator's key pair and signs upgrade programs.
+#
+#   tools/upgrade-key.sh new DIR         DIR/upgrade-key.pem      private key: keep it secret,
+#                                                                 never in a repository
+#                                        DIR/upgrade-key.pub.pem  public key: build with
+#                                          cmake -DLAUNCHER_UPGRADE_KEY=DIR/upgrade-key.pub.pem
+#   tools/upgrade-key.sh sign KEY FILE   prints the line for the version file's [common]
+#                                        section: upgradeSignature=<base64>
+#
+# The scheme is RSA (3072 bits) with PKCS#1 v1.5 padding over SHA-256; the
+# signature is standard base64 on one line.
+set -euo pipefail
+
+die() { echo "upgrade-key: $*" >&2; exit 2; }
+command -v openssl >/dev/null || die "openssl is not installed (apt-get install openssl)"
+
+case "${1:-}" in
+new)
+    [ $# -eq 2 ] || die "usage: $0 new DIR"
+    dir=$2
+    mkdir -p "$dir"
+    [ ! -e "$dir/upgrade-key.pem" ] || die "$dir/upgrade-key.pem exists; not overwriting a key"
+    (umask 077 && openssl genpkey -quiet -algorithm RSA -pkeyopt rsa_keygen_bits:3072 \
+        -out "$dir/upgrade-key.pem")
+    openssl pkey -in "$dir/upgrade-key.pem" -pubout -out "$dir/upgrade-key.pub.pem"
+    echo "private key: $dir/upgrade-key.pem (keep it secret)"
+    echo "public key:  $dir/upgrade-key.pub.pem (-DLAUNCHER_UPGRADE_KEY=...)"
+    ;;
+sign)
+    [ $# -eq 3 ] || die "usage: $0 sign KEY FILE"
+    [ -f "$2" ] || die "no key at $2"
+    [ -f "$3" ] || die "no file at $3"
+    sig=$(openssl dgst -sha256 -sign "$2" "$3" | openssl base64 -A)
+    [ -n "$sig" ] || die "signing failed"
+    echo "upgradeSignature=$sig"
+    ;;
+*)
+    die "usage: $0 new DIR | sign KEY FILE"
+    ;;
+esac

@@ -28,7 +28,9 @@ std::string writeString(std::string_view content, std::string_view section, std:
 // File versions. A missing or unreadable file reads as empty. A write goes
 // through a temporary file in the same folder and a rename, so the file is
 // never left half written; it fails (false, file unchanged) when the folder
-// is missing or not writable.
+// is missing or not writable, and when the file cannot hold the write: a line
+// break in the section, key or value, a key with '=', or a key line that
+// would read as a section header.
 std::string readFile(const std::string& path, std::string_view section, std::string_view key,
                      std::string_view defaultValue, std::size_t bufferSize);
 bool writeFile(const std::string& path, std::string_view section, std::string_view key,

@@ -2,11 +2,12 @@
 // writes of arbitrary sections, keys and values on a real file. Checked after
 // every write: the value reads back, every other key reads as before, and the
 // file holds either the whole new content or the old one, with no temporary
-// file left beside it.
+// file left beside it, also when the write fails part way.
 #include "framework/profile.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -111,6 +114,9 @@ void check(bool ok, const char* what, std::string_view section = {}, std::string
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Scratch scratch;
+    // Past the size limit a write fails with EFBIG instead of ending the process.
+    static const auto ignored = std::signal(SIGXFSZ, SIG_IGN);
+    (void)ignored;
     const std::string path = (scratch.dir / "launcher.ini").string();
     FuzzedDataProvider in(data, size);
 
@@ -148,18 +154,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const auto& [s, k] : names)
             before.push_back(fw::profile::readString(content, s, k, "", kBig));
 
+        // Now and then the disk fills part way through the write: a file size
+        // limit for this call only.
+        const bool full = in.ConsumeBool();
+        const auto room = in.ConsumeIntegralInRange<rlim_t>(0, 4096);
+        rlimit unlimited{};
+        getrlimit(RLIMIT_FSIZE, &unlimited);
+        if (full) {
+            const rlimit limit{room, unlimited.rlim_max};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         const bool written = fw::profile::writeFile(path, section, key, value);
+        if (full) setrlimit(RLIMIT_FSIZE, &unlimited);
+
         const std::string now = slurp(path);
-        check(std::filesystem::directory_iterator(scratch.dir) !=
-                      std::filesystem::directory_iterator() &&
-                  std::next(std::filesystem::directory_iterator(scratch.dir)) ==
-                      std::filesystem::directory_iterator(),
+        const std::string next = fw::profile::writeString(content, section, key, value);
+        check(std::distance(std::filesystem::directory_iterator(scratch.dir),
+                            std::filesystem::directory_iterator()) == 1,
               "a temporary file was left");
         if (!written) {
-            check(now == content, "a refused write changed the file");
+            check(now == content, "a failed write changed the file");
             continue;
         }
-        check(now == fw::profile::writeString(content, section, key, value), "torn write");
+        check(!full || next == content || next.size() <= room,
+              "a write past the disk's room passed for a success", section, key, value);
+        check(now == next, "torn write");
         check(fw::profile::readString(now, section, key, "", kBig) == readsAs(value),
               "written value does not read back", section, key, value);
         for (std::size_t i = 0; i < names.size(); ++i) {

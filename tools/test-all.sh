@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build dependencies, then configures, builds and tests the
 # headless, gtk, win32, asan and fuzz presets in turn. A failing preset does
-# not stop the others; the run ends with ctest's summaries, the line "N passed, N failed"
-# (totals over all presets) and a non-zero status when anything failed.
+# not stop the others; the run ends with ctest's summaries, the line
+# "N passed, N failed" (totals over all presets) and a non-zero status when
+# anything failed.
 #
 # A preset that does not configure or build, or whose ctest reports no
 # summary, counts as one failure.
@@ -54,8 +55,9 @@ passed=0
 failed=0
 summaries=()
 for p in "${presets[@]}"; do
-    # Each preset's build rules live in cmake/<preset>.cmake; say so plainly
-    # when one is not in this checkout rather than showing a cmake trace.
+    # Each preset's build rules live in cmake/<preset>.cmake (asan builds the
+    # headless ones); say so plainly when one is not in this checkout rather
+    # than showing a cmake trace.
     rules=cmake/$p.cmake
     [ "$p" = asan ] && rules=cmake/headless.cmake
     if [ ! -f "$rules" ]; then

@@ -29,8 +29,8 @@ std::string writeString(std::string_view content, std::string_view section, std:
 // through a temporary file in the same folder and a rename, so the file is
 // never left half written; it fails (false, file unchanged) when the folder
 // is missing or not writable, and when the file cannot hold the write: a line
-// break in the section, key or value, a key with '=', or a key line that
-// would read as a section header.
+// break in the section, key or value, a key with '=', a key line that would
+// read as a section header, or a key that starts with a byte order mark.
 std::string readFile(const std::string& path, std::string_view section, std::string_view key,
                      std::string_view defaultValue, std::size_t bufferSize);
 bool writeFile(const std::string& path, std::string_view section, std::string_view key,

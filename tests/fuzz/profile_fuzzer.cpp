@@ -92,6 +92,11 @@ struct Scratch {
     }
 };
 
+Scratch& scratch() {
+    static Scratch folder;
+    return folder;
+}
+
 // Prints the operation that broke an invariant, bytes escaped, and stops.
 void check(bool ok, const char* what, std::string_view section = {}, std::string_view key = {},
            std::string_view value = {}) {
@@ -107,17 +112,18 @@ void check(bool ok, const char* what, std::string_view section = {}, std::string
     };
     std::fprintf(stderr, "profile invariant broken: %s\n  section \"%s\" key \"%s\" value \"%s\"\n",
                  what, show(section).c_str(), show(key).c_str(), show(value).c_str());
+    std::error_code ec; // an abort runs no destructor
+    std::filesystem::remove_all(scratch().dir, ec);
     std::abort();
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static Scratch scratch;
     // Past the size limit a write fails with EFBIG instead of ending the process.
     static const auto ignored = std::signal(SIGXFSZ, SIG_IGN);
     (void)ignored;
-    const std::string path = (scratch.dir / "launcher.ini").string();
+    const std::string path = (scratch().dir / "launcher.ini").string();
     FuzzedDataProvider in(data, size);
 
     std::string content = in.ConsumeRandomLengthString(8192);
@@ -169,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
         const std::string now = slurp(path);
         const std::string next = fw::profile::writeString(content, section, key, value);
-        check(std::distance(std::filesystem::directory_iterator(scratch.dir),
+        check(std::distance(std::filesystem::directory_iterator(scratch().dir),
                             std::filesystem::directory_iterator()) == 1,
               "a temporary file was left");
         if (!written) {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build dependencies, then configures, builds and tests the
-# headless, gtk and win32 presets in turn. A failing preset does not stop the
-# others; the run ends with ctest's summaries, the line "N passed, N failed"
-# (totals over all presets) and a non-zero status when anything failed.
+# headless, gtk, win32, asan and fuzz presets in turn. A failing preset does
+# not stop the others; the run ends with ctest's summaries, the line
+# "N passed, N failed" (totals over all presets) and a non-zero status when
+# anything failed.
 #
 # A preset that does not configure or build, or whose ctest reports no
 # summary, counts as one failure.
@@ -10,7 +11,9 @@ set -uo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root=$PWD
-presets=(headless gtk win32)
+# asan: the headless build and its tests under AddressSanitizer and UBSan;
+# fuzz: a short run of each fuzz target over its committed corpus.
+presets=(headless gtk win32 asan fuzz)
 logs=$root/build/test-all
 mkdir -p "$logs"
 
@@ -52,11 +55,14 @@ passed=0
 failed=0
 summaries=()
 for p in "${presets[@]}"; do
-    # Each preset's build rules live in cmake/<preset>.cmake; say so plainly
-    # when one is not in this checkout rather than showing a cmake trace.
-    if [ ! -f "cmake/$p.cmake" ]; then
-        echo "test-all: preset $p: cmake/$p.cmake is missing; cannot build it"
-        summaries+=("$p: FAILED, cmake/$p.cmake is missing")
+    # Each preset's build rules live in cmake/<preset>.cmake (asan builds the
+    # headless ones); say so plainly when one is not in this checkout rather
+    # than showing a cmake trace.
+    rules=cmake/$p.cmake
+    [ "$p" = asan ] && rules=cmake/headless.cmake
+    if [ ! -f "$rules" ]; then
+        echo "test-all: preset $p: $rules is missing; cannot build it"
+        summaries+=("$p: FAILED, $rules is missing")
         failed=$((failed + 1))
         continue
     fi

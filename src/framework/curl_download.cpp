@@ -98,10 +98,12 @@ std::int32_t transfer(const std::string& url, const std::string& path, Shared* s
 
     CURLcode result = curl_easy_perform(curl);
     if (result == CURLE_OK) {
-        // FAILONERROR lets a few statuses slip through (401, 407).
+        // Only a 2xx answer is the file. FAILONERROR lets a few statuses slip
+        // through (401, 407), and a final 3xx (a 300, a 302 without Location)
+        // ends the transfer as a success with its own body.
         long status = 0;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-        if (status >= 400) result = CURLE_HTTP_RETURNED_ERROR;
+        if (status < 200 || status > 299) result = CURLE_HTTP_RETURNED_ERROR;
     }
     curl_easy_cleanup(curl);
 

@@ -11,7 +11,7 @@ struct DownloadWatch;
 
 // Downloads `url` into `path` through a temporary file in the same folder that
 // is renamed over `path` only when the transfer succeeded. Returns 0 on
-// success, otherwise the libcurl error code (an HTTP status >= 400 is a
+// success, otherwise the libcurl error code (an HTTP status outside 2xx is a
 // failure, so is a body cut short of its Content-Length). Follows redirects,
 // verifies TLS as libcurl does by default, and gives up on a dead server
 // (connect timeout, low-speed abort) instead of hanging.

@@ -140,6 +140,18 @@ Found find(std::string_view content, std::string_view section, std::string_view 
     return f;
 }
 
+// Whether the file can hold the write as lines that read back as it: no
+// line break anywhere (a value with one would add lines of its own, other
+// keys or sections), and a key line that reads as that key, not as a header.
+bool canHold(std::string_view section, std::string_view key, std::string_view value) {
+    for (auto text : {section, key, value})
+        if (text.find_first_of("\r\n") != std::string_view::npos) return false;
+    const auto name = trim(key);
+    const std::string line = std::string(name) + "=" + std::string(value);
+    return name.find('=') == std::string_view::npos && !sectionName(line) &&
+           skipBom(name).size() == name.size();
+}
+
 } // namespace
 
 std::string readString(std::string_view content, std::string_view section, std::string_view key,
@@ -347,6 +359,7 @@ std::string readFile(const std::string& path, std::string_view section, std::str
 
 bool writeFile(const std::string& path, std::string_view section, std::string_view key,
                std::string_view value) {
+    if (!canHold(section, key, value)) return false;
     // Opened for writing as well: a file the launcher may not write stays as it is.
     const auto old = slurp(path, true);
     if (old.kind == Existing::kUnusable) return false;

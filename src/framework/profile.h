@@ -30,8 +30,11 @@ std::string writeString(std::string_view content, std::string_view section, std:
 // File versions. A missing or unreadable file (a folder or a device included)
 // reads as empty. A write goes through a temporary file in the same folder and
 // a rename, so the file is never left half written; it fails (false, file
-// unchanged) when the folder is missing or not writable, or when the file is
-// there but cannot be opened for reading and writing.
+// unchanged) when the folder is missing or not writable, when the file is
+// there but cannot be opened for reading and writing, and when the file
+// cannot hold the write: a line break in the section, key or value, a key
+// with '=', a key line that would read as a section header, or a key that
+// starts with a byte order mark.
 std::string readFile(const std::string& path, std::string_view section, std::string_view key,
                      std::string_view defaultValue, std::size_t bufferSize);
 bool writeFile(const std::string& path, std::string_view section, std::string_view key,

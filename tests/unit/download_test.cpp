@@ -79,6 +79,9 @@ const Failure kFailures[] = {
     {"ServerError", "/status/500", CURLE_HTTP_RETURNED_ERROR},
     {"Unauthorized", "/status/401", CURLE_HTTP_RETURNED_ERROR},
     {"RedirectToNotFound", "/redirect/status/404", CURLE_HTTP_RETURNED_ERROR},
+    // A final 3xx carries a body of its own; it is not the file.
+    {"MultipleChoices", "/status/300", CURLE_HTTP_RETURNED_ERROR},
+    {"FoundWithoutLocation", "/redirect/status/302", CURLE_HTTP_RETURNED_ERROR},
     {"RedirectLoop", "/redirect-loop", CURLE_TOO_MANY_REDIRECTS},
     {"CutShort", "/cut", CURLE_PARTIAL_FILE},
     {"Reset", "/reset", CURLE_RECV_ERROR},

@@ -163,6 +163,34 @@ TEST_F(ProfileFile, FailedWriteInAReadOnlyFolderChangesNothing) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sub), {}), 1);
 }
 
+// Each of these wrote lines of its own, so other keys or sections changed or
+// the value did not read back (the fuzzer found all but the byte order mark).
+TEST_F(ProfileFile, RefusesWhatTheFileCannotHoldAndChangesNothing) {
+    const auto path = dir / "x.ini";
+    const std::string ini = "[a]\r\nk=v\r\n[b]\r\nk=w\r\n";
+    writeAll(path, ini);
+    const struct {
+        const char *section, *key, *value;
+    } refused[] = {
+        {"a", "k", "x\r\n[b]\r\nk=injected"}, // line break in the value
+        {"a", "k", "x\ry"},
+        {"a\nb", "k", "x"}, // ... in the section
+        {"a", "n\n", "x"},  // ... in the key
+        {"a", "n=m", "x"},  // reads back as key "n"
+        {"a", "[b]", "x"},  // its line is a header: k of [a] moves to [b]
+        {"a", "[b", "c]"},
+        {"", "\xEF\xBB\xBFn", "x"}, // at the top of the file it is a byte order mark
+    };
+    for (const auto& w : refused) {
+        EXPECT_FALSE(fw::profile::writeFile(path.string(), w.section, w.key, w.value)) << w.key;
+        EXPECT_EQ(readAll(path), ini);
+    }
+    // Marks that stay inside their line are fine.
+    ASSERT_TRUE(fw::profile::writeFile(path.string(), "[a]", "k[", "=[b]; x"));
+    EXPECT_EQ(fw::profile::readFile(path.string(), "[a]", "k[", "", 1025), "=[b]; x");
+    EXPECT_EQ(fw::profile::readFile(path.string(), "b", "k", "", 1025), "w");
+}
+
 TEST_F(ProfileFile, KeepsTheFilesPermissions) {
     const auto path = dir / "x.ini";
     writeAll(path, "[a]\nk=v\n");

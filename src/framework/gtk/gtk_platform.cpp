@@ -275,6 +275,22 @@ bool GtkPlatform::writeProfileString(const std::string& section, const std::stri
     return profile::writeFile(path, section, key, value);
 }
 
+void GtkPlatform::post(std::function<void()> work) {
+    struct Posted {
+        GtkPlatform* platform;
+        std::function<void()> work;
+    };
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT,
+        [](gpointer data) -> gboolean {
+            auto* posted = static_cast<Posted*>(data);
+            posted->platform->deliver(posted->work);
+            return G_SOURCE_REMOVE;
+        },
+        new Posted{this, std::move(work)},
+        [](gpointer data) { delete static_cast<Posted*>(data); });
+}
+
 int GtkPlatform::run() {
     gtk_main();
     return 0;

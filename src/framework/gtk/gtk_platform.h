@@ -115,6 +115,7 @@ public:
                                   const std::string& path) override;
     bool writeProfileString(const std::string& section, const std::string& key,
                             const std::string& value, const std::string& path) override;
+    void post(std::function<void()> work) override;
     int run() override;
 
     // --- for this adapter ---

@@ -142,12 +142,14 @@ add_executable(browser_probe WIN32 tests/support/browser_probe_win32.cpp
   tests/support/fake_document_win32.c)
 target_link_libraries(browser_probe PRIVATE launcher_win32)
 launcher_win32_exe(browser_probe)
-if(TEST win32.win32_browser)
-  set_property(TEST win32.win32_browser APPEND PROPERTY ENVIRONMENT
-    "E2E_BROWSER_PROBE=$<TARGET_FILE:browser_probe>")
-endif()
+foreach(t win32.win32_browser win32.win32_faults)
+  if(TEST ${t})
+    set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT
+      "E2E_BROWSER_PROBE=$<TARGET_FILE:browser_probe>")
+  endif()
+endforeach()
 
-foreach(t win32.win32_download win32.win32_upgrade)
+foreach(t win32.win32_download win32.win32_upgrade win32.win32_faults)
   if(TEST ${t})
     set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT
       "E2E_DOWNLOAD_PROBE=$<TARGET_FILE:download_probe>" "E2E_UPGRADE_MARKER=$<TARGET_FILE:upgrade_marker>")

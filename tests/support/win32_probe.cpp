@@ -13,6 +13,9 @@
 //                              shown again: "window <what each step saw>"
 //   url:ADDRESS             -> openUrl; "url"
 //   run:COMMAND LINE        -> startProcess; "run"
+//   failing-timer           -> a 10 ms timer whose every tick throws, then the
+//                              message loop: each tick appends "tick" to
+//                              OUT.ticks; the error box ends the program
 #include "config/DllFile.h"
 #include "framework/form.h"
 #include "framework/win32/text.h"
@@ -20,6 +23,7 @@
 
 #include <cstdio>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -135,6 +139,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             } else if (f[0] == "run" && f.size() >= 2) {
                 platform.startProcess(cmd.substr(4));
                 out << "run\n";
+            } else if (f[0] == "failing-timer") {
+                const std::wstring ticks = outPath + L".ticks";
+                platform.startTimer(10, [ticks] {
+                    if (std::FILE* t = _wfopen(ticks.c_str(), L"ab")) {
+                        std::fputs("tick\n", t);
+                        std::fclose(t);
+                    }
+                    throw std::runtime_error("the timer failed");
+                });
+                return platform.run();
             } else if (f[0] == "now") {
                 out << "now " << config::timeStamp() << "\n";
             } else {

@@ -149,10 +149,9 @@ void GtkPlatform::teardown(int status) noexcept {
 }
 
 void GtkPlatform::fatal(const char* what) noexcept {
-    static bool failing = false;
     g_printerr("launcher: %s\n", what);
-    if (!failing) {
-        failing = true;
+    if (!failing_) {
+        failing_ = true;
         try {
             messageBox(what, "launcher", kCritical);
         } catch (...) {

@@ -312,7 +312,8 @@ void work(const std::shared_ptr<Transfer>& t, const std::wstring& url) {
 bool waitForWorker(Transfer& t) {
     for (;;) {
         const ULONGLONG limit = t.watch.responded() ? limits.silenceMs : limits.beforeResponseMs;
-        const ULONGLONG quiet = GetTickCount64() - t.watch.lastSign();
+        const ULONGLONG last = t.watch.lastSign();
+        const ULONGLONG quiet = silentForMs(last, GetTickCount64());
         if (quiet < limit) {
             // On a time-out, look again: news may have come meanwhile.
             if (WaitForSingleObject(t.done, static_cast<DWORD>(limit - quiet)) != WAIT_OBJECT_0)
@@ -362,6 +363,10 @@ HRESULT downloadTo(const std::wstring& url, const std::wstring& target) {
 }
 
 } // namespace
+
+unsigned long long silentForMs(unsigned long long lastSign, unsigned long long now) {
+    return now > lastSign ? now - lastSign : 0;
+}
 
 void setDownloadLimitsForTests(const DownloadLimits& l) {
     limits = l;

@@ -432,12 +432,16 @@ int Win32Platform::messageBox(const std::string& text, const std::string& title,
 }
 
 void Win32Platform::end() {
+    teardown(0);
+}
+
+void Win32Platform::teardown(UINT status) {
     endingNow = true;
     for (const auto& t : timers_) KillTimer(nullptr, t.first);
     // Owned windows first; their owners would take them along anyway.
     for (auto it = peers.rbegin(); it != peers.rend(); ++it)
         if (HWND h = (*it)->hwnd()) DestroyWindow(h);
-    ExitProcess(0);
+    ExitProcess(status);
 }
 
 std::string Win32Platform::exeFolder() {
@@ -558,10 +562,17 @@ int Win32Platform::run() {
 }
 
 void Win32Platform::untrapped(const char* what) {
-    const std::wstring text = L"运行时错误：\n\n" + widen(what);
-    MessageBoxW(nullptr, text.c_str(), L"launcher",
-                MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
-    Win32Platform::end();
+    // The program is ending from here on: one error box, and while it is up
+    // no event reaches the launcher, so a timer or a page that keeps failing
+    // cannot stack more boxes behind it.
+    const bool first = !endingNow;
+    endingNow = true;
+    if (first) {
+        const std::wstring text = L"运行时错误：\n\n" + widen(what);
+        MessageBoxW(nullptr, text.c_str(), L"launcher",
+                    MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
+    }
+    teardown(1);
 }
 
 } // namespace fw::win32

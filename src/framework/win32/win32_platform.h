@@ -56,6 +56,7 @@ public:
     [[noreturn]] void untrapped(const char* what);
 
 private:
+    [[noreturn]] void teardown(UINT status);
     static void CALLBACK timerProc(HWND, UINT, UINT_PTR id, DWORD);
 
     HINSTANCE instance_;
@@ -68,7 +69,8 @@ HWND windowHandle(const WindowPeer& window);
 // The colour GDI paints for an OLE colour (a system colour is looked up now).
 COLORREF colorRef(OleColor colour);
 
-// True once end() has begun: from then on no event reaches the launcher.
+// True once end() or an untrapped error has begun: from then on no event
+// reaches the launcher.
 bool ending();
 
 // Every native event runs through here: an exception cannot unwind through

@@ -1,5 +1,7 @@
 """Faults of the Windows build under Wine, each through a probe.
 
+- A window opened while a question is up (a page that hands over by
+  itself) takes no input until the answer, as the other windows.
 - The download watchdog's silence: a sign of life newer than the caller's
   clock reading is no silence at all, never a wrap-around to an enormous
   one (which abandoned a live transfer as a time-out).
@@ -21,6 +23,24 @@ PROBE = os.environ.get("E2E_PROBE") or desktop.fail("E2E_PROBE is not set")
 DOWNLOAD_PROBE = os.environ.get("E2E_DOWNLOAD_PROBE") or desktop.fail("E2E_DOWNLOAD_PROBE is not set")
 BROWSER_PROBE = os.environ.get("E2E_BROWSER_PROBE") or desktop.fail("E2E_BROWSER_PROBE is not set")
 ERROR_BOX = "^launcher$"
+
+
+def box_window(base, display):
+    out = os.path.join(base, "box.txt")
+    proc = wine_env.start_exe(PROBE, [wine_env.winpath(out), "box-window"], display=display,
+                              logname="faults-box.log")
+    try:
+        box = desktop.wait_window(display, "^probe question$", timeout=30)
+        desktop.wait_window(display, "^opened during the question$", timeout=10)
+        desktop.xdotool(display, "windowfocus", "--sync", box)
+        desktop.xdotool(display, "key", "Return")
+        desktop.wait_for(lambda: proc.poll() is not None, 10, "the probe to end")
+    finally:
+        desktop.stop(proc)
+    got = open(out).read().strip()
+    if got != "box-window during=0 after=1":
+        desktop.fail("window opened under the question: %r" % got)
+    print("question: a window opened meanwhile is disabled until the answer")
 
 
 def watchdog(base, display):
@@ -77,6 +97,7 @@ def main():
     base = desktop.scratch_dir()
     try:
         with desktop.Xvfb() as display:
+            box_window(base, display)
             watchdog(base, display)
             failing_timer(base, display)
             end_while_raising(base, display)

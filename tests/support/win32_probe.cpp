@@ -13,6 +13,9 @@
 //                              shown again: "window <what each step saw>"
 //   url:ADDRESS             -> openUrl; "url"
 //   run:COMMAND LINE        -> startProcess; "run"
+//   box-window              -> a form made (by a timer) while a message box
+//                              titled "probe question" is up, which the test
+//                              answers: "box-window during=<enabled> after=<enabled>"
 //   failing-timer           -> a 10 ms timer whose every tick throws, then the
 //                              message loop: each tick appends "tick" to
 //                              OUT.ticks; the error box ends the program
@@ -22,6 +25,7 @@
 #include "framework/win32/win32_platform.h"
 
 #include <cstdio>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -139,6 +143,24 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             } else if (f[0] == "run" && f.size() >= 2) {
                 platform.startProcess(cmd.substr(4));
                 out << "run\n";
+            } else if (f[0] == "box-window") {
+                fw::FormLayout l;
+                l.caption = "opened during the question";
+                l.clientWidth = 200;
+                l.clientHeight = 100;
+                std::unique_ptr<ProbeForm> late;
+                int during = -1;
+                const fw::TimerId id = platform.startTimer(300, [&] {
+                    if (late) return;
+                    late = std::make_unique<ProbeForm>(l);
+                    late->Show();
+                    during = IsWindowEnabled(fw::win32::windowHandle(*late->peer())) ? 1 : 0;
+                });
+                platform.messageBox("question", "probe question", fw::kOkCancel);
+                platform.stopTimer(id);
+                out << "box-window during=" << during << " after="
+                    << (late && IsWindowEnabled(fw::win32::windowHandle(*late->peer())) ? 1 : 0)
+                    << "\n";
             } else if (f[0] == "failing-timer") {
                 const std::wstring ticks = outPath + L".ticks";
                 platform.startTimer(10, [ticks] {

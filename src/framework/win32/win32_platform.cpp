@@ -86,10 +86,14 @@ public:
 
     void show() override {
         if (!hwnd_) return;
+        // Under an open question the question keeps the keyboard: a window
+        // shown meanwhile would take it, and Return would answer nothing.
+        HWND question = boxDisabled.empty() ? nullptr : GetActiveWindow();
         // A state set while hidden (and the design-time state at the first
         // show) takes effect with the show.
         ShowWindow(hwnd_, hasPending_ ? showCommand(pending_) : SW_SHOW);
         hasPending_ = false;
+        if (question && question != hwnd_) SetActiveWindow(question);
     }
     void hide() override {
         if (hwnd_) ShowWindow(hwnd_, SW_HIDE);

@@ -44,6 +44,7 @@ public:
     bool cancelNewWindow = false;
     bool throwOnTitle = false;
     bool dead = false; // set when its browser is gone: nothing may arrive after
+    std::function<void(const std::string&)> echo; // each event as it arrives
 
     void BeforeNavigate2(const std::string& url, bool& cancel) override {
         const bool given = cancel;
@@ -74,7 +75,10 @@ public:
     }
 
 private:
-    void note(const std::string& line) { log.push_back((dead ? "AFTER-DEATH " : "") + line); }
+    void note(const std::string& line) {
+        log.push_back((dead ? "AFTER-DEATH " : "") + line);
+        if (echo) echo(log.back());
+    }
 };
 
 void pumpFor(int ms, const std::function<bool()>& done = nullptr) {
@@ -499,18 +503,6 @@ void endNote(const std::string& line) {
     std::fflush(endLog);
 }
 
-class EndRecorder : public fw::BrowserEvents {
-public:
-    void BeforeNavigate2(const std::string& url, bool&) override { endNote("event before " + url); }
-    void NewWindow2(bool&) override { endNote("event newwindow"); }
-    void NavigateError(const std::string& url, int, bool&) override {
-        endNote("event error " + url);
-    }
-    void DocumentComplete(const std::string& url) override { endNote("event complete " + url); }
-    void DownloadComplete() override { endNote("event downloaded"); }
-    void TitleChange(const std::string& text) override { endNote("event title " + text); }
-};
-
 LRESULT CALLBACK raiserProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_DESTROY && endSink) {
         VARIANT_BOOL cancel = VARIANT_FALSE;
@@ -528,7 +520,8 @@ void endWhileRaising(fw::win32::Win32Platform& platform, const wchar_t* path) {
     ProbeForm form;
     form.Show();
     pumpFor(100);
-    static EndRecorder rec;
+    static Recorder rec;
+    rec.echo = [](const std::string& line) { endNote("event " + line); };
     endSink = new fw::win32::BrowserEventSink(
         rec, [](const char* w) { endNote(std::string("untrapped ") + w); });
     WNDCLASSEXW wc{};

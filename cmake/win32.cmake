@@ -148,10 +148,12 @@ add_executable(browser_probe WIN32 tests/support/browser_probe_win32.cpp
   tests/support/fake_document_win32.c)
 target_link_libraries(browser_probe PRIVATE launcher_win32)
 launcher_win32_exe(browser_probe)
-if(TEST win32.win32_browser)
-  set_property(TEST win32.win32_browser APPEND PROPERTY ENVIRONMENT
-    "E2E_BROWSER_PROBE=$<TARGET_FILE:browser_probe>")
-endif()
+foreach(t win32.win32_browser win32.win32_faults)
+  if(TEST ${t})
+    set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT
+      "E2E_BROWSER_PROBE=$<TARGET_FILE:browser_probe>")
+  endif()
+endforeach()
 
 # The launcher with the test key of signed upgrades in place of the built-in one.
 launcher_key_source("${PROJECT_SOURCE_DIR}/tests/support/upgrade_test_key.pub.pem" testsupport
@@ -161,7 +163,7 @@ add_executable(signed_launcher WIN32 tests/support/signed_launcher.cpp
 target_link_libraries(signed_launcher PRIVATE launcher_win32)
 launcher_win32_exe(signed_launcher)
 
-foreach(t win32.win32_download win32.win32_upgrade win32.win32_signed_upgrade)
+foreach(t win32.win32_download win32.win32_upgrade win32.win32_signed_upgrade win32.win32_faults)
   if(TEST ${t})
     set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT
       "E2E_DOWNLOAD_PROBE=$<TARGET_FILE:download_probe>" "E2E_UPGRADE_MARKER=$<TARGET_FILE:upgrade_marker>"

@@ -18,14 +18,15 @@ std::unique_ptr<windows::MainForm> mainForm;
 
 namespace {
 void showLoginFace() {
-    // The replaced login face (hidden since the hand-over) is not used again;
-    // its windows go once the new face is up, the owned window first.
+    // The replaced login face (hidden since the hand-over) is not used again.
+    // Its windows go from the message loop once the new face is up, the
+    // owned window first: a question of theirs may still be open below us.
     auto oldBack = std::exchange(backForm, std::make_unique<windows::BackForm>());
     backForm->Show();
     auto oldLogin = std::exchange(loginForm, std::make_unique<windows::LoginForm>());
     loginForm->Show(backForm.get());
-    oldLogin.reset();
-    oldBack.reset();
+    fw::Form::retire(std::move(oldLogin));
+    fw::Form::retire(std::move(oldBack));
 }
 } // namespace
 

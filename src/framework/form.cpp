@@ -3,10 +3,20 @@
 #include "framework/imaging.h"
 
 #include <cmath>
+#include <vector>
 
 namespace fw {
 
 namespace {
+std::vector<std::unique_ptr<Form>> retiredForms;
+bool sweepPosted = false;
+
+void postSweep() {
+    if (sweepPosted) return;
+    sweepPosted = true;
+    Platform::get().post([] { Form::destroyRetired(); });
+}
+
 int toPixels(int twips) {
     return static_cast<int>(std::lround(static_cast<double>(twips) / kTwipsPerPixel));
 }
@@ -34,10 +44,38 @@ void Form::Hide() {
     if (peer_) peer_->hide();
 }
 
+Form::Busy::Busy(Form& f) : form(f) {
+    ++form.busy_;
+}
+
+Form::Busy::~Busy() {
+    // The sweep that found this form busy waits for this.
+    if (--form.busy_ == 0 && form.retired_) postSweep();
+}
+
+void Form::retire(std::unique_ptr<Form> form) {
+    if (!form) return;
+    form->retired_ = true;
+    form->Hide();
+    retiredForms.push_back(std::move(form));
+    postSweep();
+}
+
+void Form::destroyRetired() {
+    sweepPosted = false;
+    for (const auto& f : retiredForms)
+        if (f->busy_) return;
+    // Moved out first: a destructor may retire or sweep again.
+    auto gone = std::move(retiredForms);
+    retiredForms.clear();
+    for (auto& f : gone) f.reset();
+}
+
 void Form::Unload(UnloadMode mode) {
     // A close that is already running (for example one whose confirmation
     // unloads this window again) is not started twice.
     if (!peer_ || closing_) return;
+    Busy busy(*this);
     closing_ = true;
     bool cancel = false;
     Form_QueryUnload(cancel, mode);
@@ -115,6 +153,7 @@ void Form::onResize() {
 }
 
 void Form::onMouseDown(int button, int shift, float x, float y) {
+    Busy busy(*this); // a drag runs the system's move loop
     if (peer_) Form_MouseDown(button, shift, x, y);
 }
 

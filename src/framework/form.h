@@ -23,6 +23,15 @@ public:
 
     bool Loaded() const { return peer_ != nullptr; }
 
+    // A window replaced for good: hidden now and destroyed from the message
+    // loop, never under a handler of its own that is still running (a close
+    // whose question is open further down the stack). Forms retired together
+    // go together, in the order given (owned windows first).
+    static void retire(std::unique_ptr<Form> form);
+    // Destroys the retired forms now, unless one of them is still busy.
+    static void destroyRetired();
+    bool Retired() const { return retired_; }
+
     // Outer top-left corner, twips.
     int Left() const;
     int Top() const;
@@ -71,11 +80,19 @@ protected:
 
 private:
     void destroyWindow();
+    // Brackets a handler that may run a nested loop (a question, a move).
+    struct Busy {
+        explicit Busy(Form& f);
+        ~Busy();
+        Form& form;
+    };
 
     FormLayout layout_;
     std::unique_ptr<WindowPeer> peer_;
     bool closing_ = false;
     bool loading_ = false;
+    bool retired_ = false;
+    int busy_ = 0;
 };
 
 } // namespace fw

@@ -213,6 +213,10 @@ public:
     virtual bool writeProfileString(const std::string& section, const std::string& key,
                                     const std::string& value, const std::string& path) = 0;
 
+    // Runs `work` from the message loop (also from the loop of a message box
+    // or a move), after the handler that posted it has returned.
+    virtual void post(std::function<void()> work) = 0;
+
     // Runs the message loop; returns only on platforms that may end it.
     virtual int run() = 0;
 };

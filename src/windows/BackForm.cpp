@@ -35,8 +35,9 @@ void BackForm::Form_QueryUnload(bool& cancel, fw::UnloadMode mode) {
     // closing the launcher: the login window asks, and OK ends the program.
     // Unloaded on its own, it would take the owned login window with it and
     // leave a process without windows.
+    // A replaced one has no login window of its own any more.
     cancel = true;
-    if (app::loginForm) app::loginForm->Unload(mode);
+    if (app::loginForm && !Retired()) app::loginForm->Unload(mode);
 }
 
 void BackForm::Form_MouseDown(int, int, float, float) {

@@ -80,7 +80,9 @@ void LoginForm::Form_Load() {
 }
 
 void LoginForm::Form_QueryUnload(bool& cancel, fw::UnloadMode) {
-    if (confirmExit()) fw::Platform::get().end();
+    // A question whose window was replaced while it was open (the player
+    // went to the game and came back meanwhile) is void: it ends nothing.
+    if (confirmExit() && !Retired()) fw::Platform::get().end();
     cancel = true;
 }
 
@@ -125,6 +127,11 @@ void LoginForm::btnForum_Click(int) {
 void LoginForm::webBrowser_BeforeNavigate2(const std::string& url, bool& cancel) {
     // Frames, form posts and script navigations count like top-level links;
     // a post reaches the game window as a plain navigation to its address.
+    // A replaced login window is not used again; its page no longer leads.
+    if (Retired()) {
+        cancel = true;
+        return;
+    }
     if (!isHandOver(url, config::appConfig().mainUrl)) return;
     cancel = true;
     app::openGame(url);
@@ -132,6 +139,10 @@ void LoginForm::webBrowser_BeforeNavigate2(const std::string& url, bool& cancel)
 
 void LoginForm::webBrowser_NewWindow2(bool& cancel) {
     // Only the focused link counts, not the address the new window would load.
+    if (Retired()) {
+        cancel = true;
+        return;
+    }
     std::string link;
     if (auto element = webBrowser_->activeElement(); element && element->tagName == "A")
         link = element->href;

@@ -7,6 +7,11 @@
 //   BeforeNavigate2 handler cancels every address containing "cancel"),
 //   document reads, and closing while a request is under way or a navigation
 //   is still queued. Writes what it saw, one fact a line (see live()).
+// browser_probe.exe OUT end
+//   A child window of a form raises browser events through a sink from its
+//   WM_DESTROY, as the control may on its way out, while the immediate end
+//   destroys the windows. OUT, written as it happens: "event ..." for each
+//   event that reached the handler, "ending", then "raised".
 #include "fake_document_win32.h"
 #include "framework/form.h"
 #include "framework/win32/browser_ie.h"
@@ -39,6 +44,7 @@ public:
     bool cancelNewWindow = false;
     bool throwOnTitle = false;
     bool dead = false; // set when its browser is gone: nothing may arrive after
+    std::function<void(const std::string&)> echo; // each event as it arrives
 
     void BeforeNavigate2(const std::string& url, bool& cancel) override {
         const bool given = cancel;
@@ -69,7 +75,10 @@ public:
     }
 
 private:
-    void note(const std::string& line) { log.push_back((dead ? "AFTER-DEATH " : "") + line); }
+    void note(const std::string& line) {
+        log.push_back((dead ? "AFTER-DEATH " : "") + line);
+        if (echo) echo(log.back());
+    }
 };
 
 void pumpFor(int ms, const std::function<bool()>& done = nullptr) {
@@ -484,6 +493,52 @@ void live(fw::win32::Win32Platform& platform, const std::vector<std::string>& ur
     out << "children-left " << countChildren(parent) << "\n";
 }
 
+// --- the immediate end ---------------------------------------------------------
+
+std::FILE* endLog = nullptr;
+IDispatch* endSink = nullptr;
+
+void endNote(const std::string& line) {
+    std::fprintf(endLog, "%s\n", line.c_str());
+    std::fflush(endLog);
+}
+
+LRESULT CALLBACK raiserProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_DESTROY && endSink) {
+        VARIANT_BOOL cancel = VARIANT_FALSE;
+        beforeNavigate(endSink, "http://127.0.0.1/late", &cancel);
+        Args none;
+        none.invoke(endSink, DISPID_DOWNLOADCOMPLETE);
+        endNote("raised");
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+void endWhileRaising(fw::win32::Win32Platform& platform, const wchar_t* path) {
+    endLog = _wfopen(path, L"wb");
+    if (!endLog) return;
+    ProbeForm form;
+    form.Show();
+    pumpFor(100);
+    static Recorder rec;
+    rec.echo = [](const std::string& line) { endNote("event " + line); };
+    endSink = new fw::win32::BrowserEventSink(
+        rec, [](const char* w) { endNote(std::string("untrapped ") + w); });
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = raiserProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"ProbeRaiser";
+    RegisterClassExW(&wc);
+    CreateWindowExW(0, L"ProbeRaiser", L"", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10,
+                    fw::win32::windowHandle(*form.peer()), nullptr, wc.hInstance, nullptr);
+    // Before the end the same events reach the handler.
+    Args none;
+    none.invoke(endSink, DISPID_DOWNLOADCOMPLETE);
+    endNote("ending");
+    platform.end();
+}
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -497,6 +552,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         if (mode == "sink") {
             sinkEvents();
             documentReads();
+        } else if (mode == "end") {
+            endWhileRaising(platform, __wargv[1]);
         } else if (mode == "live") {
             live(platform, args);
         } else {

@@ -8,6 +8,9 @@
 //                     calls that follow
 //   drain MS -     -> "drain <transfers still running> <milliseconds>":
 //                     waits up to MS for the transfers given up on to end
+//   silence LAST NOW
+//                  -> "silence <the watchdog's silence in ms> ...": its
+//                     arithmetic on two clock readings
 // Each line is flushed at once, so that a test can follow the run.
 #include "framework/win32/download.h"
 #include "framework/win32/text.h"
@@ -38,6 +41,9 @@ int wmain(int argc, wchar_t** argv) {
         else if (cmd == L"limits")
             fw::win32::setDownloadLimitsForTests(
                 {std::wcstoul(argv[i + 1], nullptr, 10), std::wcstoul(argv[i + 2], nullptr, 10)});
+        else if (cmd == L"silence")
+            result = static_cast<long>(fw::win32::silentForMs(
+                std::wcstoull(argv[i + 1], nullptr, 10), std::wcstoull(argv[i + 2], nullptr, 10)));
         else if (cmd == L"drain")
             result = fw::win32::waitForAbandonedDownloadsForTests(
                 std::wcstoul(argv[i + 1], nullptr, 10));

@@ -17,13 +17,21 @@
 //                              for each form of another program
 //   restore                 -> what a taskbar button does to another program's
 //                              unowned forms (SC_RESTORE); "restore"
+//   box-window              -> a form made (by a timer) while a message box
+//                              titled "probe question" is up, which the test
+//                              answers: "box-window during=<enabled> after=<enabled>"
+//   failing-timer           -> a 10 ms timer whose every tick throws, then the
+//                              message loop: each tick appends "tick" to
+//                              OUT.ticks; the error box ends the program
 #include "config/DllFile.h"
 #include "framework/form.h"
 #include "framework/win32/text.h"
 #include "framework/win32/win32_platform.h"
 
 #include <cstdio>
+#include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -167,6 +175,34 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             } else if (f[0] == "restore") {
                 EnumWindows(eachForm, 0);
                 out << "restore\n";
+            } else if (f[0] == "box-window") {
+                fw::FormLayout l;
+                l.caption = "opened during the question";
+                l.clientWidth = 200;
+                l.clientHeight = 100;
+                std::unique_ptr<ProbeForm> late;
+                int during = -1;
+                const fw::TimerId id = platform.startTimer(300, [&] {
+                    if (late) return;
+                    late = std::make_unique<ProbeForm>(l);
+                    late->Show();
+                    during = IsWindowEnabled(fw::win32::windowHandle(*late->peer())) ? 1 : 0;
+                });
+                platform.messageBox("question", "probe question", fw::kOkCancel);
+                platform.stopTimer(id);
+                out << "box-window during=" << during << " after="
+                    << (late && IsWindowEnabled(fw::win32::windowHandle(*late->peer())) ? 1 : 0)
+                    << "\n";
+            } else if (f[0] == "failing-timer") {
+                const std::wstring ticks = outPath + L".ticks";
+                platform.startTimer(10, [ticks] {
+                    if (std::FILE* t = _wfopen(ticks.c_str(), L"ab")) {
+                        std::fputs("tick\n", t);
+                        std::fclose(t);
+                    }
+                    throw std::runtime_error("the timer failed");
+                });
+                return platform.run();
             } else if (f[0] == "now") {
                 out << "now " << config::timeStamp() << "\n";
             } else {

@@ -46,6 +46,7 @@ inline void forgetWindows() {
     app::mainForm.reset();
     app::loginForm.reset();
     app::backForm.reset();
+    fw::Form::destroyRetired();
 }
 
 class LauncherTest : public ::testing::Test {

@@ -179,6 +179,91 @@ TEST_F(WindowFlow, NothingToFollowOrDragWithoutABackgroundWindow) {
     EXPECT_TRUE(p.windows().empty());
 }
 
+// While a question is up the desktop goes on: the login page may hand over
+// by itself, and a session ending reaches every window. The player reaches
+// only the question.
+class OpenQuestion : public WindowFlow {
+protected:
+    static constexpr const char* kGame = "http://127.0.0.1/game.html?token=q";
+    // Clicks the login window's close button; `whileUp` runs while the exit
+    // question it asks is up, then `answer` is given.
+    void closeLoginWith(int answer, std::function<void()> whileUp) {
+        int boxes = 0;
+        p.whileUp = [&, whileUp](const fw::headless::MessageBoxCall&) {
+            if (boxes++ == 0) whileUp();
+        };
+        p.answerWith = [&, answer](const fw::headless::MessageBoxCall&) {
+            return p.boxesOpen == 0 ? answer : fw::kIdOk; // an inner box: OK
+        };
+        auto* close = p.controls.byTabIndex(login(), 2);
+        ASSERT_NE(close, nullptr);
+        for (int move = 0; move < 2; ++move) p.controls.moveTo(*close, 13, 13);
+        p.controls.press(1);
+        p.controls.release(1);
+        p.whileUp = nullptr;
+        p.answerWith = nullptr;
+    }
+    // The page navigates to the game by itself; true when that was cancelled.
+    bool handOver(windows::LoginForm& form) {
+        auto* browser = p.browserOf(form);
+        return browser && browser->beforeNavigate(kGame);
+    }
+};
+
+TEST_F(OpenQuestion, AWindowOpenedMeanwhileTakesNoInputUntilTheAnswer) {
+    start();
+    closeLoginWith(fw::kIdCancel, [&] {
+        EXPECT_TRUE(handOver(*app::loginForm));
+        ASSERT_NE(app::mainForm, nullptr);
+        EXPECT_TRUE(record(*app::mainForm).visible);
+        p.closeBox(*app::mainForm); // refused: no second question
+        p.mouseDown(*app::backForm, 1);
+    });
+    EXPECT_EQ(p.messageBoxes.size(), 1u);
+    EXPECT_EQ(back().dragRequests, 0);
+    EXPECT_FALSE(login().visible); // Cancel keeps the hidden login window
+    p.answers = {fw::kIdCancel};
+    p.closeBox(*app::mainForm); // and now the game window asks
+    EXPECT_EQ(p.messageBoxes.size(), 2u);
+}
+
+TEST_F(OpenQuestion, AReplacedFaceOutlivesItsQuestionWhichThenMeansNothing) {
+    for (int answer : {fw::kIdCancel, fw::kIdOk}) {
+        SCOPED_TRACE(answer);
+        testing_support::forgetWindows();
+        p.messageBoxes.clear();
+        start();
+        auto* oldLogin = app::loginForm.get();
+        auto& oldLoginRecord = login();
+        auto& oldBackRecord = back();
+        closeLoginWith(answer, [&] {
+            ASSERT_TRUE(handOver(*oldLogin));
+            // The session ends: the game window asks, OK brings a new face.
+            p.endSession(*app::mainForm);
+            EXPECT_NE(app::loginForm.get(), oldLogin);
+            EXPECT_FALSE(app::mainForm->Loaded());
+            // The replaced face stays (its question is open), hidden and
+            // mute: its page goes nowhere, the game is not opened again.
+            p.pump();
+            EXPECT_FALSE(oldLoginRecord.destroyed);
+            EXPECT_FALSE(oldLoginRecord.visible || oldBackRecord.visible);
+            EXPECT_TRUE(handOver(*oldLogin));
+            EXPECT_FALSE(app::mainForm->Loaded());
+        });
+        // Either answer to a question of a replaced window ends nothing; the
+        // face goes from the message loop once its close has returned.
+        EXPECT_FALSE(p.ended);
+        EXPECT_EQ(p.messageBoxes.size(), 2u);
+        EXPECT_FALSE(oldLoginRecord.destroyed);
+        p.pump();
+        EXPECT_TRUE(oldLoginRecord.destroyed && oldBackRecord.destroyed);
+        EXPECT_TRUE(back().visible && login().visible);
+    }
+    // The new face asks and ends as the first one did.
+    p.answers = {fw::kIdOk};
+    EXPECT_THROW(p.closeBox(*app::loginForm), fw::headless::ProgramEnded);
+}
+
 // The window object's life cycle, seen from its handlers.
 class Probe : public fw::Form {
 public:

@@ -150,10 +150,9 @@ void GtkPlatform::teardown(int status) noexcept {
 }
 
 void GtkPlatform::fatal(const char* what) noexcept {
-    static bool failing = false;
     g_printerr("launcher: %s\n", what);
-    if (!failing) {
-        failing = true;
+    if (!failing_) {
+        failing_ = true;
         try {
             messageBox(what, "launcher", kCritical);
         } catch (...) {
@@ -278,6 +277,22 @@ std::string GtkPlatform::readProfileString(const std::string& section, const std
 bool GtkPlatform::writeProfileString(const std::string& section, const std::string& key,
                                      const std::string& value, const std::string& path) {
     return profile::writeFile(path, section, key, value);
+}
+
+void GtkPlatform::post(std::function<void()> work) {
+    struct Posted {
+        GtkPlatform* platform;
+        std::function<void()> work;
+    };
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT,
+        [](gpointer data) -> gboolean {
+            auto* posted = static_cast<Posted*>(data);
+            posted->platform->deliver(posted->work);
+            return G_SOURCE_REMOVE;
+        },
+        new Posted{this, std::move(work)},
+        [](gpointer data) { delete static_cast<Posted*>(data); });
 }
 
 int GtkPlatform::run() {

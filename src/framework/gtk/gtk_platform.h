@@ -123,6 +123,7 @@ public:
                                   const std::string& path) override;
     bool writeProfileString(const std::string& section, const std::string& key,
                             const std::string& value, const std::string& path) override;
+    void post(std::function<void()> work) override;
     int run() override;
 
     // --- for this adapter ---
@@ -148,8 +149,11 @@ public:
     // Runs an event handler of the launcher. An error that escapes it has
     // nobody to catch it: it is shown and the program ends, as an untrapped
     // error does.
+    // While the error box of one is up, nothing else is delivered: a timer
+    // or a page that keeps failing would stack boxes behind it.
     template <typename F>
     void deliver(F&& handler) noexcept {
+        if (failing_) return;
         try {
             handler();
         } catch (const std::exception& e) {
@@ -171,6 +175,7 @@ private:
     GdkPixbuf* icon_ = nullptr;
     bool iconTried_ = false;
     std::string exeFolder_;
+    bool failing_ = false;
 };
 
 } // namespace fw::gtk

@@ -154,6 +154,7 @@ ControlRecord* HeadlessControls::byTabIndex(const WindowRecord& window, int tabI
 }
 
 ControlRecord* HeadlessControls::pointerTarget() {
+    if (platform_.boxesOpen) return nullptr; // only the box takes input
     if (capture && capture->enabled) return capture;
     // The last one made is on top.
     for (auto it = surfaces.rbegin(); it != surfaces.rend(); ++it)
@@ -208,18 +209,18 @@ void HeadlessControls::setFocus(ControlRecord* control) {
 }
 
 void HeadlessControls::keyDown(std::int16_t keyCode) {
-    if (!focus || !focus->enabled) return;
+    if (!focus || !focus->enabled || platform_.boxesOpen) return;
     std::int16_t shift = 0;
     focus->events->onKeyDown(keyCode, shift);
 }
 
 void HeadlessControls::keyPress(std::int16_t keyAscii) {
-    if (!focus || !focus->enabled) return;
+    if (!focus || !focus->enabled || platform_.boxesOpen) return;
     focus->events->onKeyPress(keyAscii);
 }
 
 void HeadlessControls::keyUp(std::int16_t keyCode) {
-    if (!focus || !focus->enabled) return;
+    if (!focus || !focus->enabled || platform_.boxesOpen) return;
     std::int16_t shift = 0;
     focus->events->onKeyUp(keyCode, shift);
 }

@@ -214,11 +214,15 @@ void HeadlessPlatform::advance(int ms) {
 }
 
 void HeadlessPlatform::closeBox(Form& form) {
-    form.onCloseRequest(UnloadMode::ControlMenu);
+    if (!boxesOpen) form.onCloseRequest(UnloadMode::ControlMenu);
+}
+
+void HeadlessPlatform::endSession(Form& form) {
+    form.onCloseRequest(UnloadMode::WindowsSession);
 }
 
 void HeadlessPlatform::mouseDown(Form& form, int button) {
-    form.onMouseDown(button, 0, 10.0f, 10.0f);
+    if (!boxesOpen) form.onMouseDown(button, 0, 10.0f, 10.0f);
 }
 
 void HeadlessPlatform::resize(Form& form, Size client) {
@@ -232,6 +236,14 @@ int HeadlessPlatform::messageBox(const std::string& text, const std::string& tit
     MessageBoxCall call{text, title, style, {}};
     for (const auto* w : visibleWindows()) call.visibleWindows.push_back(w->caption);
     messageBoxes.push_back(call);
+    if (whileUp) {
+        ++boxesOpen;
+        struct Closed {
+            int& open;
+            ~Closed() { --open; }
+        } closed{boxesOpen};
+        whileUp(call);
+    }
     if (answerWith) return answerWith(call);
     if (answers.empty()) throw std::logic_error("unexpected message box: " + title + " / " + text);
     const int answer = answers.front();

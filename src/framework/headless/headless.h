@@ -220,6 +220,9 @@ public:
     // Answers message boxes in order; an unexpected box fails the test.
     std::deque<int> answers;
     std::function<int(const MessageBoxCall&)> answerWith;
+    // Runs while a box is up, before its answer is taken: the desktop goes
+    // on meanwhile (timers, the pages' own events, a session ending).
+    std::function<void(const MessageBoxCall&)> whileUp;
     // Runs while a drag is in progress (the system's move loop); may move
     // the window.
     std::function<void(WindowRecord&)> onDrag;
@@ -236,6 +239,9 @@ public:
     // Runs after each update of a progress window; may press its button.
     std::function<void(ProgressRecord&)> onProgress;
     bool ended = false;
+    // Message boxes up now. While one is, the user reaches no window but the
+    // box: closeBox, mouseDown and the controls' input are refused.
+    int boxesOpen = 0;
 
     // Live and destroyed windows in creation order.
     const std::deque<WindowRecord>& windows() const { return windows_; }
@@ -249,7 +255,7 @@ public:
     // Runs what the message loop would run next: posted work such as the
     // navigations that Navigate asked for.
     void pump();
-    void post(std::function<void()> work) { posted_.push_back(std::move(work)); }
+    void post(std::function<void()> work) override { posted_.push_back(std::move(work)); }
 
     // Virtual time: runs posted work, then every timer that falls due
     // within `ms`.
@@ -257,7 +263,10 @@ public:
     std::int64_t nowMs() const { return nowMs_; }
 
     // What the user does to a window.
-    void closeBox(Form& form);              // the close box / Alt+F4
+    void closeBox(Form& form); // the close box / Alt+F4
+    // The session ends: the system asks the window to close, also while a
+    // box has it disabled.
+    void endSession(Form& form);
     void mouseDown(Form& form, int button); // a press on the window's surface
     void resize(Form& form, Size client);   // the user or the system resizes
 

@@ -1,6 +1,7 @@
 #include "framework/win32/browser_ie.h"
 
 #include "framework/win32/text.h"
+#include "framework/win32/win32_platform.h"
 
 #include <exdisp.h>
 #include <exdispid.h>
@@ -532,7 +533,9 @@ HRESULT BrowserEventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* para
                                  EXCEPINFO*, UINT*) {
     if (result) VariantInit(result);
     if (!params || (params->cArgs && !params->rgvarg)) return E_INVALIDARG;
-    if (!events_) return S_OK;
+    // The immediate end destroys the windows, and the control may report on
+    // the way out: nothing reaches the launcher's handlers any more.
+    if (!events_ || ending()) return S_OK;
     AddRef(); // a handler may close the browser and release us
     try {
         dispatch(id, *params);

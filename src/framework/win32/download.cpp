@@ -349,7 +349,8 @@ void dispatchMessages() {
 bool waitForWorker(Transfer& t, DownloadWatch* watcher) {
     for (;;) {
         const ULONGLONG limit = t.watch.responded() ? limits.silenceMs : limits.beforeResponseMs;
-        const ULONGLONG quiet = GetTickCount64() - t.watch.lastSign();
+        const ULONGLONG last = t.watch.lastSign();
+        const ULONGLONG quiet = silentForMs(last, GetTickCount64());
         if (quiet < limit && !(watcher && watcher->cancel)) {
             // On a time-out, look again: news may have come meanwhile.
             const DWORD wait = static_cast<DWORD>(limit - quiet);
@@ -421,6 +422,10 @@ HRESULT downloadTo(const std::wstring& url, const std::wstring& target, Download
 }
 
 } // namespace
+
+unsigned long long silentForMs(unsigned long long lastSign, unsigned long long now) {
+    return now > lastSign ? now - lastSign : 0;
+}
 
 void setDownloadLimitsForTests(const DownloadLimits& l) {
     limits = l;

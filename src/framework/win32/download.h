@@ -14,6 +14,11 @@ struct DownloadLimits {
     unsigned long silenceMs = 30000;
 };
 
+// How long the worker has been silent at `now` (GetTickCount64). The worker
+// may give a sign between the caller's two reads, newer than `now`: that is
+// no silence at all, not a wrap-around to an enormous one.
+unsigned long long silentForMs(unsigned long long lastSign, unsigned long long now);
+
 // Tests only: shorter limits, so that a stalled server costs a second.
 // DownloadLimits{} restores the launcher's own values.
 void setDownloadLimitsForTests(const DownloadLimits& limits);

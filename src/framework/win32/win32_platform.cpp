@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <stdexcept>
 #include <vector>
 
@@ -17,6 +18,10 @@ namespace fw::win32 {
 namespace {
 
 constexpr wchar_t kFormClass[] = L"VarnholtForm";
+// A message-only window that runs posted work, also from the loop of a
+// message box or a move (they dispatch window messages, not thread ones).
+constexpr wchar_t kPostClass[] = L"VarnholtPosted";
+constexpr UINT kPostedWork = WM_APP + 1;
 // The program icon's group id in launcher.rc.
 constexpr int kIconGroup = 1;
 
@@ -27,6 +32,21 @@ bool endingNow = false;
 class Peer;
 // Live windows in creation order.
 std::vector<Peer*> peers;
+// The windows each open message box disabled, innermost box last: a window
+// made while a box is up is disabled with the others.
+std::vector<std::vector<HWND>*> boxDisabled;
+
+HWND postWindow = nullptr;
+std::deque<std::function<void()>> postedWork;
+
+LRESULT CALLBACK postProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg != kPostedWork) return DefWindowProcW(hwnd, msg, wp, lp);
+    if (endingNow || postedWork.empty()) return 0;
+    auto work = std::move(postedWork.front());
+    postedWork.pop_front();
+    guarded(work);
+    return 0;
+}
 
 int showCommand(WindowState s) {
     switch (s) {
@@ -66,10 +86,14 @@ public:
 
     void show() override {
         if (!hwnd_) return;
+        // Under an open question the question keeps the keyboard: a window
+        // shown meanwhile would take it, and Return would answer nothing.
+        HWND question = boxDisabled.empty() ? nullptr : GetActiveWindow();
         // A state set while hidden (and the design-time state at the first
         // show) takes effect with the show.
         ShowWindow(hwnd_, hasPending_ ? showCommand(pending_) : SW_SHOW);
         hasPending_ = false;
+        if (question && question != hwnd_) SetActiveWindow(question);
     }
     void hide() override {
         if (hwnd_) ShowWindow(hwnd_, SW_HIDE);
@@ -285,6 +309,14 @@ Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {
     wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
     wc.lpszClassName = kFormClass;
     RegisterClassExW(&wc);
+    WNDCLASSEXW pc{};
+    pc.cbSize = sizeof pc;
+    pc.lpfnWndProc = postProc;
+    pc.hInstance = instance;
+    pc.lpszClassName = kPostClass;
+    RegisterClassExW(&pc);
+    postWindow = CreateWindowExW(0, kPostClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance,
+                                 nullptr);
 }
 
 Win32Platform::~Win32Platform() {
@@ -321,6 +353,12 @@ std::unique_ptr<WindowPeer> Win32Platform::createWindow(Form& events, const Form
     CreateWindowExW(exStyle, kFormClass, widen(layout.caption).c_str(), style, x, y, width, height,
                     ownerWnd, nullptr, instance_, peer.get());
     if (!peer->hwnd()) throw std::runtime_error("the window could not be created");
+    // Opened while a question is up (a page that hands over by itself): it
+    // takes no input until the answer, as the windows that were there.
+    if (!boxDisabled.empty()) {
+        EnableWindow(peer->hwnd(), FALSE);
+        boxDisabled.front()->push_back(peer->hwnd());
+    }
     // The form raises the load's first resize itself; the system's first
     // WM_SIZE for the same size (sent at the first show) is not a new one.
     RECT client{};
@@ -392,7 +430,9 @@ int Win32Platform::messageBox(const std::string& text, const std::string& title,
     if (style & kCritical) flags |= MB_ICONERROR;
     flags |= owner ? MB_APPLMODAL : MB_TASKMODAL;
     flags |= MB_SETFOREGROUND;
+    boxDisabled.push_back(&disabled);
     const int answer = MessageBoxW(owner, widen(text).c_str(), widen(title).c_str(), flags);
+    boxDisabled.pop_back();
     for (HWND h : disabled)
         if (IsWindow(h)) EnableWindow(h, TRUE);
     // Esc and the close box answer IDCANCEL (IDOK for an OK-only box); a box
@@ -401,12 +441,16 @@ int Win32Platform::messageBox(const std::string& text, const std::string& title,
 }
 
 void Win32Platform::end() {
+    teardown(0);
+}
+
+void Win32Platform::teardown(UINT status) {
     endingNow = true;
     for (const auto& t : timers_) KillTimer(nullptr, t.first);
     // Owned windows first; their owners would take them along anyway.
     for (auto it = peers.rbegin(); it != peers.rend(); ++it)
         if (HWND h = (*it)->hwnd()) DestroyWindow(h);
-    ExitProcess(0);
+    ExitProcess(status);
 }
 
 std::string Win32Platform::exeFolder() {
@@ -512,6 +556,11 @@ bool Win32Platform::writeProfileString(const std::string& section, const std::st
                                       widen(value).c_str(), widePath.c_str()) != 0;
 }
 
+void Win32Platform::post(std::function<void()> work) {
+    postedWork.push_back(std::move(work));
+    PostMessageW(postWindow, kPostedWork, 0, 0);
+}
+
 int Win32Platform::run() {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -523,10 +572,17 @@ int Win32Platform::run() {
 }
 
 void Win32Platform::untrapped(const char* what) {
-    const std::wstring text = L"运行时错误：\n\n" + widen(what);
-    MessageBoxW(nullptr, text.c_str(), L"launcher",
-                MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
-    Win32Platform::end();
+    // The program is ending from here on: one error box, and while it is up
+    // no event reaches the launcher, so a timer or a page that keeps failing
+    // cannot stack more boxes behind it.
+    const bool first = !endingNow;
+    endingNow = true;
+    if (first) {
+        const std::wstring text = L"运行时错误：\n\n" + widen(what);
+        MessageBoxW(nullptr, text.c_str(), L"launcher",
+                    MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
+    }
+    teardown(1);
 }
 
 } // namespace fw::win32

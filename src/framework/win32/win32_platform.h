@@ -57,6 +57,7 @@ public:
                                   const std::string& path) override;
     bool writeProfileString(const std::string& section, const std::string& key,
                             const std::string& value, const std::string& path) override;
+    void post(std::function<void()> work) override;
     int run() override;
 
     HINSTANCE instance() const { return instance_; }
@@ -67,6 +68,7 @@ public:
     [[noreturn]] void untrapped(const char* what);
 
 private:
+    [[noreturn]] void teardown(UINT status);
     static void CALLBACK timerProc(HWND, UINT, UINT_PTR id, DWORD);
 
     HINSTANCE instance_;
@@ -83,7 +85,8 @@ COLORREF colorRef(OleColor colour);
 // while one is shown; true when it was used.
 bool progressDialogMessage(MSG& msg);
 
-// True once end() has begun: from then on no event reaches the launcher.
+// True once end() or an untrapped error has begun: from then on no event
+// reaches the launcher.
 bool ending();
 
 // Every native event runs through here: an exception cannot unwind through

@@ -33,9 +33,12 @@ def main():
             run.start(display)
             offer = run.wait_window(up.OFFER, 15)
             run.press(offer, "Return")
+            # The progress window has the same title: the message is the one
+            # window left once the outcome is logged.
             message = desktop.wait_for(
-                lambda: [w for w in run.windows(up.OFFER) if w != offer] or not run.running(), 15,
-                "bad: the failure message")
+                lambda: (run.value("log", "versionUpdateLog") is not None
+                         and [w for w in run.windows(up.OFFER) if w != offer][-1:])
+                or not run.running(), 15, "bad: the failure message")
             if message is True:
                 run.fail("the launcher ended: the badly signed program was accepted")
             run.expect("log", "versionUpdateLog", up.UPDATE_FAILED)

@@ -39,6 +39,9 @@ std::int32_t curlDownload(const std::string& url, const std::string& path) {
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &tmp);
+    // Large reads: a big upgrade arrives in a few thousand writes, not tens
+    // of thousands (the default is 16 KiB).
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L * 1024L);
     // Only the web: no file://, smb:// or the like from a configured address
     // or from a redirect.
 #if LIBCURL_VERSION_NUM >= 0x075500

@@ -80,6 +80,7 @@ void GtkPeer::show() {
     if (shownOnce_ && !gtk_widget_get_visible(window_)) gtk_window_move(window(), pos_.x, pos_.y);
     shownOnce_ = true;
     gtk_widget_show(window_);
+    if (face_) face_->paintNow();
 }
 
 void GtkPeer::hide() {

@@ -1,26 +1,172 @@
 #!/usr/bin/env python3
-"""Figures of the Linux launcher, printed, never judged: time from the start
-to the login page drawn in its frame, time from a click on the game link to
-the game window with its page ready, and the memory of the launcher with its
-browser processes at the login face and with the game page.
+"""The Linux launcher side by side with the engine's own minimal browser
+(MiniBrowser): the same page from the same loopback server on the same
+private display, the two programs alternated, a warm-up round skipped, one
+table of medians, minima and maxima with the launcher-to-reference ratio.
 
-    python3 tools/bench_gtk.py [build/gtk/launcher] [--runs N]
+    python3 tools/bench_gtk.py [build/gtk/launcher] [--runs N] [--download-mib M]
 
-Runs on a private Xvfb against the loopback test server of the end-to-end
-tests; stops everything it starts.
+Figures (both programs unless marked):
+  spawn -> onload       the page's onload handler asks the server for
+                        /loaded: the time from the spawn to that request
+  spawn -> background   launcher: a pixel of the background picture on screen
+  PSS / RSS             summed over the process tree, 1 s after onload
+  idle CPU              CPU time of the tree (schedstat) over a fixed window, % of a core
+  hand-over             launcher: click on the game link -> game window mapped,
+                        and -> the game page's request on the wire
+  game window PSS/RSS   launcher, 1 s after the game page's onload
+  download              launcher's upgrade download vs curl, same file, same
+                        server: MiB/s from the request to the process's end;
+                        RSS growth of the launcher while it downloads
+  binary size           the launcher, and launcher.exe when build/win32 has one
+
+Not run by CI. Starts its own Xvfb and server, stops what it starts by pid.
 """
 import argparse
+import ctypes
+import ctypes.util
 import os
+import shutil
 import statistics
+import subprocess
 import sys
+import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
-import browser_site as site  # noqa: E402
 import desktop  # noqa: E402
 from gtk_env import GtkLauncher  # noqa: E402
 from test_server import TestServer  # noqa: E402
+
+MINIBROWSER = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser"
+MARK = "new Image().src = '/loaded?page=%s';"
+LOGIN_PAGE = """<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>登录页面</title>
+<style>html, body { margin: 0; background: #00c000; font: 14px sans-serif; }
+a { position: absolute; left: 40px; top: 40px; width: 240px; height: 30px;
+    display: block; background: #ffff00; color: #000; }</style></head>
+<body onload="%s"><a href="game.html?token=abc">进入游戏</a></body></html>
+""" % (MARK % "login")
+GAME_PAGE = """<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>游戏页面</title>
+<script>function setClientTypeByVb() { return 1; }</script></head>
+<body style="background: #203040" onload="%s">游戏</body></html>
+""" % (MARK % "game")
+LINK = (160, 55)                      # the link's centre, page pixels
+FRAME_CORNER = (55 - 5, 130 - 5)      # the page's origin in the login window
+BACK_POINT = (150, 300)               # an opaque pixel of the background picture
+BACK_RGB = (56, 5, 7)
+PROGRAM_HEAD = b"#!/bin/sh\nexit 0\n"
+
+
+class StampedServer(TestServer):
+    """The test server with the arrival time of every request."""
+
+    def __init__(self, **kw):
+        super().__init__(**kw)
+        self.stamps = []
+
+    def _log(self, method, target):
+        self.stamps.append((time.monotonic(), target))
+        super()._log(method, target)
+
+    def first(self, prefix, after, timeout, proc=None):
+        """Time of the first request for prefix at or after `after`."""
+        def seen():
+            if proc is not None and proc.poll() is not None:
+                desktop.fail("%s ended before requesting %s" % (proc.args[0], prefix))
+            for t, target in list(self.stamps):
+                if t >= after and target.startswith(prefix):
+                    return t
+            return None
+        return desktop.wait_for(seen, timeout, "a request for " + prefix, interval=0.002)
+
+
+class Screen:
+    """One pixel of the screen and the windows mapped on it, watched from a
+    thread through libX11 every 2 ms."""
+
+    class MapEvent(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                    ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                    ("event", ctypes.c_ulong), ("window", ctypes.c_ulong),
+                    ("override_redirect", ctypes.c_int)]
+
+    class Event(ctypes.Union):
+        pass
+
+    Event._fields_ = [("map", MapEvent), ("pad", ctypes.c_long * 24)]
+
+    class Image(ctypes.Structure):
+        _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int),
+                    ("xoffset", ctypes.c_int), ("format", ctypes.c_int),
+                    ("data", ctypes.POINTER(ctypes.c_uint8))]
+
+    def __init__(self, display):
+        x = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+        x.XOpenDisplay.restype = ctypes.c_void_p
+        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        x.XDefaultRootWindow.restype = ctypes.c_ulong
+        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+        x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
+        x.XPending.argtypes = [ctypes.c_void_p]
+        x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+        x.XGetImage.restype = ctypes.POINTER(self.Image)
+        x.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong] + [ctypes.c_int] * 2 + \
+            [ctypes.c_uint] * 2 + [ctypes.c_ulong, ctypes.c_int]
+        x.XFree.argtypes = [ctypes.c_void_p]
+        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.x = x
+        self.dpy = x.XOpenDisplay(display.encode())
+        if not self.dpy:
+            desktop.fail("cannot open display " + display)
+        self.root = x.XDefaultRootWindow(self.dpy)
+        x.XSelectInput(self.dpy, self.root, 1 << 19)  # SubstructureNotifyMask
+        self.maps = []          # (time, window) of each top-level map
+        self.point = None
+        self.seen = None        # when the pixel first had the wanted colour
+        self.stopping = threading.Event()
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def watch(self, x, y, rgb):
+        self.seen = None
+        self.point = (x, y, rgb)
+
+    def _pixel(self, x, y):
+        img = self.x.XGetImage(self.dpy, self.root, x, y, 1, 1, 0xFFFFFFFF, 2)  # ZPixmap
+        if not img:
+            return None
+        b, g, r = img.contents.data[0], img.contents.data[1], img.contents.data[2]
+        self.x.XFree(img.contents.data)
+        self.x.XFree(img)
+        return r, g, b
+
+    def _run(self):
+        ev = self.Event()
+        while not self.stopping.is_set():
+            now = time.monotonic()
+            while self.x.XPending(self.dpy):
+                self.x.XNextEvent(self.dpy, ctypes.byref(ev))
+                if ev.map.type == 19 and not ev.map.override_redirect:  # MapNotify
+                    self.maps.append((now, ev.map.window))
+            point = self.point
+            if point and self.seen is None:
+                rgb = self._pixel(point[0], point[1])
+                if rgb and all(abs(a - b) <= 2 for a, b in zip(rgb, point[2])):
+                    self.seen = now
+            time.sleep(0.002)
+
+    def first_map(self, after, timeout):
+        def seen():
+            return next((t for t, _ in list(self.maps) if t >= after), None)
+        return desktop.wait_for(seen, timeout, "a window mapped", interval=0.002)
+
+    def close(self):
+        self.stopping.set()
+        self.thread.join(2)
+        self.x.XCloseDisplay(self.dpy)
 
 
 def descendants(pid):
@@ -43,10 +189,10 @@ def descendants(pid):
     return out
 
 
-def memory_mib(pid):
+def memory_mib(pid, tree=True):
     """(RSS, PSS) in MiB, summed over the process tree."""
     rss = pss = 0
-    for p in descendants(pid):
+    for p in descendants(pid) if tree else [pid]:
         try:
             with open("/proc/%d/smaps_rollup" % p) as f:
                 for line in f:
@@ -59,47 +205,223 @@ def memory_mib(pid):
     return rss / 1024.0, pss / 1024.0
 
 
-def one_run(exe, srv, display):
-    with GtkLauncher(exe) as run:
-        login = site.start_at_login(run, srv, display)
-        to_login = (time.monotonic() - run.started_at) * 1000
-        time.sleep(1.0)  # let the page and its processes settle
-        at_login = memory_mib(run.proc.pid)
-        x, y = site.login_point(run.geometry(login), site.PAGE_POINTS["enter"])
-        clicked = time.monotonic()
-        desktop.xdotool(display, "mousemove", str(x), str(y), "click", "1")
-        run.wait_window("^%s$" % (site.READY_TITLE % "abc"), 20)
-        to_game = (time.monotonic() - clicked) * 1000
-        time.sleep(1.0)
-        with_game = memory_mib(run.proc.pid)
-        return to_login, to_game, at_login, with_game
+def cpu_ns(pids):
+    """Time on a CPU of every thread of the processes, in ns (the scheduler's
+    own account: exact, where utime and stime are sampled at the clock tick,
+    which a 10 ms timer can fall in step with)."""
+    total = 0
+    for p in pids:
+        try:
+            tasks = os.listdir("/proc/%d/task" % p)
+        except OSError:
+            continue
+        for t in tasks:
+            try:
+                with open("/proc/%d/task/%s/schedstat" % (p, t)) as f:
+                    total += int(f.read().split()[0])
+            except (OSError, IndexError, ValueError):
+                continue
+    return total
 
 
-def summary(name, values, unit):
-    print("%-34s median %7.1f %s   min %7.1f   max %7.1f"
-          % (name, statistics.median(values), unit, min(values), max(values)))
+def idle_cpu(pid, seconds):
+    """% of one core the process tree used over `seconds`."""
+    pids = descendants(pid)
+    before, t0 = cpu_ns(pids), time.monotonic()
+    time.sleep(seconds)
+    used = cpu_ns(pids) - before
+    return 100.0 * used / 1e9 / (time.monotonic() - t0)
+
+
+class Bench:
+    def __init__(self, args, display, srv):
+        self.args, self.display, self.srv = args, display, srv
+        self.screen = Screen(display)
+        w, h = (int(v) for v in desktop.xdotool(display, "getdisplaygeometry").split())
+        self.back_corner = ((w - 1039) // 2, (h - 652) // 2)
+
+    def env(self, run):
+        env = run.env(self.display)
+        # Both programs as a user starts them: each picks its own compositing.
+        env.pop("WEBKIT_DISABLE_COMPOSITING_MODE", None)
+        return env
+
+    def ini(self, run, version_check=""):
+        run.write_ini("[common]\nversion=1.0\nversionCheckUrl=%s\nversionUpdateUrl=%s\n"
+                      "[platform]\nloginUrl=%s\nmainUrl=%s\n[install]\ninstallTime=x\n"
+                      % (version_check or self.srv.url("/version/1.0"),
+                         self.srv.url("/files/upgrade.exe"), self.srv.url("/login.html"),
+                         self.srv.url("/game.html")))
+
+    def spawn(self, run, argv):
+        run.display = self.display
+        run.started_at = time.monotonic()
+        run.proc = desktop.spawn(argv, env=self.env(run), cwd=run.cwd, log=run.log)
+        return run.started_at
+
+    def launcher(self):
+        r = {}
+        with GtkLauncher(self.args.launcher) as run:
+            self.ini(run)
+            bx, by = self.back_corner
+            self.screen.watch(bx + BACK_POINT[0], by + BACK_POINT[1], BACK_RGB)
+            t0 = self.spawn(run, [run.exe])
+            loaded = self.srv.first("/loaded?page=login", t0, 20, run.proc)
+            r["onload"] = (loaded - t0) * 1000
+            desktop.wait_for(lambda: self.screen.seen, 10, "the background picture")
+            r["background"] = (self.screen.seen - t0) * 1000
+            time.sleep(1.0)
+            r["rss"], r["pss"] = memory_mib(run.proc.pid)
+            r["cpu"] = idle_cpu(run.proc.pid, self.args.idle_seconds)
+
+            login = desktop.wait_for(lambda: run.window_of_size(757, 563), 10, "the login window")
+            lx, ly = run.geometry(login)[:2]
+            x, y = lx + FRAME_CORNER[0] + LINK[0], ly + FRAME_CORNER[1] + LINK[1]
+            desktop.xdotool(self.display, "mousemove", str(x), str(y))
+            time.sleep(0.2)
+            clicked = time.monotonic()
+            desktop.xdotool(self.display, "click", "1")
+            r["handover_map"] = (self.screen.first_map(clicked, 10) - clicked) * 1000
+            r["handover_request"] = (self.srv.first("/game.html", clicked, 10, run.proc)
+                                     - clicked) * 1000
+            self.srv.first("/loaded?page=game", clicked, 20, run.proc)
+            time.sleep(1.0)
+            r["game_rss"], r["game_pss"] = memory_mib(run.proc.pid)
+        return r
+
+    def minibrowser(self):
+        r = {}
+        with GtkLauncher(MINIBROWSER) as run:
+            t0 = self.spawn(run, [run.exe, self.srv.url("/login.html")])
+            loaded = self.srv.first("/loaded?page=login", t0, 20, run.proc)
+            r["onload"] = (loaded - t0) * 1000
+            time.sleep(1.0)
+            r["rss"], r["pss"] = memory_mib(run.proc.pid)
+            r["cpu"] = idle_cpu(run.proc.pid, self.args.idle_seconds)
+        return r
+
+    def download_launcher(self):
+        with GtkLauncher(self.args.launcher) as run:
+            self.ini(run, self.srv.url("/version/2.0"))
+            self.spawn(run, [run.exe])
+            offer = run.wait_window("^升级提示$", 20)
+            time.sleep(0.3)
+            before = memory_mib(run.proc.pid, tree=False)[0]
+            peak = [before]
+
+            def sample():
+                while run.proc.poll() is None:
+                    peak[0] = max(peak[0], memory_mib(run.proc.pid, tree=False)[0])
+                    time.sleep(0.02)
+            sampler = threading.Thread(target=sample, daemon=True)
+            sampler.start()
+            pressed = time.monotonic()
+            run.key(offer, "Return")
+            asked = self.srv.first("/files/upgrade.exe", pressed, 10, None)
+            run.wait_exit(120)
+            done = time.monotonic()
+            sampler.join(2)
+            if not os.path.exists(os.path.join(run.folder, "update", "upgrade.exe")):
+                desktop.fail("the launcher ended without the upgrade program")
+            return self.args.download_mib / (done - asked), peak[0] - before
+
+    def download_curl(self):
+        target = os.path.join(desktop.scratch_dir("bench-curl-"), "upgrade.exe")
+        try:
+            t0 = time.monotonic()
+            subprocess.run(["curl", "-sf", "-o", target, self.srv.url("/files/upgrade.exe")],
+                           check=True, timeout=120)
+            done = time.monotonic()
+            asked = self.srv.first("/files/upgrade.exe", t0, 1, None)
+            return self.args.download_mib / (done - asked)
+        finally:
+            shutil.rmtree(os.path.dirname(target), ignore_errors=True)
+
+
+ROWS = [  # key, label, unit, compared with the reference
+    ("onload", "spawn -> login page onload", "ms", True),
+    ("background", "spawn -> background on screen", "ms", False),
+    ("pss", "login face PSS (tree)", "MiB", True),
+    ("rss", "login face RSS (tree)", "MiB", True),
+    ("cpu", "idle CPU (tree)", "%", True),
+    ("handover_map", "click -> game window mapped", "ms", False),
+    ("handover_request", "click -> game page requested", "ms", False),
+    ("game_pss", "game window PSS (tree)", "MiB", False),
+    ("game_rss", "game window RSS (tree)", "MiB", False),
+    ("download", "upgrade download", "MiB/s", True),
+    ("download_rss", "RSS growth while downloading", "MiB", False),
+]
+
+
+def fmt(values):
+    if not values:
+        return "%26s" % "-"
+    return "%8.1f %8.1f %8.1f" % (statistics.median(values), min(values), max(values))
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("launcher", nargs="?", default=os.path.join(ROOT, "build", "gtk", "launcher"))
-    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--runs", type=int, default=5, help="measured rounds (after one warm-up)")
+    parser.add_argument("--idle-seconds", type=float, default=5.0)
+    parser.add_argument("--download-mib", type=int, default=500, help="0: no download figures")
+    parser.add_argument("--download-only", action="store_true", help="only the download figures")
     args = parser.parse_args()
-    if not os.access(args.launcher, os.X_OK):
-        desktop.fail("no launcher at %s: build the gtk preset first" % args.launcher)
+    args.launcher = os.path.abspath(args.launcher)
+    for exe in (args.launcher, MINIBROWSER):
+        if not os.access(exe, os.X_OK):
+            desktop.fail("no program at %s (build the gtk preset; libwebkit2gtk-4.1-0)" % exe)
 
-    results = []
-    with desktop.Xvfb() as display, TestServer(pages=site.PAGES, lifetime=60 + 30 * args.runs) as srv:
-        for _ in range(args.runs):
-            results.append(one_run(args.launcher, srv, display))
+    ours = {k: [] for k, *_ in ROWS}
+    ref = {k: [] for k, *_ in ROWS}
+    lifetime = 120 + args.runs * (60 + 2 * args.idle_seconds)
+    with desktop.Xvfb() as display, StampedServer(lifetime=lifetime) as srv:
+        srv.pages.update({"/login.html": LOGIN_PAGE.encode(), "/game.html": GAME_PAGE.encode()})
+        if args.download_mib:
+            srv.serve_file("upgrade.exe", PROGRAM_HEAD.ljust(args.download_mib << 20, b"\0"))
+        bench = Bench(args, display, srv)
+        try:
+            for round_ in range(args.runs + 1):
+                # Alternate who goes first, so neither always meets a warm cache.
+                order = [] if args.download_only else [bench.launcher, bench.minibrowser]
+                if round_ % 2:
+                    order.reverse()
+                results = {f: f() for f in order}
+                if args.download_mib:
+                    dl = [bench.download_launcher, bench.download_curl]
+                    if round_ % 2:
+                        dl.reverse()
+                    for f in dl:
+                        results[f] = f()
+                print("%s done" % ("warm-up" if round_ == 0 else "round %d" % round_),
+                      file=sys.stderr, flush=True)
+                if round_ == 0:
+                    continue
+                for k, v in results.get(bench.launcher, {}).items():
+                    ours[k].append(v)
+                for k, v in results.get(bench.minibrowser, {}).items():
+                    ref[k].append(v)
+                if args.download_mib:
+                    speed, growth = results[bench.download_launcher]
+                    ours["download"].append(speed)
+                    ours["download_rss"].append(growth)
+                    ref["download"].append(results[bench.download_curl])
+        finally:
+            bench.screen.close()
 
-    print("%d runs of %s (%d bytes)" % (args.runs, args.launcher, os.path.getsize(args.launcher)))
-    summary("start -> login page drawn", [r[0] for r in results], "ms")
-    summary("click -> game page ready", [r[1] for r in results], "ms")
-    summary("login face, RSS of process tree", [r[2][0] for r in results], "MiB")
-    summary("login face, PSS of process tree", [r[2][1] for r in results], "MiB")
-    summary("game window, RSS of process tree", [r[3][0] for r in results], "MiB")
-    summary("game window, PSS of process tree", [r[3][1] for r in results], "MiB")
+    print("\n%d rounds after a warm-up; launcher %s (%d bytes); reference: MiniBrowser, "
+          "curl for the download" % (args.runs, args.launcher, os.path.getsize(args.launcher)))
+    print("%-32s %-6s %-26s %-26s %s" % ("figure", "unit", "launcher med/min/max",
+                                          "reference med/min/max", "ratio"))
+    for key, label, unit, compared in ROWS:
+        ratio = "-"
+        if compared and ours[key] and ref[key] and statistics.median(ref[key]):
+            ratio = "%.2f" % (statistics.median(ours[key]) / statistics.median(ref[key]))
+        print("%-32s %-6s %s   %s   %s" % (label, unit, fmt(ours[key]),
+                                           fmt(ref[key]) if compared else "%26s" % "-", ratio))
+    exe = os.path.join(os.path.dirname(os.path.dirname(args.launcher)), "win32", "launcher.exe")
+    if os.path.exists(exe):
+        print("%-32s %-6s %8d" % ("launcher.exe size", "bytes", os.path.getsize(exe)))
 
 
 if __name__ == "__main__":

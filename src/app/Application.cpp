@@ -49,6 +49,9 @@ void openGame(std::string address) {
     if (!mainForm) mainForm = std::make_unique<windows::MainForm>();
     mainForm->Show();
     mainForm->navigateToUrl(address);
+    // The hidden login face is not shown again (a new one replaces it): its
+    // page goes now, after the game's browser was made beside it.
+    if (loginForm) loginForm->releaseBrowser();
 }
 
 void openUrl(std::string address) {

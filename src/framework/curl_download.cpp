@@ -75,6 +75,9 @@ std::int32_t transfer(const std::string& url, const std::string& path, Shared* s
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, shared);
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     }
+    // Large reads: a big upgrade arrives in a few thousand writes, not tens
+    // of thousands (the default is 16 KiB).
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, 512L * 1024L);
     // Only the web: no file://, smb:// or the like from a configured address
     // or from a redirect.
 #if LIBCURL_VERSION_NUM >= 0x075500

@@ -28,6 +28,8 @@ private:
     std::string target_;
     std::string name_;
     int fd_ = -1;
+    std::size_t written_ = 0; // bytes written so far
+    std::size_t started_ = 0; // bytes whose way to the disk has been started
 };
 
 } // namespace fw

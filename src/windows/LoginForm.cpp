@@ -70,6 +70,10 @@ void LoginForm::destroyControls() {
     btnForum_.reset();
 }
 
+void LoginForm::releaseBrowser() {
+    webBrowser_.reset();
+}
+
 void LoginForm::Form_Load() {
     app::followBackWindow();
     imaging::makeColorKeyWindow(*this);

@@ -31,6 +31,9 @@ public:
     controls::ImageButton* btnService() const { return btnService_.get(); }
     controls::ImageButton* btnForum() const { return btnForum_.get(); }
     fw::LabelPeer* lblVersion() const { return lblVersion_.get(); }
+    // After a hand-over the hidden login face is never shown again: its page
+    // and browser go, the window and its timer stay as they are.
+    void releaseBrowser();
     // What the stored layout could not give (empty when it is whole).
     const std::vector<std::string>& layoutErrors() const { return layout_.errors; }
 

@@ -10,7 +10,10 @@ backdrop, without a compositor and with xcompmgr.
   invisible; its page, blue 254 included, is opaque.
 - Presses on see-through pixels reach the backdrop; a right-button drag on
   the figure and a middle-button drag on the login window's surface over
-  the panel move both windows and keep the offset."""
+  the panel move both windows and keep the offset.
+- The background picture is on the screen while the version check still
+  waits for a server that does not answer (the start-up has not reached the
+  message loop yet)."""
 import os
 import re
 import subprocess
@@ -141,11 +144,29 @@ def login_face(exe, display, backdrop, server, composited):
         browser_site.check_quiet(run)
 
 
+def drawn_before_the_loop(exe, display, backdrop, server):
+    with GtkLauncher(exe) as run:
+        run.write_ini("[common]\nversionCheckUrl=%s\n[platform]\nloginUrl=%s\nmainUrl=%s\n"
+                      "[install]\ninstallTime=x\n" % (server.url("/stall-headers"),
+                                                      server.url("/login.html"),
+                                                      server.url("/game.html")))
+        bx, by = ((backdrop.size[0] - BACK_SIZE[0]) // 2, (backdrop.size[1] - BACK_SIZE[1]) // 2)
+        run.start(display)
+        desktop.wait_for(lambda: any(t.startswith("/stall-headers") for t in server.targets()),
+                         10, "the version check's request")
+        figure = (bx + FIGURE[0], by + FIGURE[1])
+        desktop.wait_for(lambda: desktop.Shot(display, *figure, 1, 1).at(*figure) != MAGENTA,
+                         5, "the background picture while the version check waits")
+        if not run.running():
+            desktop.fail("the launcher ended (status %s)" % run.proc.returncode)
+
+
 def main():
     pages = {"/login.html": PAGE}
     with desktop.Xvfb() as display, TestServer(pages=pages) as server, \
             desktop.Backdrop(display, MAGENTA) as backdrop:
         login_face(sys.argv[1], display, backdrop, server, composited=False)
+        drawn_before_the_loop(sys.argv[1], display, backdrop, server)
         with desktop.Compositor(display):
             login_face(sys.argv[1], display, backdrop, server, composited=True)
     print("ok")

@@ -5,7 +5,8 @@ and Esc keeps everything. The login page is drawn in its frame with its
 edges hidden; a click on a link to the game address
 hides the login face and opens the game window on that whole address (the
 login browser never loads it); the game page's setClientTypeByVb() is run
-once it has loaded, and the window's caption follows the page's title. A
+once it has loaded, and the window's caption follows the page's title;
+one page process serves the game (the login page's, its page dropped). A
 close request on the game window asks "退出提示": Esc keeps the game, Return
 brings a fresh login face that loads the login page again, whose buttons
 work; its close button with Return ends the launcher."""
@@ -50,6 +51,20 @@ def opened(log, count):
             lines = f.read().splitlines()
         return lines if len(lines) >= count else None
     return desktop.wait_for(read, 10, "%d addresses opened in the default browser" % count)
+
+
+def page_processes(pid):
+    """The engine's page processes the launcher started."""
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                head, rest = f.read().rsplit(")", 1)
+        except (OSError, ValueError):
+            continue
+        if head.split("(", 1)[1].startswith("WebKitWebProces") and int(rest.split()[1]) == pid:
+            found.append(int(entry))
+    return found
 
 
 def close_button_asks(run, login):
@@ -101,6 +116,11 @@ def main():
 
         if run.windows("^Varnholt登录器$") or run.window_of_size(*site.LOGIN_SIZE):
             desktop.fail("the login face is still visible beside the game window")
+        # The game's view shares the login view's page process; the hidden
+        # login page is gone, so one page process serves the game.
+        desktop.wait_for(lambda: len(page_processes(run.proc.pid)) == 1, 5,
+                         "one page process with the game window open (%s)"
+                         % page_processes(run.proc.pid))
         # No window manager here: the game window keeps its restored size, and
         # the browser reaching past its right edge must not widen it.
         if run.geometry(game)[2:] != GAME_CLIENT:

@@ -88,11 +88,12 @@ TEST_F(HandOver, NewWindowCountsOnlyAFocusedLinkToTheGame) {
 
 TEST_F(HandOver, EmptyGameAddressHandsOverEveryNonEmptyAddress) {
     start("");
+    auto& login = loginBrowser();
     // The login page itself goes at its first navigation.
     p.pump();
     ASSERT_NE(app::mainForm, nullptr);
     EXPECT_EQ(app::mainForm->pageUrl(), "http://127.0.0.1/login.html");
-    EXPECT_EQ(loginBrowser().location, "");
+    EXPECT_EQ(login.location, "");
     EXPECT_FALSE(record(*app::loginForm).visible);
 }
 
@@ -103,6 +104,30 @@ TEST_F(HandOver, LoginAddressContainingTheGameAddressHandsOverAtOnce) {
     EXPECT_TRUE(record(*app::mainForm).visible);
     EXPECT_FALSE(record(*app::loginForm).visible);
     EXPECT_EQ(app::mainForm->pageUrl(), "http://127.0.0.1/game/login.html");
+}
+
+TEST_F(HandOver, HiddenLoginFaceDropsItsPageOnceTheGameBrowserIsMade) {
+    start();
+    p.pump();
+    auto& login = loginBrowser();
+    const std::size_t before = p.browsers().size();
+    EXPECT_TRUE(login.beforeNavigate("http://127.0.0.1/game.html?token=1"));
+    EXPECT_TRUE(login.destroyed);
+    // The game's browser was made while the login page still existed.
+    EXPECT_EQ(p.browsers().size(), before + 1);
+    EXPECT_FALSE(gameBrowser().destroyed);
+    // The window and its timer stay.
+    EXPECT_FALSE(record(*app::loginForm).destroyed);
+    EXPECT_TRUE(app::loginForm->timer().Enabled());
+    // A second hand-over after the way back finds a whole new login face.
+    p.answers = {fw::kIdOk};
+    p.closeBox(*app::mainForm);
+    p.pump();
+    auto& second = loginBrowser();
+    EXPECT_FALSE(second.destroyed);
+    EXPECT_TRUE(second.beforeNavigate("http://127.0.0.1/game.html?token=2"));
+    EXPECT_TRUE(second.destroyed);
+    EXPECT_EQ(app::mainForm->pageUrl(), "http://127.0.0.1/game.html?token=2");
 }
 
 class GameWindow : public HandOver {

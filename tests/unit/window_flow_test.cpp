@@ -243,11 +243,12 @@ TEST_F(OpenQuestion, AReplacedFaceOutlivesItsQuestionWhichThenMeansNothing) {
             EXPECT_NE(app::loginForm.get(), oldLogin);
             EXPECT_FALSE(app::mainForm->Loaded());
             // The replaced face stays (its question is open), hidden and
-            // mute: its page goes nowhere, the game is not opened again.
+            // mute: its page went with the hand-over, nothing can open the
+            // game again from it.
             p.pump();
             EXPECT_FALSE(oldLoginRecord.destroyed);
             EXPECT_FALSE(oldLoginRecord.visible || oldBackRecord.visible);
-            EXPECT_TRUE(handOver(*oldLogin));
+            EXPECT_EQ(p.browserOf(*oldLogin), nullptr);
             EXPECT_FALSE(app::mainForm->Loaded());
         });
         // Either answer to a question of a replaced window ends nothing; the

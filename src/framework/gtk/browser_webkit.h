@@ -60,6 +60,7 @@ private:
     static void onFocusMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                                gpointer self);
     static gboolean onNavigateDue(gpointer self);
+    static gboolean destroyLater(gpointer widget);
 
     GtkPlatform& platform_;
     BrowserEvents& events_;
@@ -76,6 +77,7 @@ private:
     std::optional<std::string> allowedNewWindow_;
     std::deque<std::string> navigations_;
     guint navigateSource_ = 0;
+    int raising_ = 0;                    // events of this browser being raised (they may nest)
     std::vector<GCancellable*> scripts_; // script calls still waiting for the page
     // Shared with every event being raised: false once this browser is gone.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

@@ -80,6 +80,7 @@ void GtkPeer::show() {
     if (shownOnce_ && !gtk_widget_get_visible(window_)) gtk_window_move(window(), pos_.x, pos_.y);
     shownOnce_ = true;
     gtk_widget_show(window_);
+    if (face_) face_->paintNow();
 }
 
 void GtkPeer::hide() {
@@ -95,9 +96,14 @@ Point GtkPeer::position() const {
 }
 
 void GtkPeer::move(Point topLeft) {
+    // The login window's timer asks for the place it already has every
+    // 10 ms: that costs nothing. A move, even to the same place, would make
+    // GTK run a layout cycle and send a configure request.
+    if (placed_ && topLeft.x == pos_.x && topLeft.y == pos_.y) return;
     // Without a window manager the X server applies the move at once; with
     // one, the configure event that follows corrects pos_ should it differ.
     pos_ = topLeft;
+    placed_ = true;
     gtk_window_move(window(), topLeft.x, topLeft.y);
 }
 
@@ -200,6 +206,7 @@ gboolean GtkPeer::onConfigure(GtkWidget* widget, GdkEventConfigure* event, gpoin
     GdkRectangle frame;
     gdk_window_get_frame_extents(event->window, &frame);
     peer->pos_ = {frame.x, frame.y};
+    peer->placed_ = true;
 
     const Size client{event->width, event->height};
     if (client.width != peer->client_.width || client.height != peer->client_.height) {

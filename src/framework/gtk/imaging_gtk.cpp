@@ -152,6 +152,18 @@ bool WindowFace::composited() const {
     return gdk_screen_is_composited(gtk_widget_get_screen(window_));
 }
 
+void WindowFace::paintNow() {
+    GdkWindow* window = gtk_widget_get_window(window_);
+    if (mode_ != Mode::Picture || !window || !gdk_window_is_visible(window)) return;
+    const cairo_rectangle_int_t all{0, 0, size_.width, size_.height};
+    cairo_region_t* region = cairo_region_create_rectangle(&all);
+    GdkDrawingContext* frame = gdk_window_begin_draw_frame(window, region);
+    drawPicture(gdk_drawing_context_get_cairo_context(frame));
+    gdk_window_end_draw_frame(window, frame);
+    cairo_region_destroy(region);
+    gdk_display_flush(gdk_window_get_display(window));
+}
+
 gboolean WindowFace::onDraw(GtkWidget*, cairo_t* cr, gpointer self) {
     auto* face = static_cast<WindowFace*>(self);
     switch (face->mode_) {

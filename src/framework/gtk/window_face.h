@@ -29,6 +29,12 @@ public:
     // The window shows exactly `picture` from its corner, premultiplied, at
     // `size`; nothing beyond the picture.
     void showPicture(cairo_surface_t* picture, Size size);
+    // A window showing its picture puts it on the screen at once, without
+    // waiting for the message loop (the first frame would come only after
+    // the rest of the start-up, the browser engine's included). Call it
+    // right after the window is shown; under a window manager that has not
+    // mapped it yet nothing shows, and the usual expose draws it.
+    void paintNow();
     // The window draws as usual; every pixel of the key colour becomes
     // see-through and click-through.
     void setColorKey(const cairoimg::ColorKey& key);

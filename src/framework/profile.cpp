@@ -148,8 +148,11 @@ bool canHold(std::string_view section, std::string_view key, std::string_view va
         if (text.find_first_of("\r\n") != std::string_view::npos) return false;
     const auto name = trim(key);
     const std::string line = std::string(name) + "=" + std::string(value);
-    return name.find('=') == std::string_view::npos && !sectionName(line) &&
-           skipBom(name).size() == name.size();
+    // A key that begins with a byte order mark could become the file's
+    // first bytes, which would then read as that encoding's mark.
+    const bool marked = skipBom(name).size() != name.size() || name.starts_with("\xFF\xFE") ||
+                        name.starts_with("\xFE\xFF");
+    return name.find('=') == std::string_view::npos && !sectionName(line) && !marked;
 }
 
 } // namespace
@@ -352,9 +355,21 @@ std::string asText(const std::string& data) {
 
 } // namespace
 
+std::string readBytes(const std::string& bytes, std::string_view section, std::string_view key,
+                      std::string_view defaultValue, std::size_t bufferSize) {
+    return readString(asText(bytes), section, key, defaultValue, bufferSize);
+}
+
+std::string rewriteBytes(const std::string& bytes, std::string_view section, std::string_view key,
+                         std::string_view value) {
+    const auto order = utf16Mark(bytes);
+    std::string next = writeString(asText(bytes), section, key, value);
+    return order == Utf16::kNone ? next : toUtf16(next, order);
+}
+
 std::string readFile(const std::string& path, std::string_view section, std::string_view key,
                      std::string_view defaultValue, std::size_t bufferSize) {
-    return readString(asText(slurp(path, false).data), section, key, defaultValue, bufferSize);
+    return readBytes(slurp(path, false).data, section, key, defaultValue, bufferSize);
 }
 
 bool writeFile(const std::string& path, std::string_view section, std::string_view key,
@@ -363,9 +378,11 @@ bool writeFile(const std::string& path, std::string_view section, std::string_vi
     // Opened for writing as well: a file the launcher may not write stays as it is.
     const auto old = slurp(path, true);
     if (old.kind == Existing::kUnusable) return false;
-    const auto order = utf16Mark(old.data);
-    std::string next = writeString(asText(old.data), section, key, value);
-    if (order != Utf16::kNone) next = toUtf16(next, order);
+    // A UTF-16 file holds only what converts there and back.
+    if (const auto order = utf16Mark(old.data); order != Utf16::kNone)
+        for (const auto text : {section, key, value})
+            if (fromUtf16(toUtf16(text, order), order) != text) return false;
+    const std::string next = rewriteBytes(old.data, section, key, value);
     if (old.kind == Existing::kRead && old.data == next) return true;
 
     ReplacementFile file(path);

@@ -27,6 +27,13 @@ std::string readString(std::string_view content, std::string_view section, std::
 std::string writeString(std::string_view content, std::string_view section, std::string_view key,
                         std::string_view value);
 
+// The same on a file's bytes as stored: a file with a UTF-16 byte order mark
+// is read as UTF-8, and rewritten as UTF-16 in the same byte order.
+std::string readBytes(const std::string& bytes, std::string_view section, std::string_view key,
+                      std::string_view defaultValue, std::size_t bufferSize);
+std::string rewriteBytes(const std::string& bytes, std::string_view section, std::string_view key,
+                         std::string_view value);
+
 // File versions. A missing or unreadable file (a folder or a device included)
 // reads as empty. A write goes through a temporary file in the same folder and
 // a rename, so the file is never left half written; it fails (false, file
@@ -34,7 +41,7 @@ std::string writeString(std::string_view content, std::string_view section, std:
 // there but cannot be opened for reading and writing, and when the file
 // cannot hold the write: a line break in the section, key or value, a key
 // with '=', a key line that would read as a section header, or a key that
-// starts with a byte order mark.
+// starts with a byte order mark (UTF-8 or UTF-16).
 std::string readFile(const std::string& path, std::string_view section, std::string_view key,
                      std::string_view defaultValue, std::size_t bufferSize);
 bool writeFile(const std::string& path, std::string_view section, std::string_view key,

@@ -5,6 +5,7 @@
 // file left beside it, also when the write fails part way.
 #include "framework/profile.h"
 
+#include <algorithm>
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <csignal>
@@ -46,6 +47,13 @@ bool sameName(std::string_view a, std::string_view b) {
 
 // What a read gives for a value written as it stands: blanks around it and
 // one pair of matching quotes go.
+// Names and values reach the engine as the launcher passes them, C strings
+// as the platform's own profile functions take them: nothing after a NUL.
+std::string cString(std::string s) {
+    s.resize(std::min(s.size(), s.find('\0')));
+    return s;
+}
+
 std::string readsAs(std::string_view v) {
     v = trim(v);
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
@@ -70,10 +78,10 @@ void collectNames(std::string_view content, std::vector<std::pair<std::string, s
         pos = e + 1;
         if (line.empty()) continue;
         if (line.front() == '[' && line.rfind(']') != std::string_view::npos) {
-            section = std::string(trim(line.substr(1, line.rfind(']') - 1)));
+            section = cString(std::string(trim(line.substr(1, line.rfind(']') - 1))));
             continue;
         }
-        out.emplace_back(section, std::string(trim(line.substr(0, line.find('=')))));
+        out.emplace_back(section, cString(std::string(trim(line.substr(0, line.find('='))))));
     }
 }
 
@@ -139,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const auto& n = names[in.ConsumeIntegralInRange<std::size_t>(0, names.size() - 1)];
             return section ? n.first : n.second;
         }
-        return in.ConsumeRandomLengthString(24);
+        return cString(in.ConsumeRandomLengthString(24));
     };
 
     for (int op = 0; op < 16 && in.remaining_bytes() > 0; ++op) {
@@ -150,15 +158,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             // fits the buffer.
             const auto bufferSize = in.ConsumeIntegralInRange<std::size_t>(0, 2048);
             const std::string got = fw::profile::readFile(path, section, key, "dflt  ", bufferSize);
-            check(got == fw::profile::readString(content, section, key, "dflt  ", bufferSize),
+            check(got == fw::profile::readBytes(content, section, key, "dflt  ", bufferSize),
                   "file read differs from content read");
             check(bufferSize == 0 ? got.empty() : got.size() < bufferSize, "read overflows buffer");
             continue;
         }
-        const std::string value = in.ConsumeRandomLengthString(64);
+        const std::string value = cString(in.ConsumeRandomLengthString(64));
         std::vector<std::string> before;
         for (const auto& [s, k] : names)
-            before.push_back(fw::profile::readString(content, s, k, "", kBig));
+            before.push_back(fw::profile::readBytes(content, s, k, "", kBig));
 
         // Now and then the disk fills part way through the write: a file size
         // limit for this call only.
@@ -174,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (full) setrlimit(RLIMIT_FSIZE, &unlimited);
 
         const std::string now = slurp(path);
-        const std::string next = fw::profile::writeString(content, section, key, value);
+        const std::string next = fw::profile::rewriteBytes(content, section, key, value);
         check(std::distance(std::filesystem::directory_iterator(scratch().dir),
                             std::filesystem::directory_iterator()) == 1,
               "a temporary file was left");
@@ -185,12 +193,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(!full || next == content || next.size() <= room,
               "a write past the disk's room passed for a success", section, key, value);
         check(now == next, "torn write");
-        check(fw::profile::readString(now, section, key, "", kBig) == readsAs(value),
+        check(fw::profile::readBytes(now, section, key, "", kBig) == readsAs(value),
               "written value does not read back", section, key, value);
         for (std::size_t i = 0; i < names.size(); ++i) {
             const auto& [s, k] = names[i];
             if (sameName(s, section) && sameName(k, key)) continue;
-            check(fw::profile::readString(now, s, k, "", kBig) == before[i], "another key changed",
+            check(fw::profile::readBytes(now, s, k, "", kBig) == before[i], "another key changed",
                   section, key, value);
         }
         content = now;

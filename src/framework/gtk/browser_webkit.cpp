@@ -223,6 +223,7 @@ WebKitBrowser::WebKitBrowser(GtkPlatform& platform, GtkPeer& parent, BrowserEven
     g_signal_connect(view_, "load-changed", G_CALLBACK(onLoadChanged), this);
     g_signal_connect(view_, "load-failed", G_CALLBACK(onLoadFailed), this);
     g_signal_connect(view_, "notify::title", G_CALLBACK(onTitle), this);
+    g_signal_connect(view_, "web-process-terminated", G_CALLBACK(onProcessTerminated), this);
     g_signal_connect(view_, "script-dialog", G_CALLBACK(onScriptDialog), this);
     g_signal_connect(view_, "permission-request", G_CALLBACK(onPermission), this);
 }
@@ -487,6 +488,21 @@ void WebKitBrowser::onTitle(WebKitWebView* view, GParamSpec*, gpointer self) {
     const char* title = webkit_web_view_get_title(view);
     const std::string text = title ? title : "";
     browser->raise([&] { browser->events_.TitleChange(text); });
+}
+
+// web-process-terminated -> EngineTerminated, whatever the reason (a crash,
+// the memory limit; we never end the process ourselves). The view's last
+// picture would stay on the screen of a page that no longer exists: it is
+// redrawn, which shows nothing (the frame or window behind it) until the
+// next load starts a new process.
+void WebKitBrowser::onProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason,
+                                        gpointer self) {
+    auto* browser = static_cast<WebKitBrowser*>(self);
+    browser->committed_ = false;
+    browser->focused_.reset();
+    browser->allowedNewWindow_.reset();
+    gtk_widget_queue_draw(GTK_WIDGET(view));
+    browser->raise([&] { browser->events_.EngineTerminated(); });
 }
 
 // Silent: the page's alert, confirm and prompt boxes are not shown (confirm

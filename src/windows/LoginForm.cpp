@@ -156,8 +156,9 @@ void LoginForm::webBrowser_NewWindow2(bool& cancel) {
 }
 
 void LoginForm::webBrowser_EngineTerminated() {
-    // A face hidden by the hand-over is never shown again: a page loaded
-    // there could only hand over a second time under the game window.
+    // A face hidden by the hand-over (which normally drops its browser) is
+    // never shown again: a page loaded there could only hand over a second
+    // time under the game window.
     if (!Visible()) return;
     const auto& loginUrl = config::appConfig().loginUrl;
     if (loginUrl.empty() || !engineRestart_.allowed()) return;

@@ -243,7 +243,7 @@ TEST_F(GameWindow, NavigateToUrlOnAWindowNotLoadedOnlyKeepsTheAddress) {
 } // namespace
 
 // The engine under a page dies: the page comes back, but not twice within a
-// minute (no restart loop), and a face hidden by the hand-over stays as it is.
+// minute (no restart loop).
 TEST_F(GameWindow, DeadEngineReloadsTheGameOnceAMinute) {
     openGame("http://127.0.0.1/game.html?t=1");
     auto& b = gameBrowser();
@@ -274,7 +274,7 @@ TEST_F(GameWindow, DeadEngineReloadsTheGameOnceAMinute) {
     EXPECT_EQ(again.navigations.size(), 3u);
 }
 
-TEST_F(HandOver, DeadEngineReloadsTheLoginPageOnlyWhileTheFaceIsShown) {
+TEST_F(HandOver, DeadEngineReloadsTheLoginPageOnceAMinute) {
     start();
     p.pump();
     auto& b = loginBrowser();
@@ -286,11 +286,5 @@ TEST_F(HandOver, DeadEngineReloadsTheLoginPageOnlyWhileTheFaceIsShown) {
     p.advance(30'000);
     b.engineTerminated();
     EXPECT_EQ(b.navigations.size(), 2u);
-
-    // Hidden by the hand-over, a minute later: nothing is loaded there.
-    p.advance(60'000);
-    EXPECT_TRUE(b.beforeNavigate("http://127.0.0.1/game.html?x"));
-    b.engineTerminated();
-    EXPECT_EQ(b.navigations.size(), 2u);
-    EXPECT_EQ(gameBrowser().navigations.size(), 2u);
+    EXPECT_TRUE(record(*app::loginForm).visible);
 }

@@ -36,6 +36,10 @@ public:
     // The end of each navigation, finished, halted or failed.
     virtual void DownloadComplete() {}
     virtual void TitleChange(const std::string& text) { (void)text; }
+    // The engine's process for this page died (killed, out of memory, a
+    // crash). The page is gone: no document, a blank view, until the next
+    // Navigate starts the engine again.
+    virtual void EngineTerminated() {}
 };
 
 // The element that has the focus in the current document.

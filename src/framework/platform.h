@@ -175,6 +175,9 @@ public:
     virtual char pathSeparator() const = 0;
     virtual std::vector<std::uint8_t> resource(int id, const std::string& type) = 0;
     virtual DateTime localNow() = 0;
+    // Milliseconds of a clock that only goes forward (not the wall clock),
+    // for measuring intervals.
+    virtual std::int64_t tickMs() = 0;
     virtual bool pathExists(const std::string& path) = 0;
     virtual bool createFolder(const std::string& path) = 0;
     // Starts a program from a command line in a normal window with the focus;

@@ -155,4 +155,14 @@ void LoginForm::webBrowser_NewWindow2(bool& cancel) {
     app::openGame(link);
 }
 
+void LoginForm::webBrowser_EngineTerminated() {
+    // A face hidden by the hand-over (which normally drops its browser) is
+    // never shown again: a page loaded there could only hand over a second
+    // time under the game window.
+    if (!Visible()) return;
+    const auto& loginUrl = config::appConfig().loginUrl;
+    if (loginUrl.empty() || !engineRestart_.allowed()) return;
+    webBrowser_->Navigate(loginUrl);
+}
+
 } // namespace windows

@@ -8,6 +8,7 @@
 #include "framework/form.h"
 #include "framework/layout.h"
 #include "framework/timer.h"
+#include "windows/EngineRestart.h"
 
 #include <memory>
 #include <string>
@@ -55,6 +56,7 @@ private:
     void btnForum_Click(int index);
     void webBrowser_BeforeNavigate2(const std::string& url, bool& cancel);
     void webBrowser_NewWindow2(bool& cancel);
+    void webBrowser_EngineTerminated();
 
     struct WebBrowserEvents : fw::BrowserEvents {
         explicit WebBrowserEvents(LoginForm& f) : form(f) {}
@@ -62,6 +64,7 @@ private:
             form.webBrowser_BeforeNavigate2(url, cancel);
         }
         void NewWindow2(bool& cancel) override { form.webBrowser_NewWindow2(cancel); }
+        void EngineTerminated() override { form.webBrowser_EngineTerminated(); }
         // Navigation errors are left to the browser's own handling.
         LoginForm& form;
     };
@@ -73,6 +76,7 @@ private:
         btnService_;
     std::unique_ptr<fw::LabelPeer> lblVersion_;
     std::unique_ptr<fw::BrowserPeer> webBrowser_;
+    EngineRestart engineRestart_;
 };
 
 } // namespace windows

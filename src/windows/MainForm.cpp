@@ -35,6 +35,7 @@ void MainForm::destroyControls() {
 void MainForm::Form_Load() {
     pageReady_ = false;
     loaded_ = true;
+    engineRestart_.reset();
     webBrowser_->setSilent(true);
     // At the first showing the address is still empty (a blank page); later
     // showings start from the previous game address. navigateToUrl follows
@@ -72,6 +73,10 @@ void MainForm::webBrowser_TitleChange(const std::string& text) {
     }
     // The document's title wins over the event's text; unreadable keeps the caption.
     if (auto title = webBrowser_->documentTitle()) setCaption(*title);
+}
+
+void MainForm::webBrowser_EngineTerminated() {
+    if (engineRestart_.allowed()) webBrowser_->Navigate(pageUrl_);
 }
 
 void MainForm::Form_QueryUnload(bool& cancel, fw::UnloadMode) {

@@ -3,6 +3,7 @@
 
 #include "framework/browser.h"
 #include "framework/form.h"
+#include "windows/EngineRestart.h"
 
 #include <memory>
 #include <string>
@@ -33,12 +34,14 @@ private:
     void webBrowser_DocumentComplete();
     void webBrowser_DownloadComplete();
     void webBrowser_TitleChange(const std::string& text);
+    void webBrowser_EngineTerminated();
 
     struct WebBrowserEvents : fw::BrowserEvents {
         explicit WebBrowserEvents(MainForm& f) : form(f) {}
         void DocumentComplete(const std::string&) override { form.webBrowser_DocumentComplete(); }
         void DownloadComplete() override { form.webBrowser_DownloadComplete(); }
         void TitleChange(const std::string& text) override { form.webBrowser_TitleChange(text); }
+        void EngineTerminated() override { form.webBrowser_EngineTerminated(); }
         // Navigation errors are left to the browser's own handling.
         MainForm& form;
     };
@@ -48,6 +51,7 @@ private:
     std::string pageUrl_;
     bool loaded_ = false;
     bool pageReady_ = false;
+    EngineRestart engineRestart_;
 };
 
 } // namespace windows

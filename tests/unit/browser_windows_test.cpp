@@ -241,3 +241,50 @@ TEST_F(GameWindow, NavigateToUrlOnAWindowNotLoadedOnlyKeepsTheAddress) {
 }
 
 } // namespace
+
+// The engine under a page dies: the page comes back, but not twice within a
+// minute (no restart loop).
+TEST_F(GameWindow, DeadEngineReloadsTheGameOnceAMinute) {
+    openGame("http://127.0.0.1/game.html?t=1");
+    auto& b = gameBrowser();
+    const auto before = b.navigations.size();
+    auto reloads = [&] { return b.navigations.size() - before; };
+
+    b.engineTerminated();
+    EXPECT_EQ(reloads(), 1u);
+    EXPECT_EQ(b.navigations.back(), "http://127.0.0.1/game.html?t=1");
+    p.advance(59'999);
+    b.engineTerminated(); // again within the minute: stays blank
+    EXPECT_EQ(reloads(), 1u);
+    p.advance(1);
+    b.engineTerminated(); // a minute after the last reload
+    EXPECT_EQ(reloads(), 2u);
+    b.engineTerminated();
+    EXPECT_EQ(reloads(), 2u);
+    EXPECT_TRUE(record(game()).visible);
+    EXPECT_TRUE(p.messageBoxes.empty());
+
+    // A new showing starts afresh.
+    p.answers = {fw::kIdOk};
+    p.closeBox(game());
+    app::openGame("http://127.0.0.1/game.html?t=2");
+    auto& again = gameBrowser();
+    again.engineTerminated();
+    EXPECT_EQ(again.navigations.back(), "http://127.0.0.1/game.html?t=2");
+    EXPECT_EQ(again.navigations.size(), 3u);
+}
+
+TEST_F(HandOver, DeadEngineReloadsTheLoginPageOnceAMinute) {
+    start();
+    p.pump();
+    auto& b = loginBrowser();
+    b.engineTerminated();
+    EXPECT_EQ(b.navigations, (std::vector<std::string>{"http://127.0.0.1/login.html",
+                                                       "http://127.0.0.1/login.html"}));
+    p.pump(); // the reloaded page is the login page, not handed over
+    EXPECT_EQ(app::mainForm, nullptr);
+    p.advance(30'000);
+    b.engineTerminated();
+    EXPECT_EQ(b.navigations.size(), 2u);
+    EXPECT_TRUE(record(*app::loginForm).visible);
+}

@@ -55,6 +55,8 @@ private:
     static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent event, const char* uri,
                                  GError* error, gpointer self);
     static void onTitle(WebKitWebView*, GParamSpec*, gpointer self);
+    static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason,
+                                    gpointer self);
     static gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer self);
     static gboolean onPermission(WebKitWebView*, WebKitPermissionRequest* request, gpointer self);
     static void onFocusMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,

@@ -108,6 +108,7 @@ public:
     char pathSeparator() const override { return '/'; }
     std::vector<std::uint8_t> resource(int id, const std::string& type) override;
     DateTime localNow() override;
+    std::int64_t tickMs() override { return g_get_monotonic_time() / 1000; }
     bool pathExists(const std::string& path) override;
     bool createFolder(const std::string& path) override;
     bool startProcess(const std::string& commandLine) override;

@@ -117,6 +117,11 @@ void BrowserRecord::downloadComplete() {
 void BrowserRecord::titleChange(const std::string& text) {
     events->TitleChange(text);
 }
+void BrowserRecord::engineTerminated() {
+    document = false;
+    active.reset();
+    events->EngineTerminated();
+}
 
 bool BrowserRecord::navigateError(const std::string& url, int status) {
     bool cancel = false;

@@ -82,6 +82,8 @@ struct BrowserRecord {
     void documentComplete(const std::string& url);
     void downloadComplete();
     void titleChange(const std::string& text);
+    // The engine's process dies: the document goes with it.
+    void engineTerminated();
     bool navigateError(const std::string& url, int status);
 };
 
@@ -295,6 +297,7 @@ public:
     char pathSeparator() const override { return '/'; }
     std::vector<std::uint8_t> resource(int id, const std::string& type) override;
     DateTime localNow() override { return clock; }
+    std::int64_t tickMs() override { return nowMs_; } // virtual time
     bool pathExists(const std::string& path) override;
     bool createFolder(const std::string& path) override;
     bool startProcess(const std::string& commandLine) override;

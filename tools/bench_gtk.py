@@ -36,6 +36,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 import desktop  # noqa: E402
+from processes import descendants  # noqa: E402
 from gtk_env import GtkLauncher  # noqa: E402
 from test_server import TestServer  # noqa: E402
 
@@ -167,26 +168,6 @@ class Screen:
         self.stopping.set()
         self.thread.join(2)
         self.x.XCloseDisplay(self.dpy)
-
-
-def descendants(pid):
-    """pid and every process below it."""
-    children = {}
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/stat" % entry) as f:
-                ppid = int(f.read().rsplit(")", 1)[1].split()[1])
-        except (OSError, IndexError, ValueError):
-            continue
-        children.setdefault(ppid, []).append(int(entry))
-    out, todo = [], [pid]
-    while todo:
-        p = todo.pop()
-        out.append(p)
-        todo.extend(children.get(p, []))
-    return out
 
 
 def memory_mib(pid, tree=True):

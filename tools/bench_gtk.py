@@ -36,6 +36,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 import desktop  # noqa: E402
+import processes  # noqa: E402
 from processes import descendants  # noqa: E402
 from gtk_env import GtkLauncher  # noqa: E402
 from test_server import TestServer  # noqa: E402
@@ -172,17 +173,7 @@ class Screen:
 
 def memory_mib(pid, tree=True):
     """(RSS, PSS) in MiB, summed over the process tree."""
-    rss = pss = 0
-    for p in descendants(pid) if tree else [pid]:
-        try:
-            with open("/proc/%d/smaps_rollup" % p) as f:
-                for line in f:
-                    if line.startswith("Rss:"):
-                        rss += int(line.split()[1])
-                    elif line.startswith("Pss:"):
-                        pss += int(line.split()[1])
-        except OSError:
-            continue
+    rss, pss = processes.memory_kib(descendants(pid) if tree else [pid])
     return rss / 1024.0, pss / 1024.0
 
 

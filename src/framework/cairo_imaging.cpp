@@ -88,24 +88,14 @@ void applyColorKey(cairo_surface_t* image, const ColorKey& key) {
     const bool keyed = (key.flags & kLwaColorKey) && opaquePixel(key.colour, keyPixel);
     const std::uint32_t alpha = (key.flags & kLwaAlpha) ? key.alpha : 255;
     if (!keyed && alpha == 255) return;
-    cairo_surface_flush(image);
-    unsigned char* data = cairo_image_surface_get_data(image);
-    const int stride = cairo_image_surface_get_stride(image);
-    const int w = cairo_image_surface_get_width(image);
-    const int h = cairo_image_surface_get_height(image);
-    for (int y = 0; y < h; ++y) {
-        auto* row = reinterpret_cast<Argb*>(data + static_cast<std::ptrdiff_t>(y) * stride);
-        for (int x = 0; x < w; ++x) {
-            Argb& p = row[x];
-            if (keyed && p == keyPixel) {
-                p = 0;
-            } else if (alpha != 255) {
-                p = scale(p >> 24, alpha) << 24 | scale((p >> 16) & 0xFF, alpha) << 16 |
-                    scale((p >> 8) & 0xFF, alpha) << 8 | scale(p & 0xFF, alpha);
-            }
+    editPixels(image, [&](Argb& p) {
+        if (keyed && p == keyPixel) {
+            p = 0;
+        } else if (alpha != 255) {
+            p = scale(p >> 24, alpha) << 24 | scale((p >> 16) & 0xFF, alpha) << 16 |
+                scale((p >> 8) & 0xFF, alpha) << 8 | scale(p & 0xFF, alpha);
         }
-    }
-    cairo_surface_mark_dirty(image);
+    });
 }
 
 } // namespace fw::cairoimg

@@ -69,6 +69,22 @@ struct ColorKey {
 };
 void applyColorKey(cairo_surface_t* image, const ColorKey& key);
 
+// Rewrites every pixel of an ARGB32 or RGB24 image surface in place with
+// `edit(Argb&)`.
+template <class Edit>
+void editPixels(cairo_surface_t* image, Edit edit) {
+    cairo_surface_flush(image);
+    unsigned char* data = cairo_image_surface_get_data(image);
+    const int stride = cairo_image_surface_get_stride(image);
+    const int w = cairo_image_surface_get_width(image);
+    const int h = cairo_image_surface_get_height(image);
+    for (int y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<Argb*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+        for (int x = 0; x < w; ++x) edit(row[x]);
+    }
+    cairo_surface_mark_dirty(image);
+}
+
 // The decoding and drawing part of the imaging port, the same for every
 // adapter that draws with cairo; the adapters add the windows' side.
 class DrawingImaging : public Imaging {

@@ -17,29 +17,17 @@ namespace {
 constexpr std::uint32_t kSolidAlpha = 128;
 
 void flatten(cairo_surface_t* image) {
-    cairo_surface_flush(image);
-    unsigned char* data = cairo_image_surface_get_data(image);
-    const int stride = cairo_image_surface_get_stride(image);
-    const int w = cairo_image_surface_get_width(image);
-    const int h = cairo_image_surface_get_height(image);
-    for (int y = 0; y < h; ++y) {
-        auto* row =
-            reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
-        for (int x = 0; x < w; ++x) {
-            std::uint32_t& p = row[x];
-            const std::uint32_t a = p >> 24;
-            if (a < kSolidAlpha) {
-                p = 0;
-            } else if (a < 255) {
-                auto un = [a](std::uint32_t c) {
-                    return std::min<std::uint32_t>(255, (c * 255 + a / 2) / a);
-                };
-                p = 0xFF000000u | un((p >> 16) & 0xFF) << 16 | un((p >> 8) & 0xFF) << 8 |
-                    un(p & 0xFF);
-            }
+    cairoimg::editPixels(image, [](cairoimg::Argb& p) {
+        const std::uint32_t a = p >> 24;
+        if (a < kSolidAlpha) {
+            p = 0;
+        } else if (a < 255) {
+            auto un = [a](std::uint32_t c) {
+                return std::min<std::uint32_t>(255, (c * 255 + a / 2) / a);
+            };
+            p = 0xFF000000u | un((p >> 16) & 0xFF) << 16 | un((p >> 8) & 0xFF) << 8 | un(p & 0xFF);
         }
-    }
-    cairo_surface_mark_dirty(image);
+    });
 }
 
 // Rectangles covering the runs of pixels in `rect` whose class is at least

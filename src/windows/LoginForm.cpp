@@ -47,13 +47,13 @@ void LoginForm::createControls() {
     if (!label || !frame || !view)
         layout_.errors.push_back("the login window's label, frame or browser has no entry");
     auto rectOf = [](const fw::LayoutControl* c) { return c && c->rect ? *c->rect : fw::Rect{}; };
+    const fw::PropertyBag none;
+    const fw::PropertyBag& labelBag = label ? label->properties : none;
+    const auto highlightText = static_cast<std::int32_t>(fw::systemColor(fw::kColorHighlightText));
     lblVersion_ = fw::Platform::get().createLabel(
         window, rectOf(label),
-        label
-            ? static_cast<fw::OleColor>(label->properties.readInt(
-                  "ForeColor", static_cast<std::int32_t>(fw::systemColor(fw::kColorHighlightText))))
-            : fw::systemColor(fw::kColorHighlightText));
-    if (label) lblVersion_->setCaption(label->properties.readString("Caption", ""));
+        static_cast<fw::OleColor>(labelBag.readInt("ForeColor", highlightText)));
+    lblVersion_->setCaption(labelBag.readString("Caption", ""));
     webBrowser_ = fw::Platform::get().createBrowser(window, webBrowserEvents_, rectOf(frame));
     webBrowser_->place(rectOf(view));
 }

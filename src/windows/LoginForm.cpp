@@ -131,11 +131,6 @@ void LoginForm::btnForum_Click(int) {
 void LoginForm::webBrowser_BeforeNavigate2(const std::string& url, bool& cancel) {
     // Frames, form posts and script navigations count like top-level links;
     // a post reaches the game window as a plain navigation to its address.
-    // A replaced login window is not used again; its page no longer leads.
-    if (Retired()) {
-        cancel = true;
-        return;
-    }
     if (!isHandOver(url, config::appConfig().mainUrl)) return;
     cancel = true;
     app::openGame(url);
@@ -143,10 +138,6 @@ void LoginForm::webBrowser_BeforeNavigate2(const std::string& url, bool& cancel)
 
 void LoginForm::webBrowser_NewWindow2(bool& cancel) {
     // Only the focused link counts, not the address the new window would load.
-    if (Retired()) {
-        cancel = true;
-        return;
-    }
     std::string link;
     if (auto element = webBrowser_->activeElement(); element && element->tagName == "A")
         link = element->href;

@@ -13,8 +13,6 @@ setClientTypeByVb() reports each call to the server as
 /client-type?called=N&token=T and sets the title to
 "游戏页面 已就绪 T" (T: the page's token).
 """
-import os
-import subprocess
 import time
 
 import desktop
@@ -106,13 +104,7 @@ def login_point(login_geometry, page_point):
 
 def pixels(display, x, y, width=1, height=1):
     """The RGB bytes of a rectangle of the screen, 8 bits a channel."""
-    env = dict(os.environ, DISPLAY=display)
-    r = subprocess.run(["import", "-window", "root", "-depth", "8", "-crop",
-                        "%dx%d+%d+%d" % (width, height, x, y), "rgb:-"], env=env,
-                       capture_output=True, timeout=10)
-    if r.returncode != 0 or len(r.stdout) < 3 * width * height:
-        desktop.fail("cannot read the screen at %d,%d" % (x, y))
-    return r.stdout
+    return desktop.Shot(display, x, y, width, height).data
 
 
 def pixel(display, x, y):

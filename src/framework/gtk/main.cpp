@@ -1,5 +1,6 @@
 // The Linux launcher: GTK on X11. It takes no arguments and reads nothing of
-// its environment itself (GTK still finds the display the usual way).
+// its environment itself (GTK still finds the display the usual way), except
+// to leave a GDK_GL the user set alone.
 #include "app/Application.h"
 #include "framework/gtk/gtk_platform.h"
 
@@ -8,7 +9,15 @@ int main() {
     gdk_set_allowed_backends("x11");
     // Names the windows' class (the browser keeps its data in a folder of its own).
     g_set_prgname("launcher");
-    if (!gtk_init_check(nullptr, nullptr)) {
+    // Nothing here draws through GDK's GL (the engine has its own), yet GDK
+    // sets up GLX as it opens the display: some 50 ms of the start, before
+    // the first window can show. The switch is read once, at the opening,
+    // and taken back at once so that the programs we start do not inherit it.
+    const bool glSwitch = g_getenv("GDK_GL") == nullptr;
+    if (glSwitch) g_setenv("GDK_GL", "disable", TRUE);
+    const bool opened = gtk_init_check(nullptr, nullptr);
+    if (glSwitch) g_unsetenv("GDK_GL");
+    if (!opened) {
         g_printerr("launcher: cannot open an X11 display\n");
         return 1;
     }

@@ -12,6 +12,7 @@ add_library(launcher_gtk STATIC
   src/framework/gtk/gtk_window.cpp
   src/framework/gtk/client_area.cpp
   src/framework/gtk/browser_webkit.cpp
+  src/framework/gtk/engine_library.cpp
   src/framework/gtk/imaging_gtk.cpp
   src/framework/cairo_imaging.cpp
   src/framework/gtk/controls_gtk.cpp
@@ -21,7 +22,11 @@ add_library(launcher_gtk STATIC
   src/framework/curl_download.cpp
   src/framework/openssl_verify.cpp
 )
-target_link_libraries(launcher_gtk PUBLIC launcher_core PkgConfig::GTK3 PkgConfig::WEBKIT PkgConfig::CURL PkgConfig::CRYPTO X11::X11)
+# The engine's headers only: its library is opened at run time, when the first
+# browser is made (engine_library.cpp).
+target_include_directories(launcher_gtk PUBLIC ${WEBKIT_INCLUDE_DIRS})
+target_compile_options(launcher_gtk PUBLIC ${WEBKIT_CFLAGS_OTHER})
+target_link_libraries(launcher_gtk PUBLIC launcher_core PkgConfig::GTK3 PkgConfig::CURL PkgConfig::CRYPTO X11::X11 ${CMAKE_DL_LIBS})
 launcher_embed_resources(launcher_gtk)
 
 add_executable(launcher src/framework/gtk/main.cpp)

@@ -3,9 +3,14 @@ the game window killed: the game page comes back at its address and
 setClientTypeByVb() runs again; killed again within the minute: the window
 stays, blank, and no new page process starts. Back on a fresh login face:
 its page process killed brings the login page back; killed again, the frame
-stays blank. The launcher goes on throughout."""
+stays blank. The launcher goes on throughout.
+
+Then the engine's library cannot be loaded at all (a private mount puts an
+empty file in its place): the background window has shown without it, a
+box says why, and the launcher ends with status 1."""
 import os
 import signal
+import subprocess
 import sys
 import time
 
@@ -110,7 +115,27 @@ def main():
         if run.wait_exit(10) != 0:
             desktop.fail("the launcher ended with status %s" % run.proc.returncode)
         site.check_quiet(run)
+        engine_missing(sys.argv[1], display)
     print("ok")
+
+
+def engine_missing(exe, display):
+    listed = subprocess.run(["ldconfig", "-p"], capture_output=True, text=True).stdout
+    lib = next(line.split("=>")[1].strip() for line in listed.splitlines()
+               if line.strip().startswith("libwebkit2gtk-4.1.so.0 "))
+    hide = ["unshare", "-m", "--", "sh", "-c", 'mount --bind /dev/null "$0" && exec "$@"',
+            os.path.realpath(lib)]
+    with GtkLauncher(exe) as run:
+        run.start(display, hide)
+        box = run.wait_window("^launcher$")
+        if not run.windows("^Varnholt登录器$"):
+            desktop.fail("the background window was not shown before the engine was needed")
+        run.key(box, "Return")
+        if run.wait_exit(10) != 1:
+            desktop.fail("the launcher ended with status %s, not 1" % run.proc.returncode)
+        with open(run.log, encoding="utf-8", errors="replace") as f:
+            if "the browser engine cannot be loaded" not in f.read():
+                desktop.fail("the reason was not reported")
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 #include "framework/gtk/browser_webkit.h"
 
+#include "framework/gtk/engine_library.h"
 #include "framework/gtk/gtk_platform.h"
 #include "framework/gtk/text.h"
 
@@ -48,8 +49,9 @@ WebKitWebContext* webContext() {
     static WebKitWebContext* context = [] {
         gchar* data = g_build_filename(g_get_user_data_dir(), kDataFolder, nullptr);
         gchar* cache = g_build_filename(g_get_user_cache_dir(), kDataFolder, nullptr);
-        WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
-            "base-data-directory", data, "base-cache-directory", cache, nullptr);
+        auto* manager = static_cast<WebKitWebsiteDataManager*>(
+            g_object_new(WEBKIT_TYPE_WEBSITE_DATA_MANAGER, "base-data-directory", data,
+                         "base-cache-directory", cache, nullptr));
         WebKitWebContext* c = webkit_web_context_new_with_website_data_manager(manager);
         g_object_unref(manager);
         g_free(cache);
@@ -176,6 +178,7 @@ gboolean scriptTimeout(gpointer data) {
 WebKitBrowser::WebKitBrowser(GtkPlatform& platform, GtkPeer& parent, BrowserEvents& events,
                              const std::optional<Rect>& frame)
     : platform_(platform), events_(events) {
+    openEngineLibrary();
     // Each view has its own content manager: focus reports are kept per view.
     content_ = webkit_user_content_manager_new();
     g_signal_connect(content_, "script-message-received::focus", G_CALLBACK(onFocusMessage), this);

@@ -21,7 +21,8 @@ Figures (both programs unless marked):
                         before the navigation the launcher cancels)
   game window PSS/RSS   launcher, 1 s after the game page's onload
   download              launcher's upgrade download vs curl, same file, same
-                        server: MiB/s from the request to the process's end;
+                        server: MiB/s from the request to the file complete
+                        under its name (launcher) or curl's end;
                         RSS growth of the launcher while it downloads
   binary size           the launcher, and launcher.exe when build/win32 has one
 
@@ -322,22 +323,37 @@ class Bench:
             time.sleep(0.3)
             before = memory_mib(run.proc.pid, tree=False)[0]
             peak = [before]
+            program = os.path.join(run.folder, "update", "upgrade.exe")
+            complete = []
 
             def sample():
                 while run.proc.poll() is None:
                     peak[0] = max(peak[0], memory_mib(run.proc.pid, tree=False)[0])
                     time.sleep(0.02)
-            sampler = threading.Thread(target=sample, daemon=True)
-            sampler.start()
+
+            def watch():
+                # The program appears under its name only once all of it is
+                # written and flushed: the download's end, without the time
+                # the launcher then takes to start it and end.
+                while not complete:
+                    ended = run.proc.poll() is not None
+                    if os.path.exists(program):
+                        complete.append(time.monotonic())
+                    elif ended:
+                        return
+                    time.sleep(0.001)
+            threads = [threading.Thread(target=f, daemon=True) for f in (sample, watch)]
+            for t in threads:
+                t.start()
             pressed = time.monotonic()
             run.key(offer, "Return")
             asked = self.srv.first("/files/upgrade.exe", pressed, 10, None)
             run.wait_exit(120)
-            done = time.monotonic()
-            sampler.join(2)
-            if not os.path.exists(os.path.join(run.folder, "update", "upgrade.exe")):
+            for t in threads:
+                t.join(2)
+            if not complete:
                 desktop.fail("the launcher ended without the upgrade program")
-            return self.args.download_mib / (done - asked), peak[0] - before
+            return self.args.download_mib / (complete[0] - asked), peak[0] - before
 
     def download_curl(self):
         target = os.path.join(desktop.scratch_dir("bench-curl-"), "upgrade.exe")

@@ -4,6 +4,22 @@
 #include "app/Application.h"
 #include "framework/gtk/gtk_platform.h"
 
+namespace {
+
+// With GDK's GL off (below), the engine warns as each view is realised that
+// it cannot use GL for accelerated drawing, which the launcher's views never
+// use (browser_webkit.cpp turns it off). That one warning is dropped.
+constexpr const char* kEngineGlWarning =
+    "Disabled hardware acceleration because GTK failed to initialize GL";
+
+void dropEngineGlWarning(const gchar* domain, GLogLevelFlags level, const gchar* message,
+                         gpointer) {
+    if (!g_str_has_prefix(message, kEngineGlWarning))
+        g_log_default_handler(domain, level, message, nullptr);
+}
+
+} // namespace
+
 int main() {
     // The launcher places its windows itself, which Wayland does not allow.
     gdk_set_allowed_backends("x11");
@@ -16,7 +32,10 @@ int main() {
     const bool glSwitch = g_getenv("GDK_GL") == nullptr;
     if (glSwitch) g_setenv("GDK_GL", "disable", TRUE);
     const bool opened = gtk_init_check(nullptr, nullptr);
-    if (glSwitch) g_unsetenv("GDK_GL");
+    if (glSwitch) {
+        g_unsetenv("GDK_GL");
+        g_log_set_handler(nullptr, G_LOG_LEVEL_WARNING, dropEngineGlWarning, nullptr);
+    }
     if (!opened) {
         g_printerr("launcher: cannot open an X11 display\n");
         return 1;

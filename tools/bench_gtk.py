@@ -51,8 +51,9 @@ MINIBROWSER = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser"
 MARK = "new Image().src = '/loaded?page=%s';"
 # The link's click handler runs in the page just before the navigation that
 # the launcher cancels: the hand-over is timed from there, without the time
-# the X input takes to reach the page.
-CLICK = "new Image().src = '/clicked';"
+# the X input takes to reach the page. The handler sends the wall-clock time
+# it ran at (the request itself may leave after the game window is up).
+CLICK = "new Image().src = '/clicked?at=' + (performance.timeOrigin + performance.now());"
 # A process that does nothing but wake every 10 ms: what the machine charges
 # for the wake-ups alone, the floor under any 10 ms timer.
 SLEEPER = "import time\nwhile True:\n    time.sleep(0.01)\n"
@@ -83,7 +84,7 @@ class StampedServer(TestServer):
         self.stamps = []
 
     def _log(self, method, target):
-        self.stamps.append((time.monotonic(), target))
+        self.stamps.append((time.monotonic(), target, time.time()))
         super()._log(method, target)
 
     def first(self, prefix, after, timeout, proc=None):
@@ -91,11 +92,20 @@ class StampedServer(TestServer):
         def seen():
             if proc is not None and proc.poll() is not None:
                 desktop.fail("%s ended before requesting %s" % (proc.args[0], prefix))
-            for t, target in list(self.stamps):
+            for t, target, _ in list(self.stamps):
                 if t >= after and target.startswith(prefix):
                     return t
             return None
         return desktop.wait_for(seen, timeout, "a request for " + prefix, interval=0.002)
+
+    def page_clicked(self, after, timeout, proc):
+        """When the page's click handler ran, on our monotonic clock: the
+        wall-clock time it sent, moved by the request's own delay."""
+        arrived = self.first("/clicked", after, timeout, proc)
+        target, wall = next((x, w) for t, x, w in self.stamps
+                            if t == arrived and x.startswith("/clicked"))
+        sent = float(target.split("at=", 1)[1]) / 1000.0
+        return arrived - (wall - sent)
 
 
 class Screen:
@@ -285,7 +295,7 @@ class Bench:
             desktop.xdotool(self.display, "click", "1")
             mapped = self.screen.first_map(clicked, 10)
             requested = self.srv.first("/game.html", clicked, 10, run.proc)
-            in_page = self.srv.first("/clicked", clicked, 10, run.proc)
+            in_page = self.srv.page_clicked(clicked, 10, run.proc)
             r["handover_map"] = (mapped - clicked) * 1000
             r["handover_request"] = (requested - clicked) * 1000
             r["page_map"] = (mapped - in_page) * 1000

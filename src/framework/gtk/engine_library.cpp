@@ -38,7 +38,10 @@ namespace fw::gtk {
 
 void openEngineLibrary() {
     std::call_once(opening, [] {
-        engineHandle = dlopen(kEngineLibrary, RTLD_NOW | RTLD_LOCAL);
+        // Lazily bound, as at a program's start: binding all of the engine's
+        // and its libraries' calls at once made the login page some 15 ms
+        // later.
+        engineHandle = dlopen(kEngineLibrary, RTLD_LAZY | RTLD_LOCAL);
         if (!engineHandle) {
             const char* why = dlerror();
             openError = std::string("the browser engine cannot be loaded: ") +

@@ -20,19 +20,22 @@ Figures (both programs unless marked):
                         from the link's click handler in the page (just
                         before the navigation the launcher cancels)
   game window PSS/RSS   launcher, 1 s after the game page's onload
-  download              launcher's upgrade download vs curl, same file, same
-                        server: MiB/s from the request to the file complete
-                        under its name (launcher) or curl's end;
-                        RSS growth of the launcher while it downloads
+  download              launcher's upgrade download vs curl, same file from
+                        the same server (a process of its own, sendfile, so
+                        that the server is not the bottleneck): MiB/s from the
+                        request to the file complete under its name
+                        (launcher) or curl's end; RSS growth of the launcher
+                        while it downloads
   binary size           the launcher, and launcher.exe when build/win32 has one
 
-Not run by CI. Starts its own Xvfb and server, stops what it starts by pid.
+Not run by CI. Starts its own Xvfb and servers, stops what it starts by pid.
 """
 import argparse
 import ctypes
 import ctypes.util
 import os
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
@@ -106,6 +109,77 @@ class StampedServer(TestServer):
                             if t == arrived and x.startswith("/clicked"))
         sent = float(target.split("at=", 1)[1]) / 1000.0
         return arrived - (wall - sent)
+
+
+def serve_file(path, lifetime):
+    """The download's server, run in a process of its own (`--serve-file`):
+    in the benchmark's process it would share the interpreter with the
+    threads that watch the launcher and slow down with them. Every request
+    gets the file, sent by the kernel (sendfile), one connection at a time;
+    the arrival of each is printed as CLOCK_MONOTONIC, which every process
+    shares. Ends by itself after `lifetime` seconds."""
+    import socket
+    signal.alarm(int(lifetime))
+    size = os.path.getsize(path)
+    head = (b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+            b"Content-Length: %d\r\nConnection: close\r\n\r\n" % size)
+    listener = socket.socket()
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(4)
+    print(listener.getsockname()[1], flush=True)
+    while True:
+        conn, _ = listener.accept()
+        with conn, open(path, "rb") as f:
+            request = b""
+            while b"\r\n\r\n" not in request:
+                chunk = conn.recv(4096)
+                if not chunk:
+                    break
+                request += chunk
+            print("%.6f" % time.monotonic(), flush=True)
+            try:
+                conn.sendall(head)
+                offset = 0
+                while offset < size:
+                    sent = os.sendfile(conn.fileno(), f.fileno(), offset, size - offset)
+                    if not sent:
+                        break
+                    offset += sent
+            except OSError:
+                continue
+
+
+class FileServer:
+    """serve_file() in a child process, with the arrival times it prints."""
+
+    def __init__(self, mib, lifetime):
+        self.folder = desktop.scratch_dir("bench-file-")
+        path = os.path.join(self.folder, "upgrade.exe")
+        with open(path, "wb") as f:
+            f.write(PROGRAM_HEAD)
+            f.truncate(mib << 20)
+        self.proc = subprocess.Popen([sys.executable, os.path.abspath(__file__), "--serve-file",
+                                      path, "--lifetime", str(lifetime)],
+                                     stdout=subprocess.PIPE, text=True, start_new_session=True)
+        self.port = int(self.proc.stdout.readline())
+        self.arrivals = []
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.arrivals.append(float(line))
+
+    def url(self):
+        return "http://127.0.0.1:%d/files/upgrade.exe" % self.port
+
+    def first(self, after, timeout):
+        return desktop.wait_for(lambda: next((t for t in self.arrivals if t >= after), None),
+                                timeout, "the download's request", interval=0.002)
+
+    def close(self):
+        desktop.stop(self.proc)
+        shutil.rmtree(self.folder, ignore_errors=True)
 
 
 class Screen:
@@ -245,8 +319,8 @@ def idle_cpu(pid, seconds):
 
 
 class Bench:
-    def __init__(self, args, display, srv):
-        self.args, self.display, self.srv = args, display, srv
+    def __init__(self, args, display, srv, files=None):
+        self.args, self.display, self.srv, self.files = args, display, srv, files
         self.screen = Screen(display)
         w, h = (int(v) for v in desktop.xdotool(display, "getdisplaygeometry").split())
         self.back_corner = ((w - 1039) // 2, (h - 652) // 2)
@@ -258,11 +332,11 @@ class Bench:
         return env
 
     def ini(self, run, version_check=""):
+        update = self.files.url() if self.files else self.srv.url("/files/upgrade.exe")
         run.write_ini("[common]\nversion=1.0\nversionCheckUrl=%s\nversionUpdateUrl=%s\n"
                       "[platform]\nloginUrl=%s\nmainUrl=%s\n[install]\ninstallTime=x\n"
-                      % (version_check or self.srv.url("/version/1.0"),
-                         self.srv.url("/files/upgrade.exe"), self.srv.url("/login.html"),
-                         self.srv.url("/game.html")))
+                      % (version_check or self.srv.url("/version/1.0"), update,
+                         self.srv.url("/login.html"), self.srv.url("/game.html")))
 
     def spawn(self, run, argv):
         run.display = self.display
@@ -334,45 +408,35 @@ class Bench:
             before = memory_mib(run.proc.pid, tree=False)[0]
             peak = [before]
             program = os.path.join(run.folder, "update", "upgrade.exe")
-            complete = []
 
             def sample():
                 while run.proc.poll() is None:
                     peak[0] = max(peak[0], memory_mib(run.proc.pid, tree=False)[0])
                     time.sleep(0.02)
-
-            def watch():
-                # The program appears under its name only once all of it is
-                # written and flushed: the download's end, without the time
-                # the launcher then takes to start it and end.
-                while not complete:
-                    ended = run.proc.poll() is not None
-                    if os.path.exists(program):
-                        complete.append(time.monotonic())
-                    elif ended:
-                        return
-                    time.sleep(0.001)
-            threads = [threading.Thread(target=f, daemon=True) for f in (sample, watch)]
-            for t in threads:
-                t.start()
+            sampler = threading.Thread(target=sample, daemon=True)
+            sampler.start()
             pressed = time.monotonic()
             run.key(offer, "Return")
-            asked = self.srv.first("/files/upgrade.exe", pressed, 10, None)
+            asked = self.files.first(pressed, 10)
             run.wait_exit(120)
-            for t in threads:
-                t.join(2)
-            if not complete:
+            sampler.join(2)
+            if not os.path.exists(program):
                 desktop.fail("the launcher ended without the upgrade program")
-            return self.args.download_mib / (complete[0] - asked), peak[0] - before
+            # The program gets its name once all of it is written and flushed:
+            # the rename sets its change time, the download's end (without the
+            # launcher's own end; nothing polls the disk meanwhile, which
+            # would slow the server on this process's other threads).
+            complete = os.stat(program).st_ctime - (time.time() - time.monotonic())
+            return self.args.download_mib / (complete - asked), peak[0] - before
 
     def download_curl(self):
         target = os.path.join(desktop.scratch_dir("bench-curl-"), "upgrade.exe")
         try:
             t0 = time.monotonic()
-            subprocess.run(["curl", "-sf", "-o", target, self.srv.url("/files/upgrade.exe")],
+            subprocess.run(["curl", "-sf", "-o", target, self.files.url()],
                            check=True, timeout=120)
             done = time.monotonic()
-            asked = self.srv.first("/files/upgrade.exe", t0, 1, None)
+            asked = self.files.first(t0, 1)
             return self.args.download_mib / (done - asked)
         finally:
             shutil.rmtree(os.path.dirname(target), ignore_errors=True)
@@ -412,7 +476,11 @@ def main():
     parser.add_argument("--idle-seconds", type=float, default=5.0)
     parser.add_argument("--download-mib", type=int, default=500, help="0: no download figures")
     parser.add_argument("--download-only", action="store_true", help="only the download figures")
+    parser.add_argument("--serve-file", help=argparse.SUPPRESS)
+    parser.add_argument("--lifetime", type=float, default=600, help=argparse.SUPPRESS)
     args = parser.parse_args()
+    if args.serve_file:
+        return serve_file(args.serve_file, args.lifetime)
     args.launcher = os.path.abspath(args.launcher)
     for exe in (args.launcher, MINIBROWSER):
         if not os.access(exe, os.X_OK):
@@ -423,9 +491,8 @@ def main():
     lifetime = 120 + args.runs * (60 + 2 * args.idle_seconds)
     with desktop.Xvfb() as display, StampedServer(lifetime=lifetime) as srv:
         srv.pages.update({"/login.html": LOGIN_PAGE.encode(), "/game.html": GAME_PAGE.encode()})
-        if args.download_mib:
-            srv.serve_file("upgrade.exe", PROGRAM_HEAD.ljust(args.download_mib << 20, b"\0"))
-        bench = Bench(args, display, srv)
+        files = FileServer(args.download_mib, lifetime) if args.download_mib else None
+        bench = Bench(args, display, srv, files)
         try:
             for round_ in range(args.runs + 1):
                 # Alternate who goes first, so neither always meets a warm cache.
@@ -458,6 +525,8 @@ def main():
                     ref["download"].append(results[bench.download_curl])
         finally:
             bench.screen.close()
+            if files:
+                files.close()
 
     print("\n%d rounds after a warm-up; launcher %s (%d bytes); reference: MiniBrowser, "
           "curl for the download" % (args.runs, args.launcher, os.path.getsize(args.launcher)))

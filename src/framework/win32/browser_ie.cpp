@@ -365,21 +365,11 @@ HRESULT Site::OnPosRectChange(LPCRECT rect) {
 void registerClasses() {
     static bool done = false;
     if (done) return;
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     // The frame is white where the page does not cover it.
-    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
-    wc.lpszClassName = kFrameClass;
-    RegisterClassExW(&wc);
-    WNDCLASSEXW qc{};
-    qc.cbSize = sizeof qc;
-    qc.lpfnWndProc = IeBrowser::queueProc;
-    qc.hInstance = GetModuleHandleW(nullptr);
-    qc.lpszClassName = kQueueClass;
-    RegisterClassExW(&qc);
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    registerWindowClass(instance, kFrameClass, DefWindowProcW,
+                        static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    registerWindowClass(instance, kQueueClass, IeBrowser::queueProc, nullptr, false);
     done = true;
 }
 

@@ -494,17 +494,9 @@ LRESULT CALLBACK Label::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 void registerClasses(HINSTANCE instance) {
     static bool done = false;
     if (done) return;
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    // No double-click messages: two quick clicks are two presses.
-    wc.lpfnWndProc = Surface::proc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.lpszClassName = kSurfaceClass;
-    RegisterClassExW(&wc);
-    wc.lpfnWndProc = Label::proc;
-    wc.lpszClassName = kLabelClass;
-    RegisterClassExW(&wc);
+    // No double-click messages (no class styles): two quick clicks are two presses.
+    registerWindowClass(instance, kSurfaceClass, Surface::proc);
+    registerWindowClass(instance, kLabelClass, Label::proc);
     done = true;
 }
 

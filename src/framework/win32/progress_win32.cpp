@@ -27,14 +27,8 @@ public:
         static const bool registered = [instance] {
             INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS};
             InitCommonControlsEx(&icc);
-            WNDCLASSEXW wc{};
-            wc.cbSize = sizeof wc;
-            wc.lpfnWndProc = proc;
-            wc.hInstance = instance;
-            wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-            wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-            wc.lpszClassName = kProgressClass;
-            return RegisterClassExW(&wc) != 0;
+            registerWindowClass(instance, kProgressClass, proc, GetSysColorBrush(COLOR_BTNFACE));
+            return true;
         }();
         (void)registered;
 

@@ -298,23 +298,23 @@ bool ending() {
     return endingNow;
 }
 
+void registerWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC proc, HBRUSH background,
+                         bool arrowCursor) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = instance;
+    wc.hCursor = arrowCursor ? LoadCursorW(nullptr, IDC_ARROW) : nullptr;
+    wc.hbrBackground = background;
+    wc.lpszClassName = name;
+    RegisterClassExW(&wc);
+}
+
 Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {
     self = this;
     Platform::install(this);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = formProc;
-    wc.hInstance = instance;
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    wc.lpszClassName = kFormClass;
-    RegisterClassExW(&wc);
-    WNDCLASSEXW pc{};
-    pc.cbSize = sizeof pc;
-    pc.lpfnWndProc = postProc;
-    pc.hInstance = instance;
-    pc.lpszClassName = kPostClass;
-    RegisterClassExW(&pc);
+    registerWindowClass(instance, kFormClass, formProc, GetSysColorBrush(COLOR_BTNFACE));
+    registerWindowClass(instance, kPostClass, postProc, nullptr, false);
     postWindow = CreateWindowExW(0, kPostClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance,
                                  nullptr);
 }

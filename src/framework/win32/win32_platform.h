@@ -86,6 +86,12 @@ COLORREF colorRef(OleColor colour);
 // while one is shown; true when it was used.
 bool progressDialogMessage(MSG& msg);
 
+// Registers a window class of `instance`: no class styles (so no
+// double-click messages), the arrow cursor unless `arrowCursor` is false (a
+// message-only window has no use for one), and `background` for erasing.
+void registerWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC proc,
+                         HBRUSH background = nullptr, bool arrowCursor = true);
+
 // True once end() or an untrapped error has begun: from then on no event
 // reaches the launcher.
 bool ending();

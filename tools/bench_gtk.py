@@ -48,7 +48,7 @@ import desktop  # noqa: E402
 import processes  # noqa: E402
 from processes import descendants  # noqa: E402
 from gtk_env import GtkLauncher  # noqa: E402
-from test_server import TestServer  # noqa: E402
+from test_server import TestServer, head, read_request  # noqa: E402
 
 MINIBROWSER = "/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser"
 MARK = "new Image().src = '/loaded?page=%s';"
@@ -121,8 +121,7 @@ def serve_file(path, lifetime):
     import socket
     signal.alarm(int(lifetime))
     size = os.path.getsize(path)
-    head = (b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-            b"Content-Length: %d\r\nConnection: close\r\n\r\n" % size)
+    reply = head(200, size, "application/octet-stream")
     listener = socket.socket()
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", 0))
@@ -131,15 +130,11 @@ def serve_file(path, lifetime):
     while True:
         conn, _ = listener.accept()
         with conn, open(path, "rb") as f:
-            request = b""
-            while b"\r\n\r\n" not in request:
-                chunk = conn.recv(4096)
-                if not chunk:
-                    break
-                request += chunk
+            if read_request(conn) is None:
+                continue
             print("%.6f" % time.monotonic(), flush=True)
             try:
-                conn.sendall(head)
+                conn.sendall(reply)
                 offset = 0
                 while offset < size:
                     sent = os.sendfile(conn.fileno(), f.fileno(), offset, size - offset)

@@ -21,7 +21,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import desktop  # noqa: E402
 import wine_env  # noqa: E402
-from test_server import TestServer  # noqa: E402
+from test_server import TestServer, head, read_request  # noqa: E402
 
 PROBE = os.environ.get("E2E_DOWNLOAD_PROBE") or desktop.fail("E2E_DOWNLOAD_PROBE is not set")
 
@@ -73,14 +73,9 @@ class Trickle:
 
     def answer(self, conn):
         conn.settimeout(5)
-        request = b""
-        while b"\r\n\r\n" not in request:
-            chunk = conn.recv(4096)
-            if not chunk:
-                return
-            request += chunk
-        conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-                     b"Content-Length: %d\r\nConnection: close\r\n\r\n" % len(self.body))
+        if read_request(conn) is None:
+            return
+        conn.sendall(head(200, len(self.body), "application/octet-stream"))
         for at in range(0, len(self.body), self.size):
             if self.stopping.wait(self.every):
                 return

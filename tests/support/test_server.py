@@ -82,6 +82,18 @@ def version_file(text):
     return b"[common]\r\nversion=" + text + b"\r\n"
 
 
+def read_request(conn):
+    """A request's head from a blocking socket of a server of a test's own;
+    None when the client closes first."""
+    request = b""
+    while b"\r\n\r\n" not in request:
+        chunk = conn.recv(4096)
+        if not chunk:
+            return None
+        request += chunk
+    return request
+
+
 class _Handler(socketserver.BaseRequestHandler):
     def read_head(self):
         data = b""

@@ -269,20 +269,22 @@ def memory_mib(pid, tree=True):
     return rss / 1024.0, pss / 1024.0
 
 
-def pss_parts(pid):
-    """PSS in MiB of the program's own process and of the engine's page and
-    network processes: what the engine costs whoever embeds it."""
-    parts = {"pss_ui": 0.0, "pss_web": 0.0, "pss_net": 0.0}
+def tree_memory(pid):
+    """RSS and PSS in MiB of the tree, and its PSS split into the program's
+    own process and the engine's page and network processes (what the engine
+    costs whoever embeds it); each process read once."""
+    r = dict.fromkeys(("rss", "pss", "pss_ui", "pss_web", "pss_net"), 0.0)
     for p in descendants(pid):
-        try:
-            with open("/proc/%d/comm" % p) as f:
-                name = f.read().strip()
-        except OSError:
+        name = processes.name(p)
+        if name is None:
             continue
-        key = ("pss_web" if name.startswith("WebKitWebProc") else
+        rss, pss = processes.memory_kib([p])
+        key = ("pss_web" if name == processes.WEB_PROCESS else
                "pss_net" if name.startswith("WebKitNetwork") else "pss_ui")
-        parts[key] += processes.memory_kib([p])[1] / 1024.0
-    return parts
+        r["rss"] += rss / 1024.0
+        r["pss"] += pss / 1024.0
+        r[key] += pss / 1024.0
+    return r
 
 
 def cpu_ns(pids):
@@ -351,8 +353,7 @@ class Bench:
             desktop.wait_for(lambda: self.screen.seen, 10, "the background picture")
             r["background"] = (self.screen.seen - t0) * 1000
             time.sleep(1.0)
-            r["rss"], r["pss"] = memory_mib(run.proc.pid)
-            r.update(pss_parts(run.proc.pid))
+            r.update(tree_memory(run.proc.pid))
             r["cpu"] = idle_cpu(run.proc.pid, self.args.idle_seconds)
 
             login = desktop.wait_for(lambda: run.window_of_size(757, 563), 10, "the login window")
@@ -381,8 +382,7 @@ class Bench:
             loaded = self.srv.first("/loaded?page=login", t0, 20, run.proc)
             r["onload"] = (loaded - t0) * 1000
             time.sleep(1.0)
-            r["rss"], r["pss"] = memory_mib(run.proc.pid)
-            r.update(pss_parts(run.proc.pid))
+            r.update(tree_memory(run.proc.pid))
             r["cpu"] = idle_cpu(run.proc.pid, self.args.idle_seconds)
         return r
 

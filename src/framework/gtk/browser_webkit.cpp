@@ -61,14 +61,25 @@ WebKitWebContext* webContext() {
     return context;
 }
 
-// The views of the launcher's windows that exist. A new view is made
-// related to one of them, so it shares that view's page process: the game
-// view after the hand-over starts loading at once instead of waiting for a
-// process of its own to start (some 400 ms), and the program keeps one page
-// process instead of one per window.
+// The views of the launcher's windows that exist.
 std::vector<GtkWidget*>& liveViews() {
     static std::vector<GtkWidget*> views;
     return views;
+}
+
+// The view whose page process a new view takes over: the newest one whose
+// window has been hidden to make room for the new one (the login face's at
+// the hand-over), so the game page starts loading at once instead of
+// waiting some 400 ms for a process of its own, and the program keeps one
+// page process. A view of a window still on the screen is left alone: its
+// page may be hung (a game page spinning in a script keeps its whole
+// process busy), and a view made beside it (the login face after the game
+// window's close) starts a process of its own.
+GtkWidget* replacedView() {
+    auto& views = liveViews();
+    for (auto it = views.rbegin(); it != views.rend(); ++it)
+        if (!gtk_widget_is_visible(*it)) return *it;
+    return nullptr;
 }
 
 WebKitSettings* viewSettings() {
@@ -190,14 +201,13 @@ WebKitBrowser::WebKitBrowser(GtkPlatform& platform, GtkPeer& parent, BrowserEven
     webkit_user_content_manager_add_script(content_, report);
     webkit_user_script_unref(report);
 
-    if (liveViews().empty())
+    if (GtkWidget* replaced = replacedView(); !replaced)
         view_ =
             GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", webContext(), "settings",
                                     viewSettings(), "user-content-manager", content_, nullptr));
     else
-        view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", liveViews().back(),
-                                        "settings", viewSettings(), "user-content-manager",
-                                        content_, nullptr));
+        view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", replaced, "settings",
+                                        viewSettings(), "user-content-manager", content_, nullptr));
     liveViews().push_back(view_);
 
     if (frame) {

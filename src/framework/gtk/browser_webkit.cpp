@@ -2,6 +2,7 @@
 
 #include "framework/gtk/engine_library.h"
 #include "framework/gtk/gtk_platform.h"
+#include "framework/gtk/page_downloads.h"
 #include "framework/gtk/text.h"
 
 #include <algorithm>
@@ -44,7 +45,8 @@ constexpr const char* kFocusReport = R"JS((function () {
 })();)JS";
 
 // One engine context for every view of the program: one network process,
-// one cookie jar, the per-user folders above.
+// one cookie jar, the per-user folders above, and the player's answer
+// before any download of a page is written (page_downloads.h).
 WebKitWebContext* webContext() {
     static WebKitWebContext* context = [] {
         gchar* data = g_build_filename(g_get_user_data_dir(), kDataFolder, nullptr);
@@ -53,6 +55,7 @@ WebKitWebContext* webContext() {
             g_object_new(WEBKIT_TYPE_WEBSITE_DATA_MANAGER, "base-data-directory", data,
                          "base-cache-directory", cache, nullptr));
         WebKitWebContext* c = webkit_web_context_new_with_website_data_manager(manager);
+        askWhereToSaveDownloads(c);
         g_object_unref(manager);
         g_free(cache);
         g_free(data);

@@ -13,6 +13,7 @@ add_library(launcher_gtk STATIC
   src/framework/gtk/client_area.cpp
   src/framework/gtk/browser_webkit.cpp
   src/framework/gtk/engine_library.cpp
+  src/framework/gtk/page_downloads.cpp
   src/framework/gtk/imaging_gtk.cpp
   src/framework/cairo_imaging.cpp
   src/framework/gtk/controls_gtk.cpp

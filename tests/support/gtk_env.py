@@ -60,6 +60,7 @@ class GtkLauncher:
             # accessibility bus on it.
             "NO_AT_BRIDGE": "1",
             "WEBKIT_DISABLE_COMPOSITING_MODE": "1",
+            "GSETTINGS_BACKEND": "memory",  # the file chooser's: dconf needs the session bus
         }
         env.update(xdg)
         return env

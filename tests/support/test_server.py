@@ -21,6 +21,7 @@ unit tests' in-process server); the path is matched without the query:
   /slow-unsized/<rate>/<name>  the same without a Content-Length
   a registered page  200, text/html (UTF-8), at exactly its path (for the
                      browser tests: a login page, a game page, ...)
+  /attachment/<name> a registered file as an attachment (Content-Disposition)
   anything else      404
 
 Every request is logged with its query as sent. Stalled connections are
@@ -179,6 +180,9 @@ class _Handler(socketserver.BaseRequestHandler):
             self.reply(200, "text/html; charset=utf-8", pages[path])
         elif path.startswith("/files/") and path[7:] in files:
             self.reply(200, "application/octet-stream", files[path[7:]])
+        elif path.startswith("/attachment/") and path[12:] in files:
+            self.reply(200, "application/octet-stream", files[path[12:]],
+                       'Content-Disposition: attachment; filename="%s"\r\n' % path[12:])
         elif path.startswith("/version/"):
             self.reply(200, ini, version_file(urllib.parse.unquote_to_bytes(path[9:])))
         elif path == "/version-empty":

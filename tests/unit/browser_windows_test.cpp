@@ -18,14 +18,19 @@ protected:
     BrowserRecord& gameBrowser() { return *p.browserOf(*app::mainForm); }
 };
 
-TEST(HandOverTest, ExactSubstringOfANonEmptyAddress) {
+TEST(HandOverTest, WebAddressWithTheExactGameAddress) {
     using windows::isHandOver;
     EXPECT_TRUE(isHandOver("http://h/game.html?token=1", "http://h/game.html"));
     EXPECT_TRUE(isHandOver("http://other/?next=http://h/game.html", "http://h/game.html"));
+    EXPECT_TRUE(isHandOver("HTTPS://other/?next=http://h/game.html", "http://h/game.html"));
     EXPECT_FALSE(isHandOver("http://h/GAME.html", "http://h/game.html"));
     EXPECT_FALSE(isHandOver("http://h/game.htm", "http://h/game.html"));
+    EXPECT_FALSE(isHandOver("data:text/html,http://h/game.html", "http://h/game.html"));
+    EXPECT_FALSE(isHandOver("file:///http://h/game.html", "http://h/game.html"));
+    EXPECT_FALSE(isHandOver("httpx://h/game.html", "//h/game.html"));
     EXPECT_FALSE(isHandOver("", "http://h/game.html"));
-    EXPECT_TRUE(isHandOver("about:blank", ""));
+    EXPECT_TRUE(isHandOver("http://any", ""));
+    EXPECT_FALSE(isHandOver("about:blank", ""));
     EXPECT_FALSE(isHandOver("", ""));
 }
 
@@ -86,7 +91,7 @@ TEST_F(HandOver, NewWindowCountsOnlyAFocusedLinkToTheGame) {
     EXPECT_EQ(app::mainForm->pageUrl(), "http://127.0.0.1/game.html?from=link");
 }
 
-TEST_F(HandOver, EmptyGameAddressHandsOverEveryNonEmptyAddress) {
+TEST_F(HandOver, EmptyGameAddressHandsOverEveryWebAddress) {
     start("");
     auto& login = loginBrowser();
     // The login page itself goes at its first navigation.

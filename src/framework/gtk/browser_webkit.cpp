@@ -2,6 +2,7 @@
 
 #include "framework/gtk/engine_library.h"
 #include "framework/gtk/gtk_platform.h"
+#include "framework/gtk/page_downloads.h"
 #include "framework/gtk/text.h"
 
 #include <algorithm>
@@ -44,7 +45,8 @@ constexpr const char* kFocusReport = R"JS((function () {
 })();)JS";
 
 // One engine context for every view of the program: one network process,
-// one cookie jar, the per-user folders above.
+// one cookie jar, the per-user folders above, and the player's answer
+// before any download of a page is written (page_downloads.h).
 WebKitWebContext* webContext() {
     static WebKitWebContext* context = [] {
         gchar* data = g_build_filename(g_get_user_data_dir(), kDataFolder, nullptr);
@@ -53,6 +55,7 @@ WebKitWebContext* webContext() {
             g_object_new(WEBKIT_TYPE_WEBSITE_DATA_MANAGER, "base-data-directory", data,
                          "base-cache-directory", cache, nullptr));
         WebKitWebContext* c = webkit_web_context_new_with_website_data_manager(manager);
+        askWhereToSaveDownloads(c);
         g_object_unref(manager);
         g_free(cache);
         g_free(data);
@@ -61,14 +64,25 @@ WebKitWebContext* webContext() {
     return context;
 }
 
-// The views of the launcher's windows that exist. A new view is made
-// related to one of them, so it shares that view's page process: the game
-// view after the hand-over starts loading at once instead of waiting for a
-// process of its own to start (some 400 ms), and the program keeps one page
-// process instead of one per window.
+// The views of the launcher's windows that exist.
 std::vector<GtkWidget*>& liveViews() {
     static std::vector<GtkWidget*> views;
     return views;
+}
+
+// The view whose page process a new view takes over: the newest one whose
+// window has been hidden to make room for the new one (the login face's at
+// the hand-over), so the game page starts loading at once instead of
+// waiting some 400 ms for a process of its own, and the program keeps one
+// page process. A view of a window still on the screen is left alone: its
+// page may be hung (a game page spinning in a script keeps its whole
+// process busy), and a view made beside it (the login face after the game
+// window's close) starts a process of its own.
+GtkWidget* replacedView() {
+    auto& views = liveViews();
+    for (auto it = views.rbegin(); it != views.rend(); ++it)
+        if (!gtk_widget_is_visible(*it)) return *it;
+    return nullptr;
 }
 
 WebKitSettings* viewSettings() {
@@ -190,14 +204,13 @@ WebKitBrowser::WebKitBrowser(GtkPlatform& platform, GtkPeer& parent, BrowserEven
     webkit_user_content_manager_add_script(content_, report);
     webkit_user_script_unref(report);
 
-    if (liveViews().empty())
+    if (GtkWidget* replaced = replacedView(); !replaced)
         view_ =
             GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", webContext(), "settings",
                                     viewSettings(), "user-content-manager", content_, nullptr));
     else
-        view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", liveViews().back(),
-                                        "settings", viewSettings(), "user-content-manager",
-                                        content_, nullptr));
+        view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", replaced, "settings",
+                                        viewSettings(), "user-content-manager", content_, nullptr));
     liveViews().push_back(view_);
 
     if (frame) {

@@ -143,3 +143,11 @@ ENGINE_FUNCTION(gboolean, jsc_value_is_string, (JSCValue * value), (value))
 ENGINE_FUNCTION(JSCValue*, jsc_value_object_get_property, (JSCValue * value, const char* name),
                 (value, name))
 ENGINE_FUNCTION(char*, jsc_value_to_string, (JSCValue * value), (value))
+
+ENGINE_FUNCTION(WebKitWebView*, webkit_download_get_web_view, (WebKitDownload * download),
+                (download))
+ENGINE_FUNCTION(void, webkit_download_set_destination,
+                (WebKitDownload * download, const gchar* destination), (download, destination))
+ENGINE_FUNCTION(void, webkit_download_set_allow_overwrite,
+                (WebKitDownload * download, gboolean allowed), (download, allowed))
+ENGINE_FUNCTION(void, webkit_download_cancel, (WebKitDownload * download), (download))

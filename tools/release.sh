@@ -116,8 +116,7 @@ fill() {
 crlf() { sed -i 's/$/\r/' "$1"; }
 
 stage=$build_root/stage
-rm -rf "$stage"
-mkdir -p "$stage" "$dist"
+mkdir -p "$dist"
 rm -f "$dist"/*-windows-x86.zip "$dist"/*-linux-x86_64.tar.gz "$dist/SHA256SUMS"
 NAME=$name CAPTION=$caption VERSION=$version MENU_ID=$menu_id
 packages=()
@@ -125,7 +124,7 @@ packages=()
 if [ "$only" != linux ]; then
     build win32
     w=$stage/windows
-    mkdir -p "$w"
+    rm -rf "$w" && mkdir -p "$w"
     cp "$build_root/win32/launcher.exe" "$w/launcher.exe"
     fill launcher.ini >"$w/launcher.ini" && crlf "$w/launcher.ini"
     # Notepad reads UTF-8 as such only after the byte order mark.
@@ -134,6 +133,7 @@ if [ "$only" != linux ]; then
 fi
 if [ "$only" != windows ]; then
     build gtk
+    rm -rf "$stage/linux"
     l=$stage/linux/$base
     mkdir -p "$l"
     strip --strip-all -o "$l/launcher" "$build_root/gtk/launcher"
@@ -148,12 +148,13 @@ if [ "$only" != windows ]; then
 fi
 
 # Fixed time, owner, mode and order in both archives.
-find "$stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
-if [ -d "$stage/windows" ]; then
+if [ "$only" != linux ]; then
+    find "$stage/windows" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
     (cd "$stage/windows" && find . -type f -printf '%P\n' | LC_ALL=C sort |
         TZ=UTC zip -X -D -9 -q "$dist/$base-windows-x86.zip" -@)
 fi
-if [ -d "$stage/linux" ]; then
+if [ "$only" != windows ]; then
+    find "$stage/linux" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
     tar --sort=name --format=gnu --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" \
         -C "$stage/linux" -cf - "$base" | gzip -9 -n >"$dist/$base-linux-x86_64.tar.gz"
 fi

@@ -167,6 +167,8 @@ sed 's/^/release: /' "$dist/SHA256SUMS"
 if [ -n "$program" ]; then
     say "for the version file's [common] section, with $program published as the upgrade program:"
     bash tools/upgrade-key.sh sign "$key" "$program"
+elif [ -n "$key" ]; then
+    say "built with the upgrade key: sign each upgrade program (--upgrade-program FILE, or tools/upgrade-key.sh sign)"
 fi
 us=$((${EPOCHREALTIME/[.,]/} - start_us))
 say "$base: done in $((us / 1000000)).$((us / 100000 % 10)) s"

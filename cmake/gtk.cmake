@@ -75,3 +75,5 @@ foreach(script IN LISTS GTK_E2E_TESTS)
 endforeach()
 # Twelve launcher starts, one of them on a 50 MB launcher.ini.
 set_tests_properties(gtk.e2e.bad_config PROPERTIES TIMEOUT 240)
+# Three releases, two of them built in build folders of their own.
+set_tests_properties(gtk.e2e.package PROPERTIES TIMEOUT 900)

@@ -43,3 +43,6 @@ target_link_libraries(inidump_native PRIVATE launcher_headless)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME artwork.committed_pictures
          COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/unit/artwork.py)
+# An operator's pictures: a wrong one stops the configuration, naming it.
+add_test(NAME artwork.operator_pictures
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/unit/brand_art.py)

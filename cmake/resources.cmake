@@ -23,6 +23,12 @@ set(LAUNCHER_RESOURCES
   "301;LAYOUT;login.layout"
 )
 
+# The pictures (icon, background, buttons) come from the operator's folder
+# when the build is given one (cmake/brand.cmake), under the same names.
+set(LAUNCHER_BRAND_DIR "" CACHE PATH
+    "Folder with the operator's pictures, named as in resources/; empty: ours")
+set(LAUNCHER_PICTURE_TYPES ICON CUSTOM BMP)
+
 # Calls back for each entry: sets RES_ID, RES_TYPE, RES_PATH (absolute) and
 # RES_LANGUAGE (empty when the entry names none) in the caller's scope, one
 # entry at a time, through the named macro.
@@ -32,6 +38,9 @@ macro(launcher_foreach_resource callback)
   while(_res_left GREATER 0)
     list(POP_FRONT _res_rest RES_ID RES_TYPE _res_file)
     set(RES_PATH "${PROJECT_SOURCE_DIR}/resources/${_res_file}")
+    if(LAUNCHER_BRAND_DIR AND RES_TYPE IN_LIST LAUNCHER_PICTURE_TYPES)
+      set(RES_PATH "${LAUNCHER_BRAND_DIR}/${_res_file}")
+    endif()
     set(RES_LANGUAGE "")
     list(LENGTH _res_rest _res_left)
     if(_res_left GREATER 0)

@@ -4,12 +4,17 @@
 #include "imaging/DllGdiPlus.h"
 #include "windows/LoginForm.h"
 
+#include <string>
+
 namespace windows {
+
+// The game's name given to the build (cmake/brand.cmake).
+extern const char kGameName[];
 
 namespace {
 fw::FormLayout designLayout() {
     fw::FormLayout l;
-    l.caption = "Varnholt登录器";
+    l.caption = std::string(kGameName) + "登录器";
     l.border = fw::Border::None;
     l.clientWidth = BackForm::kWidth;
     l.clientHeight = BackForm::kHeight;

@@ -154,9 +154,11 @@ def main():
     words, strings = version_strings(res[(RT_VERSION, 1)])
     file_version = (words[2] >> 16, words[2] & 0xFFFF, words[3] >> 16, words[3] & 0xFFFF)
     product_version = (words[4] >> 16, words[4] & 0xFFFF, words[5] >> 16, words[5] & 0xFFFF)
-    if file_version != (1, 0, 0, 0) or product_version != (1, 0, 0, 0):
+    version = open(os.path.join(desktop.ROOT, "VERSION")).read().strip()  # "1.00": 1, 0, 0, 0
+    numbers = tuple(int(part) for part in version.split(".")) + (0, 0)
+    if file_version != numbers or product_version != numbers:
         desktop.fail("binary versions %s / %s" % (file_version, product_version))
-    want = {"FileVersion": "1.00", "ProductVersion": "1.00", "InternalName": "launcher",
+    want = {"FileVersion": version, "ProductVersion": version, "InternalName": "launcher",
             "OriginalFilename": "launcher.exe"}
     for key, value in want.items():
         if strings.get(key) != value:

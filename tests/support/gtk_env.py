@@ -16,10 +16,11 @@ import desktop
 
 
 class GtkLauncher:
-    def __init__(self, built_exe, folder_name="启动 器 dir"):
+    def __init__(self, built_exe, folder_name="启动 器 dir", in_place=False):
+        """in_place: run `built_exe` where it stands (an unpacked package)."""
         self.root = desktop.scratch_dir("launcher-gtk-")
-        self.folder = os.path.join(self.root, folder_name)
-        self.exe = desktop.copy_exe(built_exe, self.folder)
+        self.folder = os.path.dirname(built_exe) if in_place else os.path.join(self.root, folder_name)
+        self.exe = built_exe if in_place else desktop.copy_exe(built_exe, self.folder)
         self.ini = os.path.join(self.folder, "launcher.ini")
         self.cwd = os.path.join(self.root, "elsewhere")
         self.home = os.path.join(self.root, "home")

@@ -155,13 +155,19 @@ foreach(t win32.win32_browser win32.win32_faults)
   endif()
 endforeach()
 
-# The launcher with the test key of signed upgrades in place of the built-in one.
+# The launcher with test settings (tests/support/test_launcher.cpp): the test
+# key of signed upgrades in place of the built-in one; a version check that
+# gives up after 3 s.
 launcher_key_source("${PROJECT_SOURCE_DIR}/tests/support/upgrade_test_key.pub.pem" testsupport
                     kTestUpgradeKey "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp")
-add_executable(signed_launcher WIN32 tests/support/signed_launcher.cpp
+add_executable(signed_launcher WIN32 tests/support/test_launcher.cpp
   "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp" resources/launcher.rc)
 target_link_libraries(signed_launcher PRIVATE launcher_win32)
 launcher_win32_exe(signed_launcher)
+add_executable(short_check_launcher WIN32 tests/support/test_launcher.cpp resources/launcher.rc)
+target_compile_definitions(short_check_launcher PRIVATE LAUNCHER_TEST_CHECK_MS=3000)
+target_link_libraries(short_check_launcher PRIVATE launcher_win32)
+launcher_win32_exe(short_check_launcher)
 
 foreach(t win32.win32_download win32.win32_upgrade win32.win32_signed_upgrade win32.win32_faults)
   if(TEST ${t})

@@ -11,7 +11,18 @@ namespace config {
 namespace {
 AppConfig record;
 FixedNames fixed;
+
+// The version file holds a key or two: a megabyte is generous, and nothing
+// bigger is kept. Its download blocks the login face, so it ends within half
+// a minute whatever the server does. The upgrade download has no such
+// bounds: a slow but live one must be able to finish.
+constexpr fw::DownloadBounds kVersionCheckBounds{30000, 1 << 20};
+fw::DownloadBounds versionCheckBounds = kVersionCheckBounds;
 } // namespace
+
+void setVersionCheckBoundsForTests(const fw::DownloadBounds& bounds) {
+    versionCheckBounds = bounds.totalMs || bounds.maxBytes ? bounds : kVersionCheckBounds;
+}
 
 AppConfig& appConfig() {
     return record;
@@ -52,7 +63,9 @@ void checkConfig() {
 }
 
 void checkVersion() {
-    if (app::downloadFile(record.versionCheckUrl, fixed.versionFile) != 0) {
+    const auto fetched =
+        app::downloadFile(record.versionCheckUrl, fixed.versionFile, nullptr, versionCheckBounds);
+    if (fetched != 0) {
         writeIni(fixed.configFile, fixed.log, "versionCheckLog", "load version config failed");
         return;
     }

@@ -2,6 +2,8 @@
 // exists and read-only afterwards.
 #pragma once
 
+#include "framework/platform.h"
+
 #include <string>
 
 namespace config {
@@ -35,5 +37,9 @@ void checkConfig();
 // Version check and upgrade: runs once per start, after checkConfig.
 void checkVersion();
 void downloadUpgrade();
+
+// Tests and test programs only: other bounds for the version file's download
+// (fw::DownloadBounds{} restores the launcher's own).
+void setVersionCheckBoundsForTests(const fw::DownloadBounds& bounds);
 
 } // namespace config

@@ -15,6 +15,10 @@
 // touches the target. A worker still blocked when the process ends simply
 // ends with it.
 //
+// The caller's bounds (DownloadBounds) end the wait too: the whole transfer
+// over its time, or a body over its cap, announced in the response or
+// reported by urlmon as it arrives; the worker is abandoned the same way.
+//
 // Result codes (HRESULTs, 0 on success):
 //   the call's own failure       as urlmon returned it (refused: 0x800C0008)
 //   not an http(s) address       INET_E_UNKNOWN_PROTOCOL (0x800C000D)
@@ -26,6 +30,8 @@
 //   more than kMaxRequests       INET_E_REDIRECT_FAILED (0x800C0014)
 //   requests (a redirect loop)
 //   the server went silent       INET_E_CONNECTION_TIMEOUT (0x800C000B)
+//   over the time bound          HRESULT_FROM_WIN32(ERROR_TIMEOUT)
+//   body over the cap            HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)
 //   file system (temporary file, HRESULT_FROM_WIN32 of the error
 //   flush, replacing the target)
 //   no worker thread             E_OUTOFMEMORY
@@ -45,6 +51,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cwctype>
 #include <memory>
 #include <optional>
@@ -62,6 +69,9 @@ namespace {
 constexpr int kMaxRequests = 11;
 
 DownloadLimits limits;
+
+const HRESULT kOverTime = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+const HRESULT kTooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
 
 // Transfers given up on whose worker has not yet returned.
 std::atomic<int> abandonedWorkers{0};
@@ -120,7 +130,7 @@ public:
     std::optional<ULONGLONG> length;
     bool tooManyRequests = false;
 
-    ResponseWatch() { touch(); }
+    explicit ResponseWatch(std::int64_t maxBytes) : maxBytes_(maxBytes) { touch(); }
 
     // The bytes of the body so far, and its announced length (-1: none),
     // for a watcher.
@@ -130,6 +140,8 @@ public:
     // GetTickCount64 of the last notification of any kind.
     ULONGLONG lastSign() const { return lastSign_.load(std::memory_order_relaxed); }
     bool responded() const { return responded_.load(std::memory_order_relaxed); }
+    // The body is over the cap (announced or received).
+    bool tooLarge() const { return tooLarge_.load(std::memory_order_relaxed); }
     // The caller has stopped waiting: whatever urlmon reports next is
     // answered with an abort, so that a server waking up again does not
     // feed a transfer nobody will use.
@@ -160,9 +172,11 @@ public:
     STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
     STDMETHODIMP OnProgress(ULONG progress, ULONG, ULONG statusCode, LPCWSTR) override {
         touch();
-        if (abandoned_.load(std::memory_order_relaxed)) return E_ABORT;
-        if (statusCode == BINDSTATUS_DOWNLOADINGDATA || statusCode == BINDSTATUS_ENDDOWNLOADDATA)
+        if (statusCode == BINDSTATUS_DOWNLOADINGDATA || statusCode == BINDSTATUS_ENDDOWNLOADDATA) {
             received_.store(progress, std::memory_order_relaxed);
+            checkCap(progress);
+        }
+        if (abandoned_.load(std::memory_order_relaxed) || tooLarge()) return E_ABORT;
         // One per request sent, redirects included.
         if (statusCode == BINDSTATUS_SENDINGREQUEST && ++requests_ > kMaxRequests) {
             tooManyRequests = true;
@@ -199,11 +213,20 @@ public:
         announced_.store(length ? static_cast<std::int64_t>(*length) : -1,
                          std::memory_order_relaxed);
         responded_.store(true, std::memory_order_relaxed);
-        return S_OK;
+        // Wine goes on all the same; the caller gives up on it at once.
+        return length && checkCap(*length) ? E_ABORT : S_OK;
     }
 
 private:
     void touch() { lastSign_.store(GetTickCount64(), std::memory_order_relaxed); }
+    bool checkCap(ULONGLONG bytes) {
+        if (maxBytes_ > 0 && bytes > static_cast<ULONGLONG>(maxBytes_))
+            tooLarge_.store(true, std::memory_order_relaxed);
+        return tooLarge();
+    }
+
+    const std::int64_t maxBytes_;
+    std::atomic<bool> tooLarge_{false};
 
     std::atomic<ULONG> refs_{1};
     int requests_ = 0;
@@ -295,7 +318,7 @@ private:
 struct Transfer {
     enum State { kRunning, kFinished, kAbandoned };
 
-    explicit Transfer(const std::wstring& target) : tmp(target) {}
+    Transfer(const std::wstring& target, std::int64_t maxBytes) : tmp(target), watch(maxBytes) {}
     ~Transfer() {
         if (done) CloseHandle(done);
     }
@@ -342,51 +365,67 @@ void dispatchMessages() {
 }
 
 // Waits until the worker has finished, the server has been silent for longer
-// than the limits allow or the watcher cancelled. Without a watcher nothing
-// is dispatched meanwhile; with one the message loop turns and the watcher
-// hears of the progress several times a second. True when the worker
-// finished; false when the transfer was abandoned.
-bool waitForWorker(Transfer& t, DownloadWatch* watcher) {
+// than the limits allow, the transfer went beyond the caller's bounds or the
+// watcher cancelled. Without a watcher nothing is dispatched meanwhile; with
+// one the message loop turns and the watcher hears of the progress several
+// times a second. S_OK when the worker finished; otherwise the transfer was
+// abandoned and the result says why.
+HRESULT waitForWorker(Transfer& t, DownloadWatch* watcher, const DownloadBounds& bounds) {
+    const ULONGLONG started = GetTickCount64();
     for (;;) {
+        const ULONGLONG now = GetTickCount64();
         const ULONGLONG limit = t.watch.responded() ? limits.silenceMs : limits.beforeResponseMs;
-        const ULONGLONG last = t.watch.lastSign();
-        const ULONGLONG quiet = silentForMs(last, GetTickCount64());
-        if (quiet < limit && !(watcher && watcher->cancel)) {
-            // On a time-out, look again: news may have come meanwhile.
-            const DWORD wait = static_cast<DWORD>(limit - quiet);
+        const ULONGLONG quiet = silentForMs(t.watch.lastSign(), now);
+        const ULONGLONG total = bounds.totalMs > 0 ? static_cast<ULONGLONG>(bounds.totalMs) : 0;
+        HRESULT reason = S_OK;
+        if (watcher && watcher->cancel)
+            reason = E_ABORT;
+        else if (t.watch.tooLarge())
+            reason = kTooLarge;
+        else if (total && now - started >= total)
+            reason = kOverTime;
+        else if (quiet >= limit)
+            reason = INET_E_CONNECTION_TIMEOUT;
+        if (reason == S_OK) {
+            // On a time-out, look again: news may have come meanwhile. A
+            // tenth of a second at most, so that a body over the cap is
+            // given up on at once.
+            ULONGLONG wait = std::min<ULONGLONG>(limit - quiet, 100);
+            if (total) wait = std::min(wait, total - (now - started));
             if (watcher) {
-                const DWORD woke = MsgWaitForMultipleObjects(
-                    1, &t.done, FALSE, std::min<DWORD>(wait, 100), QS_ALLINPUT);
+                const DWORD woke = MsgWaitForMultipleObjects(1, &t.done, FALSE,
+                                                             static_cast<DWORD>(wait), QS_ALLINPUT);
                 if (woke != WAIT_OBJECT_0) {
                     dispatchMessages();
                     if (watcher->progress)
                         watcher->progress(t.watch.received(), t.watch.announced());
                     continue;
                 }
-            } else if (WaitForSingleObject(t.done, wait) != WAIT_OBJECT_0) {
+            } else if (WaitForSingleObject(t.done, static_cast<DWORD>(wait)) != WAIT_OBJECT_0) {
                 continue;
             }
             // Pairs with the worker's exchange: its results are visible now.
-            return t.state.load() == Transfer::kFinished;
+            return t.state.load() == Transfer::kFinished ? S_OK : E_UNEXPECTED;
         }
         ++abandonedWorkers;
         int running = Transfer::kRunning;
         if (t.state.compare_exchange_strong(running, Transfer::kAbandoned)) {
             t.watch.abandon();
-            return false;
+            return reason;
         }
         // The worker finished in the last moment.
         --abandonedWorkers;
-        return true;
+        return S_OK;
     }
 }
 
-HRESULT downloadTo(const std::wstring& url, const std::wstring& target, DownloadWatch* watcher) {
+HRESULT downloadTo(const std::wstring& url, const std::wstring& target, DownloadWatch* watcher,
+                   const DownloadBounds& bounds) {
     // Only the web: urlmon would also copy a local file:// path.
     if (!startsWithNoCase(url, L"http://") && !startsWithNoCase(url, L"https://"))
         return INET_E_UNKNOWN_PROTOCOL;
 
-    auto t = std::make_shared<Transfer>(target);
+    auto t = std::make_shared<Transfer>(target, bounds.maxBytes);
     if (FAILED(t->tmp.error())) return t->tmp.error();
     if (!t->done) return lastError();
 
@@ -397,12 +436,11 @@ HRESULT downloadTo(const std::wstring& url, const std::wstring& target, Download
     } catch (const std::system_error&) {
         return E_OUTOFMEMORY;
     }
-    if (!waitForWorker(*t, watcher)) {
-        if (!(watcher && watcher->cancel)) return INET_E_CONNECTION_TIMEOUT;
+    if (const HRESULT given = waitForWorker(*t, watcher, bounds); given != S_OK) {
         // Wine's urlmon writes the file only at the end, so it is unused
         // now; where it is in use the worker deletes it when urlmon lets go.
-        DeleteFileW(tmpPath.c_str());
-        return E_ABORT;
+        if (given == E_ABORT) DeleteFileW(tmpPath.c_str());
+        return given;
     }
     // A cancel counts until the file is in place (the temporary file goes
     // with `t`).
@@ -410,6 +448,7 @@ HRESULT downloadTo(const std::wstring& url, const std::wstring& target, Download
 
     const ResponseWatch& watch = t->watch;
     if (watch.tooManyRequests) return INET_E_REDIRECT_FAILED;
+    if (watch.tooLarge()) return kTooLarge;
     if (FAILED(t->result)) return t->result;
     if (watch.status == 0) return INET_E_DOWNLOAD_FAILURE;
     if (watch.status < 200 || watch.status > 299)
@@ -418,6 +457,8 @@ HRESULT downloadTo(const std::wstring& url, const std::wstring& target, Download
     ULONGLONG size = 0;
     if (const HRESULT flushed = t->tmp.flush(size); FAILED(flushed)) return flushed;
     if (watch.length && size != *watch.length) return INET_E_DOWNLOAD_FAILURE;
+    // urlmon may report nothing of a fast body before it ends.
+    if (bounds.maxBytes > 0 && size > static_cast<ULONGLONG>(bounds.maxBytes)) return kTooLarge;
     return t->tmp.moveOver(target);
 }
 
@@ -438,8 +479,8 @@ int waitForAbandonedDownloadsForTests(unsigned long ms) {
 }
 
 std::int32_t Win32Platform::download(const std::string& url, const std::string& path,
-                                     DownloadWatch* watch) {
-    return static_cast<std::int32_t>(downloadTo(widen(url), widen(path), watch));
+                                     DownloadWatch* watch, const DownloadBounds& bounds) {
+    return static_cast<std::int32_t>(downloadTo(widen(url), widen(path), watch, bounds));
 }
 
 } // namespace fw::win32

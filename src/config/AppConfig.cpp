@@ -62,7 +62,25 @@ void checkConfig() {
     fw::Platform::get().end();
 }
 
+void removeStaleDownloads() {
+    // A download writes beside its target and renames over it once complete,
+    // so such a file found now was left by a launcher that ended mid-way,
+    // unless a launcher running now still writes it (the platform keeps those).
+    auto& platform = fw::Platform::get();
+    const std::size_t cut = fixed.versionFile.rfind(platform.pathSeparator());
+    const std::string folder = fixed.versionFile.substr(0, cut);
+    const std::string folderPath = programPath(folder);
+    const auto leaf = [cut](const std::string& relative) { return relative.substr(cut + 1); };
+    const std::string targets[] = {leaf(fixed.versionFile), leaf(fixed.upgradeFile),
+                                   leaf(fixed.upgradeFile) + kUnverifiedSuffix};
+    for (const std::string& name : platform.folderEntries(folderPath))
+        for (const std::string& target : targets)
+            if (fw::isDownloadTemporary(name, target))
+                platform.removeLeftover(folderPath + platform.pathSeparator() + name);
+}
+
 void checkVersion() {
+    removeStaleDownloads();
     const auto fetched =
         app::downloadFile(record.versionCheckUrl, fixed.versionFile, nullptr, versionCheckBounds);
     if (fetched != 0) {

@@ -34,9 +34,12 @@ struct FixedNames {
 void loadConfig();
 void checkConfig();
 
-// Version check and upgrade: runs once per start, after checkConfig.
+// Version check and upgrade: runs once per start, after checkConfig. The
+// check first removes the temporary files that downloads of earlier runs
+// left in "update" (removeStaleDownloads).
 void checkVersion();
 void downloadUpgrade();
+void removeStaleDownloads();
 
 // Tests and test programs only: other bounds for the version file's download
 // (fw::DownloadBounds{} restores the launcher's own).

@@ -117,6 +117,11 @@ struct DownloadBounds {
     std::int64_t maxBytes = 0;
 };
 
+// A download writes into a temporary file beside its target, named after it:
+// the target's name, a dot and six letters or digits. True when `name` is
+// such a name for `target` (both file names, without folders).
+bool isDownloadTemporary(std::string_view name, std::string_view target);
+
 // A small modal window with a line of text, a progress bar, a line of
 // figures and one button. While it lives no other window of the launcher
 // takes input. Destroying the peer closes the window.
@@ -207,6 +212,13 @@ public:
     virtual std::int32_t download(const std::string& url, const std::string& path,
                                   DownloadWatch* watch = nullptr,
                                   const DownloadBounds& bounds = {}) = 0;
+    // The names in a folder (files and folders alike), in no order; none
+    // when it cannot be read.
+    virtual std::vector<std::string> folderEntries(const std::string& path);
+    // Removes the temporary file of a download whose launcher ended before
+    // the download did. A file that a download of any running launcher
+    // still writes stays. False when nothing was removed.
+    virtual bool removeLeftover(const std::string& path) = 0;
 
     // True when `signatureBase64` (an RSA PKCS#1 v1.5 signature over SHA-256,
     // base64) is a valid signature of the file at `path` under `publicKeyPem`

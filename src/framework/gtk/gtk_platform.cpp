@@ -5,6 +5,7 @@
 #include "framework/gtk/text.h"
 #include "framework/openssl_verify.h"
 #include "framework/profile.h"
+#include "framework/replacement_file.h"
 #include "framework/resources.h"
 
 #include <gdk/gdkx.h>
@@ -264,6 +265,10 @@ bool GtkPlatform::startProcess(const std::string& commandLine) {
         g_printerr("launcher: cannot start %s: %s\n", commandLine.c_str(), g_strerror(failed));
     g_strfreev(argv);
     return failed == 0;
+}
+
+bool GtkPlatform::removeLeftover(const std::string& path) {
+    return removeAbandonedReplacement(path);
 }
 
 void GtkPlatform::markExecutable(const std::string& path) {

@@ -5,6 +5,7 @@
 #include "framework/imaging.h"
 #include "framework/openssl_verify.h"
 #include "framework/profile.h"
+#include "framework/replacement_file.h"
 #include "framework/resources.h"
 
 #include <filesystem>
@@ -308,6 +309,10 @@ std::int32_t HeadlessPlatform::download(const std::string& url, const std::strin
     return curlDownloadWatched(
         url, path, bounds, *watch,
         [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }, nullptr);
+}
+
+bool HeadlessPlatform::removeLeftover(const std::string& path) {
+    return removeAbandonedReplacement(path);
 }
 
 namespace {

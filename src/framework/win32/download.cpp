@@ -19,6 +19,11 @@
 // over its time, or a body over its cap, announced in the response or
 // reported by urlmon as it arrives; the worker is abandoned the same way.
 //
+// The temporary file is "<target>.XXXXXX", as on the other builds. While it
+// exists, a named mutex made from its path says that a download of a running
+// launcher owns it (removeLeftover leaves such a file alone); the mutex goes
+// with the process, so the file of a launcher that was killed can be removed.
+//
 // Result codes (HRESULTs, 0 on success):
 //   the call's own failure       as urlmon returned it (refused: 0x800C0008)
 //   not an http(s) address       INET_E_UNKNOWN_PROTOCOL (0x800C000D)
@@ -242,19 +247,57 @@ HRESULT lastError() {
     return e ? HRESULT_FROM_WIN32(e) : E_FAIL;
 }
 
-// A uniquely named file in the target's folder (so that the final move is a
-// rename on one volume); deleted unless it was moved over the target.
+// The mutex that marks `path` (a temporary file's) as owned by a running
+// download: its name comes from the full, upper-cased path (names are
+// limited to MAX_PATH, paths are not).
+std::wstring ownerMutexName(const std::wstring& path) {
+    std::wstring key(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+    key.resize(GetFullPathNameW(path.c_str(), static_cast<DWORD>(key.size()), key.data(), nullptr));
+    if (key.empty()) key = path;
+    CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+    std::uint64_t hash = 14695981039346656037ull; // FNV-1a
+    for (wchar_t c : key) hash = (hash ^ static_cast<std::uint16_t>(c)) * 1099511628211ull;
+    std::wstring name = L"Local\\launcher-download-";
+    for (int shift = 60; shift >= 0; shift -= 4) name += L"0123456789abcdef"[(hash >> shift) & 15];
+    return name;
+}
+
+// A uniquely named file beside the target, "<target>.XXXXXX" (so that the
+// final move is a rename on one volume); deleted unless it was moved over the
+// target. Its owner mutex lives exactly as long as the file.
 class TempFile {
 public:
     explicit TempFile(const std::wstring& target) {
-        const auto slash = target.find_last_of(L"\\/");
-        const std::wstring folder =
-            slash == std::wstring::npos ? L"." : target.substr(0, slash + 1);
-        wchar_t name[MAX_PATH];
-        if (GetTempFileNameW(folder.c_str(), L"dl", 0, name))
-            path_ = name;
-        else
-            error_ = lastError();
+        static std::atomic<std::uint64_t> counter{0};
+        LARGE_INTEGER now{};
+        QueryPerformanceCounter(&now);
+        std::uint64_t seed = static_cast<std::uint64_t>(now.QuadPart) ^
+                             (std::uint64_t{GetCurrentProcessId()} << 32) ^ ++counter;
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            std::wstring path = target + L".";
+            for (int i = 0; i < 6; ++i) path += randomChar(seed);
+            HANDLE owner = CreateMutexW(nullptr, FALSE, ownerMutexName(path).c_str());
+            if (!owner) break;
+            if (GetLastError() == ERROR_ALREADY_EXISTS) {
+                CloseHandle(owner);
+                continue;
+            }
+            const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file != INVALID_HANDLE_VALUE) {
+                CloseHandle(file);
+                path_ = path;
+                owner_ = owner;
+                return;
+            }
+            const DWORD e = GetLastError();
+            CloseHandle(owner);
+            if (e != ERROR_FILE_EXISTS) {
+                SetLastError(e);
+                break;
+            }
+        }
+        error_ = lastError();
     }
     ~TempFile() { discard(); }
     TempFile(const TempFile&) = delete;
@@ -280,19 +323,32 @@ public:
 
     void discard() {
         if (!path_.empty()) DeleteFileW(path_.c_str());
-        path_.clear();
+        release();
     }
 
     HRESULT moveOver(const std::wstring& target) {
         if (!MoveFileExW(path_.c_str(), target.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return lastError();
-        path_.clear();
+        release();
         return S_OK;
     }
 
 private:
+    static wchar_t randomChar(std::uint64_t& state) {
+        static constexpr wchar_t kChars[] =
+            L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return kChars[(state >> 33) % 62];
+    }
+    void release() {
+        path_.clear();
+        if (owner_) CloseHandle(owner_);
+        owner_ = nullptr;
+    }
+
     std::wstring path_;
+    HANDLE owner_ = nullptr;
     HRESULT error_ = S_OK;
 };
 
@@ -481,6 +537,29 @@ int waitForAbandonedDownloadsForTests(unsigned long ms) {
 std::int32_t Win32Platform::download(const std::string& url, const std::string& path,
                                      DownloadWatch* watch, const DownloadBounds& bounds) {
     return static_cast<std::int32_t>(downloadTo(widen(url), widen(path), watch, bounds));
+}
+
+std::vector<std::string> Win32Platform::folderEntries(const std::string& path) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileExW((widen(path) + L"\\*").c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring_view name = found.cFileName;
+        if (name != L"." && name != L"..") names.push_back(narrow(name));
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return names;
+}
+
+bool Win32Platform::removeLeftover(const std::string& path) {
+    const std::wstring wide = widen(path);
+    if (HANDLE owner = OpenMutexW(SYNCHRONIZE, FALSE, ownerMutexName(wide).c_str())) {
+        CloseHandle(owner);
+        return false; // a running download's
+    }
+    return DeleteFileW(wide.c_str()) != 0;
 }
 
 } // namespace fw::win32

@@ -49,6 +49,8 @@ public:
     std::int32_t download(const std::string& url, const std::string& path,
                           DownloadWatch* watch = nullptr,
                           const DownloadBounds& bounds = {}) override;
+    std::vector<std::string> folderEntries(const std::string& path) override;
+    bool removeLeftover(const std::string& path) override;
     // CryptoAPI (signature.cpp).
     bool verifySignature(const std::string& path, const std::string& signatureBase64,
                          const std::string& publicKeyPem) override;

@@ -50,7 +50,7 @@ target_link_libraries(button_host PRIVATE launcher_gtk)
 set(GTK_E2E_PROGRAM_image_button button_host)
 # The launcher with test settings (tests/support/test_launcher.cpp): the test
 # key of signed upgrades in place of the built-in one; a version check that
-# gives up after 3 s.
+# gives up after 3 s (the hostile-server script runs the real launcher beside it).
 launcher_key_source("${PROJECT_SOURCE_DIR}/tests/support/upgrade_test_key.pub.pem" testsupport
                     kTestUpgradeKey "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp")
 add_executable(signed_launcher tests/support/test_launcher.cpp
@@ -60,9 +60,11 @@ set(GTK_E2E_PROGRAM_signed_upgrade signed_launcher)
 add_executable(short_check_launcher tests/support/test_launcher.cpp)
 target_compile_definitions(short_check_launcher PRIVATE LAUNCHER_TEST_CHECK_MS=3000)
 target_link_libraries(short_check_launcher PRIVATE launcher_gtk)
+set(GTK_E2E_PROGRAM_hostile_server short_check_launcher)
 
+# gtk_*.py, and the scripts shared with the win32 build.
 file(GLOB GTK_E2E_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/gtk_*.py)
-foreach(script IN LISTS GTK_E2E_TESTS)
+foreach(script IN LISTS GTK_E2E_TESTS ITEMS ${PROJECT_SOURCE_DIR}/tests/e2e/hostile_server.py)
   get_filename_component(name ${script} NAME_WE)
   string(REGEX REPLACE "^gtk_" "" name ${name})
   set(program launcher)
@@ -79,3 +81,4 @@ foreach(script IN LISTS GTK_E2E_TESTS)
 endforeach()
 # Twelve launcher starts, one of them on a 50 MB launcher.ini.
 set_tests_properties(gtk.e2e.bad_config PROPERTIES TIMEOUT 240)
+set_tests_properties(gtk.e2e.hostile_server PROPERTIES TIMEOUT 180)

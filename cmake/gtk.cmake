@@ -49,16 +49,23 @@ set_tests_properties(gtk.xvfb.stop PROPERTIES FIXTURES_CLEANUP gtk_xvfb)
 add_executable(button_host tests/support/button_host_gtk.cpp)
 target_link_libraries(button_host PRIVATE launcher_gtk)
 set(GTK_E2E_PROGRAM_image_button button_host)
-# The launcher with the test key of signed upgrades in place of the built-in one.
+# The launcher with test settings (tests/support/test_launcher.cpp): the test
+# key of signed upgrades in place of the built-in one; a version check that
+# gives up after 3 s (the hostile-server script runs the real launcher beside it).
 launcher_key_source("${PROJECT_SOURCE_DIR}/tests/support/upgrade_test_key.pub.pem" testsupport
                     kTestUpgradeKey "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp")
-add_executable(signed_launcher tests/support/signed_launcher.cpp
+add_executable(signed_launcher tests/support/test_launcher.cpp
   "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp")
 target_link_libraries(signed_launcher PRIVATE launcher_gtk)
 set(GTK_E2E_PROGRAM_signed_upgrade signed_launcher)
+add_executable(short_check_launcher tests/support/test_launcher.cpp)
+target_compile_definitions(short_check_launcher PRIVATE LAUNCHER_TEST_CHECK_MS=3000)
+target_link_libraries(short_check_launcher PRIVATE launcher_gtk)
+set(GTK_E2E_PROGRAM_hostile_server short_check_launcher)
 
+# gtk_*.py, and the scripts shared with the win32 build.
 file(GLOB GTK_E2E_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/gtk_*.py)
-foreach(script IN LISTS GTK_E2E_TESTS)
+foreach(script IN LISTS GTK_E2E_TESTS ITEMS ${PROJECT_SOURCE_DIR}/tests/e2e/hostile_server.py)
   get_filename_component(name ${script} NAME_WE)
   string(REGEX REPLACE "^gtk_" "" name ${name})
   set(program launcher)
@@ -77,3 +84,4 @@ endforeach()
 set_tests_properties(gtk.e2e.bad_config PROPERTIES TIMEOUT 240)
 # Three releases, two of them built in build folders of their own.
 set_tests_properties(gtk.e2e.package PROPERTIES TIMEOUT 900)
+set_tests_properties(gtk.e2e.hostile_server PROPERTIES TIMEOUT 180)

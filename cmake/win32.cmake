@@ -119,7 +119,8 @@ set_tests_properties(win32.xvfb.stop PROPERTIES DEPENDS win32.wine.stop)
 
 set(WIN32_TESTS "")
 file(GLOB WIN32_TEST_SCRIPTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/win32_*.py)
-foreach(script IN LISTS WIN32_TEST_SCRIPTS ITEMS ${PROJECT_SOURCE_DIR}/tests/e2e/ini_differential.py)
+foreach(script IN LISTS WIN32_TEST_SCRIPTS ITEMS ${PROJECT_SOURCE_DIR}/tests/e2e/ini_differential.py
+        ${PROJECT_SOURCE_DIR}/tests/e2e/hostile_server.py)
   get_filename_component(name "${script}" NAME_WE)
   add_test(NAME win32.${name} COMMAND ${Python3_EXECUTABLE} ${script})
   list(APPEND WIN32_TESTS win32.${name})
@@ -161,18 +162,29 @@ foreach(t win32.win32_browser win32.win32_faults)
   endif()
 endforeach()
 
-# The launcher with the test key of signed upgrades in place of the built-in one.
+# The launcher with test settings (tests/support/test_launcher.cpp): the test
+# key of signed upgrades in place of the built-in one; a version check that
+# gives up after 3 s.
 launcher_key_source("${PROJECT_SOURCE_DIR}/tests/support/upgrade_test_key.pub.pem" testsupport
                     kTestUpgradeKey "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp")
-add_executable(signed_launcher WIN32 tests/support/signed_launcher.cpp
+add_executable(signed_launcher WIN32 tests/support/test_launcher.cpp
   "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp" resources/launcher.rc)
 target_link_libraries(signed_launcher PRIVATE launcher_win32)
 launcher_win32_exe(signed_launcher)
+add_executable(short_check_launcher WIN32 tests/support/test_launcher.cpp resources/launcher.rc)
+target_compile_definitions(short_check_launcher PRIVATE LAUNCHER_TEST_CHECK_MS=3000)
+target_link_libraries(short_check_launcher PRIVATE launcher_win32)
+launcher_win32_exe(short_check_launcher)
 
-foreach(t win32.win32_download win32.win32_upgrade win32.win32_signed_upgrade win32.win32_faults)
+foreach(t win32.win32_download win32.win32_upgrade win32.win32_signed_upgrade win32.win32_faults
+          win32.hostile_server)
   if(TEST ${t})
     set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT
       "E2E_DOWNLOAD_PROBE=$<TARGET_FILE:download_probe>" "E2E_UPGRADE_MARKER=$<TARGET_FILE:upgrade_marker>"
-      "E2E_SIGNED_LAUNCHER=$<TARGET_FILE:signed_launcher>")
+      "E2E_SIGNED_LAUNCHER=$<TARGET_FILE:signed_launcher>"
+      "E2E_SHORT_CHECK_LAUNCHER=$<TARGET_FILE:short_check_launcher>")
   endif()
 endforeach()
+if(TEST win32.hostile_server)
+  set_tests_properties(win32.hostile_server PROPERTIES TIMEOUT 300)
+endif()

@@ -90,10 +90,10 @@ std::string requestAddress(const std::string& address) {
 }
 
 std::int32_t downloadFile(const std::string& address, const std::string& relativePath,
-                          fw::DownloadWatch* watch) {
+                          fw::DownloadWatch* watch, const fw::DownloadBounds& bounds) {
     const std::string url = requestAddress(address);
     config::ensureFolder(relativePath);
-    return fw::Platform::get().download(url, config::programPath(relativePath), watch);
+    return fw::Platform::get().download(url, config::programPath(relativePath), watch, bounds);
 }
 
 } // namespace app

@@ -2,13 +2,11 @@
 // actions that move the user between the login face and the game face.
 #pragma once
 
+#include "framework/platform.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
-
-namespace fw {
-struct DownloadWatch;
-}
 
 namespace windows {
 class BackForm;
@@ -34,10 +32,11 @@ void followBackWindow();
 void dragWindow();
 
 // Blocking download of `address` + "?v=" + local-clock seconds into the file
-// `relativePath` beside the executable: 0 on success. `watch`: see
+// `relativePath` beside the executable: 0 on success. `watch`, `bounds`: see
 // fw::Platform::download.
 std::int32_t downloadFile(const std::string& address, const std::string& relativePath,
-                          fw::DownloadWatch* watch = nullptr);
+                          fw::DownloadWatch* watch = nullptr,
+                          const fw::DownloadBounds& bounds = {});
 std::string requestAddress(const std::string& address);
 
 // Login window corner relative to the background window's corner, twips.

@@ -11,7 +11,18 @@ namespace config {
 namespace {
 AppConfig record;
 FixedNames fixed;
+
+// The version file holds a key or two: a megabyte is generous, and nothing
+// bigger is kept. Its download blocks the login face, so it ends within half
+// a minute whatever the server does. The upgrade download has no such
+// bounds: a slow but live one must be able to finish.
+constexpr fw::DownloadBounds kVersionCheckBounds{30000, 1 << 20};
+fw::DownloadBounds versionCheckBounds = kVersionCheckBounds;
 } // namespace
+
+void setVersionCheckBoundsForTests(const fw::DownloadBounds& bounds) {
+    versionCheckBounds = bounds.totalMs || bounds.maxBytes ? bounds : kVersionCheckBounds;
+}
 
 AppConfig& appConfig() {
     return record;
@@ -51,8 +62,28 @@ void checkConfig() {
     fw::Platform::get().end();
 }
 
+void removeStaleDownloads() {
+    // A download writes beside its target and renames over it once complete,
+    // so such a file found now was left by a launcher that ended mid-way,
+    // unless a launcher running now still writes it (the platform keeps those).
+    auto& platform = fw::Platform::get();
+    const std::size_t cut = fixed.versionFile.rfind(platform.pathSeparator());
+    const std::string folder = fixed.versionFile.substr(0, cut);
+    const std::string folderPath = programPath(folder);
+    const auto leaf = [cut](const std::string& relative) { return relative.substr(cut + 1); };
+    const std::string targets[] = {leaf(fixed.versionFile), leaf(fixed.upgradeFile),
+                                   leaf(fixed.upgradeFile) + kUnverifiedSuffix};
+    for (const std::string& name : platform.folderEntries(folderPath))
+        for (const std::string& target : targets)
+            if (fw::isDownloadTemporary(name, target))
+                platform.removeLeftover(folderPath + platform.pathSeparator() + name);
+}
+
 void checkVersion() {
-    if (app::downloadFile(record.versionCheckUrl, fixed.versionFile) != 0) {
+    removeStaleDownloads();
+    const auto fetched =
+        app::downloadFile(record.versionCheckUrl, fixed.versionFile, nullptr, versionCheckBounds);
+    if (fetched != 0) {
         writeIni(fixed.configFile, fixed.log, "versionCheckLog", "load version config failed");
         return;
     }

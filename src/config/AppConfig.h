@@ -2,6 +2,8 @@
 // exists and read-only afterwards.
 #pragma once
 
+#include "framework/platform.h"
+
 #include <string>
 
 namespace config {
@@ -32,8 +34,15 @@ struct FixedNames {
 void loadConfig();
 void checkConfig();
 
-// Version check and upgrade: runs once per start, after checkConfig.
+// Version check and upgrade: runs once per start, after checkConfig. The
+// check first removes the temporary files that downloads of earlier runs
+// left in "update" (removeStaleDownloads).
 void checkVersion();
 void downloadUpgrade();
+void removeStaleDownloads();
+
+// Tests and test programs only: other bounds for the version file's download
+// (fw::DownloadBounds{} restores the launcher's own).
+void setVersionCheckBoundsForTests(const fw::DownloadBounds& bounds);
 
 } // namespace config

@@ -34,7 +34,7 @@ std::int32_t downloadVerified(const std::string& address, const std::string& tar
 
     // Never under the name that gets started: a program that does not verify
     // must not be left where a later run or the player would take it.
-    const std::string side = target + ".unverified";
+    const std::string side = target + kUnverifiedSuffix;
     auto& platform = fw::Platform::get();
     std::int32_t result = fetch(address, side);
     const std::string sidePath = programPath(side);

@@ -13,6 +13,9 @@ const std::string& upgradeKey();
 // Tests and test programs only: another key, or none ("").
 void setUpgradeKeyForTests(std::string pem);
 
+// Appended to the upgrade program's name for the file that awaits its check.
+inline constexpr const char* kUnverifiedSuffix = ".unverified";
+
 // The version file's key that holds the upgrade program's signature.
 inline constexpr const char* kSignatureKey = "upgradeSignature";
 

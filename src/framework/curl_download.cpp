@@ -27,12 +27,21 @@ struct Shared {
 struct Sink {
     ReplacementFile* file;
     Shared* shared;
+    std::int64_t maxBytes; // 0: no cap
+    std::int64_t written = 0;
+    bool overCap = false;
 };
 
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto* sink = static_cast<Sink*>(user);
     if (sink->shared && sink->shared->cancelled()) return 0;
-    // A short count makes libcurl stop with CURLE_WRITE_ERROR.
+    // A body without a length is capped here: libcurl checks only an
+    // announced one. A short count makes libcurl stop with CURLE_WRITE_ERROR.
+    sink->written += static_cast<std::int64_t>(size * count);
+    if (sink->maxBytes > 0 && sink->written > sink->maxBytes) {
+        sink->overCap = true;
+        return 0;
+    }
     return sink->file->write(data, size * count) ? size * count : 0;
 }
 
@@ -58,7 +67,8 @@ void setCurlTimeoutsForTests(const CurlTimeouts& t) {
 
 namespace {
 
-std::int32_t transfer(const std::string& url, const std::string& path, Shared* shared) {
+std::int32_t transfer(const std::string& url, const std::string& path, const DownloadBounds& bounds,
+                      Shared* shared) {
     globalInit();
     ReplacementFile tmp(path);
     if (!tmp.ok()) return CURLE_WRITE_ERROR; // missing or read-only folder
@@ -68,7 +78,7 @@ std::int32_t transfer(const std::string& url, const std::string& path, Shared* s
 
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
-    Sink sink{&tmp, shared};
+    Sink sink{&tmp, shared, bounds.maxBytes};
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     if (shared) {
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
@@ -96,10 +106,16 @@ std::int32_t transfer(const std::string& url, const std::string& path, Shared* s
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectTimeoutMs);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, timeouts.lowSpeedBytesPerSecond);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, timeouts.lowSpeedSeconds);
+    if (bounds.totalMs > 0)
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(bounds.totalMs));
+    // An announced length over the cap ends the transfer before the body.
+    if (bounds.maxBytes > 0)
+        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, curl_off_t{bounds.maxBytes});
     // Some front ends turn away requests without one.
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "launcher");
 
     CURLcode result = curl_easy_perform(curl);
+    if (sink.overCap) result = CURLE_FILESIZE_EXCEEDED;
     if (result == CURLE_OK) {
         // Only a 2xx answer is the file. FAILONERROR lets a few statuses slip
         // through (401, 407), and a final 3xx (a 300, a 302 without Location)
@@ -119,18 +135,20 @@ std::int32_t transfer(const std::string& url, const std::string& path, Shared* s
 
 } // namespace
 
-std::int32_t curlDownload(const std::string& url, const std::string& path) {
-    return transfer(url, path, nullptr);
+std::int32_t curlDownload(const std::string& url, const std::string& path,
+                          const DownloadBounds& bounds) {
+    return transfer(url, path, bounds, nullptr);
 }
 
 std::int32_t curlDownloadWatched(const std::string& url, const std::string& path,
-                                 DownloadWatch& watch, const std::function<void()>& wait,
+                                 const DownloadBounds& bounds, DownloadWatch& watch,
+                                 const std::function<void()>& wait,
                                  const std::function<void()>& wake) {
     Shared shared;
     shared.cancel = &watch.cancel;
     std::int32_t result = CURLE_FAILED_INIT;
     std::thread worker([&] {
-        result = transfer(url, path, &shared);
+        result = transfer(url, path, bounds, &shared);
         shared.finished = true;
         if (wake) wake();
     });

@@ -109,6 +109,19 @@ struct DownloadWatch {
     std::atomic<bool> cancel{false};
 };
 
+// Limits a caller sets on one download (Platform::download); 0 is none.
+struct DownloadBounds {
+    // The whole transfer, connecting included.
+    std::int64_t totalMs = 0;
+    // The body: a longer one, announced or arriving, is a failure.
+    std::int64_t maxBytes = 0;
+};
+
+// A download writes into a temporary file beside its target, named after it:
+// the target's name, a dot and six letters or digits. True when `name` is
+// such a name for `target` (both file names, without folders).
+bool isDownloadTemporary(std::string_view name, std::string_view target);
+
 // A small modal window with a line of text, a progress bar, a line of
 // figures and one button. While it lives no other window of the launcher
 // takes input. Destroying the peer closes the window.
@@ -190,14 +203,22 @@ public:
     virtual void openUrl(const std::string& address) = 0;
 
     // Blocking download of `url` into the file `path`: 0 on success, any
-    // other value on failure. An HTTP status of 400 or more and a body cut
-    // short of its announced length are failures. The file at `path` is
-    // replaced only on success; a failure leaves the earlier file intact and
-    // no temporary file behind. With a `watch`, the call keeps the desktop's
-    // events flowing while it waits (a progress window paints, its button
-    // works) and reports to the watch.
+    // other value on failure. An HTTP status of 400 or more, a body cut
+    // short of its announced length and a transfer beyond `bounds` are
+    // failures. The file at `path` is replaced only on success; a failure
+    // leaves the earlier file intact and no temporary file behind. With a
+    // `watch`, the call keeps the desktop's events flowing while it waits (a
+    // progress window paints, its button works) and reports to the watch.
     virtual std::int32_t download(const std::string& url, const std::string& path,
-                                  DownloadWatch* watch = nullptr) = 0;
+                                  DownloadWatch* watch = nullptr,
+                                  const DownloadBounds& bounds = {}) = 0;
+    // The names in a folder (files and folders alike), in no order; none
+    // when it cannot be read.
+    virtual std::vector<std::string> folderEntries(const std::string& path);
+    // Removes the temporary file of a download whose launcher ended before
+    // the download did. A file that a download of any running launcher
+    // still writes stays. False when nothing was removed.
+    virtual bool removeLeftover(const std::string& path) = 0;
 
     // True when `signatureBase64` (an RSA PKCS#1 v1.5 signature over SHA-256,
     // base64) is a valid signature of the file at `path` under `publicKeyPem`

@@ -2,20 +2,44 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace fw {
 
-ReplacementFile::ReplacementFile(const std::string& target)
-    : target_(target), name_(target + ".XXXXXX") {
-    fd_ = ::mkstemp(name_.data());
-    if (fd_ < 0) name_.clear();
+namespace {
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+} // namespace
+
+ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
+    open();
+}
+
+void ReplacementFile::open() {
+    // Another launcher's clean-up may take the new file for a leftover in the
+    // moment before it is locked: then it is gone, and another name is tried.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        name_ = target_ + ".XXXXXX";
+        fd_ = ::mkstemp(name_.data());
+        if (fd_ < 0) break;
+        // A file system without locks writes unlocked, as before.
+        (void)::flock(fd_, LOCK_EX);
+        struct stat mine {};
+        struct stat named {};
+        if (::fstat(fd_, &mine) == 0 && ::stat(name_.c_str(), &named) == 0 && sameFile(mine, named))
+            return;
+        ::close(fd_);
+        fd_ = -1;
+    }
+    name_.clear();
 }
 
 ReplacementFile::~ReplacementFile() {
-    if (fd_ >= 0) ::close(fd_);
     if (!name_.empty()) ::unlink(name_.c_str());
+    if (fd_ >= 0) ::close(fd_);
 }
 
 bool ReplacementFile::write(const char* data, std::size_t size) {
@@ -50,13 +74,28 @@ bool ReplacementFile::commit() {
     struct stat st {};
     if (::stat(target_.c_str(), &st) == 0) mode = st.st_mode & 07777;
     // Flushed before the rename: a crash right after it must not leave an
-    // empty or half-written file under the target's name.
-    bool done = ::fchmod(fd_, mode) == 0 && ::fsync(fd_) == 0;
-    done = ::close(fd_) == 0 && done;
+    // empty or half-written file under the target's name. Closed (and so
+    // unlocked) only once renamed.
+    const bool done = ::fchmod(fd_, mode) == 0 && ::fsync(fd_) == 0 &&
+                      ::rename(name_.c_str(), target_.c_str()) == 0;
+    ::close(fd_);
     fd_ = -1;
-    if (!done || ::rename(name_.c_str(), target_.c_str()) != 0) return false;
+    if (!done) return false;
     name_.clear();
     return true;
+}
+
+bool removeAbandonedReplacement(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    struct stat named {};
+    // Unlinked while locked: no writer can take the file meanwhile.
+    const bool removed = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                         ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::stat(path.c_str(), &named) == 0 &&
+                         sameFile(st, named) && ::unlink(path.c_str()) == 0;
+    ::close(fd);
+    return removed;
 }
 
 } // namespace fw

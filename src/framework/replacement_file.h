@@ -2,7 +2,9 @@
 // into a temporary file in the target's own folder (so the final rename stays
 // on one file system and is atomic), is flushed to disk, and is renamed over
 // the target only when complete. Until then the target is untouched, and a
-// temporary file that is not committed is removed.
+// temporary file that is not committed is removed. The temporary file
+// ("<target>.XXXXXX") stays locked (flock) while it is written, so that one
+// left by a killed writer can be told from one still being written.
 #pragma once
 
 #include <cstddef>
@@ -25,11 +27,18 @@ public:
     bool commit();
 
 private:
+    void open();
+
     std::string target_;
     std::string name_;
     int fd_ = -1;
     std::size_t written_ = 0; // bytes written so far
     std::size_t started_ = 0; // bytes whose way to the disk has been started
 };
+
+// Removes the temporary file of a ReplacementFile whose writer ended without
+// finishing (killed, crashed); one that a writer still holds stays. False
+// when nothing was removed.
+bool removeAbandonedReplacement(const std::string& path);
 
 } // namespace fw

@@ -60,8 +60,14 @@ protected:
     VersionCheck() {
         p.folder = dir.path();
         server.serveFile("upgrade.exe", kProgram);
+        server.serveFile("drip.ini", std::string(100 * 1000, ';'));
+        server.serveFile("big.ini", std::string(2 << 20, ';'));
+        config::setVersionCheckBoundsForTests({1000, 1 << 20});
     }
-    ~VersionCheck() override { testing_support::forgetWindows(); }
+    ~VersionCheck() override {
+        testing_support::forgetWindows();
+        config::setVersionCheckBoundsForTests({});
+    }
 
     void configure(const std::string& localVersion, const std::string& checkUrl,
                    const std::string& updateUrl) {
@@ -246,7 +252,10 @@ protected:
     }
 };
 
-TEST_P(FailedDownload, CheckFailsSilentlyAndKeepsTheEarlierFile) {
+// The check on its own: also for servers that only its bounds end.
+class FailedCheck : public FailedDownload {};
+
+TEST_P(FailedCheck, CheckFailsSilentlyAndKeepsTheEarlierFile) {
     configure("1.0", failingUrl(), server.url("/files/upgrade.exe"));
     earlierFiles();
 
@@ -280,6 +289,17 @@ TEST_P(FailedDownload, UpgradeFailureIsReportedAndTheLauncherGoesOn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FailedDownload, ::testing::ValuesIn(kFailures),
+                         [](const auto& i) { return std::string(i.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FailedCheck, ::testing::ValuesIn(kFailures),
+                         [](const auto& i) { return std::string(i.param.name); });
+// A server that would hold the login face for as long as it sends, and version
+// files over the cap: the check's bounds (a second, 1 MiB here) end them.
+INSTANTIATE_TEST_SUITE_P(Unbounded, FailedCheck,
+                         ::testing::Values(Failure{"Drip", "/slow-unsized/2000/drip.ini"},
+                                           Failure{"Over1MiB", "/slow/20000000/big.ini"},
+                                           Failure{"Over1MiBUnannounced",
+                                                   "/slow-unsized/20000000/big.ini"}),
                          [](const auto& i) { return std::string(i.param.name); });
 
 // --- the offer --------------------------------------------------------------

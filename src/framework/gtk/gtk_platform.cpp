@@ -5,13 +5,17 @@
 #include "framework/gtk/text.h"
 #include "framework/openssl_verify.h"
 #include "framework/profile.h"
+#include "framework/replacement_file.h"
 #include "framework/resources.h"
 
 #include <gdk/gdkx.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <spawn.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -234,18 +238,37 @@ bool GtkPlatform::startProcess(const std::string& commandLine) {
         g_error_free(error);
         return false;
     }
-    GPid pid = 0;
-    const auto flags = static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD);
-    const bool started =
-        g_spawn_async(nullptr, argv, nullptr, flags, nullptr, nullptr, &pid, &error);
-    if (started) {
+    // Executed directly: glibc's posix_spawn reports a failed exec (a file
+    // without a program header: ENOEXEC) and never hands the file to
+    // /bin/sh, as GLib's spawn does. The child gets no descriptor of ours
+    // and a plain signal state.
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addclosefrom_np(&files, 3);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attr, &signals);
+    sigaddset(&signals, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &signals);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = 0;
+    const int failed = std::strchr(argv[0], '/')
+                           ? posix_spawn(&pid, argv[0], &files, &attr, argv, environ)
+                           : posix_spawnp(&pid, argv[0], &files, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&files);
+    if (failed == 0)
         g_child_watch_add(pid, reapChild, nullptr); // no zombie while we run
-    } else {
-        g_printerr("launcher: cannot start %s: %s\n", commandLine.c_str(), error->message);
-        g_error_free(error);
-    }
+    else
+        g_printerr("launcher: cannot start %s: %s\n", commandLine.c_str(), g_strerror(failed));
     g_strfreev(argv);
-    return started;
+    return failed == 0;
+}
+
+bool GtkPlatform::removeLeftover(const std::string& path) {
+    return removeAbandonedReplacement(path);
 }
 
 void GtkPlatform::markExecutable(const std::string& path) {

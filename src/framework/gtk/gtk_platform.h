@@ -116,7 +116,9 @@ public:
     void openUrl(const std::string& address) override;
     // Watched: progress_gtk.cpp.
     std::int32_t download(const std::string& url, const std::string& path,
-                          DownloadWatch* watch = nullptr) override;
+                          DownloadWatch* watch = nullptr,
+                          const DownloadBounds& bounds = {}) override;
+    bool removeLeftover(const std::string& path) override;
     bool verifySignature(const std::string& path, const std::string& signatureBase64,
                          const std::string& publicKeyPem) override;
     std::string readProfileString(const std::string& section, const std::string& key,

@@ -97,8 +97,8 @@ std::unique_ptr<ProgressPeer> GtkPlatform::createProgressWindow(WindowPeer* owne
 }
 
 std::int32_t GtkPlatform::download(const std::string& url, const std::string& path,
-                                   DownloadWatch* watch) {
-    if (!watch) return curlDownload(url, path);
+                                   DownloadWatch* watch, const DownloadBounds& bounds) {
+    if (!watch) return curlDownload(url, path, bounds);
     // Wakes the loop several times a second when nothing else happens, so
     // that the progress is read.
     const guint tick = g_timeout_add(100, keepTurning, nullptr);
@@ -107,7 +107,7 @@ std::int32_t GtkPlatform::download(const std::string& url, const std::string& pa
         ~Remove() { g_source_remove(source); }
     } remove{tick};
     return curlDownloadWatched(
-        url, path, *watch, [] { g_main_context_iteration(nullptr, TRUE); },
+        url, path, bounds, *watch, [] { g_main_context_iteration(nullptr, TRUE); },
         [] { g_main_context_wakeup(nullptr); });
 }
 

@@ -5,6 +5,7 @@
 #include "framework/imaging.h"
 #include "framework/openssl_verify.h"
 #include "framework/profile.h"
+#include "framework/replacement_file.h"
 #include "framework/resources.h"
 
 #include <filesystem>
@@ -302,12 +303,16 @@ void HeadlessPlatform::markExecutable(const std::string& path) {
 }
 
 std::int32_t HeadlessPlatform::download(const std::string& url, const std::string& path,
-                                        DownloadWatch* watch) {
+                                        DownloadWatch* watch, const DownloadBounds& bounds) {
     downloads.push_back(url + " -> " + path);
-    if (!watch) return curlDownload(url, path);
+    if (!watch) return curlDownload(url, path, bounds);
     return curlDownloadWatched(
-        url, path, *watch, [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); },
-        nullptr);
+        url, path, bounds, *watch,
+        [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }, nullptr);
+}
+
+bool HeadlessPlatform::removeLeftover(const std::string& path) {
+    return removeAbandonedReplacement(path);
 }
 
 namespace {

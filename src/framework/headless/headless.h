@@ -306,7 +306,9 @@ public:
     // Real downloads (libcurl), recorded; a watched one is waited for in
     // real time.
     std::int32_t download(const std::string& url, const std::string& path,
-                          DownloadWatch* watch = nullptr) override;
+                          DownloadWatch* watch = nullptr,
+                          const DownloadBounds& bounds = {}) override;
+    bool removeLeftover(const std::string& path) override;
     // Real checks (OpenSSL).
     bool verifySignature(const std::string& path, const std::string& signatureBase64,
                          const std::string& publicKeyPem) override;

@@ -15,6 +15,15 @@
 // touches the target. A worker still blocked when the process ends simply
 // ends with it.
 //
+// The caller's bounds (DownloadBounds) end the wait too: the whole transfer
+// over its time, or a body over its cap, announced in the response or
+// reported by urlmon as it arrives; the worker is abandoned the same way.
+//
+// The temporary file is "<target>.XXXXXX", as on the other builds. While it
+// exists, a named mutex made from its path says that a download of a running
+// launcher owns it (removeLeftover leaves such a file alone); the mutex goes
+// with the process, so the file of a launcher that was killed can be removed.
+//
 // Result codes (HRESULTs, 0 on success):
 //   the call's own failure       as urlmon returned it (refused: 0x800C0008)
 //   not an http(s) address       INET_E_UNKNOWN_PROTOCOL (0x800C000D)
@@ -26,6 +35,8 @@
 //   more than kMaxRequests       INET_E_REDIRECT_FAILED (0x800C0014)
 //   requests (a redirect loop)
 //   the server went silent       INET_E_CONNECTION_TIMEOUT (0x800C000B)
+//   over the time bound          HRESULT_FROM_WIN32(ERROR_TIMEOUT)
+//   body over the cap            HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)
 //   file system (temporary file, HRESULT_FROM_WIN32 of the error
 //   flush, replacing the target)
 //   no worker thread             E_OUTOFMEMORY
@@ -45,6 +56,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cwctype>
 #include <memory>
 #include <optional>
@@ -62,6 +74,9 @@ namespace {
 constexpr int kMaxRequests = 11;
 
 DownloadLimits limits;
+
+const HRESULT kOverTime = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+const HRESULT kTooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
 
 // Transfers given up on whose worker has not yet returned.
 std::atomic<int> abandonedWorkers{0};
@@ -120,7 +135,7 @@ public:
     std::optional<ULONGLONG> length;
     bool tooManyRequests = false;
 
-    ResponseWatch() { touch(); }
+    explicit ResponseWatch(std::int64_t maxBytes) : maxBytes_(maxBytes) { touch(); }
 
     // The bytes of the body so far, and its announced length (-1: none),
     // for a watcher.
@@ -130,6 +145,8 @@ public:
     // GetTickCount64 of the last notification of any kind.
     ULONGLONG lastSign() const { return lastSign_.load(std::memory_order_relaxed); }
     bool responded() const { return responded_.load(std::memory_order_relaxed); }
+    // The body is over the cap (announced or received).
+    bool tooLarge() const { return tooLarge_.load(std::memory_order_relaxed); }
     // The caller has stopped waiting: whatever urlmon reports next is
     // answered with an abort, so that a server waking up again does not
     // feed a transfer nobody will use.
@@ -160,9 +177,11 @@ public:
     STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
     STDMETHODIMP OnProgress(ULONG progress, ULONG, ULONG statusCode, LPCWSTR) override {
         touch();
-        if (abandoned_.load(std::memory_order_relaxed)) return E_ABORT;
-        if (statusCode == BINDSTATUS_DOWNLOADINGDATA || statusCode == BINDSTATUS_ENDDOWNLOADDATA)
+        if (statusCode == BINDSTATUS_DOWNLOADINGDATA || statusCode == BINDSTATUS_ENDDOWNLOADDATA) {
             received_.store(progress, std::memory_order_relaxed);
+            checkCap(progress);
+        }
+        if (abandoned_.load(std::memory_order_relaxed) || tooLarge()) return E_ABORT;
         // One per request sent, redirects included.
         if (statusCode == BINDSTATUS_SENDINGREQUEST && ++requests_ > kMaxRequests) {
             tooManyRequests = true;
@@ -199,11 +218,20 @@ public:
         announced_.store(length ? static_cast<std::int64_t>(*length) : -1,
                          std::memory_order_relaxed);
         responded_.store(true, std::memory_order_relaxed);
-        return S_OK;
+        // Wine goes on all the same; the caller gives up on it at once.
+        return length && checkCap(*length) ? E_ABORT : S_OK;
     }
 
 private:
     void touch() { lastSign_.store(GetTickCount64(), std::memory_order_relaxed); }
+    bool checkCap(ULONGLONG bytes) {
+        if (maxBytes_ > 0 && bytes > static_cast<ULONGLONG>(maxBytes_))
+            tooLarge_.store(true, std::memory_order_relaxed);
+        return tooLarge();
+    }
+
+    const std::int64_t maxBytes_;
+    std::atomic<bool> tooLarge_{false};
 
     std::atomic<ULONG> refs_{1};
     int requests_ = 0;
@@ -219,19 +247,57 @@ HRESULT lastError() {
     return e ? HRESULT_FROM_WIN32(e) : E_FAIL;
 }
 
-// A uniquely named file in the target's folder (so that the final move is a
-// rename on one volume); deleted unless it was moved over the target.
+// The mutex that marks `path` (a temporary file's) as owned by a running
+// download: its name comes from the full, upper-cased path (names are
+// limited to MAX_PATH, paths are not).
+std::wstring ownerMutexName(const std::wstring& path) {
+    std::wstring key(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+    key.resize(GetFullPathNameW(path.c_str(), static_cast<DWORD>(key.size()), key.data(), nullptr));
+    if (key.empty()) key = path;
+    CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+    std::uint64_t hash = 14695981039346656037ull; // FNV-1a
+    for (wchar_t c : key) hash = (hash ^ static_cast<std::uint16_t>(c)) * 1099511628211ull;
+    std::wstring name = L"Local\\launcher-download-";
+    for (int shift = 60; shift >= 0; shift -= 4) name += L"0123456789abcdef"[(hash >> shift) & 15];
+    return name;
+}
+
+// A uniquely named file beside the target, "<target>.XXXXXX" (so that the
+// final move is a rename on one volume); deleted unless it was moved over the
+// target. Its owner mutex lives exactly as long as the file.
 class TempFile {
 public:
     explicit TempFile(const std::wstring& target) {
-        const auto slash = target.find_last_of(L"\\/");
-        const std::wstring folder =
-            slash == std::wstring::npos ? L"." : target.substr(0, slash + 1);
-        wchar_t name[MAX_PATH];
-        if (GetTempFileNameW(folder.c_str(), L"dl", 0, name))
-            path_ = name;
-        else
-            error_ = lastError();
+        static std::atomic<std::uint64_t> counter{0};
+        LARGE_INTEGER now{};
+        QueryPerformanceCounter(&now);
+        std::uint64_t seed = static_cast<std::uint64_t>(now.QuadPart) ^
+                             (std::uint64_t{GetCurrentProcessId()} << 32) ^ ++counter;
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            std::wstring path = target + L".";
+            for (int i = 0; i < 6; ++i) path += randomChar(seed);
+            HANDLE owner = CreateMutexW(nullptr, FALSE, ownerMutexName(path).c_str());
+            if (!owner) break;
+            if (GetLastError() == ERROR_ALREADY_EXISTS) {
+                CloseHandle(owner);
+                continue;
+            }
+            const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file != INVALID_HANDLE_VALUE) {
+                CloseHandle(file);
+                path_ = path;
+                owner_ = owner;
+                return;
+            }
+            const DWORD e = GetLastError();
+            CloseHandle(owner);
+            if (e != ERROR_FILE_EXISTS) {
+                SetLastError(e);
+                break;
+            }
+        }
+        error_ = lastError();
     }
     ~TempFile() { discard(); }
     TempFile(const TempFile&) = delete;
@@ -257,19 +323,32 @@ public:
 
     void discard() {
         if (!path_.empty()) DeleteFileW(path_.c_str());
-        path_.clear();
+        release();
     }
 
     HRESULT moveOver(const std::wstring& target) {
         if (!MoveFileExW(path_.c_str(), target.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return lastError();
-        path_.clear();
+        release();
         return S_OK;
     }
 
 private:
+    static wchar_t randomChar(std::uint64_t& state) {
+        static constexpr wchar_t kChars[] =
+            L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return kChars[(state >> 33) % 62];
+    }
+    void release() {
+        path_.clear();
+        if (owner_) CloseHandle(owner_);
+        owner_ = nullptr;
+    }
+
     std::wstring path_;
+    HANDLE owner_ = nullptr;
     HRESULT error_ = S_OK;
 };
 
@@ -295,7 +374,7 @@ private:
 struct Transfer {
     enum State { kRunning, kFinished, kAbandoned };
 
-    explicit Transfer(const std::wstring& target) : tmp(target) {}
+    Transfer(const std::wstring& target, std::int64_t maxBytes) : tmp(target), watch(maxBytes) {}
     ~Transfer() {
         if (done) CloseHandle(done);
     }
@@ -342,51 +421,67 @@ void dispatchMessages() {
 }
 
 // Waits until the worker has finished, the server has been silent for longer
-// than the limits allow or the watcher cancelled. Without a watcher nothing
-// is dispatched meanwhile; with one the message loop turns and the watcher
-// hears of the progress several times a second. True when the worker
-// finished; false when the transfer was abandoned.
-bool waitForWorker(Transfer& t, DownloadWatch* watcher) {
+// than the limits allow, the transfer went beyond the caller's bounds or the
+// watcher cancelled. Without a watcher nothing is dispatched meanwhile; with
+// one the message loop turns and the watcher hears of the progress several
+// times a second. S_OK when the worker finished; otherwise the transfer was
+// abandoned and the result says why.
+HRESULT waitForWorker(Transfer& t, DownloadWatch* watcher, const DownloadBounds& bounds) {
+    const ULONGLONG started = GetTickCount64();
     for (;;) {
+        const ULONGLONG now = GetTickCount64();
         const ULONGLONG limit = t.watch.responded() ? limits.silenceMs : limits.beforeResponseMs;
-        const ULONGLONG last = t.watch.lastSign();
-        const ULONGLONG quiet = silentForMs(last, GetTickCount64());
-        if (quiet < limit && !(watcher && watcher->cancel)) {
-            // On a time-out, look again: news may have come meanwhile.
-            const DWORD wait = static_cast<DWORD>(limit - quiet);
+        const ULONGLONG quiet = silentForMs(t.watch.lastSign(), now);
+        const ULONGLONG total = bounds.totalMs > 0 ? static_cast<ULONGLONG>(bounds.totalMs) : 0;
+        HRESULT reason = S_OK;
+        if (watcher && watcher->cancel)
+            reason = E_ABORT;
+        else if (t.watch.tooLarge())
+            reason = kTooLarge;
+        else if (total && now - started >= total)
+            reason = kOverTime;
+        else if (quiet >= limit)
+            reason = INET_E_CONNECTION_TIMEOUT;
+        if (reason == S_OK) {
+            // On a time-out, look again: news may have come meanwhile. A
+            // tenth of a second at most, so that a body over the cap is
+            // given up on at once.
+            ULONGLONG wait = std::min<ULONGLONG>(limit - quiet, 100);
+            if (total) wait = std::min(wait, total - (now - started));
             if (watcher) {
-                const DWORD woke = MsgWaitForMultipleObjects(
-                    1, &t.done, FALSE, std::min<DWORD>(wait, 100), QS_ALLINPUT);
+                const DWORD woke = MsgWaitForMultipleObjects(1, &t.done, FALSE,
+                                                             static_cast<DWORD>(wait), QS_ALLINPUT);
                 if (woke != WAIT_OBJECT_0) {
                     dispatchMessages();
                     if (watcher->progress)
                         watcher->progress(t.watch.received(), t.watch.announced());
                     continue;
                 }
-            } else if (WaitForSingleObject(t.done, wait) != WAIT_OBJECT_0) {
+            } else if (WaitForSingleObject(t.done, static_cast<DWORD>(wait)) != WAIT_OBJECT_0) {
                 continue;
             }
             // Pairs with the worker's exchange: its results are visible now.
-            return t.state.load() == Transfer::kFinished;
+            return t.state.load() == Transfer::kFinished ? S_OK : E_UNEXPECTED;
         }
         ++abandonedWorkers;
         int running = Transfer::kRunning;
         if (t.state.compare_exchange_strong(running, Transfer::kAbandoned)) {
             t.watch.abandon();
-            return false;
+            return reason;
         }
         // The worker finished in the last moment.
         --abandonedWorkers;
-        return true;
+        return S_OK;
     }
 }
 
-HRESULT downloadTo(const std::wstring& url, const std::wstring& target, DownloadWatch* watcher) {
+HRESULT downloadTo(const std::wstring& url, const std::wstring& target, DownloadWatch* watcher,
+                   const DownloadBounds& bounds) {
     // Only the web: urlmon would also copy a local file:// path.
     if (!startsWithNoCase(url, L"http://") && !startsWithNoCase(url, L"https://"))
         return INET_E_UNKNOWN_PROTOCOL;
 
-    auto t = std::make_shared<Transfer>(target);
+    auto t = std::make_shared<Transfer>(target, bounds.maxBytes);
     if (FAILED(t->tmp.error())) return t->tmp.error();
     if (!t->done) return lastError();
 
@@ -397,12 +492,11 @@ HRESULT downloadTo(const std::wstring& url, const std::wstring& target, Download
     } catch (const std::system_error&) {
         return E_OUTOFMEMORY;
     }
-    if (!waitForWorker(*t, watcher)) {
-        if (!(watcher && watcher->cancel)) return INET_E_CONNECTION_TIMEOUT;
+    if (const HRESULT given = waitForWorker(*t, watcher, bounds); given != S_OK) {
         // Wine's urlmon writes the file only at the end, so it is unused
         // now; where it is in use the worker deletes it when urlmon lets go.
-        DeleteFileW(tmpPath.c_str());
-        return E_ABORT;
+        if (given == E_ABORT) DeleteFileW(tmpPath.c_str());
+        return given;
     }
     // A cancel counts until the file is in place (the temporary file goes
     // with `t`).
@@ -410,6 +504,7 @@ HRESULT downloadTo(const std::wstring& url, const std::wstring& target, Download
 
     const ResponseWatch& watch = t->watch;
     if (watch.tooManyRequests) return INET_E_REDIRECT_FAILED;
+    if (watch.tooLarge()) return kTooLarge;
     if (FAILED(t->result)) return t->result;
     if (watch.status == 0) return INET_E_DOWNLOAD_FAILURE;
     if (watch.status < 200 || watch.status > 299)
@@ -418,6 +513,8 @@ HRESULT downloadTo(const std::wstring& url, const std::wstring& target, Download
     ULONGLONG size = 0;
     if (const HRESULT flushed = t->tmp.flush(size); FAILED(flushed)) return flushed;
     if (watch.length && size != *watch.length) return INET_E_DOWNLOAD_FAILURE;
+    // urlmon may report nothing of a fast body before it ends.
+    if (bounds.maxBytes > 0 && size > static_cast<ULONGLONG>(bounds.maxBytes)) return kTooLarge;
     return t->tmp.moveOver(target);
 }
 
@@ -438,8 +535,31 @@ int waitForAbandonedDownloadsForTests(unsigned long ms) {
 }
 
 std::int32_t Win32Platform::download(const std::string& url, const std::string& path,
-                                     DownloadWatch* watch) {
-    return static_cast<std::int32_t>(downloadTo(widen(url), widen(path), watch));
+                                     DownloadWatch* watch, const DownloadBounds& bounds) {
+    return static_cast<std::int32_t>(downloadTo(widen(url), widen(path), watch, bounds));
+}
+
+std::vector<std::string> Win32Platform::folderEntries(const std::string& path) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    const HANDLE find = FindFirstFileExW((widen(path) + L"\\*").c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring_view name = found.cFileName;
+        if (name != L"." && name != L"..") names.push_back(narrow(name));
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return names;
+}
+
+bool Win32Platform::removeLeftover(const std::string& path) {
+    const std::wstring wide = widen(path);
+    if (HANDLE owner = OpenMutexW(SYNCHRONIZE, FALSE, ownerMutexName(wide).c_str())) {
+        CloseHandle(owner);
+        return false; // a running download's
+    }
+    return DeleteFileW(wide.c_str()) != 0;
 }
 
 } // namespace fw::win32

@@ -47,7 +47,10 @@ public:
     void openUrl(const std::string& address) override;
     // download.cpp; watched, it turns the message loop while it waits.
     std::int32_t download(const std::string& url, const std::string& path,
-                          DownloadWatch* watch = nullptr) override;
+                          DownloadWatch* watch = nullptr,
+                          const DownloadBounds& bounds = {}) override;
+    std::vector<std::string> folderEntries(const std::string& path) override;
+    bool removeLeftover(const std::string& path) override;
     // CryptoAPI (signature.cpp).
     bool verifySignature(const std::string& path, const std::string& signatureBase64,
                          const std::string& publicKeyPem) override;

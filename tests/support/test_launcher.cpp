@@ -1,11 +1,20 @@
-// The launcher as built with an operator's key, for the end-to-end tests of
-// signed upgrades: the same start as the real entry points, with the test
-// key (tests/support/upgrade_test_key.pub.pem) in place of the built-in one.
+// The launcher for end-to-end tests, started as the real one: signed_launcher has the test key
+// (tests/support/upgrade_test_key.pub.pem) in place of the built-in one, short_check_launcher a
+// version check that gives up after LAUNCHER_TEST_CHECK_MS.
 #include "app/Application.h"
+#include "config/AppConfig.h"
 #include "config/SignedUpgrade.h"
 
 namespace testsupport {
 extern const char kTestUpgradeKey[];
+}
+
+static void testSettings() {
+#ifdef LAUNCHER_TEST_CHECK_MS
+    config::setVersionCheckBoundsForTests({LAUNCHER_TEST_CHECK_MS, 1 << 20});
+#else
+    config::setUpgradeKeyForTests(testsupport::kTestUpgradeKey);
+#endif
 }
 
 #ifdef _WIN32
@@ -18,7 +27,7 @@ extern const char kTestUpgradeKey[];
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     static fw::win32::Win32Platform platform(instance);
     OleInitialize(nullptr);
-    config::setUpgradeKeyForTests(testsupport::kTestUpgradeKey);
+    testSettings();
     try {
         app::Main();
     } catch (const std::exception& e) {
@@ -33,7 +42,7 @@ int main() {
     gdk_set_allowed_backends("x11");
     g_set_prgname("launcher");
     if (!gtk_init_check(nullptr, nullptr)) return 1;
-    config::setUpgradeKeyForTests(testsupport::kTestUpgradeKey);
+    testSettings();
     fw::gtk::GtkPlatform platform;
     platform.deliver([] { app::Main(); });
     return platform.run();

@@ -7,7 +7,7 @@ desktop's key codes and shift mask, with the typed character; no key clicks.
 Mouse: the hot picture shows while the pointer is over "a" (read off the
 screen); a left click raises Click once, with the pointer in the button's own
 pixels; pressing, leaving and releasing raises none; a right click raises the
-mouse events but no Click."""
+mouse events but no Click; a jump onto "b" and a click at once clicks "b"."""
 import os
 import sys
 import time
@@ -115,6 +115,12 @@ def main():
         events = host.new_events("a MouseUp 2 " + mid)
         if events != ["a MouseDown 2 " + mid, "a MouseUp 2 " + mid]:
             desktop.fail("a right click gave %r" % events)
+
+        # One jump from "a", which holds the pointer, onto "b" and a click at
+        # once (a touch screen): "b" clicks, "a" shows its normal picture.
+        host.mouse(("mousemove", wx + 85, wy + 95, "click", 1))
+        host.new_events("b Click")
+        shows(NORMAL, "normal")
 
         if not run.running():
             desktop.fail("the host ended (status %s)" % run.proc.returncode)

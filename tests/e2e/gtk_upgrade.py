@@ -271,7 +271,7 @@ def progress_then_cancel(exe, srv, display):
     """OK on the offer over a slow download: the progress window comes up
     over the login face, owned by the background window, keeps changing, and
     holds the other windows' input (a close request to the login window does
-    nothing). Cancel ends the transfer: no failure message, the failure
+    nothing). Esc cancels the transfer: no failure message, the failure
     logged, the earlier program kept, nothing else in "update"."""
     with Case(exe, "progress", srv, srv.url(CHECK_PATH + CHECK_QUERY),
               update={"upgrade.exe": EARLIER_PROGRAM},
@@ -300,7 +300,7 @@ def progress_then_cancel(exe, srv, display):
             shots.append(desktop.Shot(display, x, y, w, h).data)
         if len(set(shots)) != 3:
             run.fail("the progress window did not change every 0.7 s")
-        run.key(progress, "Return")  # the focused Cancel
+        run.key(progress, "Escape")  # as the Cancel button
         desktop.wait_for(lambda: not run.windows(OFFER), 5, "progress: the window to go")
         run.still_running("Cancel")
         run.expect("log", "versionUpdateLog", UPDATE_FAILED)

@@ -12,6 +12,8 @@ add_executable(profile_fuzzer
   src/framework/replacement_file.cpp
 )
 target_include_directories(profile_fuzzer PRIVATE src)
+# Reads take the file in small pieces, so that the inputs' lines cross them.
+target_compile_definitions(profile_fuzzer PRIVATE PROFILE_READ_PIECE=61)
 target_compile_options(profile_fuzzer PRIVATE ${FUZZ_FLAGS})
 target_link_options(profile_fuzzer PRIVATE ${FUZZ_FLAGS})
 

@@ -2,12 +2,12 @@
 
 #include "framework/replacement_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace fw::profile {
 
@@ -46,32 +46,60 @@ struct Line {
     std::string_view brk;  // "\r\n", "\n", "\r" or empty at the end
 };
 
-// Calls f(index, line) for each line in order until f returns false; reads
-// scan this way, so that a large file costs no line table and a read stops at
-// the end of its section.
+// One of kBlanks.
+bool isBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// The first byte from `pos` on that is not a blank; whole blocks are looked
+// at first, which the compiler turns into vector code.
+std::size_t skipBlanks(std::string_view s, std::size_t pos) {
+    constexpr std::size_t kBlock = 64;
+    while (pos + kBlock <= s.size()) {
+        unsigned filled = 0;
+        for (std::size_t k = 0; k < kBlock; ++k) {
+            const auto c = static_cast<unsigned char>(s[pos + k]);
+            const auto fromTab = static_cast<unsigned char>(c - '\t');
+            filled |=
+                static_cast<unsigned>(c != ' ') & static_cast<unsigned>(fromTab > '\r' - '\t');
+        }
+        if (filled) break;
+        pos += kBlock;
+    }
+    while (pos < s.size() && isBlank(s[pos])) ++pos;
+    return pos;
+}
+
+// Calls f(line) for each line with more than blanks in it, in order, until f
+// returns false. Reads and writes scan this way: a large file costs no line
+// table, a run of blank lines is passed over in blocks of bytes rather than
+// line by line, and a scan stops at the end of its section.
 template <class F>
-void eachLine(std::string_view content, F&& f) {
+void eachFilledLine(std::string_view content, F&& f) {
     std::size_t pos = 0;
-    for (std::size_t i = 0; pos < content.size(); ++i) {
-        const auto e = content.find_first_of("\r\n", pos);
+    while (pos < content.size()) {
+        const std::size_t filled = skipBlanks(content, pos);
+        if (filled == content.size()) return;
+        // The line starts after the last break before its first filled byte.
+        std::size_t start = filled;
+        while (start > pos && content[start - 1] != '\r' && content[start - 1] != '\n') --start;
+        const auto e = content.find_first_of("\r\n", filled);
         if (e == std::string_view::npos) {
-            f(i, Line{content.substr(pos), {}});
+            f(Line{content.substr(start), {}});
             return;
         }
         std::size_t brkLen =
             (content[e] == '\r' && e + 1 < content.size() && content[e + 1] == '\n') ? 2 : 1;
-        if (!f(i, Line{content.substr(pos, e - pos), content.substr(e, brkLen)})) return;
+        if (!f(Line{content.substr(start, e - start), content.substr(e, brkLen)})) return;
         pos = e + brkLen;
     }
 }
 
-std::vector<Line> splitLines(std::string_view content) {
-    std::vector<Line> lines;
-    eachLine(content, [&](std::size_t, const Line& l) {
-        lines.push_back(l);
-        return true;
-    });
-    return lines;
+// The content's first line break, or nothing.
+std::string_view firstBreak(std::string_view content) {
+    const auto e = content.find_first_of("\r\n");
+    if (e == std::string_view::npos) return {};
+    return content.substr(e, content.compare(e, 2, "\r\n") == 0 ? 2 : 1);
 }
 
 // A section header "[name]" (up to the last ']'), or nothing.
@@ -101,43 +129,73 @@ std::string_view skipBom(std::string_view content) {
 }
 
 struct Found {
-    bool section = false;
-    std::size_t sectionLine = 0;    // header line index
-    std::size_t lastContent = 0;    // last non-blank line of the section
-    bool content = false;           // the section has a non-blank line
-    bool leading = false;           // the nameless section before any header
-    std::optional<std::size_t> key; // line index of the key
-    std::string_view keyText;       // and its text
+    bool section = false;                // the section is there
+    bool leading = false;                // the nameless section before any header
+    std::optional<Line> lastContent;     // its header or last non-blank line
+    std::optional<std::string_view> key; // the key's line (its text)
 };
 
-Found find(std::string_view content, std::string_view section, std::string_view key) {
-    Found f;
-    const auto wantSection = trim(section);
-    const auto wantKey = trim(key);
-    // Lines before the first header form a section without a name.
-    bool inSection = wantSection.empty();
-    f.section = f.leading = inSection;
-    eachLine(content, [&](std::size_t i, const Line& line) {
+// Looks for a section and a key line by line, keeping what it found; lines
+// are views into the content, which may be handed to it in pieces that
+// each end with a line.
+class Finder {
+public:
+    Finder(std::string_view section, std::string_view key)
+        : wantSection_(trim(section)), wantKey_(trim(key)) {
+        // Lines before the first header form a section without a name.
+        inSection_ = found.section = found.leading = wantSection_.empty();
+    }
+
+    // False once the section has ended: the first matching section is the
+    // only one read.
+    bool operator()(const Line& line) {
         if (auto name = sectionName(line.text)) {
-            if (inSection) return false; // the first matching section is the only one read
-            if (sameName(*name, wantSection)) {
-                inSection = true;
-                f.section = true;
-                f.sectionLine = f.lastContent = i;
-                f.content = true;
+            if (inSection_) return false;
+            if (sameName(*name, wantSection_)) {
+                inSection_ = found.section = true;
+                found.lastContent = line;
             }
             return true;
         }
-        if (!inSection || trim(line.text).empty()) return true;
-        f.lastContent = i;
-        f.content = true;
-        if (!f.key && sameName(keyLine(line.text).name, wantKey)) {
-            f.key = i;
-            f.keyText = line.text;
-        }
+        if (!inSection_) return true;
+        found.lastContent = line;
+        if (!found.key && sameName(keyLine(line.text).name, wantKey_)) found.key = line.text;
         return true;
-    });
-    return f;
+    }
+
+    Found found;
+
+private:
+    std::string_view wantSection_;
+    std::string_view wantKey_;
+    bool inSection_ = false;
+};
+
+Found find(std::string_view content, std::string_view section, std::string_view key) {
+    Finder finder(section, key);
+    eachFilledLine(content, finder);
+    return finder.found;
+}
+
+// What a read gives for the key line found, if any.
+std::string valueOf(std::optional<std::string_view> keyText, std::string_view defaultValue,
+                    std::size_t bufferSize) {
+    std::string_view value;
+    // A key line without '=' has no value: it reads as missing.
+    const auto found = keyText ? keyLine(*keyText).value : std::nullopt;
+    if (found) {
+        value = cutAtNul(*found);
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front())
+            value = value.substr(1, value.size() - 2);
+    } else {
+        value = defaultValue;
+        const auto e = value.find_last_not_of(' ');
+        value = e == std::string_view::npos ? std::string_view{} : value.substr(0, e + 1);
+    }
+    if (bufferSize == 0) return {};
+    if (value.size() > bufferSize - 1) value = value.substr(0, bufferSize - 1);
+    return std::string(value);
 }
 
 // Whether the file can hold the write as lines that read back as it: no
@@ -159,62 +217,51 @@ bool canHold(std::string_view section, std::string_view key, std::string_view va
 
 std::string readString(std::string_view content, std::string_view section, std::string_view key,
                        std::string_view defaultValue, std::size_t bufferSize) {
-    const auto f = find(skipBom(content), section, key);
-    std::string_view value;
-    // A key line without '=' has no value: it reads as missing.
-    const auto found = f.key ? keyLine(f.keyText).value : std::nullopt;
-    if (found) {
-        value = cutAtNul(*found);
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-            value.back() == value.front())
-            value = value.substr(1, value.size() - 2);
-    } else {
-        value = defaultValue;
-        const auto e = value.find_last_not_of(' ');
-        value = e == std::string_view::npos ? std::string_view{} : value.substr(0, e + 1);
-    }
-    if (bufferSize == 0) return {};
-    if (value.size() > bufferSize - 1) value = value.substr(0, bufferSize - 1);
-    return std::string(value);
+    return valueOf(find(skipBom(content), section, key).key, defaultValue, bufferSize);
 }
 
 std::string writeString(std::string_view content, std::string_view section, std::string_view key,
                         std::string_view value) {
     const bool bom = content.substr(0, 3) == "\xEF\xBB\xBF";
     const auto body = skipBom(content);
-    const auto lines = splitLines(body);
-    std::string_view eol = "\r\n";
-    for (const auto& l : lines)
-        if (!l.brk.empty()) {
-            eol = l.brk;
-            break;
-        }
+    const std::string_view brk = firstBreak(body);
+    const std::string_view eol = brk.empty() ? "\r\n" : brk;
     const auto f = find(body, section, key);
-    const std::string keyText = std::string(cutAtNul(f.key ? keyLine(f.keyText).name : trim(key))) +
-                                "=" + std::string(value);
-
-    std::string out = bom ? "\xEF\xBB\xBF" : "";
-    if (f.leading && !f.key && !f.content) {
-        out += keyText;
-        out += eol;
-    }
-    auto emit = [&](std::string_view text, std::string_view brk) {
-        out += text;
-        out += brk;
+    const std::string keyText =
+        std::string(cutAtNul(f.key ? keyLine(*f.key).name : trim(key))) + "=" + std::string(value);
+    const auto at = [&](std::string_view part) {
+        return static_cast<std::size_t>(part.data() - body.data());
     };
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const bool last = i + 1 == lines.size();
-        if (f.key && *f.key == i) {
-            emit(keyText, lines[i].brk);
-            continue;
+
+    // The file as it was, with one change: the key's line replaced, the key
+    // put after the section's last non-blank line (or at the top, in a
+    // nameless section with nothing in it), or the section added at the end.
+    std::string out;
+    out.reserve(content.size() + section.size() + keyText.size() + 3 * eol.size() + 2);
+    if (bom) out += "\xEF\xBB\xBF";
+    if (f.key) {
+        out.append(body.substr(0, at(*f.key)));
+        out += keyText;
+        out.append(body.substr(at(*f.key) + f.key->size()));
+    } else if (f.section && f.lastContent) {
+        const Line& last = *f.lastContent;
+        if (last.brk.empty()) { // the file's last line, without a break
+            out.append(body);
+            out += eol;
+            out += keyText;
+        } else {
+            const std::size_t after = at(last.brk) + last.brk.size();
+            out.append(body.substr(0, after));
+            out += keyText;
+            out += eol;
+            out.append(body.substr(after));
         }
-        if (f.section && !f.key && f.content && f.lastContent == i) {
-            emit(lines[i].text, lines[i].brk.empty() ? eol : lines[i].brk);
-            emit(keyText, last ? std::string_view{} : eol);
-            if (last && !lines[i].brk.empty()) out += eol;
-            continue;
+    } else {
+        if (f.leading) {
+            out += keyText;
+            out += eol;
         }
-        emit(lines[i].text, lines[i].brk);
+        out.append(body);
     }
     if (!f.section) {
         if (!out.empty() && out.back() != '\n' && out.back() != '\r') out += eol;
@@ -244,13 +291,17 @@ Existing slurp(const std::string& path, bool forWriting) {
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         out.kind = Existing::kRead;
-        out.data.reserve(static_cast<std::size_t>(st.st_size));
-        char buf[65536];
+        // Read straight into place, growing past the size seen if the file
+        // grows meanwhile.
+        out.data.resize(static_cast<std::size_t>(st.st_size));
+        std::size_t got = 0;
         for (;;) {
-            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (got == out.data.size()) out.data.resize(got + 65536);
+            const ssize_t n = ::read(fd, out.data.data() + got, out.data.size() - got);
             if (n > 0) {
-                out.data.append(buf, static_cast<std::size_t>(n));
+                got += static_cast<std::size_t>(n);
             } else if (n == 0) {
+                out.data.resize(got);
                 break;
             } else if (errno != EINTR) {
                 out = {Existing::kUnusable, {}};
@@ -348,28 +399,94 @@ std::string toUtf16(std::string_view text, Utf16 order) {
     return out;
 }
 
-std::string asText(const std::string& data) {
-    const auto order = utf16Mark(data);
-    return order == Utf16::kNone ? data : fromUtf16(data, order);
-}
-
 } // namespace
 
+// Bytes without a UTF-16 mark are worked on where they lie, not copied.
 std::string readBytes(const std::string& bytes, std::string_view section, std::string_view key,
                       std::string_view defaultValue, std::size_t bufferSize) {
-    return readString(asText(bytes), section, key, defaultValue, bufferSize);
+    const auto order = utf16Mark(bytes);
+    if (order == Utf16::kNone) return readString(bytes, section, key, defaultValue, bufferSize);
+    return readString(fromUtf16(bytes, order), section, key, defaultValue, bufferSize);
 }
 
 std::string rewriteBytes(const std::string& bytes, std::string_view section, std::string_view key,
                          std::string_view value) {
     const auto order = utf16Mark(bytes);
-    std::string next = writeString(asText(bytes), section, key, value);
-    return order == Utf16::kNone ? next : toUtf16(next, order);
+    if (order == Utf16::kNone) return writeString(bytes, section, key, value);
+    return toUtf16(writeString(fromUtf16(bytes, order), section, key, value), order);
 }
 
+namespace {
+
+// The pieces a read takes of a file; the fuzz build makes them small, so that
+// lines cross them.
+#ifndef PROFILE_READ_PIECE
+#define PROFILE_READ_PIECE 65536
+#endif
+constexpr std::size_t kPiece = PROFILE_READ_PIECE;
+
+// Where the lines of `buffer` that are surely whole end: after its last line
+// break, unless that is a CR at its very end (half of a CRLF, perhaps). The
+// buffer has no break before `from` but for a CR just before it.
+std::size_t wholeLines(std::string_view buffer, std::size_t from) {
+    from = from > 0 ? from - 1 : 0;
+    const std::string_view fresh = buffer.substr(from);
+    auto e = fresh.find_last_of("\r\n");
+    if (e != std::string_view::npos && e + 1 == fresh.size() && fresh[e] == '\r')
+        e = e == 0 ? std::string_view::npos : fresh.find_last_of("\r\n", e - 1);
+    return e == std::string_view::npos ? 0 : from + e + 1;
+}
+
+} // namespace
+
+// The file in pieces, scanned as they come and left once the section has
+// ended: a read holds a piece and the line that crosses it, not the file.
+// A file with a UTF-16 mark is read whole, as text.
 std::string readFile(const std::string& path, std::string_view section, std::string_view key,
                      std::string_view defaultValue, std::size_t bufferSize) {
-    return readBytes(slurp(path, false).data, section, key, defaultValue, bufferSize);
+    const auto unreadable = [&] { return readString({}, section, key, defaultValue, bufferSize); };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return unreadable();
+    struct Close {
+        int fd;
+        ~Close() { ::close(fd); }
+    } closing{fd};
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return unreadable();
+
+    Finder finder(section, key);
+    std::optional<std::string> keyText; // the found line, kept as pieces go
+    std::string buffer;
+    bool begun = false;
+    bool scanning = true;
+    bool end = false;
+    while (scanning && !end) {
+        std::size_t had = buffer.size();
+        buffer.resize(had + kPiece);
+        const ssize_t n = ::read(fd, buffer.data() + had, kPiece);
+        buffer.resize(had + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return unreadable();
+        end = n == 0;
+        if (!begun) {
+            if (buffer.size() < 3 && !end) continue;
+            begun = true;
+            if (utf16Mark(buffer) != Utf16::kNone)
+                return readBytes(slurp(path, false).data, section, key, defaultValue, bufferSize);
+            if (buffer.starts_with("\xEF\xBB\xBF")) buffer.erase(0, 3);
+            had = 0;
+        }
+        const std::size_t whole = end ? buffer.size() : wholeLines(buffer, had);
+        eachFilledLine(std::string_view(buffer).substr(0, whole), [&](const Line& line) {
+            const bool seen = finder.found.key.has_value();
+            scanning = finder(line);
+            if (!seen && finder.found.key) keyText.emplace(line.text);
+            return scanning;
+        });
+        buffer.erase(0, whole);
+    }
+    return valueOf(keyText ? std::optional<std::string_view>(*keyText) : std::nullopt, defaultValue,
+                   bufferSize);
 }
 
 bool writeFile(const std::string& path, std::string_view section, std::string_view key,

@@ -7,7 +7,7 @@ desktop's key codes and shift mask, with the typed character; no key clicks.
 Mouse: the hot picture shows while the pointer is over "a" (read off the
 screen); a left click raises Click once, with the pointer in the button's own
 pixels; pressing, leaving and releasing raises none; a right click raises the
-mouse events but no Click."""
+mouse events but no Click; a jump onto "b" and a click at once clicks "b"."""
 import os
 import sys
 import time
@@ -84,9 +84,10 @@ def main():
         keys("key Tab keydown shift key 1 keyup shift", "a KeyUp 16 0",
              ["a KeyDown 16 1", "a KeyDown 49 1", "a KeyPress 33", "a KeyUp 49 1",
               "a KeyUp 16 0"])
-        keys("key space key Return", "a KeyUp 13 0",
-             ["a KeyDown 32 0", "a KeyPress 32", "a KeyUp 32 0",
-              "a KeyDown 13 0", "a KeyPress 13", "a KeyUp 13 0"])
+        # One key at a time: a key up lets the pending events run first, so
+        # the next key's events, if already there, come before its KeyUp.
+        keys("key space", "a KeyUp 32 0", ["a KeyDown 32 0", "a KeyPress 32", "a KeyUp 32 0"])
+        keys("key Return", "a KeyUp 13 0", ["a KeyDown 13 0", "a KeyPress 13", "a KeyUp 13 0"])
 
         shows(NORMAL, "normal")
         host.mouse(("mousemove",) + centre)
@@ -115,6 +116,12 @@ def main():
         events = host.new_events("a MouseUp 2 " + mid)
         if events != ["a MouseDown 2 " + mid, "a MouseUp 2 " + mid]:
             desktop.fail("a right click gave %r" % events)
+
+        # One jump from "a", which holds the pointer, onto "b" and a click at
+        # once (a touch screen): "b" clicks, "a" shows its normal picture.
+        host.mouse(("mousemove", wx + 85, wy + 95, "click", 1))
+        host.new_events("b Click")
+        shows(NORMAL, "normal")
 
         if not run.running():
             desktop.fail("the host ended (status %s)" % run.proc.returncode)

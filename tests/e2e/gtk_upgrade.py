@@ -28,6 +28,8 @@ CHECK_PATH = "/update/upgrade.ini"
 CHECK_QUERY = "?channel=beta"
 PROGRAM_PATH = "/update/upgrade.exe"
 REMOTE_INI = b"[common]\r\nversion=2.0\r\n"
+LONG_PATH = "/update/long.ini"
+LONG_INI = b"[common]\r\nversion=" + b"9" * 1100 + b"\r\n"
 EARLIER_STAMP = "[2020-01-02 03:04:05]"
 EARLIER_INI = b"[common]\r\nversion=9.9\r\n"
 EARLIER_PROGRAM = b"#!/bin/sh\n# earlier upgrade program\nexit 3\n"
@@ -172,26 +174,35 @@ class Case(GtkLauncher):
             self.fail("a dialog is open after %s" % after)
 
 
-def declined(exe, srv, display):
-    """A different remote version: the offer over the login face. Esc keeps
-    the launcher running; only the check was requested, with "?v=" appended
-    after the address's own "?"."""
-    with Case(exe, "declined", srv, srv.url(CHECK_PATH + CHECK_QUERY)) as run:
+def declined(exe, srv, display, path=CHECK_PATH, remote=REMOTE_INI):
+    """A different remote version: the offer over the login face, all of it
+    on the screen. Esc keeps the launcher running; only the check was
+    requested, with "?v=" appended after the address's own "?"."""
+    with Case(exe, "declined", srv, srv.url(path + CHECK_QUERY)) as run:
         run.start(display)
         box = run.wait_window(OFFER, 15)
         if not run.windows(BACK):
             run.fail("the login face is not visible under the offer")
+        x, y, w, h = run.geometry(box)
+        print("declined: the offer for %s is %d x %d" % (path, w, h))
+        if x < 0 or y < 0 or x + w > run.screen_size()[0] or y + h > run.screen_size()[1]:
+            run.fail("the offer (%d x %d at %d, %d) leaves the screen" % (w, h, x, y))
         run.press(box, "Escape")
         run.still_running("Esc on the offer")
         run.expect("log", "versionCheckLog", CHECK_OK)
         run.expect("log", "versionUpdateLog", None)
-        run.check_stamp(CHECK_PATH + CHECK_QUERY)
+        run.check_stamp(path + CHECK_QUERY)
         if any(t.startswith(PROGRAM_PATH) for t in run.targets()):
             run.fail("the upgrade program was requested: %r" % run.targets())
-        if run.read("upgrade.ini") != REMOTE_INI:
+        if run.read("upgrade.ini") != remote:
             run.fail("update/upgrade.ini does not hold the remote file")
         if run.update_files() != ["upgrade.ini"]:
             run.fail("update holds %r" % run.update_files())
+
+
+def long_version(exe, srv, display):
+    """The offer of a version of 1,100 characters fits the screen."""
+    declined(exe, srv, display, LONG_PATH, LONG_INI)
 
 
 def accepted(exe, srv, display):
@@ -271,7 +282,7 @@ def progress_then_cancel(exe, srv, display):
     """OK on the offer over a slow download: the progress window comes up
     over the login face, owned by the background window, keeps changing, and
     holds the other windows' input (a close request to the login window does
-    nothing). Cancel ends the transfer: no failure message, the failure
+    nothing). Esc cancels the transfer: no failure message, the failure
     logged, the earlier program kept, nothing else in "update"."""
     with Case(exe, "progress", srv, srv.url(CHECK_PATH + CHECK_QUERY),
               update={"upgrade.exe": EARLIER_PROGRAM},
@@ -300,7 +311,7 @@ def progress_then_cancel(exe, srv, display):
             shots.append(desktop.Shot(display, x, y, w, h).data)
         if len(set(shots)) != 3:
             run.fail("the progress window did not change every 0.7 s")
-        run.key(progress, "Return")  # the focused Cancel
+        run.key(progress, "Escape")  # as the Cancel button
         desktop.wait_for(lambda: not run.windows(OFFER), 5, "progress: the window to go")
         run.still_running("Cancel")
         run.expect("log", "versionUpdateLog", UPDATE_FAILED)
@@ -340,10 +351,12 @@ def check_failed(exe, srv, display):
 
 def main():
     exe = sys.argv[1]
-    pages = {"/login.html": LOGIN_PAGE, CHECK_PATH: REMOTE_INI, PROGRAM_PATH: PROGRAM}
+    pages = {"/login.html": LOGIN_PAGE, CHECK_PATH: REMOTE_INI, LONG_PATH: LONG_INI,
+             PROGRAM_PATH: PROGRAM}
     with desktop.Xvfb() as display, TestServer(pages=pages, files={"big.exe": BIG},
                                                lifetime=120) as srv:
-        for case in (declined, accepted, progress_then_cancel, program_missing, check_failed):
+        for case in (declined, long_version, accepted, progress_then_cancel, program_missing,
+                     check_failed):
             if case is program_missing:
                 del srv.pages[PROGRAM_PATH]  # from now on a 404
             started = time.monotonic()

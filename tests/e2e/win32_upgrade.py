@@ -34,6 +34,7 @@ LOGIN_SIZE = (757, 563)
 # About eight seconds of upgrade program.
 SLOW_RATE = 200 * 1024
 BIG = b"MZ" + b"\x90" * (1600 * 1024)
+LONG_INI = b"[common]\r\nversion=" + b"9" * 1100 + b"\r\n"
 
 
 # The launcher's clock runs eight hours ahead of UTC, so that a stamp in
@@ -139,14 +140,21 @@ def check_stamp(values, run, what):
                      % (run.name, values[0], what, low, high))
 
 
-def declined(srv, base, display):
-    """A different remote version: the offer over the login face. Cancel
-    keeps the launcher running; only the check was requested, with "?v="
-    appended after the address's own "?"."""
-    with Launcher(base, "declined", display, srv.url("/version/2.0?channel=test"),
+def declined(srv, base, display, name="declined", path="/version/2.0?channel=test",
+             remote=b"[common]\r\nversion=2.0\r\n"):
+    """A different remote version: the offer over the login face, all of it
+    on the screen (also for a version of 1,100 characters). Cancel keeps the
+    launcher running; only the check was requested, with "?v=" appended
+    after the address's own "?"."""
+    with Launcher(base, name, display, srv.url(path),
                   srv.url("/files/upgrade.exe"), srv.url("/login")) as run:
         box = desktop.wait_window(display, OFFER, timeout=20)
         print("declined: offer after %.2f s" % (time.time() - run.started))
+        x, y, w, h = desktop.window_geometry(display, box)
+        screen = [int(n) for n in desktop.xdotool(display, "getdisplaygeometry").split()]
+        print("declined: the offer for %s is %d x %d" % (path, w, h))
+        if x < 0 or y < 0 or x + w > screen[0] or y + h > screen[1]:
+            desktop.fail("declined: the offer (%d x %d at %d, %d) leaves the screen" % (w, h, x, y))
         if not desktop.find_windows(display, BACK):
             desktop.fail("declined: the login face is not visible under the offer")
         press(display, "Escape", box)
@@ -155,14 +163,14 @@ def declined(srv, base, display):
             desktop.fail("declined: the launcher did not go on after Cancel")
         if desktop.find_windows(display, OFFER):
             desktop.fail("declined: a message box is open after Cancel")
-        check_stamp(stamped_requests(srv, "/version/2.0?channel=test", run), run, "version file")
+        check_stamp(stamped_requests(srv, path, run), run, "version file")
         if any(t.startswith("/files/upgrade.exe") for t in srv.targets()):
             desktop.fail("declined: the upgrade program was requested")
         if run.value("log", "versionCheckLog") != CHECK_OK:
             desktop.fail("declined: versionCheckLog is %r" % run.value("log", "versionCheckLog"))
         if run.value("log", "versionUpdateLog") is not None:
             desktop.fail("declined: versionUpdateLog was written")
-        if run.read("upgrade.ini") != b"[common]\r\nversion=2.0\r\n":
+        if run.read("upgrade.ini") != remote:
             desktop.fail("declined: update\\upgrade.ini does not hold the remote file")
 
 
@@ -311,9 +319,11 @@ def main():
     with open(MARKER, "rb") as f:
         program = f.read()
     try:
-        with desktop.Xvfb() as display, TestServer(files={"upgrade.exe": program, "big.exe": BIG},
+        with desktop.Xvfb() as display, TestServer(files={"upgrade.exe": program, "big.exe": BIG,
+                                                          "long.ini": LONG_INI},
                                                    lifetime=120) as srv:
             for case in (lambda: declined(srv, base, display),
+                         lambda: declined(srv, base, display, "long", "/files/long.ini", LONG_INI),
                          lambda: accepted(srv, base, display, program),
                          lambda: progress_then_cancel(srv, base, display,
                                                       "/slow/%d/big.exe" % SLOW_RATE),

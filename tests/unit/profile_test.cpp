@@ -1,7 +1,11 @@
 #include "framework/profile.h"
 #include "test_support.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
 
 using fw::profile::readString;
 using fw::profile::writeString;
@@ -189,6 +193,34 @@ TEST_F(ProfileFile, RefusesWhatTheFileCannotHoldAndChangesNothing) {
     ASSERT_TRUE(fw::profile::writeFile(path.string(), "[a]", "k[", "=[b]; x"));
     EXPECT_EQ(fw::profile::readFile(path.string(), "[a]", "k[", "", 1025), "=[b]; x");
     EXPECT_EQ(fw::profile::readFile(path.string(), "b", "k", "", 1025), "w");
+}
+
+// A write and a read of `path` in a process that may map only `extra` bytes
+// more than it has already.
+bool writesAndReadsWithin(const std::string& path, std::size_t extra) {
+    std::ifstream status("/proc/self/status");
+    std::string field;
+    std::size_t kib = 0;
+    while (status >> field && field != "VmSize:") {
+    }
+    status >> kib;
+    const rlimit limit{kib * 1024 + extra, RLIM_INFINITY};
+    return kib > 0 && ::setrlimit(RLIMIT_AS, &limit) == 0 &&
+           fw::profile::writeFile(path, "b", "k", "w") &&
+           fw::profile::readFile(path, "b", "k", "", 1025) == "w";
+}
+
+// A file of blank lines once took a table of its lines to write: 2.2 GB for
+// 32 MiB.
+TEST_F(ProfileFile, NeedsNoMoreMemoryThanASmallMultipleOfTheFile) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers map address space of their own";
+#endif
+    constexpr std::size_t kSize = 16u << 20;
+    const auto path = (dir / "x.ini").string();
+    writeAll(path, "[a]\nk=v\n" + std::string(kSize, '\n'));
+    EXPECT_EXIT(std::_Exit(writesAndReadsWithin(path, 4 * kSize) ? 0 : 1),
+                testing::ExitedWithCode(0), "");
 }
 
 TEST_F(ProfileFile, KeepsTheFilesPermissions) {

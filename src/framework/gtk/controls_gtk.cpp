@@ -458,10 +458,10 @@ public:
                       const Rect& rect, int tabIndex)
         : platform_(platform), parent_(parent),
           events_(events), size_{std::max(rect.width, 0), std::max(rect.height, 0)} {
-        widget_ =
-            placeChild(parent, rect,
-                       GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK |
-                           GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK);
+        widget_ = placeChild(parent, rect,
+                             GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+                                 GDK_POINTER_MOTION_MASK | GDK_ENTER_NOTIFY_MASK |
+                                 GDK_LEAVE_NOTIFY_MASK | GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK);
         gtk_widget_set_can_focus(widget_, TRUE);
         joinTabOrder(parent, widget_, tabIndex);
         font_ = toolkitFont(widget_);
@@ -470,6 +470,8 @@ public:
         g_signal_connect(widget_, "button-press-event", G_CALLBACK(onButton), this);
         g_signal_connect(widget_, "button-release-event", G_CALLBACK(onButton), this);
         g_signal_connect(widget_, "motion-notify-event", G_CALLBACK(onMotion), this);
+        g_signal_connect(widget_, "enter-notify-event", G_CALLBACK(onCrossing), this);
+        g_signal_connect(widget_, "leave-notify-event", G_CALLBACK(onCrossing), this);
         g_signal_connect(widget_, "key-press-event", G_CALLBACK(onKey), this);
         g_signal_connect(widget_, "key-release-event", G_CALLBACK(onKey), this);
         g_signal_connect(widget_, "notify::is-focus", G_CALLBACK(onFocus), this);
@@ -591,13 +593,19 @@ public:
         return {rootX - origin.x, rootY - origin.y};
     }
 
-    // The pointer is grabbed for the input window: every move and button
-    // reaches this surface, wherever the pointer is, until it is released.
+    // The pointer is grabbed for the input window, so that moves off the
+    // program's windows reach this surface until it is released. Over the
+    // program's own windows the pointer is reported as if there were no grab
+    // (owner events): another control, a dialog or the page gets its own
+    // moves and presses, and this surface hears of the pointer leaving by the
+    // crossing (onCrossing). A grab of every event would hand this surface
+    // a press that follows a jump before it could let go, and keep a dialog
+    // opened by its Click from the mouse.
     void setCapture() override {
         GdkWindow* input = child(widget_)->input;
         if (captured_ || !input || !gdk_window_is_visible(input)) return;
         GdkSeat* seat = gdk_display_get_default_seat(gtk_widget_get_display(widget_));
-        captured_ = gdk_seat_grab(seat, input, GDK_SEAT_CAPABILITY_ALL_POINTING, FALSE, nullptr,
+        captured_ = gdk_seat_grab(seat, input, GDK_SEAT_CAPABILITY_ALL_POINTING, TRUE, nullptr,
                                   nullptr, nullptr, nullptr) == GDK_GRAB_SUCCESS;
     }
 
@@ -762,14 +770,33 @@ private:
         return TRUE;
     }
 
+    // A pointer move to the control, at a position on the screen.
+    void moved(double xRoot, double yRoot, guint state) {
+        std::int16_t buttons = static_cast<std::int16_t>(launcherButtons(state));
+        std::int16_t shift = static_cast<std::int16_t>(launcherShift(state));
+        const Point origin = originOnScreen();
+        float x = static_cast<float>(xRoot - origin.x);
+        float y = static_cast<float>(yRoot - origin.y);
+        raise([&] { events_.onMouseMove(buttons, shift, x, y); });
+    }
+
     static gboolean onMotion(GtkWidget*, GdkEventMotion* event, gpointer data) {
+        static_cast<GtkControlSurface*>(data)->moved(event->x_root, event->y_root, event->state);
+        return TRUE;
+    }
+
+    // Crossings are moves too, as the desktop's controls see them. GDK holds
+    // a motion queued behind a crossing back until some later event arrives
+    // (after a jump: the press), so without them a control would learn of the
+    // pointer coming in, or going out, only when it is clicked. An enter is
+    // also how GDK tells the window under the pointer that a grab has ended
+    // (a press's, a dialog's): the move the desktop sends it when the capture
+    // goes.
+    static gboolean onCrossing(GtkWidget*, GdkEventCrossing* event, gpointer data) {
         auto* self = static_cast<GtkControlSurface*>(data);
-        std::int16_t buttons = static_cast<std::int16_t>(launcherButtons(event->state));
-        std::int16_t shift = static_cast<std::int16_t>(launcherShift(event->state));
-        const Point origin = self->originOnScreen();
-        float x = static_cast<float>(event->x_root - origin.x);
-        float y = static_cast<float>(event->y_root - origin.y);
-        self->raise([&] { self->events_.onMouseMove(buttons, shift, x, y); });
+        // A grab taking the pointer moves nothing.
+        if (event->mode != GDK_CROSSING_GRAB && event->mode != GDK_CROSSING_GTK_GRAB)
+            self->moved(event->x_root, event->y_root, event->state);
         return TRUE;
     }
 

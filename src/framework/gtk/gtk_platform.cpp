@@ -103,6 +103,46 @@ GtkWindow* GtkPlatform::dialogParent() const {
     return nullptr;
 }
 
+namespace {
+
+// A message wraps, inside a run without blanks too, in lines that keep the
+// box within the work area of the monitor it comes up on (the pointer's,
+// where a centred window goes): however long the text, the box and its
+// buttons are on the screen.
+void fitToScreen(GtkWidget* dialog) {
+    GdkDisplay* display = gtk_widget_get_display(dialog);
+    GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+    gint x = 0;
+    gint y = 0;
+    gdk_device_get_position(pointer, nullptr, &x, &y);
+    GdkMonitor* monitor = gdk_display_get_monitor_at_point(display, x, y);
+    GdkRectangle area{0, 0, 1024, 768};
+    if (monitor) gdk_monitor_get_workarea(monitor, &area);
+    GtkWidget* message = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog));
+    GList* children = gtk_container_get_children(GTK_CONTAINER(message));
+    for (GList* l = children; l; l = l->next) {
+        if (!GTK_IS_LABEL(l->data)) continue;
+        GtkLabel* label = GTK_LABEL(l->data);
+        // Characters as GTK counts them for a label's width.
+        PangoFontMetrics* metrics = pango_context_get_metrics(
+            gtk_widget_get_pango_context(GTK_WIDGET(label)), nullptr, nullptr);
+        const int charWidth = std::max(pango_font_metrics_get_approximate_char_width(metrics),
+                                       pango_font_metrics_get_approximate_digit_width(metrics)) /
+                              PANGO_SCALE;
+        pango_font_metrics_unref(metrics);
+        // The text takes at most half the work area's width, which leaves
+        // room for the picture, the margins and the frame; at most the 60
+        // characters GTK gives a message anyway.
+        const int fits = charWidth > 0 ? area.width / 2 / charWidth : 60;
+        gtk_label_set_line_wrap(label, TRUE);
+        gtk_label_set_line_wrap_mode(label, PANGO_WRAP_WORD_CHAR);
+        gtk_label_set_max_width_chars(label, std::clamp(fits, 8, 60));
+    }
+    g_list_free(children);
+}
+
+} // namespace
+
 int GtkPlatform::messageBox(const std::string& text, const std::string& title, int style) {
     const bool okCancel = (style & 0x0F) == kOkCancel;
     const bool error = (style & kCritical) != 0;
@@ -118,6 +158,7 @@ int GtkPlatform::messageBox(const std::string& text, const std::string& title, i
         G_GNUC_END_IGNORE_DEPRECATIONS
         gtk_widget_show(image);
     }
+    fitToScreen(dialog);
     gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
     // Return answers OK: the default response, with the focus on its button.
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);

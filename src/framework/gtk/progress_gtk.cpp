@@ -43,8 +43,9 @@ public:
         gtk_container_add(GTK_CONTAINER(window_), box);
 
         g_signal_connect(cancel, "clicked", G_CALLBACK(onClicked), this);
-        // The close box asks the same as the button; the window stays until
-        // the transfer has ended.
+        // Esc and the close box ask the same as the button, as in a dialog;
+        // the window stays until the transfer has ended.
+        g_signal_connect(window_, "key-press-event", G_CALLBACK(onKey), this);
         g_signal_connect(window_, "delete-event", G_CALLBACK(onDelete), this);
         gtk_widget_show_all(window_);
         gtk_widget_grab_focus(cancel);
@@ -65,6 +66,11 @@ public:
 
 private:
     static void onClicked(GtkButton*, gpointer self) { static_cast<GtkProgress*>(self)->press(); }
+    static gboolean onKey(GtkWidget*, GdkEventKey* event, gpointer self) {
+        if (event->keyval != GDK_KEY_Escape) return FALSE;
+        static_cast<GtkProgress*>(self)->press();
+        return TRUE;
+    }
     static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer self) {
         static_cast<GtkProgress*>(self)->press();
         return TRUE;

@@ -410,6 +410,55 @@ void Win32Platform::stopTimer(TimerId id) {
     timers_.erase(it);
 }
 
+namespace {
+
+// A message box breaks its text at blanks and line breaks only and grows as
+// wide as the longest run without one. A run wider than half the work area
+// of the box's monitor is therefore broken into lines that fit there,
+// measured in the font message boxes use, so that the box and its buttons
+// stay on the screen; shorter runs are left to the box.
+std::wstring fitToScreen(HWND owner, const std::wstring& text) {
+    HMONITOR monitor = MonitorFromWindow(owner, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO screen{};
+    screen.cbSize = sizeof screen;
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (!GetMonitorInfoW(monitor, &screen) ||
+        !SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+        return text;
+    const int limit = (screen.rcWork.right - screen.rcWork.left) / 2;
+    HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+    HDC dc = GetDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    std::wstring out;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find_first_of(L" \t\r\n", pos);
+        if (end == std::wstring::npos) end = text.size();
+        while (pos < end) {
+            int fit = 0;
+            SIZE size{};
+            GetTextExtentExPointW(dc, text.data() + pos, static_cast<int>(end - pos), limit, &fit,
+                                  nullptr, &size);
+            auto take = static_cast<std::size_t>(std::max(fit, 1));
+            // A surrogate pair stays whole.
+            if (pos + take < end && IS_HIGH_SURROGATE(text[pos + take - 1]))
+                take = take > 1 ? take - 1 : take + 1;
+            out.append(text, pos, take);
+            pos += take;
+            if (pos < end) out += L'\n';
+        }
+        if (end < text.size()) out += text[end];
+        pos = end + 1;
+    }
+    SelectObject(dc, old);
+    ReleaseDC(nullptr, dc);
+    DeleteObject(font);
+    return out;
+}
+
+} // namespace
+
 int Win32Platform::messageBox(const std::string& text, const std::string& title, int style) {
     // Over the launcher's windows: owned by the active one, or by the newest
     // visible one when another program is active.
@@ -431,7 +480,8 @@ int Win32Platform::messageBox(const std::string& text, const std::string& title,
     flags |= owner ? MB_APPLMODAL : MB_TASKMODAL;
     flags |= MB_SETFOREGROUND;
     boxDisabled.push_back(&disabled);
-    const int answer = MessageBoxW(owner, widen(text).c_str(), widen(title).c_str(), flags);
+    const int answer =
+        MessageBoxW(owner, fitToScreen(owner, widen(text)).c_str(), widen(title).c_str(), flags);
     boxDisabled.pop_back();
     for (HWND h : disabled)
         if (IsWindow(h)) EnableWindow(h, TRUE);

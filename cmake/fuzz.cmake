@@ -8,8 +8,8 @@ set_target_properties(launcher_core PROPERTIES EXCLUDE_FROM_ALL ON)
 set(FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
 add_executable(profile_fuzzer
   tests/fuzz/profile_fuzzer.cpp
-  src/framework/profile.cpp
-  src/framework/replacement_file.cpp
+  src/framework/linux/profile.cpp
+  src/framework/linux/replacement_file.cpp
 )
 target_include_directories(profile_fuzzer PRIVATE src)
 # Reads take the file in small pieces, so that the inputs' lines cross them.

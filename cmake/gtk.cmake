@@ -15,13 +15,13 @@ add_library(launcher_gtk STATIC
   src/framework/gtk/engine_library.cpp
   src/framework/gtk/page_downloads.cpp
   src/framework/gtk/imaging_gtk.cpp
-  src/framework/cairo_imaging.cpp
+  src/framework/linux/cairo_imaging.cpp
   src/framework/gtk/controls_gtk.cpp
   src/framework/gtk/progress_gtk.cpp
-  src/framework/profile.cpp
-  src/framework/replacement_file.cpp
-  src/framework/curl_download.cpp
-  src/framework/openssl_verify.cpp
+  src/framework/linux/profile.cpp
+  src/framework/linux/replacement_file.cpp
+  src/framework/linux/curl_download.cpp
+  src/framework/linux/openssl_verify.cpp
 )
 # The engine's headers only: its library is opened at run time, when the first
 # browser is made (engine_library.cpp).

@@ -6,14 +6,14 @@ pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 pkg_check_modules(CRYPTO REQUIRED IMPORTED_TARGET libcrypto)
 
 add_library(launcher_headless STATIC
-  src/framework/profile.cpp
-  src/framework/replacement_file.cpp
+  src/framework/linux/profile.cpp
+  src/framework/linux/replacement_file.cpp
   src/framework/headless/headless.cpp
   src/framework/headless/imaging_headless.cpp
-  src/framework/cairo_imaging.cpp
+  src/framework/linux/cairo_imaging.cpp
   src/framework/headless/controls_headless.cpp
-  src/framework/curl_download.cpp
-  src/framework/openssl_verify.cpp
+  src/framework/linux/curl_download.cpp
+  src/framework/linux/openssl_verify.cpp
 )
 target_link_libraries(launcher_headless PUBLIC launcher_core PkgConfig::CAIRO PRIVATE PkgConfig::CURL PkgConfig::CRYPTO)
 launcher_embed_resources(launcher_headless)

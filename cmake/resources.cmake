@@ -57,7 +57,7 @@ endmacro()
 
 function(launcher_embed_resources target)
   set(out "${CMAKE_CURRENT_BINARY_DIR}/embedded_resources.cpp")
-  set(body "// Generated from resources/ by cmake/resources.cmake.\n#include \"framework/resources.h\"\n\nnamespace {\n")
+  set(body "// Generated from resources/ by cmake/resources.cmake.\n#include \"framework/linux/resources.h\"\n\nnamespace {\n")
   set(table "")
   set(n 0)
   macro(_embed_one)

@@ -1,29 +1,28 @@
 #include "app/Application.h"
 
-#include "app/AppInstall.h"
 #include "config/AppConfig.h"
-#include "config/DllFile.h"
-#include "framework/platform.h"
-#include "windows/BackForm.h"
-#include "windows/LoginForm.h"
-#include "windows/MainForm.h"
+#include "config/ProgramFiles.h"
+#include "framework/ports/platform.h"
+#include "forms/BackForm.h"
+#include "forms/LoginForm.h"
+#include "forms/MainForm.h"
 
 #include <utility>
 
 namespace app {
 
-std::unique_ptr<windows::BackForm> backForm;
-std::unique_ptr<windows::LoginForm> loginForm;
-std::unique_ptr<windows::MainForm> mainForm;
+std::unique_ptr<forms::BackForm> backForm;
+std::unique_ptr<forms::LoginForm> loginForm;
+std::unique_ptr<forms::MainForm> mainForm;
 
 namespace {
 void showLoginFace() {
     // The replaced login face (hidden since the hand-over) is not used again.
     // Its windows go from the message loop once the new face is up, the
     // owned window first: a question of theirs may still be open below us.
-    auto oldBack = std::exchange(backForm, std::make_unique<windows::BackForm>());
+    auto oldBack = std::exchange(backForm, std::make_unique<forms::BackForm>());
     backForm->Show();
-    auto oldLogin = std::exchange(loginForm, std::make_unique<windows::LoginForm>());
+    auto oldLogin = std::exchange(loginForm, std::make_unique<forms::LoginForm>());
     loginForm->Show(backForm.get());
     fw::Form::retire(std::move(oldLogin));
     fw::Form::retire(std::move(oldBack));
@@ -46,7 +45,7 @@ void openLogin() {
 void openGame(std::string address) {
     if (backForm) backForm->Hide();
     if (loginForm) loginForm->Hide();
-    if (!mainForm) mainForm = std::make_unique<windows::MainForm>();
+    if (!mainForm) mainForm = std::make_unique<forms::MainForm>();
     mainForm->Show();
     mainForm->navigateToUrl(address);
     // The hidden login face is not shown again (a new one replaces it): its

@@ -2,26 +2,28 @@
 // actions that move the user between the login face and the game face.
 #pragma once
 
-#include "framework/platform.h"
+#include "framework/ports/platform.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-namespace windows {
+namespace forms {
 class BackForm;
 class LoginForm;
 class MainForm;
-} // namespace windows
+} // namespace forms
 
 namespace app {
 
 // Set only here; never emptied while the launcher runs.
-extern std::unique_ptr<windows::BackForm> backForm;
-extern std::unique_ptr<windows::LoginForm> loginForm;
-extern std::unique_ptr<windows::MainForm> mainForm;
+extern std::unique_ptr<forms::BackForm> backForm;
+extern std::unique_ptr<forms::LoginForm> loginForm;
+extern std::unique_ptr<forms::MainForm> mainForm;
 
 void Main();
+// Install hook: reserved for first-run work; it has none.
+inline void runInstall() {}
 void openLogin();
 void openGame(std::string address);
 void openUrl(std::string address);

@@ -1,8 +1,8 @@
 #include "app/DownloadProgress.h"
 
 #include "app/Application.h"
-#include "framework/platform.h"
-#include "windows/BackForm.h"
+#include "framework/ports/platform.h"
+#include "forms/BackForm.h"
 
 #include <algorithm>
 #include <cmath>

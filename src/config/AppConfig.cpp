@@ -2,9 +2,9 @@
 
 #include "app/Application.h"
 #include "app/DownloadProgress.h"
-#include "config/DllFile.h"
+#include "config/ProgramFiles.h"
 #include "config/SignedUpgrade.h"
-#include "framework/platform.h"
+#include "framework/ports/platform.h"
 
 namespace config {
 

@@ -2,7 +2,7 @@
 // exists and read-only afterwards.
 #pragma once
 
-#include "framework/platform.h"
+#include "framework/ports/platform.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
 #include "config/SignedUpgrade.h"
 
 #include "app/Application.h"
-#include "config/DllFile.h"
-#include "framework/platform.h"
+#include "config/ProgramFiles.h"
+#include "framework/ports/platform.h"
 
 #include <utility>
 

@@ -2,11 +2,11 @@
 // picture (a hot one while the pointer is over it) placed by TextAlign, an
 // optional one-line caption and focus rectangle; Click when the left button
 // is released over it. Written once against the host-surface port
-// (framework/control.h); every adapter supplies only the surface.
+// (framework/ports/control.h); every adapter supplies only the surface.
 #pragma once
 
-#include "framework/control.h"
-#include "framework/property_bag.h"
+#include "framework/ports/control.h"
+#include "framework/portable/property_bag.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "controls/StoredLayout.h"
 
-#include "framework/bmp.h"
+#include "framework/portable/bmp.h"
 
 #include <string>
 

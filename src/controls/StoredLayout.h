@@ -5,7 +5,7 @@
 #pragma once
 
 #include "controls/ImageButton.h"
-#include "framework/layout.h"
+#include "framework/portable/layout.h"
 
 #include <memory>
 #include <optional>

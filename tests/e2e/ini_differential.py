@@ -1,5 +1,5 @@
 """kernel32's private-profile functions (under Wine) against our own engine
-(src/framework/profile.cpp): one corpus of INI files and one list of reads
+(src/framework/linux/profile.cpp): one corpus of INI files and one list of reads
 and writes (tests/support/ini_corpus), run through both; the answers must
 agree, apart from the differences listed there with kernel32's answer.
 
@@ -80,8 +80,8 @@ def native_twin():
     out = os.path.join(wine_env.state_dir(), "inidump_native")
     sources = [os.path.join(desktop.ROOT, p) for p in
                ("tests/support/inidump_native.cpp", "tests/support/inidump_script.h",
-                "src/framework/profile.cpp", "src/framework/profile.h",
-                "src/framework/replacement_file.cpp", "src/framework/replacement_file.h")]
+                "src/framework/linux/profile.cpp", "src/framework/linux/profile.h",
+                "src/framework/linux/replacement_file.cpp", "src/framework/linux/replacement_file.h")]
     newest = max(map(os.path.getmtime, sources))
     # The headless build's own, when it is up to date.
     for built in (os.environ.get("E2E_INIDUMP_NATIVE"),

@@ -3,7 +3,7 @@
 // every write: the value reads back, every other key reads as before, and the
 // file holds either the whole new content or the old one, with no temporary
 // file left beside it, also when the write fails part way.
-#include "framework/profile.h"
+#include "framework/linux/profile.h"
 
 #include <algorithm>
 #include <fuzzer/FuzzedDataProvider.h>

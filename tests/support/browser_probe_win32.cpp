@@ -13,7 +13,7 @@
 //   destroys the windows. OUT, written as it happens: "event ..." for each
 //   event that reached the handler, "ending", then "raised".
 #include "fake_document_win32.h"
-#include "framework/form.h"
+#include "framework/portable/form.h"
 #include "framework/win32/browser_ie.h"
 #include "framework/win32/text.h"
 #include "framework/win32/win32_platform.h"

@@ -10,7 +10,7 @@
 //               caption "确定".
 #include "app/Application.h"
 #include "controls/ImageButton.h"
-#include "framework/form.h"
+#include "framework/portable/form.h"
 #include "framework/win32/imaging_gdiplus.h"
 #include "framework/win32/win32_platform.h"
 

@@ -2,7 +2,7 @@
 // through our own private-profile engine, so the two can be compared.
 #include "inidump_script.h"
 
-#include "framework/profile.h"
+#include "framework/linux/profile.h"
 
 #include <sys/stat.h>
 

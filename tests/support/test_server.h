@@ -25,7 +25,7 @@
 // Stalled connections are held until the client gives up or the server stops.
 #pragma once
 
-#include "framework/curl_download.h"
+#include "framework/linux/curl_download.h"
 
 #include <atomic>
 #include <chrono>

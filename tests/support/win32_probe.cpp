@@ -23,8 +23,8 @@
 //   failing-timer           -> a 10 ms timer whose every tick throws, then the
 //                              message loop: each tick appends "tick" to
 //                              OUT.ticks; the error box ends the program
-#include "config/DllFile.h"
-#include "framework/form.h"
+#include "config/ProgramFiles.h"
+#include "framework/portable/form.h"
 #include "framework/win32/text.h"
 #include "framework/win32/win32_platform.h"
 

@@ -1,5 +1,5 @@
 #include "test_support.h"
-#include "windows/HandOver.h"
+#include "forms/HandOver.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ protected:
 };
 
 TEST(HandOverTest, WebAddressWithTheExactGameAddress) {
-    using windows::isHandOver;
+    using forms::isHandOver;
     EXPECT_TRUE(isHandOver("http://h/game.html?token=1", "http://h/game.html"));
     EXPECT_TRUE(isHandOver("http://other/?next=http://h/game.html", "http://h/game.html"));
     EXPECT_TRUE(isHandOver("HTTPS://other/?next=http://h/game.html", "http://h/game.html"));
@@ -143,7 +143,7 @@ protected:
         app::openGame(url);
         p.pump();
     }
-    windows::MainForm& game() { return *app::mainForm; }
+    forms::MainForm& game() { return *app::mainForm; }
 };
 
 TEST_F(GameWindow, BrowserCoversTheClientAreaAndSeventeenPixelsMore) {
@@ -236,7 +236,7 @@ TEST_F(GameWindow, ReopeningStartsFromThePreviousAddressAndResetsReadiness) {
 }
 
 TEST_F(GameWindow, NavigateToUrlOnAWindowNotLoadedOnlyKeepsTheAddress) {
-    windows::MainForm f;
+    forms::MainForm f;
     f.navigateToUrl("http://127.0.0.1/game.html?later");
     EXPECT_EQ(f.pageUrl(), "http://127.0.0.1/game.html?later");
     EXPECT_TRUE(p.browsers().empty());

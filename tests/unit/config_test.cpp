@@ -1,4 +1,4 @@
-#include "config/DllFile.h"
+#include "config/ProgramFiles.h"
 #include "test_support.h"
 
 #include <regex>

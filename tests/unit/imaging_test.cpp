@@ -1,4 +1,4 @@
-#include "imaging/DllGdiPlus.h"
+#include "imaging/LayeredWindows.h"
 #include "test_support.h"
 
 #include <cairo.h>

@@ -1,4 +1,4 @@
-#include "framework/profile.h"
+#include "framework/linux/profile.h"
 #include "test_support.h"
 
 #include <sys/resource.h>

@@ -4,9 +4,9 @@
 #include "app/Application.h"
 #include "config/AppConfig.h"
 #include "framework/headless/headless.h"
-#include "windows/BackForm.h"
-#include "windows/LoginForm.h"
-#include "windows/MainForm.h"
+#include "forms/BackForm.h"
+#include "forms/LoginForm.h"
+#include "forms/MainForm.h"
 
 #include <gtest/gtest.h>
 

@@ -4,14 +4,14 @@
 #include "app/Application.h"
 #include "app/DownloadProgress.h"
 #include "config/AppConfig.h"
-#include "config/DllFile.h"
+#include "config/ProgramFiles.h"
 #include "config/SignedUpgrade.h"
 #include "framework/headless/headless.h"
 #include "support/test_server.h"
 #include "test_support.h"
-#include "windows/BackForm.h"
-#include "windows/LoginForm.h"
-#include "windows/MainForm.h"
+#include "forms/BackForm.h"
+#include "forms/LoginForm.h"
+#include "forms/MainForm.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "framework/timer.h"
+#include "framework/portable/timer.h"
 #include "test_support.h"
 
 namespace {
@@ -204,7 +204,7 @@ protected:
         p.answerWith = nullptr;
     }
     // The page navigates to the game by itself; true when that was cancelled.
-    bool handOver(windows::LoginForm& form) {
+    bool handOver(forms::LoginForm& form) {
         auto* browser = p.browserOf(form);
         return browser && browser->beforeNavigate(kGame);
     }

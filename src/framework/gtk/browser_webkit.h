@@ -4,7 +4,7 @@
 // handler that does it, in browser_webkit.cpp.
 #pragma once
 
-#include "framework/browser.h"
+#include "framework/ports/browser.h"
 
 #include <webkit2/webkit2.h>
 

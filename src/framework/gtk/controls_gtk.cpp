@@ -6,7 +6,7 @@
 // paint as a whole (the colour key of the login window) covers them too. The
 // pointer and the keys reach them through an input-only window of their own,
 // as a GtkButton's do.
-#include "framework/control.h"
+#include "framework/ports/control.h"
 #include "framework/gtk/gtk_platform.h"
 #include "framework/gtk/input.h"
 #include "framework/gtk/text.h"

@@ -1,12 +1,12 @@
 #include "framework/gtk/gtk_platform.h"
 
-#include "framework/curl_download.h"
+#include "framework/linux/curl_download.h"
 #include "framework/gtk/browser_webkit.h"
 #include "framework/gtk/text.h"
-#include "framework/openssl_verify.h"
-#include "framework/profile.h"
-#include "framework/replacement_file.h"
-#include "framework/resources.h"
+#include "framework/linux/openssl_verify.h"
+#include "framework/linux/profile.h"
+#include "framework/linux/replacement_file.h"
+#include "framework/linux/resources.h"
 
 #include <gdk/gdkx.h>
 

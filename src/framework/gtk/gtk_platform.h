@@ -4,7 +4,7 @@
 // GLib timeouts on the main loop.
 #pragma once
 
-#include "framework/platform.h"
+#include "framework/ports/platform.h"
 
 #include <gtk/gtk.h>
 

@@ -1,6 +1,6 @@
 // One launcher window as a GtkWindow, and the native events it reports to
 // its window object.
-#include "framework/form.h"
+#include "framework/portable/form.h"
 #include "framework/gtk/client_area.h"
 #include "framework/gtk/gtk_platform.h"
 #include "framework/gtk/input.h"

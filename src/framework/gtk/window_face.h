@@ -5,7 +5,7 @@
 // bounding shape, follow the alpha of what was shown.
 #pragma once
 
-#include "framework/cairo_imaging.h"
+#include "framework/linux/cairo_imaging.h"
 
 #include <gtk/gtk.h>
 

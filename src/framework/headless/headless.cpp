@@ -1,12 +1,12 @@
 #include "framework/headless/headless.h"
 
-#include "framework/curl_download.h"
-#include "framework/form.h"
-#include "framework/imaging.h"
-#include "framework/openssl_verify.h"
-#include "framework/profile.h"
-#include "framework/replacement_file.h"
-#include "framework/resources.h"
+#include "framework/linux/curl_download.h"
+#include "framework/portable/form.h"
+#include "framework/ports/imaging.h"
+#include "framework/linux/openssl_verify.h"
+#include "framework/linux/profile.h"
+#include "framework/linux/replacement_file.h"
+#include "framework/linux/resources.h"
 
 #include <filesystem>
 #include <thread>

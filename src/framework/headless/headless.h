@@ -3,8 +3,8 @@
 // as a ProgramEnded exception after destroying every window.
 #pragma once
 
-#include "framework/control.h"
-#include "framework/platform.h"
+#include "framework/ports/control.h"
+#include "framework/ports/platform.h"
 
 #include <chrono>
 #include <deque>

@@ -6,7 +6,7 @@
 // no engine process that could die alone: EngineTerminated is never raised.
 #pragma once
 
-#include "framework/browser.h"
+#include "framework/ports/browser.h"
 
 #include <windows.h>
 // IDispatch and VARIANT (not in windows.h without OLE)

@@ -1,8 +1,8 @@
 // Child controls on Windows: the host surface of the picture button (a child
 // window of our own class that the control paints) and the plain label.
 // Every notification goes through `guarded`, as the forms' own do.
-#include "framework/control.h"
-#include "framework/imaging.h"
+#include "framework/ports/control.h"
+#include "framework/ports/imaging.h"
 #include "framework/win32/browser_ie.h"
 #include "framework/win32/text.h"
 #include "framework/win32/win32_platform.h"

@@ -3,7 +3,7 @@
 // surface the window's face; SetLayeredWindowAttributes keys one colour out.
 #include "framework/win32/imaging_gdiplus.h"
 
-#include "framework/imaging.h"
+#include "framework/ports/imaging.h"
 #include "framework/win32/win32_platform.h"
 
 #include <objidl.h>

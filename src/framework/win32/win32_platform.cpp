@@ -1,6 +1,6 @@
 #include "framework/win32/win32_platform.h"
 
-#include "framework/form.h"
+#include "framework/portable/form.h"
 #include "framework/win32/browser_ie.h"
 #include "framework/win32/text.h"
 

@@ -3,7 +3,7 @@
 // text goes through the wide API; the core's UTF-8 is converted here.
 #pragma once
 
-#include "framework/platform.h"
+#include "framework/ports/platform.h"
 
 #include <windows.h>
 

@@ -1,5 +1,0 @@
-#include "app/AppInstall.h"
-
-namespace app {
-void runInstall() {}
-} // namespace app

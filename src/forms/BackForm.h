@@ -1,0 +1,23 @@
+// The lower window of the login face: borderless, centred, the launcher's
+// face on the taskbar; a press with any button drags the pair.
+#pragma once
+
+#include "framework/portable/form.h"
+
+namespace forms {
+
+class BackForm : public fw::Form {
+public:
+    BackForm();
+
+    // The size of the background picture; the window shows it pixel for pixel.
+    static constexpr int kWidth = 1039;
+    static constexpr int kHeight = 652;
+
+protected:
+    void Form_Load() override;
+    void Form_QueryUnload(bool& cancel, fw::UnloadMode mode) override;
+    void Form_MouseDown(int button, int shift, float x, float y) override;
+};
+
+} // namespace forms

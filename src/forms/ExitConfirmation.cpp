@@ -1,0 +1,12 @@
+#include "forms/ExitConfirmation.h"
+
+#include "framework/ports/platform.h"
+
+namespace forms {
+
+bool confirmExit() {
+    return fw::Platform::get().messageBox("此操作将会退出游戏，是否继续？", "退出提示",
+                                          fw::kOkCancel) == fw::kIdOk;
+}
+
+} // namespace forms

@@ -1,0 +1,160 @@
+#include "framework/portable/form.h"
+
+#include "framework/ports/imaging.h"
+
+#include <cmath>
+#include <vector>
+
+namespace fw {
+
+namespace {
+std::vector<std::unique_ptr<Form>> retiredForms;
+bool sweepPosted = false;
+
+void postSweep() {
+    if (sweepPosted) return;
+    sweepPosted = true;
+    Platform::get().post([] { Form::destroyRetired(); });
+}
+
+int toPixels(int twips) {
+    return static_cast<int>(std::lround(static_cast<double>(twips) / kTwipsPerPixel));
+}
+} // namespace
+
+Form::Form(FormLayout layout) : layout_(std::move(layout)) {}
+
+Form::~Form() = default;
+
+void Form::Show(Form* owner) {
+    if (!peer_) {
+        // A reloaded window starts from its design values again.
+        loading_ = true;
+        peer_ = Platform::get().createWindow(*this, layout_, owner ? owner->peer() : nullptr);
+        createControls();
+        Form_Load();
+        loading_ = false;
+        if (!peer_) return; // Form_Load unloaded the window again
+        Form_Resize();
+    }
+    peer_->show();
+}
+
+void Form::Hide() {
+    if (peer_) peer_->hide();
+}
+
+Form::Busy::Busy(Form& f) : form(f) {
+    ++form.busy_;
+}
+
+Form::Busy::~Busy() {
+    // The sweep that found this form busy waits for this.
+    if (--form.busy_ == 0 && form.retired_) postSweep();
+}
+
+void Form::retire(std::unique_ptr<Form> form) {
+    if (!form) return;
+    form->retired_ = true;
+    form->Hide();
+    retiredForms.push_back(std::move(form));
+    postSweep();
+}
+
+void Form::destroyRetired() {
+    sweepPosted = false;
+    for (const auto& f : retiredForms)
+        if (f->busy_) return;
+    // Moved out first: a destructor may retire or sweep again.
+    auto gone = std::move(retiredForms);
+    retiredForms.clear();
+    for (auto& f : gone) f.reset();
+}
+
+void Form::Unload(UnloadMode mode) {
+    // A close that is already running (for example one whose confirmation
+    // unloads this window again) is not started twice.
+    if (!peer_ || closing_) return;
+    Busy busy(*this);
+    closing_ = true;
+    bool cancel = false;
+    Form_QueryUnload(cancel, mode);
+    if (!cancel) Form_Unload(cancel);
+    if (!cancel) destroyWindow();
+    closing_ = false;
+}
+
+void Form::destroyWindow() {
+    destroyControls();
+    peer_.reset();
+}
+
+int Form::Left() const {
+    return peer_ ? peer_->position().x * kTwipsPerPixel : 0;
+}
+int Form::Top() const {
+    return peer_ ? peer_->position().y * kTwipsPerPixel : 0;
+}
+
+void Form::setLeft(int twips) {
+    if (!peer_) return;
+    Point p = peer_->position();
+    p.x = toPixels(twips);
+    peer_->move(p);
+}
+
+void Form::setTop(int twips) {
+    if (!peer_) return;
+    Point p = peer_->position();
+    p.y = toPixels(twips);
+    peer_->move(p);
+}
+
+bool Form::Visible() const {
+    return peer_ && peer_->visible();
+}
+
+WindowState Form::windowState() const {
+    return peer_ ? peer_->state() : layout_.startState;
+}
+
+void Form::setWindowState(WindowState state) {
+    if (peer_) peer_->setState(state);
+}
+
+std::string Form::Caption() const {
+    return peer_ ? peer_->caption() : layout_.caption;
+}
+
+void Form::setCaption(const std::string& text) {
+    if (peer_) peer_->setCaption(text);
+}
+
+double Form::ScaleWidth() const {
+    if (layout_.scaleWidth > 0) return layout_.scaleWidth;
+    return peer_ ? peer_->clientSize().width : 0;
+}
+double Form::ScaleHeight() const {
+    if (layout_.scaleHeight > 0) return layout_.scaleHeight;
+    return peer_ ? peer_->clientSize().height : 0;
+}
+
+OleColor Form::BackColor() const {
+    return peer_ ? peer_->backColor() : systemColor(kColorBtnFace);
+}
+
+void Form::setBackColor(OleColor colour) {
+    if (peer_) peer_->setBackColor(colour);
+}
+
+void Form::onResize() {
+    // The first resize of a load is raised by Show itself.
+    if (peer_ && !loading_) Form_Resize();
+}
+
+void Form::onMouseDown(int button, int shift, float x, float y) {
+    Busy busy(*this); // a drag runs the system's move loop
+    if (peer_) Form_MouseDown(button, shift, x, y);
+}
+
+} // namespace fw

@@ -1,0 +1,98 @@
+// A top-level window object: creating the object creates no window; Show
+// loads it (Form_Load, then the first Form_Resize) and makes it visible;
+// Unload asks Form_QueryUnload, runs Form_Unload and destroys the window while
+// the object and its fields survive for a later Show.
+#pragma once
+
+#include "framework/ports/platform.h"
+
+#include <memory>
+#include <string>
+
+namespace fw {
+
+class Form {
+public:
+    virtual ~Form();
+    Form(const Form&) = delete;
+    Form& operator=(const Form&) = delete;
+
+    void Show(Form* owner = nullptr);
+    void Hide();
+    void Unload(UnloadMode mode = UnloadMode::Code);
+
+    bool Loaded() const { return peer_ != nullptr; }
+
+    // A window replaced for good: hidden now and destroyed from the message
+    // loop, never under a handler of its own that is still running (a close
+    // whose question is open further down the stack). Forms retired together
+    // go together, in the order given (owned windows first).
+    static void retire(std::unique_ptr<Form> form);
+    // Destroys the retired forms now, unless one of them is still busy.
+    static void destroyRetired();
+    bool Retired() const { return retired_; }
+
+    // Outer top-left corner, twips.
+    int Left() const;
+    int Top() const;
+    void setLeft(int twips);
+    void setTop(int twips);
+    bool Visible() const;
+    WindowState windowState() const;
+    void setWindowState(WindowState state);
+    std::string Caption() const;
+    void setCaption(const std::string& text);
+    // The client area in the window's scale units: pixels, unless the
+    // layout gives a user scale.
+    double ScaleWidth() const;
+    double ScaleHeight() const;
+    OleColor BackColor() const;
+    void setBackColor(OleColor colour);
+
+    WindowPeer* peer() const { return peer_.get(); }
+
+    // Called by adapters.
+    void onCloseRequest(UnloadMode mode) { Unload(mode); }
+    void onResize();
+    void onMouseDown(int button, int shift, float x, float y);
+
+protected:
+    explicit Form(FormLayout layout);
+
+    // Child controls live as long as the window; they are made before
+    // Form_Load and dropped when the window goes.
+    virtual void createControls() {}
+    virtual void destroyControls() {}
+
+    virtual void Form_Load() {}
+    virtual void Form_Resize() {}
+    virtual void Form_QueryUnload(bool& cancel, UnloadMode mode) {
+        (void)cancel;
+        (void)mode;
+    }
+    virtual void Form_Unload(bool& cancel) { (void)cancel; }
+    virtual void Form_MouseDown(int button, int shift, float x, float y) {
+        (void)button;
+        (void)shift;
+        (void)x;
+        (void)y;
+    }
+
+private:
+    void destroyWindow();
+    // Brackets a handler that may run a nested loop (a question, a move).
+    struct Busy {
+        explicit Busy(Form& f);
+        ~Busy();
+        Form& form;
+    };
+
+    FormLayout layout_;
+    std::unique_ptr<WindowPeer> peer_;
+    bool closing_ = false;
+    bool loading_ = false;
+    bool retired_ = false;
+    int busy_ = 0;
+};
+
+} // namespace fw

@@ -1,0 +1,28 @@
+// A timer control: raises its tick every Interval milliseconds while enabled,
+// on the user-interface thread.
+#pragma once
+
+#include "framework/ports/platform.h"
+
+#include <functional>
+
+namespace fw {
+
+class Timer {
+public:
+    Timer(int intervalMs, std::function<void()> tick);
+    ~Timer();
+    Timer(const Timer&) = delete;
+    Timer& operator=(const Timer&) = delete;
+
+    void setEnabled(bool enabled);
+    bool Enabled() const { return id_ != 0; }
+    int Interval() const { return interval_; }
+
+private:
+    int interval_;
+    std::function<void()> tick_;
+    TimerId id_ = 0;
+};
+
+} // namespace fw

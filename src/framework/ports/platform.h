@@ -1,0 +1,248 @@
+// Ports: what the launcher's own rules need of a desktop. Each adapter folder
+// (headless/, gtk/, win32/) implements these and nothing else; adapters report
+// events and carry out requests, they never decide a launcher rule.
+#pragma once
+
+#include "framework/ports/browser.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fw {
+
+class Form;
+class Imaging;
+class ControlSurface;
+class ControlEvents;
+class LabelPeer;
+
+// OLE colour values: 0x00BBGGRR, or a system colour with bit 31 set and the
+// system colour index in the low byte.
+using OleColor = std::uint32_t;
+
+// Window layouts are kept in twips; the launcher runs at 96 dpi as a whole, so
+// one pixel is always 15 twips.
+inline constexpr int kTwipsPerPixel = 15;
+
+enum class WindowState : int { Normal = 0, Minimized = 1, Maximized = 2 };
+
+// Reason given to Form_QueryUnload.
+enum class UnloadMode : int { ControlMenu = 0, Code = 1, WindowsSession = 2 };
+
+// Message box styles and answers.
+inline constexpr int kOkOnly = 0;
+inline constexpr int kOkCancel = 1;
+inline constexpr int kCritical = 16;
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+
+enum class Border { None, Sizable };
+
+// Design-time description of a top-level window.
+struct FormLayout {
+    std::string caption;
+    Border border = Border::None;
+    int clientWidth = 0;  // pixels
+    int clientHeight = 0; // pixels
+    bool centred = false;
+    WindowState startState = WindowState::Normal;
+    bool taskbar = true;
+    bool icon = false; // the program icon
+    // A user scale: the client area measures this many units across and
+    // down whatever its size in pixels. 0: the scale unit is the pixel.
+    double scaleWidth = 0;
+    double scaleHeight = 0;
+};
+
+struct Point {
+    int x = 0;
+    int y = 0;
+};
+struct Size {
+    int width = 0;
+    int height = 0;
+};
+
+struct DateTime {
+    int year = 1970, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+};
+
+// A native top-level window. Destroying the peer destroys the window without
+// raising any event.
+class WindowPeer {
+public:
+    virtual ~WindowPeer() = default;
+    virtual void show() = 0;
+    virtual void hide() = 0;
+    virtual bool visible() const = 0;
+    // Outer top-left corner on the screen, pixels.
+    virtual Point position() const = 0;
+    virtual void move(Point topLeft) = 0;
+    virtual WindowState state() const = 0;
+    virtual void setState(WindowState state) = 0;
+    virtual std::string caption() const = 0;
+    virtual void setCaption(const std::string& text) = 0;
+    virtual Size clientSize() const = 0;
+    // Hands the window to the system's move loop as a press on its caption
+    // would; returns when the move ends (or at once where the system runs the
+    // move on its own).
+    virtual void beginMoveDrag() = 0;
+    // The colour the window's own surface is filled with.
+    virtual OleColor backColor() const = 0;
+    virtual void setBackColor(OleColor colour) = 0;
+};
+
+using TimerId = std::uint64_t;
+
+// A download that someone watches (Platform::download).
+struct DownloadWatch {
+    // Called on the calling thread several times a second while the transfer
+    // runs: the bytes received so far and the announced length (-1: none).
+    std::function<void(std::int64_t done, std::int64_t total)> progress;
+    // Set on the calling thread to stop the transfer: the download then
+    // fails like any other, unless the file was already in place.
+    std::atomic<bool> cancel{false};
+};
+
+// Limits a caller sets on one download (Platform::download); 0 is none.
+struct DownloadBounds {
+    // The whole transfer, connecting included.
+    std::int64_t totalMs = 0;
+    // The body: a longer one, announced or arriving, is a failure.
+    std::int64_t maxBytes = 0;
+};
+
+// A download writes into a temporary file beside its target, named after it:
+// the target's name, a dot and six letters or digits. True when `name` is
+// such a name for `target` (both file names, without folders).
+bool isDownloadTemporary(std::string_view name, std::string_view target);
+
+// A small modal window with a line of text, a progress bar, a line of
+// figures and one button. While it lives no other window of the launcher
+// takes input. Destroying the peer closes the window.
+class ProgressPeer {
+public:
+    virtual ~ProgressPeer() = default;
+    // `fraction` from 0 to 1, or below 0 when there is no fraction to show.
+    virtual void update(double fraction, const std::string& figures) = 0;
+};
+
+// Application services and window factory.
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    static Platform& get();
+    static void install(Platform* platform);
+
+    // `events` outlives the peer; the adapter calls its on* methods.
+    virtual std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
+                                                     WindowPeer* owner) = 0;
+
+    // An embedded browser in `parent`. With a frame, the browser sits in a
+    // plain white child area at `frame` (client pixels of `parent`) that
+    // clips it, and its placement is relative to that area; without one it
+    // is placed in the client area directly and clipped by the window.
+    virtual std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,
+                                                       const std::optional<Rect>& frame) = 0;
+
+    // The picture decoder and the shaped windows (framework/ports/imaging.h).
+    virtual Imaging& imaging() = 0;
+
+    // The host surface of a child control at `rect` (client pixels of
+    // `parent`), in the parent's tab order at `tabIndex`
+    // (framework/ports/control.h).
+    virtual std::unique_ptr<ControlSurface> createControlSurface(WindowPeer& parent,
+                                                                 ControlEvents& events,
+                                                                 const Rect& rect,
+                                                                 int tabIndex) = 0;
+    // A label at `rect` in `colour`: centred text, transparent background,
+    // the platform's default window font.
+    virtual std::unique_ptr<LabelPeer> createLabel(WindowPeer& parent, const Rect& rect,
+                                                   OleColor colour) = 0;
+
+    // Ids are never 0.
+    virtual TimerId startTimer(int intervalMs, std::function<void()> tick) = 0;
+    virtual void stopTimer(TimerId id) = 0;
+
+    // Shows a progress window owned by `owner`; the button and the close box
+    // call `onButton`.
+    virtual std::unique_ptr<ProgressPeer>
+    createProgressWindow(WindowPeer* owner, const std::string& title, const std::string& text,
+                         const std::string& button, std::function<void()> onButton) = 0;
+
+    // Modal; returns kIdOk or kIdCancel (Esc and the close box give kIdCancel).
+    virtual int messageBox(const std::string& text, const std::string& title, int style) = 0;
+
+    // Destroys every window without running a handler and ends the process;
+    // no code after the call runs.
+    [[noreturn]] virtual void end() = 0;
+
+    // The executable's folder, without a trailing separator except for a root.
+    virtual std::string exeFolder() = 0;
+    virtual char pathSeparator() const = 0;
+    virtual std::vector<std::uint8_t> resource(int id, const std::string& type) = 0;
+    virtual DateTime localNow() = 0;
+    // Milliseconds of a clock that only goes forward (not the wall clock),
+    // for measuring intervals.
+    virtual std::int64_t tickMs() = 0;
+    virtual bool pathExists(const std::string& path) = 0;
+    virtual bool createFolder(const std::string& path) = 0;
+    // Starts a program from a command line in a normal window with the focus;
+    // does not wait. False when the program could not be started.
+    virtual bool startProcess(const std::string& commandLine) = 0;
+    // Windows starts any .exe; elsewhere a downloaded program needs its
+    // execute permission before it can be started.
+    virtual void markExecutable(const std::string& path) { (void)path; }
+    // Opens an address in the user's default browser; failures are ignored.
+    virtual void openUrl(const std::string& address) = 0;
+
+    // Blocking download of `url` into the file `path`: 0 on success, any
+    // other value on failure. An HTTP status of 400 or more, a body cut
+    // short of its announced length and a transfer beyond `bounds` are
+    // failures. The file at `path` is replaced only on success; a failure
+    // leaves the earlier file intact and no temporary file behind. With a
+    // `watch`, the call keeps the desktop's events flowing while it waits (a
+    // progress window paints, its button works) and reports to the watch.
+    virtual std::int32_t download(const std::string& url, const std::string& path,
+                                  DownloadWatch* watch = nullptr,
+                                  const DownloadBounds& bounds = {}) = 0;
+    // The names in a folder (files and folders alike), in no order; none
+    // when it cannot be read.
+    virtual std::vector<std::string> folderEntries(const std::string& path);
+    // Removes the temporary file of a download whose launcher ended before
+    // the download did. A file that a download of any running launcher
+    // still writes stays. False when nothing was removed.
+    virtual bool removeLeftover(const std::string& path) = 0;
+
+    // True when `signatureBase64` (an RSA PKCS#1 v1.5 signature over SHA-256,
+    // base64) is a valid signature of the file at `path` under `publicKeyPem`
+    // (an RSA public key, PEM "PUBLIC KEY"). Anything unreadable is false.
+    virtual bool verifySignature(const std::string& path, const std::string& signatureBase64,
+                                 const std::string& publicKeyPem) = 0;
+    // Moves `from` over `to`, replacing it; false when nothing was moved.
+    virtual bool replaceFile(const std::string& from, const std::string& to);
+    virtual bool removeFile(const std::string& path);
+
+    // Private-profile access. Texts are UTF-8 here; the adapter deals with
+    // the file's own bytes.
+    virtual std::string readProfileString(const std::string& section, const std::string& key,
+                                          const std::string& defaultValue, std::size_t bufferSize,
+                                          const std::string& path) = 0;
+    virtual bool writeProfileString(const std::string& section, const std::string& key,
+                                    const std::string& value, const std::string& path) = 0;
+
+    // Runs `work` from the message loop (also from the loop of a message box
+    // or a move), after the handler that posted it has returned.
+    virtual void post(std::function<void()> work) = 0;
+
+    // Runs the message loop; returns only on platforms that may end it.
+    virtual int run() = 0;
+};
+
+} // namespace fw

@@ -1,0 +1,88 @@
+#include "imaging/LayeredWindows.h"
+
+#include <cfenv>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+namespace imaging {
+
+std::uintptr_t gdiPlusToken = 0;
+
+namespace {
+fw::Imaging& port() {
+    return fw::Platform::get().imaging();
+}
+
+fw::WindowPeer& peerOf(fw::Form& window) {
+    fw::WindowPeer* peer = window.peer();
+    if (!peer) throw std::logic_error("the window is not loaded");
+    return *peer;
+}
+} // namespace
+
+std::int32_t toPixelCount(double units) {
+    // nearbyint rounds in the current mode, which is to nearest, ties to even.
+    const double r = std::nearbyint(units);
+    if (!(r >= std::numeric_limits<std::int32_t>::min() &&
+          r <= std::numeric_limits<std::int32_t>::max()))
+        throw std::overflow_error("overflow");
+    return static_cast<std::int32_t>(r);
+}
+
+void startGdiPlus() {
+    if (port().startup(gdiPlusToken) == 0) return;
+    fw::Platform::get().messageBox("GDI+ 初始化错误。程序即将关闭。", "InitError",
+                                   fw::kOkOnly | fw::kCritical);
+    fw::Platform::get().end();
+}
+
+void stopGdiPlus() {
+    port().shutdown(gdiPlusToken);
+}
+
+std::unique_ptr<ResourceImage> loadResourceImage(std::int32_t id, const std::string& type) {
+    auto out = std::make_unique<ResourceImage>();
+    out->bytes = fw::Platform::get().resource(id, type);
+    // The decoder reads the bytes from their first element: there must be one.
+    if (out->bytes.empty()) throw std::out_of_range("subscript out of range");
+    out->image = port().loadImage(out->bytes);
+    return out;
+}
+
+void drawResourceImage(fw::MemorySurface& target, std::int32_t width, std::int32_t height) {
+    startGdiPlus();
+    auto picture = loadResourceImage(kBackgroundId, kBackgroundType);
+    // Undecodable data draws nothing: the target keeps its pixels.
+    if (picture->image) port().drawImage(target, *picture->image, width, height);
+    picture.reset();
+    stopGdiPlus();
+}
+
+void setLayeredStyle(fw::WindowPeer& window) {
+    port().setLayeredStyle(window);
+}
+
+void makeColorKeyWindow(fw::Form& window) {
+    window.setBackColor(fw::kPureBlue);
+    setLayeredStyle(peerOf(window));
+    port().setColorKey(peerOf(window), fw::kPureBlue, 255, fw::kLwaColorKey | fw::kLwaAlpha);
+}
+
+void updateLayeredBackground(fw::Form& window) {
+    const std::int32_t w = toPixelCount(window.ScaleWidth());
+    const std::int32_t h = toPixelCount(window.ScaleHeight());
+    std::int32_t area = 0;
+    if (__builtin_mul_overflow(w, h, &area)) throw std::overflow_error("overflow");
+    // The surface's size in bytes is a 32-bit field too: a surface of more
+    // than 2^29 pixels is refused here, before anything is allocated.
+    (void)toPixelCount(32.0 / 8.0 * area);
+    auto surface = port().createSurface(peerOf(window), w, h);
+    drawResourceImage(*surface, w, h);
+    // Read again, as the window reports it now.
+    const fw::Size size{toPixelCount(window.ScaleWidth()), toPixelCount(window.ScaleHeight())};
+    setLayeredStyle(peerOf(window));
+    port().updateLayered(peerOf(window), *surface, size);
+}
+
+} // namespace imaging

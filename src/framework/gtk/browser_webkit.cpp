@@ -277,6 +277,10 @@ WebKitBrowser::~WebKitBrowser() {
     if (navigateSource_) g_source_remove(navigateSource_);
     g_signal_handlers_disconnect_by_data(view_, this);
     g_signal_handlers_disconnect_by_data(content_, this);
+    // The page process keeps what a registered handler needs, page by page,
+    // for as long as it runs unless the handler is unregistered.
+    webkit_user_content_manager_unregister_script_message_handler_in_world(content_, kFocusChannel,
+                                                                           kScriptWorld);
     for (GCancellable* call : scripts_) g_cancellable_cancel(call);
     GtkWidget* top = frame_ ? frame_ : view_;
     if (raising_ > 0) {

@@ -38,20 +38,20 @@ def web_processes(pid):
     return {p for p in descendants(pid) if name(p) == WEB_PROCESS}
 
 
-def memory_kib(pids):
-    """(RSS, PSS) in KiB, summed over `pids`; a process that has gone counts 0."""
-    rss = pss = 0
+def memory_kib(pids, fields=("Rss", "Pss")):
+    """The /proc smaps_rollup `fields` in KiB (RSS and PSS unless told), each
+    summed over `pids`; a process that has gone counts 0."""
+    sums = [0] * len(fields)
     for p in pids:
         try:
             with open("/proc/%d/smaps_rollup" % p) as f:
                 for line in f:
-                    if line.startswith("Rss:"):
-                        rss += int(line.split()[1])
-                    elif line.startswith("Pss:"):
-                        pss += int(line.split()[1])
+                    name, _, value = line.partition(":")
+                    if name in fields:
+                        sums[fields.index(name)] += int(value.split()[0])
         except OSError:
             continue
-    return rss, pss
+    return tuple(sums)
 
 
 def open_files(pid):

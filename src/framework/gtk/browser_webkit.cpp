@@ -104,6 +104,35 @@ std::string requestUri(WebKitNavigationAction* action) {
     return uri ? uri : "";
 }
 
+// Each view (WebKitGTK 2.50 on GTK 3) has a text view of its own as an
+// internal child, for key bindings, and the engine never unparents it: when
+// the view goes, the text view stays, with its buffer, input-method context
+// and style nodes. Removed through the engine's own remove handler, which
+// forgets it, it is freed. Only for a view about to be destroyed: a key
+// reaching the view afterwards would find no translator.
+void collectChild(GtkWidget* child, gpointer list) {
+    static_cast<std::vector<GtkWidget*>*>(list)->push_back(child);
+}
+
+void releaseEngineTextViews(GtkWidget* widget) {
+    if (!GTK_IS_CONTAINER(widget)) return;
+    std::vector<GtkWidget*> all;
+    std::vector<GtkWidget*> ordinary;
+    gtk_container_forall(GTK_CONTAINER(widget), collectChild, &all);
+    gtk_container_foreach(GTK_CONTAINER(widget), collectChild, &ordinary);
+    for (GtkWidget* child : all) {
+        if (std::find(ordinary.begin(), ordinary.end(), child) != ordinary.end())
+            releaseEngineTextViews(child);
+        else if (GTK_IS_TEXT_VIEW(child))
+            gtk_container_remove(GTK_CONTAINER(widget), child);
+    }
+}
+
+void destroyWithViews(GtkWidget* widget) {
+    releaseEngineTextViews(widget);
+    gtk_widget_destroy(widget);
+}
+
 // The frame is a plain white area.
 gboolean paintWhite(GtkWidget*, cairo_t* cr, gpointer) {
     cairo_set_source_rgb(cr, 1.0, 1.0, 1.0);
@@ -137,6 +166,12 @@ void onOrdinaryClose(WebKitWebView*, gpointer window) {
     gtk_widget_destroy(GTK_WIDGET(window));
 }
 
+// However the window goes (its page, the window manager's close box), its
+// view is still whole when the window's own destroy handlers run.
+void onOrdinaryDestroy(GtkWidget* window, gpointer) {
+    releaseEngineTextViews(window);
+}
+
 void onOrdinaryTitle(WebKitWebView* view, GParamSpec*, gpointer window) {
     const char* title = webkit_web_view_get_title(view);
     gtk_window_set_title(GTK_WINDOW(window), title ? title : "");
@@ -151,6 +186,7 @@ GtkWidget* ordinaryWindow(WebKitWebView* opener) {
     gtk_container_add(GTK_CONTAINER(window), view);
     g_signal_connect(view, "ready-to-show", G_CALLBACK(onOrdinaryReady), window);
     g_signal_connect(view, "close", G_CALLBACK(onOrdinaryClose), window);
+    g_signal_connect(window, "destroy", G_CALLBACK(onOrdinaryDestroy), nullptr);
     g_signal_connect(view, "notify::title", G_CALLBACK(onOrdinaryTitle), window);
     g_signal_connect(view, "create", G_CALLBACK(onOrdinaryCreate), nullptr);
     return view;
@@ -254,6 +290,10 @@ WebKitBrowser::~WebKitBrowser() {
     if (navigateSource_) g_source_remove(navigateSource_);
     g_signal_handlers_disconnect_by_data(view_, this);
     g_signal_handlers_disconnect_by_data(content_, this);
+    // The page process keeps what a registered handler needs, page by page,
+    // for as long as it runs unless the handler is unregistered.
+    webkit_user_content_manager_unregister_script_message_handler_in_world(content_, kFocusChannel,
+                                                                           kScriptWorld);
     for (GCancellable* call : scripts_) g_cancellable_cancel(call);
     GtkWidget* top = frame_ ? frame_ : view_;
     if (raising_ > 0) {
@@ -262,13 +302,13 @@ WebKitBrowser::~WebKitBrowser() {
         // the view goes once that has returned.
         g_idle_add(destroyLater, g_object_ref(top));
     } else {
-        gtk_widget_destroy(top);
+        destroyWithViews(top);
     }
     g_object_unref(content_);
 }
 
 gboolean WebKitBrowser::destroyLater(gpointer widget) {
-    gtk_widget_destroy(GTK_WIDGET(widget));
+    destroyWithViews(GTK_WIDGET(widget));
     g_object_unref(widget);
     return G_SOURCE_REMOVE;
 }

@@ -84,6 +84,9 @@ ENGINE_FUNCTION(void, webkit_user_content_manager_add_script,
 ENGINE_FUNCTION(gboolean, webkit_user_content_manager_register_script_message_handler_in_world,
                 (WebKitUserContentManager * manager, const gchar* name, const gchar* world_name),
                 (manager, name, world_name))
+ENGINE_FUNCTION(void, webkit_user_content_manager_unregister_script_message_handler_in_world,
+                (WebKitUserContentManager * manager, const gchar* name, const gchar* world_name),
+                (manager, name, world_name))
 ENGINE_FUNCTION(WebKitUserScript*, webkit_user_script_new_for_world,
                 (const gchar* source, WebKitUserContentInjectedFrames injected_frames,
                  WebKitUserScriptInjectionTime injection_time, const gchar* world_name,

@@ -9,6 +9,7 @@ set(FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all)
 add_executable(profile_fuzzer
   tests/fuzz/profile_fuzzer.cpp
   src/framework/linux/profile.cpp
+  src/framework/linux/profile_file.cpp
   src/framework/linux/replacement_file.cpp
 )
 target_include_directories(profile_fuzzer PRIVATE src)

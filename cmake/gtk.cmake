@@ -17,8 +17,10 @@ add_library(launcher_gtk STATIC
   src/framework/gtk/imaging_gtk.cpp
   src/framework/linux/cairo_imaging.cpp
   src/framework/gtk/controls_gtk.cpp
+  src/framework/gtk/control_drawing.cpp
   src/framework/gtk/progress_gtk.cpp
   src/framework/linux/profile.cpp
+  src/framework/linux/profile_file.cpp
   src/framework/linux/replacement_file.cpp
   src/framework/linux/curl_download.cpp
   src/framework/linux/openssl_verify.cpp

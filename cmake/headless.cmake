@@ -7,6 +7,7 @@ pkg_check_modules(CRYPTO REQUIRED IMPORTED_TARGET libcrypto)
 
 add_library(launcher_headless STATIC
   src/framework/linux/profile.cpp
+  src/framework/linux/profile_file.cpp
   src/framework/linux/replacement_file.cpp
   src/framework/headless/headless.cpp
   src/framework/headless/imaging_headless.cpp

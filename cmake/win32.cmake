@@ -10,7 +10,8 @@ add_library(launcher_win32 STATIC
   src/framework/win32/signature.cpp
   src/framework/win32/browser_ie.cpp
   src/framework/win32/imaging_gdiplus.cpp
-  src/framework/win32/controls_win32.cpp
+  src/framework/win32/control_surface_win32.cpp
+  src/framework/win32/label_win32.cpp
   src/framework/win32/progress_win32.cpp
 )
 target_compile_definitions(launcher_win32 PUBLIC

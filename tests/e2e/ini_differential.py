@@ -81,6 +81,7 @@ def native_twin():
     sources = [os.path.join(desktop.ROOT, p) for p in
                ("tests/support/inidump_native.cpp", "tests/support/inidump_script.h",
                 "src/framework/linux/profile.cpp", "src/framework/linux/profile.h",
+                "src/framework/linux/profile_file.cpp", "src/framework/linux/profile_lines.h",
                 "src/framework/linux/replacement_file.cpp", "src/framework/linux/replacement_file.h")]
     newest = max(map(os.path.getmtime, sources))
     # The headless build's own, when it is up to date.
@@ -91,7 +92,7 @@ def native_twin():
     if not os.path.exists(out) or os.path.getmtime(out) < newest:
         with open(out + ".log", "w") as log:
             r = subprocess.run(["g++", "-std=c++20", "-O1", "-I", os.path.join(desktop.ROOT, "src"),
-                                "-o", out, sources[0], sources[2], sources[4]],
+                                "-o", out] + [p for p in sources if p.endswith(".cpp")],
                                stdout=log, stderr=subprocess.STDOUT, timeout=180)
         if r.returncode != 0:
             desktop.fail("building inidump_native failed (see %s.log)" % out)

@@ -1,6 +1,6 @@
-// Child controls on Windows: the host surface of the picture button (a child
-// window of our own class that the control paints) and the plain label.
-// Every notification goes through `guarded`, as the forms' own do.
+// The host surface of the picture button on Windows: a child window of our own
+// class that the control paints. Every notification goes through `guarded`,
+// as the forms' own do.
 #include "framework/ports/control.h"
 #include "framework/ports/imaging.h"
 #include "framework/win32/browser_ie.h"
@@ -20,7 +20,6 @@ namespace fw::win32 {
 namespace {
 
 constexpr wchar_t kSurfaceClass[] = L"VarnholtControl";
-constexpr wchar_t kLabelClass[] = L"VarnholtLabel";
 
 // uxtheme is loaded when first needed, so that the program also starts where
 // it is missing; the themed background is then simply not drawn.
@@ -420,100 +419,16 @@ LRESULT CALLBACK Surface::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-// The label: its text centred on one line over the form's own back colour,
-// so that on a colour-keyed form only the glyphs show.
-class Label final : public LabelPeer {
-public:
-    Label(WindowPeer& parent, const Rect& rect, OleColor colour, HINSTANCE instance)
-        : parent_(parent), colour_(colour) {
-        HWND parentWnd = windowHandle(parent);
-        if (!parentWnd) throw std::runtime_error("the label's window is gone");
-        hwnd_ =
-            CreateWindowExW(0, kLabelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, rect.left,
-                            rect.top, rect.width, rect.height, parentWnd, nullptr, instance, this);
-        if (!hwnd_) throw std::runtime_error("the label could not be created");
-    }
-    ~Label() override {
-        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-        DestroyWindow(hwnd_);
-    }
-    Label(const Label&) = delete;
-    Label& operator=(const Label&) = delete;
-
-    std::string caption() const override { return caption_; }
-    void setCaption(const std::string& text) override {
-        caption_ = text;
-        InvalidateRect(hwnd_, nullptr, TRUE);
-    }
-
-    static LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-
-private:
-    void paint();
-
-    WindowPeer& parent_;
-    OleColor colour_;
-    HWND hwnd_ = nullptr;
-    std::string caption_;
-};
-
-void Label::paint() {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(hwnd_, &ps);
-    RECT r{};
-    GetClientRect(hwnd_, &r);
-    HBRUSH brush = CreateSolidBrush(colorRef(parent_.backColor()));
-    FillRect(dc, &r, brush);
-    DeleteObject(brush);
-    HGDIOBJ old = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
-    SetTextColor(dc, colorRef(colour_));
-    SetBkMode(dc, TRANSPARENT);
-    const std::wstring text = widen(caption_);
-    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r,
-              DT_SINGLELINE | DT_CENTER | DT_NOPREFIX);
-    SelectObject(dc, old);
-    EndPaint(hwnd_, &ps);
-}
-
-LRESULT CALLBACK Label::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-        auto* l = static_cast<Label*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(l));
-        l->hwnd_ = hwnd;
-    }
-    auto* l = reinterpret_cast<Label*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (!l || ending()) return DefWindowProcW(hwnd, msg, wp, lp);
-    switch (msg) {
-    case WM_ERASEBKGND: return 1;
-    case WM_PAINT: guarded([&] { l->paint(); }); return 0;
-    default: break;
-    }
-    return DefWindowProcW(hwnd, msg, wp, lp);
-}
-
-void registerClasses(HINSTANCE instance) {
-    static bool done = false;
-    if (done) return;
-    // No double-click messages (no class styles): two quick clicks are two presses.
-    registerWindowClass(instance, kSurfaceClass, Surface::proc);
-    registerWindowClass(instance, kLabelClass, Label::proc);
-    done = true;
-}
-
 } // namespace
 
 std::unique_ptr<ControlSurface> Win32Platform::createControlSurface(WindowPeer& parent,
                                                                     ControlEvents& events,
                                                                     const Rect& rect,
                                                                     int tabIndex) {
-    registerClasses(instance());
+    // No double-click messages (no class styles): two quick clicks are two
+    // presses. Registered again, the class stays as it was first registered.
+    registerWindowClass(instance(), kSurfaceClass, Surface::proc);
     return std::make_unique<Surface>(parent, events, rect, tabIndex, instance());
-}
-
-std::unique_ptr<LabelPeer> Win32Platform::createLabel(WindowPeer& parent, const Rect& rect,
-                                                      OleColor colour) {
-    registerClasses(instance());
-    return std::make_unique<Label>(parent, rect, colour, instance());
 }
 
 } // namespace fw::win32

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-namespace config {
+namespace upgrade {
 
 // The public key (PEM) the launcher was built with; empty without one.
 const std::string& upgradeKey();
@@ -34,4 +34,4 @@ using Fetch = std::function<std::int32_t(const std::string& address, const std::
 std::int32_t downloadVerified(const std::string& address, const std::string& target,
                               const std::string& signature, const Fetch& fetch);
 
-} // namespace config
+} // namespace upgrade

@@ -1,15 +1,13 @@
-#include "app/DownloadProgress.h"
+#include "upgrade/DownloadProgress.h"
 
-#include "app/Application.h"
-#include "framework/ports/platform.h"
-#include "forms/BackForm.h"
+#include "upgrade/VersionCheck.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 
-namespace app {
+namespace upgrade {
 
 namespace {
 
@@ -73,10 +71,10 @@ std::optional<ProgressMeter::Figures> ProgressMeter::sample(Clock::time_point no
 }
 
 std::int32_t downloadWithProgress(const std::string& address, const std::string& relativePath,
-                                  bool& cancelled) {
+                                  const ProgressOwner& owner, bool& cancelled) {
     fw::DownloadWatch watch;
-    auto window = fw::Platform::get().createProgressWindow(backForm ? backForm->peer() : nullptr,
-                                                           "升级提示", "正在下载升级文件…", "取消",
+    auto window = fw::Platform::get().createProgressWindow(owner ? owner() : nullptr, "升级提示",
+                                                           "正在下载升级文件…", "取消",
                                                            [&watch] { watch.cancel = true; });
     ProgressMeter meter;
     watch.progress = [&](std::int64_t done, std::int64_t total) {
@@ -91,4 +89,4 @@ std::int32_t downloadWithProgress(const std::string& address, const std::string&
     return result;
 }
 
-} // namespace app
+} // namespace upgrade

@@ -3,13 +3,16 @@
 // button that stops the transfer.
 #pragma once
 
+#include "framework/ports/platform.h"
+
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 
-namespace app {
+namespace upgrade {
 
 // Turns the downloader's reports into what the window shows, a few times a
 // second at most.
@@ -41,11 +44,15 @@ private:
 // "12.3 MB": mebibytes with one decimal, as the system's own dialogs count.
 std::string formatSize(std::int64_t bytes);
 
-// Downloads the upgrade program like downloadFile, with the progress window
-// owned by the background window; returns when the transfer has ended.
-// `cancelled` is set when the player stopped it (the result is then
-// non-zero and the earlier file is still there).
-std::int32_t downloadWithProgress(const std::string& address, const std::string& relativePath,
-                                  bool& cancelled);
+// The window that owns the progress window, asked for when it comes up
+// (null, or an empty function: none).
+using ProgressOwner = std::function<fw::WindowPeer*()>;
 
-} // namespace app
+// Downloads the upgrade program like downloadFile, with the progress window
+// over `owner`'s window; returns when the transfer has ended. `cancelled` is
+// set when the player stopped it (the result is then non-zero and the
+// earlier file is still there).
+std::int32_t downloadWithProgress(const std::string& address, const std::string& relativePath,
+                                  const ProgressOwner& owner, bool& cancelled);
+
+} // namespace upgrade

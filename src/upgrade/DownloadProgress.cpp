@@ -70,8 +70,9 @@ std::optional<ProgressMeter::Figures> ProgressMeter::sample(Clock::time_point no
     return f;
 }
 
-std::int32_t downloadWithProgress(const std::string& address, const std::string& relativePath,
-                                  const ProgressOwner& owner, bool& cancelled) {
+fw::DownloadOutcome downloadWithProgress(const std::string& address,
+                                         const std::string& relativePath,
+                                         const ProgressOwner& owner) {
     fw::DownloadWatch watch;
     auto window = fw::Platform::get().createProgressWindow(owner ? owner() : nullptr, "升级提示",
                                                            "正在下载升级文件…", "取消",
@@ -81,12 +82,7 @@ std::int32_t downloadWithProgress(const std::string& address, const std::string&
         if (auto f = meter.sample(ProgressMeter::Clock::now(), done, total))
             window->update(f->fraction, f->text);
     };
-    const std::int32_t result = downloadFile(address, relativePath, &watch);
-    window.reset();
-    // A cancel that came too late to stop the transfer changes nothing: the
-    // new file is already in place.
-    cancelled = result != 0 && watch.cancel;
-    return result;
+    return downloadFile(address, relativePath, &watch);
 }
 
 } // namespace upgrade

@@ -49,10 +49,10 @@ std::string formatSize(std::int64_t bytes);
 using ProgressOwner = std::function<fw::WindowPeer*()>;
 
 // Downloads the upgrade program like downloadFile, with the progress window
-// over `owner`'s window; returns when the transfer has ended. `cancelled` is
-// set when the player stopped it (the result is then non-zero and the
-// earlier file is still there).
-std::int32_t downloadWithProgress(const std::string& address, const std::string& relativePath,
-                                  const ProgressOwner& owner, bool& cancelled);
+// over `owner`'s window; returns when the transfer has ended. Cancelled when
+// the player stopped it before the file was in place.
+fw::DownloadOutcome downloadWithProgress(const std::string& address,
+                                         const std::string& relativePath,
+                                         const ProgressOwner& owner);
 
 } // namespace upgrade

@@ -25,23 +25,25 @@ void setUpgradeKeyForTests(std::string pem) {
     key() = std::move(pem);
 }
 
-std::int32_t downloadVerified(const std::string& address, const std::string& target,
-                              const std::string& signature, const Fetch& fetch) {
+fw::DownloadOutcome downloadVerified(const std::string& address, const std::string& target,
+                                     const std::string& signature, const Fetch& fetch) {
+    using Result = fw::DownloadOutcome::Result;
     if (upgradeKey().empty()) return fetch(address, target);
     // Nothing to check against: not worth fetching the program at all.
-    if (signature.empty()) return kUnsigned;
+    if (signature.empty()) return {Result::NotSigned, 0, "the version file has no signature"};
 
     // Never under the name that gets started: a program that does not verify
     // must not be left where a later run or the player would take it.
     const std::string side = target + kUnverifiedSuffix;
     auto& platform = fw::Platform::get();
-    std::int32_t result = fetch(address, side);
+    fw::DownloadOutcome outcome = fetch(address, side);
     const std::string sidePath = config::programPath(side);
-    if (result == 0 && !platform.verifySignature(sidePath, signature, upgradeKey()))
-        result = kBadSignature;
-    if (result == 0 && !platform.replaceFile(sidePath, config::programPath(target))) result = kNotReplaced;
-    if (result != 0) platform.removeFile(sidePath);
-    return result;
+    if (outcome.done() && !platform.verifySignature(sidePath, signature, upgradeKey()))
+        outcome = {Result::BadSignature, 0, "the signature does not verify"};
+    if (outcome.done() && !platform.replaceFile(sidePath, config::programPath(target)))
+        outcome = {Result::NotReplaced, 0, "cannot move the program into place"};
+    if (!outcome.done()) platform.removeFile(sidePath);
+    return outcome;
 }
 
 } // namespace upgrade

@@ -25,11 +25,15 @@ std::string requestAddress(const std::string& address) {
            "?v=" + std::to_string(config::secondsSince1970(fw::Platform::get().localNow()));
 }
 
-std::int32_t downloadFile(const std::string& address, const std::string& relativePath,
-                          fw::DownloadWatch* watch, const fw::DownloadBounds& bounds) {
+fw::DownloadOutcome downloadFile(const std::string& address, const std::string& relativePath,
+                                 fw::DownloadWatch* watch, const fw::DownloadBounds& bounds) {
+    auto& platform = fw::Platform::get();
     const std::string url = requestAddress(address);
     config::ensureFolder(relativePath);
-    return fw::Platform::get().download(url, config::programPath(relativePath), watch, bounds);
+    fw::DownloadOutcome outcome =
+        platform.download(url, config::programPath(relativePath), watch, bounds);
+    if (!outcome.done()) platform.diagnostic("download of " + url + ": " + outcome.cause);
+    return outcome;
 }
 
 bool runProgram(std::string relativePath) {
@@ -63,7 +67,7 @@ void checkVersion(const ProgressOwner& owner) {
     removeStaleDownloads();
     const auto fetched = downloadFile(config::appConfig().versionCheckUrl, fixed.versionFile,
                                       nullptr, versionCheckBounds);
-    if (fetched != 0) {
+    if (!fetched.done()) {
         writeIni(fixed.configFile, fixed.log, "versionCheckLog", "load version config failed");
         return;
     }
@@ -82,13 +86,13 @@ void checkVersion(const ProgressOwner& owner) {
 void downloadUpgrade(const ProgressOwner& owner) {
     using config::readIni, config::writeIni, config::timeStamp;
     const config::FixedNames& fixed = config::fixedNames();
-    bool cancelled = false;
     const std::string signature = readIni(fixed.versionFile, fixed.common, kSignatureKey);
-    const Fetch withProgress = [&](const std::string& address, const std::string& target) {
-        return downloadWithProgress(address, target, owner, cancelled);
+    const Fetch withProgress = [&owner](const std::string& address, const std::string& target) {
+        return downloadWithProgress(address, target, owner);
     };
-    if (downloadVerified(config::appConfig().versionUpdateUrl, fixed.upgradeFile, signature,
-                         withProgress) == 0) {
+    const fw::DownloadOutcome outcome = downloadVerified(
+        config::appConfig().versionUpdateUrl, fixed.upgradeFile, signature, withProgress);
+    if (outcome.done()) {
         writeIni(fixed.configFile, fixed.log, "versionUpdateLog",
                  "load version application success");
         writeIni(fixed.configFile, fixed.install, "upgradeTime", timeStamp());
@@ -99,8 +103,9 @@ void downloadUpgrade(const ProgressOwner& owner) {
         return;
     }
     writeIni(fixed.configFile, fixed.log, "versionUpdateLog", "load version application failed");
-    // The player stopped it: no failure to report.
-    if (cancelled) return;
+    if (outcome.result == fw::DownloadOutcome::Result::Cancelled) return; // the player stopped it
+    if (outcome.result != fw::DownloadOutcome::Result::Failed)
+        fw::Platform::get().diagnostic("upgrade program refused: " + outcome.cause);
     fw::Platform::get().messageBox("升级文件下载失败，请稍候再试", "升级提示", fw::kOkOnly);
 }
 

@@ -4,7 +4,6 @@
 #include "framework/ports/platform.h"
 #include "upgrade/DownloadProgress.h"
 
-#include <cstdint>
 #include <string>
 
 namespace upgrade {
@@ -18,11 +17,12 @@ void downloadUpgrade(const ProgressOwner& owner = {});
 void removeStaleDownloads();
 
 // Blocking download of `address` + "?v=" + local-clock seconds into the file
-// `relativePath` beside the executable: 0 on success. `watch`, `bounds`: see
-// fw::Platform::download.
-std::int32_t downloadFile(const std::string& address, const std::string& relativePath,
-                          fw::DownloadWatch* watch = nullptr,
-                          const fw::DownloadBounds& bounds = {});
+// `relativePath` beside the executable. `watch`, `bounds`: see
+// fw::Platform::download. The cause of a failure goes to the diagnostic
+// output.
+fw::DownloadOutcome downloadFile(const std::string& address, const std::string& relativePath,
+                                 fw::DownloadWatch* watch = nullptr,
+                                 const fw::DownloadBounds& bounds = {});
 std::string requestAddress(const std::string& address);
 
 // Starts the program `relativePath` beside the executable; false when it

@@ -263,6 +263,9 @@ TEST_P(FailedCheck, CheckFailsSilentlyAndKeepsTheEarlierFile) {
     EXPECT_EQ(readFile(updateFile("upgrade.ini")), kEarlierCheck);
     EXPECT_EQ(dir.list("update"), (std::vector<std::string>{"upgrade.exe", "upgrade.ini"}));
     EXPECT_LE(targets().size(), 1u);
+    // The cause goes to the diagnostic output only.
+    ASSERT_EQ(p.diagnostics.size(), 1u);
+    EXPECT_EQ(p.diagnostics[0].find("download of " + failingUrl() + "?v="), 0u) << p.diagnostics[0];
 }
 
 TEST_P(FailedDownload, UpgradeFailureIsReportedAndTheLauncherGoesOn) {
@@ -281,6 +284,7 @@ TEST_P(FailedDownload, UpgradeFailureIsReportedAndTheLauncherGoesOn) {
     EXPECT_TRUE(p.progressWindows[0].destroyed);
     EXPECT_EQ(value("log", "versionCheckLog"), "load version config success");
     expectEarlierUpgradeKept();
+    EXPECT_EQ(p.diagnostics.size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FailedDownload, ::testing::ValuesIn(kFailures),
@@ -451,6 +455,32 @@ TEST_P(RefusedSignature, IsAFailedDownloadAndTheEarlierProgramStays) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, RefusedSignature, ::testing::ValuesIn(kRefusals),
                          [](const auto& i) { return std::string(i.param.name); });
+
+TEST_F(SignedUpgrade, EachRefusalIsAnOutcomeOfItsOwn) {
+    using Result = fw::DownloadOutcome::Result;
+    const std::string good = sign(kProgram, dir);
+    struct Case {
+        std::string path, signature;
+        bool targetIsFolder;
+        Result result;
+    } cases[] = {
+        {"/files/upgrade.exe", good, false, Result::Done},
+        {"/files/upgrade.exe", "", false, Result::NotSigned},
+        {"/files/upgrade.exe", sign(kProgram + "!", dir), false, Result::BadSignature},
+        {"/files/upgrade.exe", good, true, Result::NotReplaced},
+        {"/status/404", good, false, Result::Failed},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(dir.path() + "/update");
+        std::filesystem::create_directories(updateFile(c.targetIsFolder ? "upgrade.exe/x" : ""));
+        const auto outcome = upgrade::downloadVerified(
+            server.url(c.path), "update/upgrade.exe", c.signature,
+            [](const std::string& a, const std::string& t) { return upgrade::downloadFile(a, t); });
+        EXPECT_EQ(outcome.result, c.result) << c.path << " " << c.targetIsFolder;
+        EXPECT_EQ(outcome.done(), outcome.cause.empty()) << outcome.cause;
+        for (const auto& name : dir.list("update")) EXPECT_EQ(name, "upgrade.exe") << "left";
+    }
+}
 
 TEST_F(VersionCheck, WithoutAKeyTheSignatureIsIgnored) {
     upgrade::setUpgradeKeyForTests("");

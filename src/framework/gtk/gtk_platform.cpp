@@ -1,8 +1,8 @@
 #include "framework/gtk/gtk_platform.h"
 
-#include "framework/linux/curl_download.h"
 #include "framework/gtk/browser_webkit.h"
 #include "framework/gtk/text.h"
+#include "framework/linux/curl_download.h"
 #include "framework/linux/openssl_verify.h"
 #include "framework/linux/profile.h"
 #include "framework/linux/replacement_file.h"
@@ -267,10 +267,10 @@ bool GtkPlatform::startProcess(const std::string& commandLine) {
     // A whole command line that is one quoted program path is that path as it
     // stands: the shell's quoting rules would mangle a '\\' or a '"' in a
     // Linux folder name. Anything else is split by the shell's rules.
-    const std::string inner = commandLine.size() >= 2 && commandLine.front() == '"' &&
-                                      commandLine.back() == '"'
-                                  ? commandLine.substr(1, commandLine.size() - 2)
-                                  : std::string();
+    const std::string inner =
+        commandLine.size() >= 2 && commandLine.front() == '"' && commandLine.back() == '"'
+            ? commandLine.substr(1, commandLine.size() - 2)
+            : std::string();
     if (!inner.empty() && g_file_test(inner.c_str(), G_FILE_TEST_IS_REGULAR)) {
         argv = g_new0(gchar*, 2);
         argv[0] = g_strdup(inner.c_str());
@@ -357,6 +357,10 @@ void GtkPlatform::post(std::function<void()> work) {
         },
         new Posted{this, std::move(work)},
         [](gpointer data) { delete static_cast<Posted*>(data); });
+}
+
+void GtkPlatform::diagnostic(const std::string& line) {
+    g_printerr("launcher: %s\n", line.c_str());
 }
 
 int GtkPlatform::run() {

@@ -115,9 +115,9 @@ public:
     void markExecutable(const std::string& path) override;
     void openUrl(const std::string& address) override;
     // Watched: progress_gtk.cpp.
-    std::int32_t download(const std::string& url, const std::string& path,
-                          DownloadWatch* watch = nullptr,
-                          const DownloadBounds& bounds = {}) override;
+    DownloadOutcome download(const std::string& url, const std::string& path,
+                             DownloadWatch* watch = nullptr,
+                             const DownloadBounds& bounds = {}) override;
     bool removeLeftover(const std::string& path) override;
     bool verifySignature(const std::string& path, const std::string& signatureBase64,
                          const std::string& publicKeyPem) override;
@@ -127,6 +127,7 @@ public:
     bool writeProfileString(const std::string& section, const std::string& key,
                             const std::string& value, const std::string& path) override;
     void post(std::function<void()> work) override;
+    void diagnostic(const std::string& line) override;
     int run() override;
 
     // --- for this adapter ---

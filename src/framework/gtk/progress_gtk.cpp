@@ -2,9 +2,9 @@
 // libcurl's worker thread; the calling thread turns the main loop meanwhile,
 // so the window paints and its button works, while the window's modal grab
 // keeps input away from the others (as under a message box).
-#include "framework/linux/curl_download.h"
 #include "framework/gtk/gtk_platform.h"
 #include "framework/gtk/text.h"
+#include "framework/linux/curl_download.h"
 
 namespace fw::gtk {
 
@@ -102,8 +102,8 @@ std::unique_ptr<ProgressPeer> GtkPlatform::createProgressWindow(WindowPeer* owne
                                          button, std::move(onButton));
 }
 
-std::int32_t GtkPlatform::download(const std::string& url, const std::string& path,
-                                   DownloadWatch* watch, const DownloadBounds& bounds) {
+DownloadOutcome GtkPlatform::download(const std::string& url, const std::string& path,
+                                      DownloadWatch* watch, const DownloadBounds& bounds) {
     if (!watch) return curlDownload(url, path, bounds);
     // Wakes the loop several times a second when nothing else happens, so
     // that the progress is read.

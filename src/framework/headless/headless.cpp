@@ -1,12 +1,12 @@
 #include "framework/headless/headless.h"
 
 #include "framework/linux/curl_download.h"
-#include "framework/portable/form.h"
-#include "framework/ports/imaging.h"
 #include "framework/linux/openssl_verify.h"
 #include "framework/linux/profile.h"
 #include "framework/linux/replacement_file.h"
 #include "framework/linux/resources.h"
+#include "framework/portable/form.h"
+#include "framework/ports/imaging.h"
 
 #include <filesystem>
 #include <thread>
@@ -302,8 +302,8 @@ void HeadlessPlatform::markExecutable(const std::string& path) {
                                  std::filesystem::perm_options::add, ec);
 }
 
-std::int32_t HeadlessPlatform::download(const std::string& url, const std::string& path,
-                                        DownloadWatch* watch, const DownloadBounds& bounds) {
+DownloadOutcome HeadlessPlatform::download(const std::string& url, const std::string& path,
+                                           DownloadWatch* watch, const DownloadBounds& bounds) {
     downloads.push_back(url + " -> " + path);
     if (!watch) return curlDownload(url, path, bounds);
     return curlDownloadWatched(

@@ -236,7 +236,8 @@ public:
     std::vector<std::string> startedCommands;
     std::vector<std::string> openedUrls;
     std::vector<std::string> createdFolders;
-    std::vector<std::string> downloads; // "url -> path"
+    std::vector<std::string> downloads;   // "url -> path"
+    std::vector<std::string> diagnostics; // every diagnostic line
     std::deque<ProgressRecord> progressWindows;
     // Runs after each update of a progress window; may press its button.
     std::function<void(ProgressRecord&)> onProgress;
@@ -305,9 +306,9 @@ public:
     void markExecutable(const std::string& path) override;
     // Real downloads (libcurl), recorded; a watched one is waited for in
     // real time.
-    std::int32_t download(const std::string& url, const std::string& path,
-                          DownloadWatch* watch = nullptr,
-                          const DownloadBounds& bounds = {}) override;
+    DownloadOutcome download(const std::string& url, const std::string& path,
+                             DownloadWatch* watch = nullptr,
+                             const DownloadBounds& bounds = {}) override;
     bool removeLeftover(const std::string& path) override;
     // Real checks (OpenSSL).
     bool verifySignature(const std::string& path, const std::string& signatureBase64,
@@ -317,6 +318,7 @@ public:
                                   const std::string& path) override;
     bool writeProfileString(const std::string& section, const std::string& key,
                             const std::string& value, const std::string& path) override;
+    void diagnostic(const std::string& line) override { diagnostics.push_back(line); }
     int run() override { return 0; }
 
     // ---- imaging (imaging_headless.cpp) ------------------------------------

@@ -117,6 +117,18 @@ struct DownloadBounds {
     std::int64_t maxBytes = 0;
 };
 
+// How a download ended (Platform::download, and the signed-upgrade check).
+struct DownloadOutcome {
+    enum class Result { Done, Failed, Cancelled, NotSigned, BadSignature, NotReplaced };
+    Result result = Result::Done;
+    // The platform's own code: a CURLcode, an HRESULT; 0 when it has none.
+    std::int64_t code = 0;
+    // Why it failed, for the diagnostic output; never shown to the player.
+    std::string cause;
+
+    bool done() const { return result == Result::Done; }
+};
+
 // A download writes into a temporary file beside its target, named after it:
 // the target's name, a dot and six letters or digits. True when `name` is
 // such a name for `target` (both file names, without folders).
@@ -202,16 +214,16 @@ public:
     // Opens an address in the user's default browser; failures are ignored.
     virtual void openUrl(const std::string& address) = 0;
 
-    // Blocking download of `url` into the file `path`: 0 on success, any
-    // other value on failure. An HTTP status of 400 or more, a body cut
+    // Blocking download of `url` into the file `path`: Done, Failed, or
+    // Cancelled through the watch. An HTTP status outside 2xx, a body cut
     // short of its announced length and a transfer beyond `bounds` are
-    // failures. The file at `path` is replaced only on success; a failure
-    // leaves the earlier file intact and no temporary file behind. With a
+    // failures. The file at `path` is replaced only when done; otherwise the
+    // earlier file stays intact and no temporary file is left. With a
     // `watch`, the call keeps the desktop's events flowing while it waits (a
     // progress window paints, its button works) and reports to the watch.
-    virtual std::int32_t download(const std::string& url, const std::string& path,
-                                  DownloadWatch* watch = nullptr,
-                                  const DownloadBounds& bounds = {}) = 0;
+    virtual DownloadOutcome download(const std::string& url, const std::string& path,
+                                     DownloadWatch* watch = nullptr,
+                                     const DownloadBounds& bounds = {}) = 0;
     // The names in a folder (files and folders alike), in no order; none
     // when it cannot be read.
     virtual std::vector<std::string> folderEntries(const std::string& path);
@@ -240,6 +252,10 @@ public:
     // Runs `work` from the message loop (also from the loop of a message box
     // or a move), after the handler that posted it has returned.
     virtual void post(std::function<void()> work) = 0;
+
+    // A line for the launcher's diagnostic output (the developer's, never
+    // the player's: standard error, the debugger's output).
+    virtual void diagnostic(const std::string& line) = 0;
 
     // Runs the message loop; returns only on platforms that may end it.
     virtual int run() = 0;

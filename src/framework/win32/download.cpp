@@ -24,25 +24,9 @@
 // launcher owns it (removeLeftover leaves such a file alone); the mutex goes
 // with the process, so the file of a launcher that was killed can be removed.
 //
-// Result codes (HRESULTs, 0 on success):
-//   the call's own failure       as urlmon returned it (refused: 0x800C0008)
-//   not an http(s) address       INET_E_UNKNOWN_PROTOCOL (0x800C000D)
-//   answer other than 2xx        0x8019xxxx, the status in the low word
-//                                (HTTP_E_STATUS_NOT_FOUND is 0x80190194)
-//   no HTTP answer at all        INET_E_DOWNLOAD_FAILURE (0x800C0008)
-//   body not of the announced    INET_E_DOWNLOAD_FAILURE
-//   length
-//   more than kMaxRequests       INET_E_REDIRECT_FAILED (0x800C0014)
-//   requests (a redirect loop)
-//   the server went silent       INET_E_CONNECTION_TIMEOUT (0x800C000B)
-//   over the time bound          HRESULT_FROM_WIN32(ERROR_TIMEOUT)
-//   body over the cap            HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)
-//   file system (temporary file, HRESULT_FROM_WIN32 of the error
-//   flush, replacing the target)
-//   no worker thread             E_OUTOFMEMORY
-//   cancelled by the watcher     E_ABORT
-//
-// A watched download (DownloadWatch) waits the same way but turns the
+// The outcome's code is an HRESULT: urlmon's own, or the one each way of
+// failing below gives (an answer other than 2xx: 0x8019xxxx, the status in
+// the low word). A watched download (DownloadWatch) waits the same way but turns the
 // message loop meanwhile, so that the progress window paints and its button
 // works. A cancel abandons the worker as a time-out does: urlmon's next
 // notification is answered with an abort; a transfer stalled in Wine makes
@@ -57,6 +41,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cwctype>
 #include <memory>
 #include <optional>
@@ -247,6 +232,17 @@ HRESULT lastError() {
     return e ? HRESULT_FROM_WIN32(e) : E_FAIL;
 }
 
+// A failure: its HRESULT, and why, with the code, for the diagnostic output.
+DownloadOutcome failed(HRESULT hr, const std::string& cause) {
+    char code[16];
+    std::snprintf(code, sizeof code, " (0x%08lX)", static_cast<unsigned long>(hr));
+    return {DownloadOutcome::Result::Failed, static_cast<std::uint32_t>(hr), cause + code};
+}
+
+DownloadOutcome cancelled() {
+    return {DownloadOutcome::Result::Cancelled, static_cast<std::uint32_t>(E_ABORT), "cancelled"};
+}
+
 // The mutex that marks `path` (a temporary file's) as owned by a running
 // download: its name comes from the full, upper-cased path (names are
 // limited to MAX_PATH, paths are not).
@@ -424,25 +420,26 @@ void dispatchMessages() {
 // than the limits allow, the transfer went beyond the caller's bounds or the
 // watcher cancelled. Without a watcher nothing is dispatched meanwhile; with
 // one the message loop turns and the watcher hears of the progress several
-// times a second. S_OK when the worker finished; otherwise the transfer was
-// abandoned and the result says why.
-HRESULT waitForWorker(Transfer& t, DownloadWatch* watcher, const DownloadBounds& bounds) {
+// times a second. Nothing when the worker finished; otherwise the transfer
+// was abandoned and the outcome says why.
+std::optional<DownloadOutcome> waitForWorker(Transfer& t, DownloadWatch* watcher,
+                                             const DownloadBounds& bounds) {
     const ULONGLONG started = GetTickCount64();
     for (;;) {
         const ULONGLONG now = GetTickCount64();
         const ULONGLONG limit = t.watch.responded() ? limits.silenceMs : limits.beforeResponseMs;
         const ULONGLONG quiet = silentForMs(t.watch.lastSign(), now);
         const ULONGLONG total = bounds.totalMs > 0 ? static_cast<ULONGLONG>(bounds.totalMs) : 0;
-        HRESULT reason = S_OK;
+        std::optional<DownloadOutcome> reason;
         if (watcher && watcher->cancel)
-            reason = E_ABORT;
+            reason = cancelled();
         else if (t.watch.tooLarge())
-            reason = kTooLarge;
+            reason = failed(kTooLarge, "body over the size cap");
         else if (total && now - started >= total)
-            reason = kOverTime;
+            reason = failed(kOverTime, "over the time bound");
         else if (quiet >= limit)
-            reason = INET_E_CONNECTION_TIMEOUT;
-        if (reason == S_OK) {
+            reason = failed(INET_E_CONNECTION_TIMEOUT, "the server went silent");
+        if (!reason) {
             // On a time-out, look again: news may have come meanwhile. A
             // tenth of a second at most, so that a body over the cap is
             // given up on at once.
@@ -461,7 +458,8 @@ HRESULT waitForWorker(Transfer& t, DownloadWatch* watcher, const DownloadBounds&
                 continue;
             }
             // Pairs with the worker's exchange: its results are visible now.
-            return t.state.load() == Transfer::kFinished ? S_OK : E_UNEXPECTED;
+            if (t.state.load() == Transfer::kFinished) return std::nullopt;
+            return failed(E_UNEXPECTED, "the worker ended without an outcome");
         }
         ++abandonedWorkers;
         int running = Transfer::kRunning;
@@ -471,51 +469,58 @@ HRESULT waitForWorker(Transfer& t, DownloadWatch* watcher, const DownloadBounds&
         }
         // The worker finished in the last moment.
         --abandonedWorkers;
-        return S_OK;
+        return std::nullopt;
     }
 }
 
-HRESULT downloadTo(const std::wstring& url, const std::wstring& target, DownloadWatch* watcher,
-                   const DownloadBounds& bounds) {
+DownloadOutcome downloadTo(const std::wstring& url, const std::wstring& target,
+                           DownloadWatch* watcher, const DownloadBounds& bounds) {
     // Only the web: urlmon would also copy a local file:// path.
     if (!startsWithNoCase(url, L"http://") && !startsWithNoCase(url, L"https://"))
-        return INET_E_UNKNOWN_PROTOCOL;
+        return failed(INET_E_UNKNOWN_PROTOCOL, "not an http or https address");
 
     auto t = std::make_shared<Transfer>(target, bounds.maxBytes);
-    if (FAILED(t->tmp.error())) return t->tmp.error();
-    if (!t->done) return lastError();
+    if (FAILED(t->tmp.error())) return failed(t->tmp.error(), "cannot make a temporary file");
+    if (!t->done) return failed(lastError(), "cannot make an event");
 
     // The caller's own copy: once abandoned, the worker owns `t->tmp`.
     const std::wstring tmpPath = t->tmp.path();
     try {
         std::thread(work, t, url).detach();
     } catch (const std::system_error&) {
-        return E_OUTOFMEMORY;
+        return failed(E_OUTOFMEMORY, "no worker thread");
     }
-    if (const HRESULT given = waitForWorker(*t, watcher, bounds); given != S_OK) {
+    if (auto given = waitForWorker(*t, watcher, bounds)) {
         // Wine's urlmon writes the file only at the end, so it is unused
         // now; where it is in use the worker deletes it when urlmon lets go.
-        if (given == E_ABORT) DeleteFileW(tmpPath.c_str());
-        return given;
+        if (given->result == DownloadOutcome::Result::Cancelled) DeleteFileW(tmpPath.c_str());
+        return *given;
     }
     // A cancel counts until the file is in place (the temporary file goes
     // with `t`).
-    if (watcher && watcher->cancel) return E_ABORT;
+    if (watcher && watcher->cancel) return cancelled();
 
     const ResponseWatch& watch = t->watch;
-    if (watch.tooManyRequests) return INET_E_REDIRECT_FAILED;
-    if (watch.tooLarge()) return kTooLarge;
-    if (FAILED(t->result)) return t->result;
-    if (watch.status == 0) return INET_E_DOWNLOAD_FAILURE;
+    if (watch.tooManyRequests) return failed(INET_E_REDIRECT_FAILED, "more than ten redirects");
+    if (watch.tooLarge()) return failed(kTooLarge, "body over the size cap");
+    if (FAILED(t->result)) return failed(t->result, "urlmon refused the transfer");
+    if (watch.status == 0) return failed(INET_E_DOWNLOAD_FAILURE, "no HTTP answer");
     if (watch.status < 200 || watch.status > 299)
-        return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_HTTP, watch.status & 0xffff);
+        return failed(MAKE_HRESULT(SEVERITY_ERROR, FACILITY_HTTP, watch.status & 0xffff),
+                      "HTTP status " + std::to_string(watch.status));
 
     ULONGLONG size = 0;
-    if (const HRESULT flushed = t->tmp.flush(size); FAILED(flushed)) return flushed;
-    if (watch.length && size != *watch.length) return INET_E_DOWNLOAD_FAILURE;
+    if (const HRESULT flushed = t->tmp.flush(size); FAILED(flushed))
+        return failed(flushed, "cannot flush the temporary file");
+    if (watch.length && size != *watch.length)
+        return failed(INET_E_DOWNLOAD_FAILURE, "body of " + std::to_string(size) + " bytes, " +
+                                                   std::to_string(*watch.length) + " announced");
     // urlmon may report nothing of a fast body before it ends.
-    if (bounds.maxBytes > 0 && size > static_cast<ULONGLONG>(bounds.maxBytes)) return kTooLarge;
-    return t->tmp.moveOver(target);
+    if (bounds.maxBytes > 0 && size > static_cast<ULONGLONG>(bounds.maxBytes))
+        return failed(kTooLarge, "body over the size cap");
+    if (const HRESULT moved = t->tmp.moveOver(target); FAILED(moved))
+        return failed(moved, "cannot replace the target");
+    return {};
 }
 
 } // namespace
@@ -534,9 +539,9 @@ int waitForAbandonedDownloadsForTests(unsigned long ms) {
     return abandonedWorkers.load();
 }
 
-std::int32_t Win32Platform::download(const std::string& url, const std::string& path,
-                                     DownloadWatch* watch, const DownloadBounds& bounds) {
-    return static_cast<std::int32_t>(downloadTo(widen(url), widen(path), watch, bounds));
+DownloadOutcome Win32Platform::download(const std::string& url, const std::string& path,
+                                        DownloadWatch* watch, const DownloadBounds& bounds) {
+    return downloadTo(widen(url), widen(path), watch, bounds);
 }
 
 std::vector<std::string> Win32Platform::folderEntries(const std::string& path) {

@@ -611,6 +611,10 @@ void Win32Platform::post(std::function<void()> work) {
     PostMessageW(postWindow, kPostedWork, 0, 0);
 }
 
+void Win32Platform::diagnostic(const std::string& line) {
+    OutputDebugStringW(widen("launcher: " + line + "\n").c_str());
+}
+
 int Win32Platform::run() {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

@@ -46,9 +46,9 @@ public:
     bool startProcess(const std::string& commandLine) override;
     void openUrl(const std::string& address) override;
     // download.cpp; watched, it turns the message loop while it waits.
-    std::int32_t download(const std::string& url, const std::string& path,
-                          DownloadWatch* watch = nullptr,
-                          const DownloadBounds& bounds = {}) override;
+    DownloadOutcome download(const std::string& url, const std::string& path,
+                             DownloadWatch* watch = nullptr,
+                             const DownloadBounds& bounds = {}) override;
     std::vector<std::string> folderEntries(const std::string& path) override;
     bool removeLeftover(const std::string& path) override;
     // CryptoAPI (signature.cpp).
@@ -62,6 +62,8 @@ public:
     bool writeProfileString(const std::string& section, const std::string& key,
                             const std::string& value, const std::string& path) override;
     void post(std::function<void()> work) override;
+    // The debugger's output (OutputDebugStringW).
+    void diagnostic(const std::string& line) override;
     int run() override;
 
     HINSTANCE instance() const { return instance_; }

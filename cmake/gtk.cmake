@@ -18,6 +18,7 @@ add_library(launcher_gtk STATIC
   src/framework/linux/cairo_imaging.cpp
   src/framework/gtk/controls_gtk.cpp
   src/framework/gtk/progress_gtk.cpp
+  src/framework/linux/linux_platform.cpp
   src/framework/linux/profile.cpp
   src/framework/linux/replacement_file.cpp
   src/framework/linux/curl_download.cpp

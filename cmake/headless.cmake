@@ -6,6 +6,7 @@ pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 pkg_check_modules(CRYPTO REQUIRED IMPORTED_TARGET libcrypto)
 
 add_library(launcher_headless STATIC
+  src/framework/linux/linux_platform.cpp
   src/framework/linux/profile.cpp
   src/framework/linux/replacement_file.cpp
   src/framework/headless/headless.cpp

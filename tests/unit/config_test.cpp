@@ -99,9 +99,11 @@ TEST_F(Config, EnsureFolderCreatesOnlyTheFirstLevelOnce) {
     config::ensureFolder("a/b/c.ini");
     EXPECT_TRUE(std::filesystem::is_directory(dir / "a"));
     EXPECT_FALSE(std::filesystem::exists(dir / "a" / "b"));
-    // A file of that name counts as existing.
+    // A file of that name counts as existing, and so does a dangling link.
     testing_support::writeAll(dir / "taken", "");
     config::ensureFolder("taken/x.ini");
+    std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
+    config::ensureFolder("dangling/x.ini");
     EXPECT_EQ(p.createdFolders.size(), 2u);
 }
 

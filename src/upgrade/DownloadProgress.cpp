@@ -34,13 +34,14 @@ std::string formatDuration(std::int64_t seconds) {
     return out;
 }
 
-} // namespace
-
+// "12.3 MB": mebibytes with one decimal, as the system's own dialogs count.
 std::string formatSize(std::int64_t bytes) {
     char out[32];
     std::snprintf(out, sizeof out, "%.1f MB", static_cast<double>(bytes) / kMiB);
     return out;
 }
+
+} // namespace
 
 std::optional<ProgressMeter::Figures> ProgressMeter::sample(Clock::time_point now,
                                                             std::int64_t done, std::int64_t total) {

@@ -41,9 +41,6 @@ private:
     std::optional<Clock::time_point> shown_;
 };
 
-// "12.3 MB": mebibytes with one decimal, as the system's own dialogs count.
-std::string formatSize(std::int64_t bytes);
-
 // The window that owns the progress window, asked for when it comes up
 // (null, or an empty function: none).
 using ProgressOwner = std::function<fw::WindowPeer*()>;

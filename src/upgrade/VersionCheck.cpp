@@ -43,6 +43,7 @@ bool runProgram(std::string relativePath) {
     return fw::Platform::get().startProcess("\"" + path + "\"");
 }
 
+namespace {
 void removeStaleDownloads() {
     // A download writes beside its target and renames over it once complete,
     // so such a file found now was left by a launcher that ended mid-way,
@@ -60,6 +61,7 @@ void removeStaleDownloads() {
             if (fw::isDownloadTemporary(name, target))
                 platform.removeLeftover(folderPath + platform.pathSeparator() + name);
 }
+} // namespace
 
 void checkVersion(const ProgressOwner& owner) {
     using config::readIni, config::writeIni;

@@ -10,11 +10,10 @@ namespace upgrade {
 
 // Compares the local version with the server's and offers the upgrade. The
 // check first removes the temporary files that downloads of earlier runs
-// left in "update" (removeStaleDownloads). `owner` gives the window that
-// owns the upgrade's progress window when it comes up.
+// left in "update". `owner` gives the window that owns the upgrade's
+// progress window when it comes up.
 void checkVersion(const ProgressOwner& owner = {});
 void downloadUpgrade(const ProgressOwner& owner = {});
-void removeStaleDownloads();
 
 // Blocking download of `address` + "?v=" + local-clock seconds into the file
 // `relativePath` beside the executable. `watch`, `bounds`: see

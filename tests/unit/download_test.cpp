@@ -143,9 +143,9 @@ TEST_F(Download, ACancelIsReportedByTheDownloaderItself) {
     writeFile(target(), "[common]\r\nversion=1.0\r\n");
     fw::DownloadWatch watch;
     watch.cancel = true;
-    const auto outcome = fw::curlDownloadWatched(
-        server.url("/stall"), target(), {}, watch,
-        [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); }, nullptr);
+    const auto outcome = fw::curlDownload(server.url("/stall"), target(), {}, &watch, [] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
     EXPECT_EQ(outcome.result, fw::DownloadOutcome::Result::Cancelled);
     EXPECT_EQ(outcome.code, CURLE_ABORTED_BY_CALLBACK);
     EXPECT_EQ(dir.list(), std::vector<std::string>{"upgrade.ini"});

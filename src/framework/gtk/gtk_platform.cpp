@@ -8,11 +8,8 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
-#include <ctime>
-#include <filesystem>
 #include <spawn.h>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fw::gtk {
@@ -48,8 +45,6 @@ gboolean focusWhenMapped(GtkWidget* widget, GdkEvent*, gpointer) {
 }
 
 } // namespace
-
-GtkPlatform::GtkPlatform() = default;
 
 GtkPlatform::~GtkPlatform() {
     for (const auto& [id, source] : timers_) g_source_remove(source);

@@ -82,7 +82,7 @@ private:
 // Files, downloads and signatures are the Linux builds' own (LinuxPlatform).
 class GtkPlatform : public LinuxPlatform {
 public:
-    GtkPlatform();
+    GtkPlatform() = default;
     ~GtkPlatform() override;
     GtkPlatform(const GtkPlatform&) = delete;
     GtkPlatform& operator=(const GtkPlatform&) = delete;

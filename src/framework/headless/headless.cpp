@@ -275,12 +275,6 @@ void HeadlessPlatform::openUrl(const std::string& address) {
     openedUrls.push_back(address);
 }
 
-DownloadOutcome HeadlessPlatform::download(const std::string& url, const std::string& path,
-                                           DownloadWatch* watch, const DownloadBounds& bounds) {
-    downloads.push_back(url + " -> " + path);
-    return LinuxPlatform::download(url, path, watch, bounds);
-}
-
 void HeadlessPlatform::awaitTransfer() {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }

@@ -211,11 +211,10 @@ private:
 // ---- end of child controls ----------------------------------------------
 
 // Files, downloads and signatures are the Linux builds' own (LinuxPlatform),
-// on a scratch folder; downloads and folders made are recorded, programs are
-// only recorded.
+// in the test's folder; a watched download is waited for in real time.
+// Programs and addresses are only recorded.
 class HeadlessPlatform : public LinuxPlatform {
 public:
-    HeadlessPlatform() = default;
     ~HeadlessPlatform() override;
 
     // --- script ---
@@ -239,7 +238,6 @@ public:
     std::vector<std::string> startedCommands;
     std::vector<std::string> openedUrls;
     std::vector<std::string> createdFolders;
-    std::vector<std::string> downloads;   // "url -> path"
     std::vector<std::string> diagnostics; // every diagnostic line
     std::deque<ProgressRecord> progressWindows;
     // Runs after each update of a progress window; may press its button.
@@ -304,10 +302,6 @@ public:
     bool createFolder(const std::string& path) override;
     bool startProcess(const std::string& commandLine) override;
     void openUrl(const std::string& address) override;
-    // A watched download is waited for in real time.
-    DownloadOutcome download(const std::string& url, const std::string& path,
-                             DownloadWatch* watch = nullptr,
-                             const DownloadBounds& bounds = {}) override;
     void diagnostic(const std::string& line) override { diagnostics.push_back(line); }
     int run() override { return 0; }
 

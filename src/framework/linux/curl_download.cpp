@@ -5,8 +5,6 @@
 
 #include <curl/curl.h>
 
-#include <cerrno>
-#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -69,22 +67,19 @@ void setCurlTimeoutsForTests(const CurlTimeouts& t) {
 
 namespace {
 
-DownloadOutcome failed(CURLcode code, const std::string& cause) {
+DownloadOutcome failed(CURLcode code, std::string cause = {}) {
     return {DownloadOutcome::Result::Failed, code,
-            cause.empty() ? curl_easy_strerror(code) : cause};
+            cause.empty() ? curl_easy_strerror(code) : std::move(cause)};
 }
 
 DownloadOutcome transfer(const std::string& url, const std::string& path,
                          const DownloadBounds& bounds, Shared* shared) {
     globalInit();
     ReplacementFile tmp(path);
-    // A missing or read-only folder.
-    if (!tmp.ok())
-        return failed(CURLE_WRITE_ERROR,
-                      "cannot write beside " + path + ": " + std::strerror(errno));
+    if (!tmp.ok()) return failed(CURLE_WRITE_ERROR); // missing or read-only folder
 
     CURL* curl = curl_easy_init();
-    if (!curl) return failed(CURLE_FAILED_INIT, "");
+    if (!curl) return failed(CURLE_FAILED_INIT);
     char message[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, message);
 
@@ -130,7 +125,7 @@ DownloadOutcome transfer(const std::string& url, const std::string& path,
     std::string cause = message;
     if (sink.overCap) {
         result = CURLE_FILESIZE_EXCEEDED;
-        cause = "body over " + std::to_string(bounds.maxBytes) + " bytes";
+        cause.clear();
     }
     if (result == CURLE_OK) {
         // Only a 2xx answer is the file. FAILONERROR lets a few statuses slip
@@ -150,22 +145,16 @@ DownloadOutcome transfer(const std::string& url, const std::string& path,
     if (shared && shared->cancelled())
         return {DownloadOutcome::Result::Cancelled, CURLE_ABORTED_BY_CALLBACK, "cancelled"};
     if (result != CURLE_OK) return failed(result, cause);
-    if (!tmp.commit())
-        return failed(CURLE_WRITE_ERROR, "cannot replace " + path + ": " + std::strerror(errno));
-    return {};
+    return tmp.commit() ? DownloadOutcome{} : failed(CURLE_WRITE_ERROR);
 }
 
 } // namespace
 
 DownloadOutcome curlDownload(const std::string& url, const std::string& path,
-                             const DownloadBounds& bounds) {
-    return transfer(url, path, bounds, nullptr);
-}
-
-DownloadOutcome curlDownloadWatched(const std::string& url, const std::string& path,
-                                    const DownloadBounds& bounds, DownloadWatch& watch,
-                                    const std::function<void()>& wait,
-                                    const std::function<void()>& wake) {
+                             const DownloadBounds& bounds, DownloadWatch* watcher,
+                             const std::function<void()>& wait, const std::function<void()>& wake) {
+    if (!watcher) return transfer(url, path, bounds, nullptr);
+    DownloadWatch& watch = *watcher;
     Shared shared;
     shared.cancel = &watch.cancel;
     DownloadOutcome result;

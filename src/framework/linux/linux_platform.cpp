@@ -1,9 +1,7 @@
 #include "framework/linux/linux_platform.h"
 
 #include "framework/linux/curl_download.h"
-#include "framework/linux/openssl_verify.h"
 #include "framework/linux/profile.h"
-#include "framework/linux/replacement_file.h"
 #include "framework/linux/resources.h"
 
 #include <cstdio>
@@ -90,18 +88,8 @@ bool LinuxPlatform::writeProfileString(const std::string& section, const std::st
 
 DownloadOutcome LinuxPlatform::download(const std::string& url, const std::string& path,
                                         DownloadWatch* watch, const DownloadBounds& bounds) {
-    if (!watch) return curlDownload(url, path, bounds);
-    return curlDownloadWatched(
-        url, path, bounds, *watch, [this] { awaitTransfer(); }, [this] { transferEnded(); });
-}
-
-bool LinuxPlatform::removeLeftover(const std::string& path) {
-    return removeAbandonedReplacement(path);
-}
-
-bool LinuxPlatform::verifySignature(const std::string& path, const std::string& signatureBase64,
-                                    const std::string& publicKeyPem) {
-    return opensslVerifyFile(path, signatureBase64, publicKeyPem);
+    return curlDownload(
+        url, path, bounds, watch, [this] { awaitTransfer(); }, [this] { transferEnded(); });
 }
 
 void LinuxPlatform::markExecutable(const std::string& path) {

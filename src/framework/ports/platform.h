@@ -4,14 +4,15 @@
 #pragma once
 
 #include "framework/ports/browser.h"
-#include "framework/ports/files.h"
-#include "framework/ports/network.h"
-#include "framework/ports/processes.h"
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace fw {
 
@@ -173,6 +174,114 @@ public:
 
     // Runs the message loop; returns only on platforms that may end it.
     virtual int run() = 0;
+};
+
+// Files: the executable's folder and resources, files and folders, and
+// private-profile (INI) files.
+class Files {
+public:
+    virtual ~Files() = default;
+
+    // The executable's folder, without a trailing separator except for a root.
+    virtual std::string exeFolder() = 0;
+    virtual char pathSeparator() const = 0;
+    virtual std::vector<std::uint8_t> resource(int id, const std::string& type) = 0;
+
+    // True when anything has that name, a dangling link included: nothing
+    // else may be made under it.
+    virtual bool pathExists(const std::string& path) = 0;
+    virtual bool createFolder(const std::string& path) = 0;
+    // The names in a folder (files and folders alike), in no order; none
+    // when it cannot be read.
+    virtual std::vector<std::string> folderEntries(const std::string& path) = 0;
+    // Moves `from` over `to`, replacing it; false when nothing was moved.
+    virtual bool replaceFile(const std::string& from, const std::string& to) = 0;
+    virtual bool removeFile(const std::string& path) = 0;
+
+    // Private-profile access. Texts are UTF-8 here; the adapter deals with
+    // the file's own bytes.
+    virtual std::string readProfileString(const std::string& section, const std::string& key,
+                                          const std::string& defaultValue, std::size_t bufferSize,
+                                          const std::string& path) = 0;
+    virtual bool writeProfileString(const std::string& section, const std::string& key,
+                                    const std::string& value, const std::string& path) = 0;
+};
+
+// A download that someone watches (Network::download).
+struct DownloadWatch {
+    // Called on the calling thread several times a second while the transfer
+    // runs: the bytes received so far and the announced length (-1: none).
+    std::function<void(std::int64_t done, std::int64_t total)> progress;
+    // Set on the calling thread to stop the transfer: the download then
+    // ends Cancelled, unless the file was already in place.
+    std::atomic<bool> cancel{false};
+};
+
+// Limits a caller sets on one download (Network::download); 0 is none.
+struct DownloadBounds {
+    // The whole transfer, connecting included.
+    std::int64_t totalMs = 0;
+    // The body: a longer one, announced or arriving, is a failure.
+    std::int64_t maxBytes = 0;
+};
+
+// How a download ended (Network::download, and the signed-upgrade check).
+struct DownloadOutcome {
+    enum class Result { Done, Failed, Cancelled, NotSigned, BadSignature, NotReplaced };
+    Result result = Result::Done;
+    // The platform's own code: a CURLcode, an HRESULT; 0 when it has none.
+    std::int64_t code = 0;
+    // Why it failed, for the diagnostic output; never shown to the player.
+    std::string cause;
+
+    bool done() const { return result == Result::Done; }
+};
+
+// A download writes into a temporary file beside its target, named after it:
+// the target's name, a dot and six letters or digits. True when `name` is
+// such a name for `target` (both file names, without folders).
+bool isDownloadTemporary(std::string_view name, std::string_view target);
+
+// Network: downloads, the clean-up of their leftovers, and signature checks.
+class Network {
+public:
+    virtual ~Network() = default;
+
+    // Blocking download of `url` into the file `path`: Done, Failed, or
+    // Cancelled through the watch. An HTTP status outside 2xx, a body cut
+    // short of its announced length and a transfer beyond `bounds` are
+    // failures. The file at `path` is replaced only when done; otherwise the
+    // earlier file stays intact and no temporary file is left. With a
+    // `watch`, the call keeps the desktop's events flowing while it waits (a
+    // progress window paints, its button works) and reports to the watch.
+    virtual DownloadOutcome download(const std::string& url, const std::string& path,
+                                     DownloadWatch* watch = nullptr,
+                                     const DownloadBounds& bounds = {}) = 0;
+    // Removes the temporary file of a download whose launcher ended before
+    // the download did. A file that a download of any running launcher
+    // still writes stays. False when nothing was removed.
+    virtual bool removeLeftover(const std::string& path) = 0;
+
+    // True when `signatureBase64` (an RSA PKCS#1 v1.5 signature over SHA-256,
+    // base64) is a valid signature of the file at `path` under `publicKeyPem`
+    // (an RSA public key, PEM "PUBLIC KEY"). Anything unreadable is false.
+    virtual bool verifySignature(const std::string& path, const std::string& signatureBase64,
+                                 const std::string& publicKeyPem) = 0;
+};
+
+// Processes: other programs, the default browser among them.
+class Processes {
+public:
+    virtual ~Processes() = default;
+
+    // Starts a program from a command line in a normal window with the focus;
+    // does not wait. False when the program could not be started.
+    virtual bool startProcess(const std::string& commandLine) = 0;
+    // Windows starts any .exe; elsewhere a downloaded program needs its
+    // execute permission before it can be started.
+    virtual void markExecutable(const std::string& path) { (void)path; }
+    // Opens an address in the user's default browser; failures are ignored.
+    virtual void openUrl(const std::string& address) = 0;
 };
 
 // Everything the launcher needs of its system, one per run.

@@ -24,13 +24,12 @@
 // launcher owns it (removeLeftover leaves such a file alone); the mutex goes
 // with the process, so the file of a launcher that was killed can be removed.
 //
-// The outcome's code is an HRESULT: urlmon's own, or the one each way of
-// failing below gives (an answer other than 2xx: 0x8019xxxx, the status in
-// the low word). A watched download (DownloadWatch) waits the same way but
-// turns the message loop meanwhile, so that the progress window paints and
-// its button works. A cancel abandons the worker as a time-out does:
-// urlmon's next notification is answered with an abort; a transfer stalled
-// in Wine makes none, so its temporary file is deleted at once as well.
+// The outcome's code is an HRESULT, its cause from kCauses. A watched
+// download (DownloadWatch) waits the same way but turns the message loop
+// meanwhile, so that the progress window paints and its button works. A
+// cancel abandons the worker as a time-out does: urlmon's next notification
+// is answered with an abort; a transfer stalled in Wine makes none, so its
+// temporary file is deleted at once as well.
 #include "framework/win32/download.h"
 
 #include "framework/win32/text.h"
@@ -60,15 +59,37 @@ HRESULT lastError() {
     return e ? HRESULT_FROM_WIN32(e) : E_FAIL;
 }
 
-// A failure: its HRESULT, and why, with the code, for the diagnostic output.
-DownloadOutcome failed(HRESULT hr, const std::string& cause) {
-    char code[16];
-    std::snprintf(code, sizeof code, " (0x%08lX)", static_cast<unsigned long>(hr));
-    return {DownloadOutcome::Result::Failed, static_cast<std::uint32_t>(hr), cause + code};
-}
+// Why a download failed, by the result it gave. An answer other than 2xx
+// gives 0x8019xxxx, the status in the low word; anything else here is
+// urlmon's own failure or the file system's.
+struct Cause {
+    HRESULT result;
+    const char* cause;
+};
+const Cause kCauses[] = {
+    {INET_E_UNKNOWN_PROTOCOL, "not an http or https address"},
+    {INET_E_DOWNLOAD_FAILURE, "no HTTP answer, or a body cut short"},
+    {INET_E_REDIRECT_FAILED, "more than ten redirects"},
+    {INET_E_CONNECTION_TIMEOUT, "the server went silent"},
+    {kOverTime, "over the time bound"},
+    {kTooLarge, "body over the size cap"},
+    {E_OUTOFMEMORY, "no worker thread"},
+};
 
-DownloadOutcome cancelled() {
-    return {DownloadOutcome::Result::Cancelled, static_cast<std::uint32_t>(E_ABORT), "cancelled"};
+// A cancel is E_ABORT when the watcher asked for it.
+DownloadOutcome outcomeOf(HRESULT result, bool cancelled) {
+    using Result = DownloadOutcome::Result;
+    const auto code = static_cast<std::uint32_t>(result);
+    if (result == S_OK) return {};
+    if (result == E_ABORT && cancelled) return {Result::Cancelled, code, "cancelled"};
+    std::string cause = HRESULT_FACILITY(result) == FACILITY_HTTP
+                            ? "HTTP status " + std::to_string(HRESULT_CODE(result))
+                            : "urlmon or the file system";
+    for (const Cause& c : kCauses)
+        if (c.result == result) cause = c.cause;
+    char hex[16];
+    std::snprintf(hex, sizeof hex, " (0x%08lX)", static_cast<unsigned long>(code));
+    return {Result::Failed, code, cause + hex};
 }
 
 // The mutex that marks `path` (a temporary file's) as owned by a running
@@ -248,26 +269,25 @@ void dispatchMessages() {
 // than the limits allow, the transfer went beyond the caller's bounds or the
 // watcher cancelled. Without a watcher nothing is dispatched meanwhile; with
 // one the message loop turns and the watcher hears of the progress several
-// times a second. Nothing when the worker finished; otherwise the transfer
-// was abandoned and the outcome says why.
-std::optional<DownloadOutcome> waitForWorker(Transfer& t, DownloadWatch* watcher,
-                                             const DownloadBounds& bounds) {
+// times a second. S_OK when the worker finished; otherwise the transfer was
+// abandoned and the result says why.
+HRESULT waitForWorker(Transfer& t, DownloadWatch* watcher, const DownloadBounds& bounds) {
     const ULONGLONG started = GetTickCount64();
     for (;;) {
         const ULONGLONG now = GetTickCount64();
         const ULONGLONG limit = t.watch.responded() ? limits.silenceMs : limits.beforeResponseMs;
         const ULONGLONG quiet = silentForMs(t.watch.lastSign(), now);
         const ULONGLONG total = bounds.totalMs > 0 ? static_cast<ULONGLONG>(bounds.totalMs) : 0;
-        std::optional<DownloadOutcome> reason;
+        HRESULT reason = S_OK;
         if (watcher && watcher->cancel)
-            reason = cancelled();
+            reason = E_ABORT;
         else if (t.watch.tooLarge())
-            reason = failed(kTooLarge, "body over the size cap");
+            reason = kTooLarge;
         else if (total && now - started >= total)
-            reason = failed(kOverTime, "over the time bound");
+            reason = kOverTime;
         else if (quiet >= limit)
-            reason = failed(INET_E_CONNECTION_TIMEOUT, "the server went silent");
-        if (!reason) {
+            reason = INET_E_CONNECTION_TIMEOUT;
+        if (reason == S_OK) {
             // On a time-out, look again: news may have come meanwhile. A
             // tenth of a second at most, so that a body over the cap is
             // given up on at once.
@@ -286,8 +306,7 @@ std::optional<DownloadOutcome> waitForWorker(Transfer& t, DownloadWatch* watcher
                 continue;
             }
             // Pairs with the worker's exchange: its results are visible now.
-            if (t.state.load() == Transfer::kFinished) return std::nullopt;
-            return failed(E_UNEXPECTED, "the worker ended without an outcome");
+            return t.state.load() == Transfer::kFinished ? S_OK : E_UNEXPECTED;
         }
         ++abandonedWorkers;
         int running = Transfer::kRunning;
@@ -297,58 +316,51 @@ std::optional<DownloadOutcome> waitForWorker(Transfer& t, DownloadWatch* watcher
         }
         // The worker finished in the last moment.
         --abandonedWorkers;
-        return std::nullopt;
+        return S_OK;
     }
 }
 
-DownloadOutcome downloadTo(const std::wstring& url, const std::wstring& target,
-                           DownloadWatch* watcher, const DownloadBounds& bounds) {
+HRESULT downloadTo(const std::wstring& url, const std::wstring& target, DownloadWatch* watcher,
+                   const DownloadBounds& bounds) {
     // Only the web: urlmon would also copy a local file:// path.
     if (!startsWithNoCase(url, L"http://") && !startsWithNoCase(url, L"https://"))
-        return failed(INET_E_UNKNOWN_PROTOCOL, "not an http or https address");
+        return INET_E_UNKNOWN_PROTOCOL;
 
     auto t = std::make_shared<Transfer>(target, bounds.maxBytes);
-    if (FAILED(t->tmp.error())) return failed(t->tmp.error(), "cannot make a temporary file");
-    if (!t->done) return failed(lastError(), "cannot make an event");
+    if (FAILED(t->tmp.error())) return t->tmp.error();
+    if (!t->done) return lastError();
 
     // The caller's own copy: once abandoned, the worker owns `t->tmp`.
     const std::wstring tmpPath = t->tmp.path();
     try {
         std::thread(work, t, url).detach();
     } catch (const std::system_error&) {
-        return failed(E_OUTOFMEMORY, "no worker thread");
+        return E_OUTOFMEMORY;
     }
-    if (auto given = waitForWorker(*t, watcher, bounds)) {
+    if (const HRESULT given = waitForWorker(*t, watcher, bounds); given != S_OK) {
         // Wine's urlmon writes the file only at the end, so it is unused
         // now; where it is in use the worker deletes it when urlmon lets go.
-        if (given->result == DownloadOutcome::Result::Cancelled) DeleteFileW(tmpPath.c_str());
-        return *given;
+        if (given == E_ABORT) DeleteFileW(tmpPath.c_str());
+        return given;
     }
     // A cancel counts until the file is in place (the temporary file goes
     // with `t`).
-    if (watcher && watcher->cancel) return cancelled();
+    if (watcher && watcher->cancel) return E_ABORT;
 
     const ResponseWatch& watch = t->watch;
-    if (watch.tooManyRequests) return failed(INET_E_REDIRECT_FAILED, "more than ten redirects");
-    if (watch.tooLarge()) return failed(kTooLarge, "body over the size cap");
-    if (FAILED(t->result)) return failed(t->result, "urlmon refused the transfer");
-    if (watch.status == 0) return failed(INET_E_DOWNLOAD_FAILURE, "no HTTP answer");
+    if (watch.tooManyRequests) return INET_E_REDIRECT_FAILED;
+    if (watch.tooLarge()) return kTooLarge;
+    if (FAILED(t->result)) return t->result;
+    if (watch.status == 0) return INET_E_DOWNLOAD_FAILURE;
     if (watch.status < 200 || watch.status > 299)
-        return failed(MAKE_HRESULT(SEVERITY_ERROR, FACILITY_HTTP, watch.status & 0xffff),
-                      "HTTP status " + std::to_string(watch.status));
+        return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_HTTP, watch.status & 0xffff);
 
     ULONGLONG size = 0;
-    if (const HRESULT flushed = t->tmp.flush(size); FAILED(flushed))
-        return failed(flushed, "cannot flush the temporary file");
-    if (watch.length && size != *watch.length)
-        return failed(INET_E_DOWNLOAD_FAILURE, "body of " + std::to_string(size) + " bytes, " +
-                                                   std::to_string(*watch.length) + " announced");
+    if (const HRESULT flushed = t->tmp.flush(size); FAILED(flushed)) return flushed;
+    if (watch.length && size != *watch.length) return INET_E_DOWNLOAD_FAILURE;
     // urlmon may report nothing of a fast body before it ends.
-    if (bounds.maxBytes > 0 && size > static_cast<ULONGLONG>(bounds.maxBytes))
-        return failed(kTooLarge, "body over the size cap");
-    if (const HRESULT moved = t->tmp.moveOver(target); FAILED(moved))
-        return failed(moved, "cannot replace the target");
-    return {};
+    if (bounds.maxBytes > 0 && size > static_cast<ULONGLONG>(bounds.maxBytes)) return kTooLarge;
+    return t->tmp.moveOver(target);
 }
 
 } // namespace
@@ -369,7 +381,8 @@ int waitForAbandonedDownloadsForTests(unsigned long ms) {
 
 DownloadOutcome Win32Platform::download(const std::string& url, const std::string& path,
                                         DownloadWatch* watch, const DownloadBounds& bounds) {
-    return downloadTo(widen(url), widen(path), watch, bounds);
+    const HRESULT result = downloadTo(widen(url), widen(path), watch, bounds);
+    return outcomeOf(result, watch && watch->cancel);
 }
 
 bool Win32Platform::removeLeftover(const std::string& path) {

@@ -19,6 +19,7 @@ add_library(launcher_gtk STATIC
   src/framework/gtk/controls_gtk.cpp
   src/framework/gtk/control_drawing.cpp
   src/framework/gtk/progress_gtk.cpp
+  src/framework/linux/linux_platform.cpp
   src/framework/linux/profile.cpp
   src/framework/linux/profile_file.cpp
   src/framework/linux/replacement_file.cpp

@@ -29,7 +29,7 @@ function(launcher_key_source file ns symbol out)
   file(COPY_FILE "${out}.tmp" "${out}" ONLY_IF_DIFFERENT)
 endfunction()
 
-launcher_key_source("${LAUNCHER_UPGRADE_KEY}" config kCompiledUpgradeKey
+launcher_key_source("${LAUNCHER_UPGRADE_KEY}" upgrade kCompiledUpgradeKey
                     "${CMAKE_CURRENT_BINARY_DIR}/upgrade_key.cpp")
 if(LAUNCHER_UPGRADE_KEY)
   message(STATUS "Upgrades must be signed with ${LAUNCHER_UPGRADE_KEY}")

@@ -5,6 +5,7 @@ enable_language(RC)
 
 add_library(launcher_win32 STATIC
   src/framework/win32/win32_platform.cpp
+  src/framework/win32/win32_window.cpp
   src/framework/win32/text.cpp
   src/framework/win32/download.cpp
   src/framework/win32/signature.cpp

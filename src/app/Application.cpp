@@ -1,11 +1,11 @@
 #include "app/Application.h"
 
 #include "config/AppConfig.h"
-#include "config/ProgramFiles.h"
-#include "framework/ports/platform.h"
 #include "forms/BackForm.h"
 #include "forms/LoginForm.h"
 #include "forms/MainForm.h"
+#include "framework/ports/platform.h"
+#include "upgrade/VersionCheck.h"
 
 #include <utility>
 
@@ -16,13 +16,23 @@ std::unique_ptr<forms::LoginForm> loginForm;
 std::unique_ptr<forms::MainForm> mainForm;
 
 namespace {
+struct Flow final : forms::WindowFlow {
+    void openGame(std::string address) override { app::openGame(std::move(address)); }
+    void openLogin() override { app::openLogin(); }
+    void openUrl(std::string address) override { app::openUrl(std::move(address)); }
+    void minimizeWindows() override { app::minimizeWindows(); }
+    void followBackWindow() override { app::followBackWindow(); }
+    void dragWindow() override { app::dragWindow(); }
+    forms::LoginForm* loginForm() override { return app::loginForm.get(); }
+} flow;
+
 void showLoginFace() {
     // The replaced login face (hidden since the hand-over) is not used again.
     // Its windows go from the message loop once the new face is up, the
     // owned window first: a question of theirs may still be open below us.
-    auto oldBack = std::exchange(backForm, std::make_unique<forms::BackForm>());
+    auto oldBack = std::exchange(backForm, std::make_unique<forms::BackForm>(flow));
     backForm->Show();
-    auto oldLogin = std::exchange(loginForm, std::make_unique<forms::LoginForm>());
+    auto oldLogin = std::exchange(loginForm, std::make_unique<forms::LoginForm>(flow));
     loginForm->Show(backForm.get());
     fw::Form::retire(std::move(oldLogin));
     fw::Form::retire(std::move(oldBack));
@@ -34,7 +44,11 @@ void Main() {
     runInstall();
     showLoginFace();
     config::checkConfig();
-    config::checkVersion();
+    upgrade::checkVersion([] { return backForm ? backForm->peer() : nullptr; });
+}
+
+forms::WindowFlow& windowFlow() {
+    return flow;
 }
 
 void openLogin() {
@@ -45,7 +59,7 @@ void openLogin() {
 void openGame(std::string address) {
     if (backForm) backForm->Hide();
     if (loginForm) loginForm->Hide();
-    if (!mainForm) mainForm = std::make_unique<forms::MainForm>();
+    if (!mainForm) mainForm = std::make_unique<forms::MainForm>(flow);
     mainForm->Show();
     mainForm->navigateToUrl(address);
     // The hidden login face is not shown again (a new one replaces it): its
@@ -55,13 +69,6 @@ void openGame(std::string address) {
 
 void openUrl(std::string address) {
     fw::Platform::get().openUrl(address);
-}
-
-bool runProgram(std::string relativePath) {
-    const std::string path = config::programPath(relativePath);
-    fw::Platform::get().markExecutable(path);
-    // Quoted, so that a folder with blanks cannot start another program.
-    return fw::Platform::get().startProcess("\"" + path + "\"");
 }
 
 void minimizeWindows() {
@@ -80,19 +87,6 @@ void followBackWindow() {
 void dragWindow() {
     if (!backForm || !backForm->peer()) return;
     backForm->peer()->beginMoveDrag();
-}
-
-std::string requestAddress(const std::string& address) {
-    // Appended even after an existing "?": servers may rely on the exact form.
-    return address +
-           "?v=" + std::to_string(config::secondsSince1970(fw::Platform::get().localNow()));
-}
-
-std::int32_t downloadFile(const std::string& address, const std::string& relativePath,
-                          fw::DownloadWatch* watch, const fw::DownloadBounds& bounds) {
-    const std::string url = requestAddress(address);
-    config::ensureFolder(relativePath);
-    return fw::Platform::get().download(url, config::programPath(relativePath), watch, bounds);
 }
 
 } // namespace app

@@ -2,9 +2,8 @@
 // actions that move the user between the login face and the game face.
 #pragma once
 
-#include "framework/ports/platform.h"
+#include "forms/WindowFlow.h"
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -27,19 +26,12 @@ inline void runInstall() {}
 void openLogin();
 void openGame(std::string address);
 void openUrl(std::string address);
-// False when the program could not be started.
-bool runProgram(std::string relativePath);
 void minimizeWindows();
 void followBackWindow();
 void dragWindow();
 
-// Blocking download of `address` + "?v=" + local-clock seconds into the file
-// `relativePath` beside the executable: 0 on success. `watch`, `bounds`: see
-// fw::Platform::download.
-std::int32_t downloadFile(const std::string& address, const std::string& relativePath,
-                          fw::DownloadWatch* watch = nullptr,
-                          const fw::DownloadBounds& bounds = {});
-std::string requestAddress(const std::string& address);
+// The actions above as the windows reach them.
+forms::WindowFlow& windowFlow();
 
 // Login window corner relative to the background window's corner, twips.
 inline constexpr int kLoginOffsetLeft = 3810;

@@ -2,8 +2,6 @@
 // exists and read-only afterwards.
 #pragma once
 
-#include "framework/ports/platform.h"
-
 #include <string>
 
 namespace config {
@@ -31,18 +29,9 @@ struct FixedNames {
     std::string common, platform, install, log;
 };
 
+const FixedNames& fixedNames();
+
 void loadConfig();
 void checkConfig();
-
-// Version check and upgrade: runs once per start, after checkConfig. The
-// check first removes the temporary files that downloads of earlier runs
-// left in "update" (removeStaleDownloads).
-void checkVersion();
-void downloadUpgrade();
-void removeStaleDownloads();
-
-// Tests and test programs only: other bounds for the version file's download
-// (fw::DownloadBounds{} restores the launcher's own).
-void setVersionCheckBoundsForTests(const fw::DownloadBounds& bounds);
 
 } // namespace config

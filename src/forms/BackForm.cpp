@@ -1,6 +1,5 @@
 #include "forms/BackForm.h"
 
-#include "app/Application.h"
 #include "imaging/LayeredWindows.h"
 #include "forms/LoginForm.h"
 
@@ -29,7 +28,7 @@ fw::FormLayout designLayout() {
 }
 } // namespace
 
-BackForm::BackForm() : Form(designLayout()) {}
+BackForm::BackForm(WindowFlow& flow) : Form(designLayout()), flow_(flow) {}
 
 void BackForm::Form_Load() {
     imaging::updateLayeredBackground(*this);
@@ -42,11 +41,12 @@ void BackForm::Form_QueryUnload(bool& cancel, fw::UnloadMode mode) {
     // leave a process without windows.
     // A replaced one has no login window of its own any more.
     cancel = true;
-    if (app::loginForm && !Retired()) app::loginForm->Unload(mode);
+    LoginForm* login = flow_.loginForm();
+    if (login && !Retired()) login->Unload(mode);
 }
 
 void BackForm::Form_MouseDown(int, int, float, float) {
-    app::dragWindow();
+    flow_.dragWindow();
 }
 
 } // namespace forms

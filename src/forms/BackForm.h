@@ -3,12 +3,13 @@
 #pragma once
 
 #include "framework/portable/form.h"
+#include "forms/WindowFlow.h"
 
 namespace forms {
 
 class BackForm : public fw::Form {
 public:
-    BackForm();
+    explicit BackForm(WindowFlow& flow);
 
     // The size of the background picture; the window shows it pixel for pixel.
     static constexpr int kWidth = 1039;
@@ -18,6 +19,9 @@ protected:
     void Form_Load() override;
     void Form_QueryUnload(bool& cancel, fw::UnloadMode mode) override;
     void Form_MouseDown(int button, int shift, float x, float y) override;
+
+private:
+    WindowFlow& flow_;
 };
 
 } // namespace forms

@@ -1,6 +1,5 @@
 #include "forms/LoginForm.h"
 
-#include "app/Application.h"
 #include "config/AppConfig.h"
 #include "controls/StoredLayout.h"
 #include "imaging/LayeredWindows.h"
@@ -20,7 +19,8 @@ fw::FormLayout designLayout() {
 }
 } // namespace
 
-LoginForm::LoginForm() : Form(designLayout()), timer_(10, [this] { timer_Timer(); }) {}
+LoginForm::LoginForm(WindowFlow& flow)
+    : Form(designLayout()), flow_(flow), timer_(10, [this] { timer_Timer(); }) {}
 
 void LoginForm::createControls() {
     // The timer control is enabled from its creation with the window.
@@ -75,7 +75,7 @@ void LoginForm::releaseBrowser() {
 }
 
 void LoginForm::Form_Load() {
-    app::followBackWindow();
+    flow_.followBackWindow();
     imaging::makeColorKeyWindow(*this);
     timer_.setEnabled(true);
     lblVersion_->setCaption("版本:" + config::appConfig().version);
@@ -95,15 +95,15 @@ void LoginForm::Form_Unload(bool&) {
 }
 
 void LoginForm::Form_MouseDown(int, int, float, float) {
-    app::dragWindow();
+    flow_.dragWindow();
 }
 
 void LoginForm::timer_Timer() {
-    app::followBackWindow();
+    flow_.followBackWindow();
 }
 
 void LoginForm::btnMini_Click() {
-    app::minimizeWindows();
+    flow_.minimizeWindows();
 }
 
 void LoginForm::btnClose_Click() {
@@ -113,19 +113,19 @@ void LoginForm::btnClose_Click() {
 
 // The addresses go out as configured, an empty one included.
 void LoginForm::btnHome_Click() {
-    app::openUrl(config::appConfig().homeUrl);
+    flow_.openUrl(config::appConfig().homeUrl);
 }
 
 void LoginForm::btnCharge_Click(int) {
-    app::openUrl(config::appConfig().chargeUrl);
+    flow_.openUrl(config::appConfig().chargeUrl);
 }
 
 void LoginForm::btnService_Click(int) {
-    app::openUrl(config::appConfig().serviceUrl);
+    flow_.openUrl(config::appConfig().serviceUrl);
 }
 
 void LoginForm::btnForum_Click(int) {
-    app::openUrl(config::appConfig().forumUrl);
+    flow_.openUrl(config::appConfig().forumUrl);
 }
 
 void LoginForm::webBrowser_BeforeNavigate2(const std::string& url, bool& cancel) {
@@ -133,7 +133,7 @@ void LoginForm::webBrowser_BeforeNavigate2(const std::string& url, bool& cancel)
     // a post reaches the game window as a plain navigation to its address.
     if (!isHandOver(url, config::appConfig().mainUrl)) return;
     cancel = true;
-    app::openGame(url);
+    flow_.openGame(url);
 }
 
 void LoginForm::webBrowser_NewWindow2(bool& cancel) {
@@ -143,7 +143,7 @@ void LoginForm::webBrowser_NewWindow2(bool& cancel) {
         link = element->href;
     if (!isHandOver(link, config::appConfig().mainUrl)) return;
     cancel = true;
-    app::openGame(link);
+    flow_.openGame(link);
 }
 
 void LoginForm::webBrowser_EngineTerminated() {

@@ -9,6 +9,7 @@
 #include "framework/portable/layout.h"
 #include "framework/portable/timer.h"
 #include "forms/EngineRestart.h"
+#include "forms/WindowFlow.h"
 
 #include <memory>
 #include <string>
@@ -18,7 +19,7 @@ namespace forms {
 
 class LoginForm : public fw::Form {
 public:
-    LoginForm();
+    explicit LoginForm(WindowFlow& flow);
 
     static constexpr int kWidth = 757;
     static constexpr int kHeight = 563;
@@ -69,6 +70,7 @@ private:
         LoginForm& form;
     };
 
+    WindowFlow& flow_;
     fw::Timer timer_;
     WebBrowserEvents webBrowserEvents_{*this};
     fw::Layout layout_;

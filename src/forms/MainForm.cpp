@@ -1,6 +1,5 @@
 #include "forms/MainForm.h"
 
-#include "app/Application.h"
 #include "forms/ExitConfirmation.h"
 
 namespace forms {
@@ -21,7 +20,7 @@ fw::FormLayout designLayout() {
 constexpr const char* kClientTypeScript = "setClientTypeByVb()";
 } // namespace
 
-MainForm::MainForm() : Form(designLayout()) {}
+MainForm::MainForm(WindowFlow& flow) : Form(designLayout()), flow_(flow) {}
 
 void MainForm::createControls() {
     webBrowser_ = fw::Platform::get().createBrowser(*peer(), webBrowserEvents_, std::nullopt);
@@ -81,7 +80,7 @@ void MainForm::webBrowser_EngineTerminated() {
 
 void MainForm::Form_QueryUnload(bool& cancel, fw::UnloadMode) {
     if (confirmExit())
-        app::openLogin(); // unloads this window, which is already closing
+        flow_.openLogin(); // unloads this window, which is already closing
     else
         cancel = true;
 }

@@ -4,6 +4,7 @@
 #include "framework/ports/browser.h"
 #include "framework/portable/form.h"
 #include "forms/EngineRestart.h"
+#include "forms/WindowFlow.h"
 
 #include <memory>
 #include <string>
@@ -12,7 +13,7 @@ namespace forms {
 
 class MainForm : public fw::Form {
 public:
-    MainForm();
+    explicit MainForm(WindowFlow& flow);
 
     void navigateToUrl(std::string url);
 
@@ -46,6 +47,7 @@ private:
         MainForm& form;
     };
 
+    WindowFlow& flow_;
     WebBrowserEvents webBrowserEvents_{*this};
     std::unique_ptr<fw::BrowserPeer> webBrowser_;
     std::string pageUrl_;

@@ -168,22 +168,22 @@ def check(base):
             desktop.fail("probe answered %d of %d calls" % (len(lines), len(calls)))
         results = {}
         for (label, _, _, _), line in zip(calls, lines):
-            _, code, ms = line.split()
-            results.setdefault(label, []).append((int(code, 16), float(ms)))
+            _, code, ms, kind = line.split()
+            results.setdefault(label, []).append((int(code, 16), float(ms), kind))
         loop_requests = sum(1 for t in srv.targets() if t.startswith("/redirect-loop"))
 
     errors = []
     for name, _, want in failures:
-        got, ms = results[name][0]
-        if got != want:
-            errors.append("%s: result %08x, expected %08x" % (name, got, want))
+        got, ms, kind = results[name][0]
+        if (got, kind) != (want, "failed"):
+            errors.append("%s: %s %08x, expected failed %08x" % (name, kind, got, want))
         with open(os.path.join(folder, name + ".ini"), "rb") as f:
             if f.read() != EARLIER:
                 errors.append("%s: the earlier file was changed" % name)
     for name, _, want in successes:
-        got, _ = results[name][0]
-        if got != 0:
-            errors.append("%s: result %08x, expected success" % (name, got))
+        got, _, kind = results[name][0]
+        if (got, kind) != (0, "done"):
+            errors.append("%s: %s %08x, expected done" % (name, kind, got))
         with open(os.path.join(folder, name), "rb") as f:
             if f.read() != want:
                 errors.append("%s: the file does not hold the body that was sent" % name)
@@ -199,10 +199,10 @@ def check(base):
                   - {n for n, _, _ in successes} - {"timed.ini"})
     if left:
         errors.append("files left beside the targets: %r" % left)
-    if any(code != 0 for code, _ in results["timed"] + results["raw"]):
+    if any(code != 0 for code, _, _ in results["timed"] + results["raw"]):
         errors.append("a timed download failed")
 
-    median = lambda label: sorted(ms for _, ms in results[label])[TIMING_RUNS // 2]  # noqa: E731
+    median = lambda label: sorted(ms for _, ms, _ in results[label])[TIMING_RUNS // 2]  # noqa: E731
     print("small file over loopback, median of %d: downloader %.1f ms, URLDownloadToFileW alone %.1f ms"
           % (TIMING_RUNS, median("timed"), median("raw")))
     print("3 MiB file: %.1f ms; redirect loop given up after %.0f ms (%d requests seen by then);"
@@ -247,7 +247,7 @@ def check_stalls(base):
     lines = probe_lines(out)
     if status != 0 or len(lines) != 5:
         desktop.fail("stall probe ended with %d after %d of 5 lines" % (status, len(lines)))
-    (_, headers, body, slow_run, drain) = [(int(c, 16), float(ms)) for _, c, ms in
+    (_, headers, body, slow_run, drain) = [(int(c, 16), float(ms)) for _, c, ms, _ in
                                            (line.split() for line in lines)]
 
     errors = []

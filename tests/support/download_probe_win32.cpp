@@ -1,6 +1,6 @@
 // download_probe.exe OUT COMMAND...: calls the Windows downloader as the
 // launcher does and writes one UTF-8 line per command into OUT:
-//   get URL PATH   -> "get <result as 8 hex digits> <milliseconds>"
+//   get URL PATH   -> "get <code as 8 hex digits> <milliseconds> <done|failed|cancelled>"
 //   raw URL PATH   -> "raw <result> <milliseconds>": URLDownloadToFileW
 //                     alone, the baseline for the downloader's own cost
 //   limits BEFORE_RESPONSE_MS SILENCE_MS
@@ -33,10 +33,15 @@ int wmain(int argc, wchar_t** argv) {
         const std::wstring cmd = argv[i];
         const auto start = std::chrono::steady_clock::now();
         long result = 0;
-        if (cmd == L"get")
-            result =
+        const char* kind = "-";
+        if (cmd == L"get") {
+            const auto outcome =
                 platform.download(fw::win32::narrow(argv[i + 1]), fw::win32::narrow(argv[i + 2]));
-        else if (cmd == L"raw")
+            result = static_cast<long>(outcome.code);
+            kind = outcome.done()                                             ? "done"
+                   : outcome.result == fw::DownloadOutcome::Result::Cancelled ? "cancelled"
+                                                                              : "failed";
+        } else if (cmd == L"raw")
             result = URLDownloadToFileW(nullptr, argv[i + 1], argv[i + 2], 0, nullptr);
         else if (cmd == L"limits")
             fw::win32::setDownloadLimitsForTests(
@@ -52,7 +57,8 @@ int wmain(int argc, wchar_t** argv) {
         const double ms =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count();
-        std::fprintf(out, "%ls %08lx %.2f\n", cmd.c_str(), static_cast<unsigned long>(result), ms);
+        std::fprintf(out, "%ls %08lx %.2f %s\n", cmd.c_str(), static_cast<unsigned long>(result),
+                     ms, kind);
         std::fflush(out);
     }
     return std::fclose(out) == 0 ? 0 : 1;

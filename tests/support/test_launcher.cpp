@@ -2,8 +2,8 @@
 // (tests/support/upgrade_test_key.pub.pem) in place of the built-in one, short_check_launcher a
 // version check that gives up after LAUNCHER_TEST_CHECK_MS.
 #include "app/Application.h"
-#include "config/AppConfig.h"
-#include "config/SignedUpgrade.h"
+#include "upgrade/SignedUpgrade.h"
+#include "upgrade/VersionCheck.h"
 
 namespace testsupport {
 extern const char kTestUpgradeKey[];
@@ -11,9 +11,9 @@ extern const char kTestUpgradeKey[];
 
 static void testSettings() {
 #ifdef LAUNCHER_TEST_CHECK_MS
-    config::setVersionCheckBoundsForTests({LAUNCHER_TEST_CHECK_MS, 1 << 20});
+    upgrade::setVersionCheckBoundsForTests({LAUNCHER_TEST_CHECK_MS, 1 << 20});
 #else
-    config::setUpgradeKeyForTests(testsupport::kTestUpgradeKey);
+    upgrade::setUpgradeKeyForTests(testsupport::kTestUpgradeKey);
 #endif
 }
 

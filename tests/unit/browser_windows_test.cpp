@@ -236,7 +236,7 @@ TEST_F(GameWindow, ReopeningStartsFromThePreviousAddressAndResetsReadiness) {
 }
 
 TEST_F(GameWindow, NavigateToUrlOnAWindowNotLoadedOnlyKeepsTheAddress) {
-    forms::MainForm f;
+    forms::MainForm f(app::windowFlow());
     f.navigateToUrl("http://127.0.0.1/game.html?later");
     EXPECT_EQ(f.pageUrl(), "http://127.0.0.1/game.html?later");
     EXPECT_TRUE(p.browsers().empty());

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 using testsupport::readFile;
 using testsupport::writeFile;
@@ -40,7 +41,7 @@ TEST_F(Download, ReplacesTheEarlierFileWithTheExactBody) {
     // at 0600).
     std::filesystem::permissions(target("upgrade.exe"), std::filesystem::perms(0750));
 
-    ASSERT_EQ(fw::curlDownload(server.url("/files/upgrade.exe"), target("upgrade.exe")), 0);
+    ASSERT_TRUE(fw::curlDownload(server.url("/files/upgrade.exe"), target("upgrade.exe")).done());
 
     EXPECT_TRUE(readFile(target("upgrade.exe")) == body);
     EXPECT_EQ(std::filesystem::status(target("upgrade.exe")).permissions(),
@@ -49,7 +50,7 @@ TEST_F(Download, ReplacesTheEarlierFileWithTheExactBody) {
 }
 
 TEST_F(Download, NewFileIsReadableByOthersLikeAnyFile) {
-    ASSERT_EQ(fw::curlDownload(server.url("/version/2.0"), target()), 0);
+    ASSERT_TRUE(fw::curlDownload(server.url("/version/2.0"), target()).done());
     EXPECT_EQ(readFile(target()), "[common]\r\nversion=2.0\r\n");
     using std::filesystem::perms;
     const perms p = std::filesystem::status(target()).permissions();
@@ -58,7 +59,7 @@ TEST_F(Download, NewFileIsReadableByOthersLikeAnyFile) {
 }
 
 TEST_F(Download, FollowsRedirectsAndKeepsOnlyTheFinalBody) {
-    ASSERT_EQ(fw::curlDownload(server.url("/redirect/version/3.1?v=5"), target()), 0);
+    ASSERT_TRUE(fw::curlDownload(server.url("/redirect/version/3.1?v=5"), target()).done());
     EXPECT_EQ(readFile(target()), "[common]\r\nversion=3.1\r\n");
     const auto log = server.requests();
     ASSERT_EQ(log.size(), 2u);
@@ -66,28 +67,29 @@ TEST_F(Download, FollowsRedirectsAndKeepsOnlyTheFinalBody) {
     EXPECT_EQ(log[1].target, "/version/3.1");
 }
 
-// How each kind of failure reaches the launcher; the code only has to be
-// non-zero, the expected one shows the failure was seen for what it is.
+// How each kind of failure reaches the launcher: a failure whose code shows it
+// was seen for what it is, and a cause that names it.
 struct Failure {
     const char* name;
     const char* path; // on the test server; empty: a port that refuses
     int code;
+    const char* cause; // a part of the cause
 };
 
 const Failure kFailures[] = {
-    {"NotFound", "/status/404", CURLE_HTTP_RETURNED_ERROR},
-    {"ServerError", "/status/500", CURLE_HTTP_RETURNED_ERROR},
-    {"Unauthorized", "/status/401", CURLE_HTTP_RETURNED_ERROR},
-    {"RedirectToNotFound", "/redirect/status/404", CURLE_HTTP_RETURNED_ERROR},
+    {"NotFound", "/status/404", CURLE_HTTP_RETURNED_ERROR, "404"},
+    {"ServerError", "/status/500", CURLE_HTTP_RETURNED_ERROR, "500"},
+    {"Unauthorized", "/status/401", CURLE_HTTP_RETURNED_ERROR, "401"},
+    {"RedirectToNotFound", "/redirect/status/404", CURLE_HTTP_RETURNED_ERROR, "404"},
     // A final 3xx carries a body of its own; it is not the file.
-    {"MultipleChoices", "/status/300", CURLE_HTTP_RETURNED_ERROR},
-    {"FoundWithoutLocation", "/redirect/status/302", CURLE_HTTP_RETURNED_ERROR},
-    {"RedirectLoop", "/redirect-loop", CURLE_TOO_MANY_REDIRECTS},
-    {"CutShort", "/cut", CURLE_PARTIAL_FILE},
-    {"Reset", "/reset", CURLE_RECV_ERROR},
-    {"StallInBody", "/stall", CURLE_OPERATION_TIMEDOUT},
-    {"StallBeforeHeaders", "/stall-headers", CURLE_OPERATION_TIMEDOUT},
-    {"Refused", "", CURLE_COULDNT_CONNECT},
+    {"MultipleChoices", "/status/300", CURLE_HTTP_RETURNED_ERROR, "300"},
+    {"FoundWithoutLocation", "/redirect/status/302", CURLE_HTTP_RETURNED_ERROR, "302"},
+    {"RedirectLoop", "/redirect-loop", CURLE_TOO_MANY_REDIRECTS, "redirect"},
+    {"CutShort", "/cut", CURLE_PARTIAL_FILE, ""},
+    {"Reset", "/reset", CURLE_RECV_ERROR, ""},
+    {"StallInBody", "/stall", CURLE_OPERATION_TIMEDOUT, ""},
+    {"StallBeforeHeaders", "/stall-headers", CURLE_OPERATION_TIMEDOUT, ""},
+    {"Refused", "", CURLE_COULDNT_CONNECT, "127.0.0.1"},
 };
 
 void PrintTo(const Failure& f, std::ostream* os) {
@@ -105,9 +107,13 @@ TEST_P(DownloadFailure, FailsAndLeavesTheEarlierFileAlone) {
     writeFile(target(), "[common]\r\nversion=1.0\r\n");
 
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(fw::curlDownload(url, target()), f.code);
+    const fw::DownloadOutcome outcome = fw::curlDownload(url, target());
     const auto took = std::chrono::steady_clock::now() - start;
 
+    EXPECT_EQ(outcome.result, fw::DownloadOutcome::Result::Failed);
+    EXPECT_EQ(outcome.code, f.code);
+    EXPECT_NE(outcome.cause.find(f.cause), std::string::npos) << outcome.cause;
+    EXPECT_FALSE(outcome.cause.empty());
     EXPECT_EQ(readFile(target()), "[common]\r\nversion=1.0\r\n");
     EXPECT_EQ(dir.list(), std::vector<std::string>{"upgrade.ini"}) << "temporary file left";
     // The stalls end by the low-speed abort, not by the server going away.
@@ -118,15 +124,31 @@ INSTANTIATE_TEST_SUITE_P(Kinds, DownloadFailure, ::testing::ValuesIn(kFailures),
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(Download, MissingFolderIsAFailureNotAnEmptySuccess) {
-    EXPECT_NE(fw::curlDownload(server.url("/version/2.0"), dir.path() + "/update/upgrade.ini"), 0);
+    const auto outcome =
+        fw::curlDownload(server.url("/version/2.0"), dir.path() + "/update/upgrade.ini");
+    EXPECT_EQ(outcome.result, fw::DownloadOutcome::Result::Failed);
+    EXPECT_EQ(outcome.code, CURLE_WRITE_ERROR);
     EXPECT_TRUE(dir.list().empty());
 }
 
 TEST_F(Download, OnlyWebAddressesAreFetched) {
     writeFile(target("secret"), "local data");
-    EXPECT_NE(fw::curlDownload("file://" + target("secret"), target()), 0);
-    EXPECT_NE(fw::curlDownload("?v=1709622489", target()), 0); // empty configured address
+    EXPECT_EQ(fw::curlDownload("file://" + target("secret"), target()).code,
+              CURLE_UNSUPPORTED_PROTOCOL);
+    EXPECT_FALSE(fw::curlDownload("?v=1709622489", target()).done()); // empty configured address
     EXPECT_EQ(dir.list(), std::vector<std::string>{"secret"});
+}
+
+TEST_F(Download, ACancelIsReportedByTheDownloaderItself) {
+    writeFile(target(), "[common]\r\nversion=1.0\r\n");
+    fw::DownloadWatch watch;
+    watch.cancel = true;
+    const auto outcome = fw::curlDownload(server.url("/stall"), target(), {}, &watch, [] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    EXPECT_EQ(outcome.result, fw::DownloadOutcome::Result::Cancelled);
+    EXPECT_EQ(outcome.code, CURLE_ABORTED_BY_CALLBACK);
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"upgrade.ini"});
 }
 
 } // namespace

@@ -1,17 +1,12 @@
 // The version check and upgrade as the launcher runs them at start-up: real
 // downloads from the loopback server into a scratch executable folder, the
 // user's answers scripted.
-#include "app/Application.h"
-#include "app/DownloadProgress.h"
-#include "config/AppConfig.h"
 #include "config/ProgramFiles.h"
-#include "config/SignedUpgrade.h"
-#include "framework/headless/headless.h"
 #include "support/test_server.h"
 #include "test_support.h"
-#include "forms/BackForm.h"
-#include "forms/LoginForm.h"
-#include "forms/MainForm.h"
+#include "upgrade/DownloadProgress.h"
+#include "upgrade/SignedUpgrade.h"
+#include "upgrade/VersionCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -62,11 +57,11 @@ protected:
         server.serveFile("upgrade.exe", kProgram);
         server.serveFile("drip.ini", std::string(100 * 1000, ';'));
         server.serveFile("big.ini", std::string(2 << 20, ';'));
-        config::setVersionCheckBoundsForTests({1000, 1 << 20});
+        upgrade::setVersionCheckBoundsForTests({1000, 1 << 20});
     }
     ~VersionCheck() override {
         testing_support::forgetWindows();
-        config::setVersionCheckBoundsForTests({});
+        upgrade::setVersionCheckBoundsForTests({});
     }
 
     void configure(const std::string& localVersion, const std::string& checkUrl,
@@ -157,7 +152,7 @@ TEST_F(VersionCheck, ComparesWithTheLocalVersionOfTheMomentNotOfTheStart) {
     configure("1.0", "/version/2.0");
     config::loadConfig();
     configure("2.0", "/version/2.0");
-    config::checkVersion();
+    upgrade::checkVersion();
     EXPECT_TRUE(p.messageBoxes.empty());
 }
 
@@ -166,9 +161,9 @@ TEST_F(VersionCheck, ComparesWithTheLocalVersionOfTheMomentNotOfTheStart) {
 TEST_F(VersionCheck, RequestCarriesTheLocalClockSecondsEvenAfterAQuery) {
     configure("1.0", server.url("/version/1.0?channel=beta"), server.url("/files/upgrade.exe"));
     config::loadConfig();
-    config::checkVersion();
+    upgrade::checkVersion();
     p.clock.second += 1;
-    config::checkVersion();
+    upgrade::checkVersion();
 
     EXPECT_EQ(targets(), (std::vector<std::string>{"/version/1.0?channel=beta?v=1709622489",
                                                    "/version/1.0?channel=beta?v=1709622490"}));
@@ -210,7 +205,7 @@ TEST(RequestAddress, CountsLocalSecondsNotUnixTime) {
     const auto check = [&p](long long offset) {
         const std::time_t now = std::time(nullptr);
         p.clock = localNow(now);
-        const long long v = stampOf(app::requestAddress("http://h/v.ini"));
+        const long long v = stampOf(upgrade::requestAddress("http://h/v.ini"));
         EXPECT_NEAR(static_cast<double>(v - now), static_cast<double>(offset), 3.0);
     };
     {
@@ -223,7 +218,7 @@ TEST(RequestAddress, CountsLocalSecondsNotUnixTime) {
     }
     // Past the 32-bit end in 2038.
     p.clock = {2040, 1, 1, 0, 0, 0};
-    EXPECT_EQ(app::requestAddress("http://h/v.ini?a=1"), "http://h/v.ini?a=1?v=2208988800");
+    EXPECT_EQ(upgrade::requestAddress("http://h/v.ini?a=1"), "http://h/v.ini?a=1?v=2208988800");
 }
 
 // --- failed downloads -------------------------------------------------------
@@ -268,6 +263,9 @@ TEST_P(FailedCheck, CheckFailsSilentlyAndKeepsTheEarlierFile) {
     EXPECT_EQ(readFile(updateFile("upgrade.ini")), kEarlierCheck);
     EXPECT_EQ(dir.list("update"), (std::vector<std::string>{"upgrade.exe", "upgrade.ini"}));
     EXPECT_LE(targets().size(), 1u);
+    // The cause goes to the diagnostic output only.
+    ASSERT_EQ(p.diagnostics.size(), 1u);
+    EXPECT_EQ(p.diagnostics[0].find("download of " + failingUrl() + "?v="), 0u) << p.diagnostics[0];
 }
 
 TEST_P(FailedDownload, UpgradeFailureIsReportedAndTheLauncherGoesOn) {
@@ -286,6 +284,7 @@ TEST_P(FailedDownload, UpgradeFailureIsReportedAndTheLauncherGoesOn) {
     EXPECT_TRUE(p.progressWindows[0].destroyed);
     EXPECT_EQ(value("log", "versionCheckLog"), "load version config success");
     expectEarlierUpgradeKept();
+    EXPECT_EQ(p.diagnostics.size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FailedDownload, ::testing::ValuesIn(kFailures),
@@ -370,6 +369,13 @@ TEST_F(VersionCheck, UpgradeIsRecordedThenStartedThenTheLauncherEnds) {
     EXPECT_EQ(readFile(updateFile("upgrade.ini")), "[common]\r\nversion=2.0\r\n");
 }
 
+TEST_F(VersionCheck, TheProgramIsStartedByItsQuotedFullPath) {
+    p.folder = dir.path() + "/Program Files/游戏";
+    upgrade::runProgram("update/upgrade.exe");
+    EXPECT_EQ(p.startedCommands,
+              std::vector<std::string>{"\"" + p.folder + "/update/upgrade.exe\""});
+}
+
 // --- signed upgrades ----------------------------------------------------------
 
 // The signature tools/upgrade-key.sh makes of `data` with the test key.
@@ -389,8 +395,8 @@ std::string sign(const std::string& data, const testsupport::ScratchFolder& dir)
 // The test key compiled in, restored to the build's own (none) afterwards.
 class SignedUpgrade : public VersionCheck {
 protected:
-    SignedUpgrade() { config::setUpgradeKeyForTests(testsupport::kTestUpgradeKey); }
-    ~SignedUpgrade() override { config::setUpgradeKeyForTests(""); }
+    SignedUpgrade() { upgrade::setUpgradeKeyForTests(testsupport::kTestUpgradeKey); }
+    ~SignedUpgrade() override { upgrade::setUpgradeKeyForTests(""); }
 
     // The offer of version 2.0 whose version file carries `signature`.
     void offerSigned(const std::optional<std::string>& signature) {
@@ -450,8 +456,34 @@ TEST_P(RefusedSignature, IsAFailedDownloadAndTheEarlierProgramStays) {
 INSTANTIATE_TEST_SUITE_P(Kinds, RefusedSignature, ::testing::ValuesIn(kRefusals),
                          [](const auto& i) { return std::string(i.param.name); });
 
+TEST_F(SignedUpgrade, EachRefusalIsAnOutcomeOfItsOwn) {
+    using Result = fw::DownloadOutcome::Result;
+    const std::string good = sign(kProgram, dir);
+    struct Case {
+        std::string path, signature;
+        bool targetIsFolder;
+        Result result;
+    } cases[] = {
+        {"/files/upgrade.exe", good, false, Result::Done},
+        {"/files/upgrade.exe", "", false, Result::NotSigned},
+        {"/files/upgrade.exe", sign(kProgram + "!", dir), false, Result::BadSignature},
+        {"/files/upgrade.exe", good, true, Result::NotReplaced},
+        {"/status/404", good, false, Result::Failed},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(dir.path() + "/update");
+        std::filesystem::create_directories(updateFile(c.targetIsFolder ? "upgrade.exe/x" : ""));
+        const auto outcome = upgrade::downloadVerified(
+            server.url(c.path), "update/upgrade.exe", c.signature,
+            [](const std::string& a, const std::string& t) { return upgrade::downloadFile(a, t); });
+        EXPECT_EQ(outcome.result, c.result) << c.path << " " << c.targetIsFolder;
+        EXPECT_EQ(outcome.done(), outcome.cause.empty()) << outcome.cause;
+        for (const auto& name : dir.list("update")) EXPECT_EQ(name, "upgrade.exe") << "left";
+    }
+}
+
 TEST_F(VersionCheck, WithoutAKeyTheSignatureIsIgnored) {
-    config::setUpgradeKeyForTests("");
+    upgrade::setUpgradeKeyForTests("");
     server.serveFile("upgrade.ini", "[common]\r\nversion=2.0\r\nupgradeSignature=bogus\r\n");
     configure("1.0", "/files/upgrade.ini");
     p.answers = {fw::kIdOk};
@@ -604,8 +636,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& i) { return std::string(i.param.name); });
 
 TEST(ProgressMeter, FiguresSpeedAndTimeLeftAFewTimesASecond) {
-    app::ProgressMeter m;
-    const auto t0 = app::ProgressMeter::Clock::now();
+    upgrade::ProgressMeter m;
+    const auto t0 = upgrade::ProgressMeter::Clock::now();
     const auto at = [&](int ms) { return t0 + std::chrono::milliseconds(ms); };
     const std::int64_t total = 47815065; // 45.6 MB
     const std::int64_t mib = 1024 * 1024;
@@ -626,7 +658,7 @@ TEST(ProgressMeter, FiguresSpeedAndTimeLeftAFewTimesASecond) {
     EXPECT_EQ(f->text.find("剩余"), std::string::npos);
     EXPECT_DOUBLE_EQ(f->fraction, 1);
 
-    app::ProgressMeter unsized;
+    upgrade::ProgressMeter unsized;
     unsized.sample(at(0), 0, -1);
     f = unsized.sample(at(600), 3 * mib, -1);
     EXPECT_EQ(f->text, "3.0 MB   5.0 MB/s");

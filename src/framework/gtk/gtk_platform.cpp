@@ -1,23 +1,15 @@
 #include "framework/gtk/gtk_platform.h"
 
-#include "framework/linux/curl_download.h"
 #include "framework/gtk/browser_webkit.h"
 #include "framework/gtk/text.h"
-#include "framework/linux/openssl_verify.h"
-#include "framework/linux/profile.h"
-#include "framework/linux/replacement_file.h"
-#include "framework/linux/resources.h"
 
 #include <gdk/gdkx.h>
 
 #include <algorithm>
 #include <csignal>
 #include <cstring>
-#include <ctime>
-#include <filesystem>
 #include <spawn.h>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fw::gtk {
@@ -54,15 +46,9 @@ gboolean focusWhenMapped(GtkWidget* widget, GdkEvent*, gpointer) {
 
 } // namespace
 
-GtkPlatform::GtkPlatform() {
-    tzset();
-    Platform::install(this);
-}
-
 GtkPlatform::~GtkPlatform() {
     for (const auto& [id, source] : timers_) g_source_remove(source);
     if (icon_) g_object_unref(icon_);
-    Platform::install(nullptr);
 }
 
 std::unique_ptr<WindowPeer> GtkPlatform::createWindow(Form& events, const FormLayout& layout,
@@ -195,7 +181,7 @@ void GtkPlatform::teardown(int status) noexcept {
 }
 
 void GtkPlatform::fatal(const char* what) noexcept {
-    g_printerr("launcher: %s\n", what);
+    diagnostic(what);
     if (!failing_) {
         failing_ = true;
         try {
@@ -204,23 +190,6 @@ void GtkPlatform::fatal(const char* what) noexcept {
         }
     }
     teardown(1);
-}
-
-std::string GtkPlatform::exeFolder() {
-    if (exeFolder_.empty()) {
-        std::error_code ec;
-        const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-        if (ec || !exe.is_absolute())
-            throw std::runtime_error("cannot find the executable's folder");
-        exeFolder_ = exe.parent_path().string(); // "/" for a program in the root
-    }
-    return exeFolder_;
-}
-
-std::vector<std::uint8_t> GtkPlatform::resource(int id, const std::string& type) {
-    for (const auto& r : embeddedResources())
-        if (r.id == id && type == r.type) return {r.data, r.data + r.size};
-    throw std::runtime_error("resource " + std::to_string(id) + " " + type + " not found");
 }
 
 GdkPixbuf* GtkPlatform::programIcon() {
@@ -243,39 +212,21 @@ GdkPixbuf* GtkPlatform::programIcon() {
     return icon_;
 }
 
-DateTime GtkPlatform::localNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm t{};
-    localtime_r(&now, &t);
-    return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
-}
-
-bool GtkPlatform::pathExists(const std::string& path) {
-    // Any name counts, a dangling link included: nothing else may be
-    // created under it.
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-bool GtkPlatform::createFolder(const std::string& path) {
-    return ::mkdir(path.c_str(), 0755) == 0;
-}
-
 bool GtkPlatform::startProcess(const std::string& commandLine) {
     gchar** argv = nullptr;
     GError* error = nullptr;
     // A whole command line that is one quoted program path is that path as it
     // stands: the shell's quoting rules would mangle a '\\' or a '"' in a
     // Linux folder name. Anything else is split by the shell's rules.
-    const std::string inner = commandLine.size() >= 2 && commandLine.front() == '"' &&
-                                      commandLine.back() == '"'
-                                  ? commandLine.substr(1, commandLine.size() - 2)
-                                  : std::string();
+    const std::string inner =
+        commandLine.size() >= 2 && commandLine.front() == '"' && commandLine.back() == '"'
+            ? commandLine.substr(1, commandLine.size() - 2)
+            : std::string();
     if (!inner.empty() && g_file_test(inner.c_str(), G_FILE_TEST_IS_REGULAR)) {
         argv = g_new0(gchar*, 2);
         argv[0] = g_strdup(inner.c_str());
     } else if (!g_shell_parse_argv(commandLine.c_str(), nullptr, &argv, &error)) {
-        g_printerr("launcher: cannot start %s: %s\n", commandLine.c_str(), error->message);
+        diagnostic("cannot start " + commandLine + ": " + error->message);
         g_error_free(error);
         return false;
     }
@@ -303,21 +254,9 @@ bool GtkPlatform::startProcess(const std::string& commandLine) {
     if (failed == 0)
         g_child_watch_add(pid, reapChild, nullptr); // no zombie while we run
     else
-        g_printerr("launcher: cannot start %s: %s\n", commandLine.c_str(), g_strerror(failed));
+        diagnostic("cannot start " + commandLine + ": " + g_strerror(failed));
     g_strfreev(argv);
     return failed == 0;
-}
-
-bool GtkPlatform::removeLeftover(const std::string& path) {
-    return removeAbandonedReplacement(path);
-}
-
-void GtkPlatform::markExecutable(const std::string& path) {
-    // Execute wherever it may be read, as a freshly built program would be.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return;
-    const mode_t read = st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
-    ::chmod(path.c_str(), (st.st_mode & 07777) | (read >> 2));
 }
 
 void GtkPlatform::openUrl(const std::string& address) {
@@ -325,22 +264,6 @@ void GtkPlatform::openUrl(const std::string& address) {
     // is; a failure shows nothing.
     GError* error = nullptr;
     if (!g_app_info_launch_default_for_uri(address.c_str(), nullptr, &error)) g_clear_error(&error);
-}
-
-bool GtkPlatform::verifySignature(const std::string& path, const std::string& signatureBase64,
-                                  const std::string& publicKeyPem) {
-    return opensslVerifyFile(path, signatureBase64, publicKeyPem);
-}
-
-std::string GtkPlatform::readProfileString(const std::string& section, const std::string& key,
-                                           const std::string& defaultValue, std::size_t bufferSize,
-                                           const std::string& path) {
-    return profile::readFile(path, section, key, defaultValue, bufferSize);
-}
-
-bool GtkPlatform::writeProfileString(const std::string& section, const std::string& key,
-                                     const std::string& value, const std::string& path) {
-    return profile::writeFile(path, section, key, value);
 }
 
 void GtkPlatform::post(std::function<void()> work) {

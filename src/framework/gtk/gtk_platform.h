@@ -4,7 +4,7 @@
 // GLib timeouts on the main loop.
 #pragma once
 
-#include "framework/ports/platform.h"
+#include "framework/linux/linux_platform.h"
 
 #include <gtk/gtk.h>
 
@@ -79,9 +79,10 @@ private:
     std::unique_ptr<WindowFace> face_;
 };
 
-class GtkPlatform : public Platform {
+// Files, downloads and signatures are the Linux builds' own (LinuxPlatform).
+class GtkPlatform : public LinuxPlatform {
 public:
-    GtkPlatform();
+    GtkPlatform() = default;
     ~GtkPlatform() override;
     GtkPlatform(const GtkPlatform&) = delete;
     GtkPlatform& operator=(const GtkPlatform&) = delete;
@@ -104,28 +105,9 @@ public:
                                                        std::function<void()> onButton) override;
     int messageBox(const std::string& text, const std::string& title, int style) override;
     [[noreturn]] void end() override;
-    std::string exeFolder() override;
-    char pathSeparator() const override { return '/'; }
-    std::vector<std::uint8_t> resource(int id, const std::string& type) override;
-    DateTime localNow() override;
     std::int64_t tickMs() override { return g_get_monotonic_time() / 1000; }
-    bool pathExists(const std::string& path) override;
-    bool createFolder(const std::string& path) override;
     bool startProcess(const std::string& commandLine) override;
-    void markExecutable(const std::string& path) override;
     void openUrl(const std::string& address) override;
-    // Watched: progress_gtk.cpp.
-    std::int32_t download(const std::string& url, const std::string& path,
-                          DownloadWatch* watch = nullptr,
-                          const DownloadBounds& bounds = {}) override;
-    bool removeLeftover(const std::string& path) override;
-    bool verifySignature(const std::string& path, const std::string& signatureBase64,
-                         const std::string& publicKeyPem) override;
-    std::string readProfileString(const std::string& section, const std::string& key,
-                                  const std::string& defaultValue, std::size_t bufferSize,
-                                  const std::string& path) override;
-    bool writeProfileString(const std::string& section, const std::string& key,
-                            const std::string& value, const std::string& path) override;
     void post(std::function<void()> work) override;
     int run() override;
 
@@ -167,6 +149,11 @@ public:
     }
     [[noreturn]] void fatal(const char* what) noexcept;
 
+protected:
+    // The watched download turns the main loop (progress_gtk.cpp).
+    void awaitTransfer() override;
+    void transferEnded() override;
+
 private:
     [[noreturn]] void teardown(int status) noexcept;
     GtkWindow* dialogParent() const;
@@ -177,7 +164,6 @@ private:
     Press lastPress_;
     GdkPixbuf* icon_ = nullptr;
     bool iconTried_ = false;
-    std::string exeFolder_;
     bool failing_ = false;
 };
 

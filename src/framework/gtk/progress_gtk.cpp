@@ -2,7 +2,6 @@
 // libcurl's worker thread; the calling thread turns the main loop meanwhile,
 // so the window paints and its button works, while the window's modal grab
 // keeps input away from the others (as under a message box).
-#include "framework/linux/curl_download.h"
 #include "framework/gtk/gtk_platform.h"
 #include "framework/gtk/text.h"
 
@@ -86,10 +85,6 @@ private:
     GtkWidget* figures_ = nullptr;
 };
 
-gboolean keepTurning(gpointer) {
-    return G_SOURCE_CONTINUE;
-}
-
 } // namespace
 
 std::unique_ptr<ProgressPeer> GtkPlatform::createProgressWindow(WindowPeer* owner,
@@ -102,19 +97,20 @@ std::unique_ptr<ProgressPeer> GtkPlatform::createProgressWindow(WindowPeer* owne
                                          button, std::move(onButton));
 }
 
-std::int32_t GtkPlatform::download(const std::string& url, const std::string& path,
-                                   DownloadWatch* watch, const DownloadBounds& bounds) {
-    if (!watch) return curlDownload(url, path, bounds);
-    // Wakes the loop several times a second when nothing else happens, so
-    // that the progress is read.
-    const guint tick = g_timeout_add(100, keepTurning, nullptr);
-    struct Remove {
-        guint source;
-        ~Remove() { g_source_remove(source); }
-    } remove{tick};
-    return curlDownloadWatched(
-        url, path, bounds, *watch, [] { g_main_context_iteration(nullptr, TRUE); },
-        [] { g_main_context_wakeup(nullptr); });
+void GtkPlatform::awaitTransfer() {
+    // Woken after 100 ms when nothing else happens, so that the progress is
+    // read.
+    GSource* tick = g_timeout_source_new(100);
+    g_source_set_callback(
+        tick, [](gpointer) { return gboolean{G_SOURCE_REMOVE}; }, nullptr, nullptr);
+    g_source_attach(tick, nullptr);
+    g_main_context_iteration(nullptr, TRUE);
+    g_source_destroy(tick);
+    g_source_unref(tick);
+}
+
+void GtkPlatform::transferEnded() {
+    g_main_context_wakeup(nullptr);
 }
 
 } // namespace fw::gtk

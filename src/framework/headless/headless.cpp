@@ -1,14 +1,8 @@
 #include "framework/headless/headless.h"
 
-#include "framework/linux/curl_download.h"
 #include "framework/portable/form.h"
 #include "framework/ports/imaging.h"
-#include "framework/linux/openssl_verify.h"
-#include "framework/linux/profile.h"
-#include "framework/linux/replacement_file.h"
-#include "framework/linux/resources.h"
 
-#include <filesystem>
 #include <thread>
 
 namespace fw::headless {
@@ -130,13 +124,7 @@ bool BrowserRecord::navigateError(const std::string& url, int status) {
     return cancel;
 }
 
-HeadlessPlatform::HeadlessPlatform() {
-    Platform::install(this);
-}
-
-HeadlessPlatform::~HeadlessPlatform() {
-    Platform::install(nullptr);
-}
+HeadlessPlatform::~HeadlessPlatform() = default;
 
 WindowRecord* HeadlessPlatform::find(const Form& form) {
     for (auto it = windows_.rbegin(); it != windows_.rend(); ++it)
@@ -270,20 +258,12 @@ void HeadlessPlatform::end() {
 
 std::vector<std::uint8_t> HeadlessPlatform::resource(int id, const std::string& type) {
     if (auto it = resourceBytes.find({id, type}); it != resourceBytes.end()) return it->second;
-    for (const auto& r : embeddedResources())
-        if (r.id == id && type == r.type) return {r.data, r.data + r.size};
-    throw std::runtime_error("resource not found");
-}
-
-bool HeadlessPlatform::pathExists(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::exists(path, ec);
+    return LinuxPlatform::resource(id, type);
 }
 
 bool HeadlessPlatform::createFolder(const std::string& path) {
     createdFolders.push_back(path);
-    std::error_code ec;
-    return std::filesystem::create_directory(path, ec);
+    return LinuxPlatform::createFolder(path);
 }
 
 bool HeadlessPlatform::startProcess(const std::string& commandLine) {
@@ -295,24 +275,8 @@ void HeadlessPlatform::openUrl(const std::string& address) {
     openedUrls.push_back(address);
 }
 
-void HeadlessPlatform::markExecutable(const std::string& path) {
-    using std::filesystem::perms;
-    std::error_code ec;
-    std::filesystem::permissions(path, perms::owner_exec | perms::group_exec | perms::others_exec,
-                                 std::filesystem::perm_options::add, ec);
-}
-
-std::int32_t HeadlessPlatform::download(const std::string& url, const std::string& path,
-                                        DownloadWatch* watch, const DownloadBounds& bounds) {
-    downloads.push_back(url + " -> " + path);
-    if (!watch) return curlDownload(url, path, bounds);
-    return curlDownloadWatched(
-        url, path, bounds, *watch,
-        [] { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }, nullptr);
-}
-
-bool HeadlessPlatform::removeLeftover(const std::string& path) {
-    return removeAbandonedReplacement(path);
+void HeadlessPlatform::awaitTransfer() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 namespace {
@@ -343,22 +307,6 @@ HeadlessPlatform::createProgressWindow(WindowPeer* owner, const std::string& tit
     for (const auto* w : visibleWindows()) r.visibleWindows.push_back(w->caption);
     r.press = std::move(onButton);
     return std::make_unique<ProgressWindow>(*this, r);
-}
-
-bool HeadlessPlatform::verifySignature(const std::string& path, const std::string& signatureBase64,
-                                       const std::string& publicKeyPem) {
-    return opensslVerifyFile(path, signatureBase64, publicKeyPem);
-}
-
-std::string HeadlessPlatform::readProfileString(const std::string& section, const std::string& key,
-                                                const std::string& defaultValue,
-                                                std::size_t bufferSize, const std::string& path) {
-    return profile::readFile(path, section, key, defaultValue, bufferSize);
-}
-
-bool HeadlessPlatform::writeProfileString(const std::string& section, const std::string& key,
-                                          const std::string& value, const std::string& path) {
-    return profile::writeFile(path, section, key, value);
 }
 
 } // namespace fw::headless

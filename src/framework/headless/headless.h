@@ -3,8 +3,8 @@
 // as a ProgramEnded exception after destroying every window.
 #pragma once
 
+#include "framework/linux/linux_platform.h"
 #include "framework/ports/control.h"
-#include "framework/ports/platform.h"
 
 #include <chrono>
 #include <deque>
@@ -210,9 +210,11 @@ private:
 };
 // ---- end of child controls ----------------------------------------------
 
-class HeadlessPlatform : public Platform {
+// Files, downloads and signatures are the Linux builds' own (LinuxPlatform),
+// in the test's folder; a watched download is waited for in real time.
+// Programs and addresses are only recorded.
+class HeadlessPlatform : public LinuxPlatform {
 public:
-    HeadlessPlatform();
     ~HeadlessPlatform() override;
 
     // --- script ---
@@ -236,7 +238,7 @@ public:
     std::vector<std::string> startedCommands;
     std::vector<std::string> openedUrls;
     std::vector<std::string> createdFolders;
-    std::vector<std::string> downloads; // "url -> path"
+    std::vector<std::string> diagnostics; // every diagnostic line
     std::deque<ProgressRecord> progressWindows;
     // Runs after each update of a progress window; may press its button.
     std::function<void(ProgressRecord&)> onProgress;
@@ -294,29 +296,13 @@ public:
     int messageBox(const std::string& text, const std::string& title, int style) override;
     [[noreturn]] void end() override;
     std::string exeFolder() override { return folder; }
-    char pathSeparator() const override { return '/'; }
     std::vector<std::uint8_t> resource(int id, const std::string& type) override;
     DateTime localNow() override { return clock; }
     std::int64_t tickMs() override { return nowMs_; } // virtual time
-    bool pathExists(const std::string& path) override;
     bool createFolder(const std::string& path) override;
     bool startProcess(const std::string& commandLine) override;
     void openUrl(const std::string& address) override;
-    void markExecutable(const std::string& path) override;
-    // Real downloads (libcurl), recorded; a watched one is waited for in
-    // real time.
-    std::int32_t download(const std::string& url, const std::string& path,
-                          DownloadWatch* watch = nullptr,
-                          const DownloadBounds& bounds = {}) override;
-    bool removeLeftover(const std::string& path) override;
-    // Real checks (OpenSSL).
-    bool verifySignature(const std::string& path, const std::string& signatureBase64,
-                         const std::string& publicKeyPem) override;
-    std::string readProfileString(const std::string& section, const std::string& key,
-                                  const std::string& defaultValue, std::size_t bufferSize,
-                                  const std::string& path) override;
-    bool writeProfileString(const std::string& section, const std::string& key,
-                            const std::string& value, const std::string& path) override;
+    void diagnostic(const std::string& line) override { diagnostics.push_back(line); }
     int run() override { return 0; }
 
     // ---- imaging (imaging_headless.cpp) ------------------------------------
@@ -344,6 +330,8 @@ private:
     TimerId nextTimer_ = 1;
     std::int64_t nowMs_ = 0;
     std::unique_ptr<Imaging> imaging_; // imaging_headless.cpp
+
+    void awaitTransfer() override;
 };
 
 } // namespace fw::headless

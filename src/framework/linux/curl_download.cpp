@@ -1,7 +1,7 @@
 #include "framework/linux/curl_download.h"
 
-#include "framework/ports/platform.h"
 #include "framework/linux/replacement_file.h"
+#include "framework/ports/platform.h"
 
 #include <curl/curl.h>
 
@@ -67,14 +67,21 @@ void setCurlTimeoutsForTests(const CurlTimeouts& t) {
 
 namespace {
 
-std::int32_t transfer(const std::string& url, const std::string& path, const DownloadBounds& bounds,
-                      Shared* shared) {
+DownloadOutcome failed(CURLcode code, std::string cause = {}) {
+    return {DownloadOutcome::Result::Failed, code,
+            cause.empty() ? curl_easy_strerror(code) : std::move(cause)};
+}
+
+DownloadOutcome transfer(const std::string& url, const std::string& path,
+                         const DownloadBounds& bounds, Shared* shared) {
     globalInit();
     ReplacementFile tmp(path);
-    if (!tmp.ok()) return CURLE_WRITE_ERROR; // missing or read-only folder
+    if (!tmp.ok()) return failed(CURLE_WRITE_ERROR); // missing or read-only folder
 
     CURL* curl = curl_easy_init();
-    if (!curl) return CURLE_FAILED_INIT;
+    if (!curl) return failed(CURLE_FAILED_INIT);
+    char message[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, message);
 
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
@@ -115,38 +122,42 @@ std::int32_t transfer(const std::string& url, const std::string& path, const Dow
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "launcher");
 
     CURLcode result = curl_easy_perform(curl);
-    if (sink.overCap) result = CURLE_FILESIZE_EXCEEDED;
+    std::string cause = message;
+    if (sink.overCap) {
+        result = CURLE_FILESIZE_EXCEEDED;
+        cause.clear();
+    }
     if (result == CURLE_OK) {
         // Only a 2xx answer is the file. FAILONERROR lets a few statuses slip
         // through (401, 407), and a final 3xx (a 300, a 302 without Location)
         // ends the transfer as a success with its own body.
         long status = 0;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-        if (status < 200 || status > 299) result = CURLE_HTTP_RETURNED_ERROR;
+        if (status < 200 || status > 299) {
+            result = CURLE_HTTP_RETURNED_ERROR;
+            cause = "HTTP status " + std::to_string(status);
+        }
     }
     curl_easy_cleanup(curl);
 
     // A cancel counts until the file is in place, whatever stopped the
     // transfer.
-    if (shared && shared->cancelled()) return CURLE_ABORTED_BY_CALLBACK;
-    if (result != CURLE_OK) return result;
-    return tmp.commit() ? 0 : CURLE_WRITE_ERROR;
+    if (shared && shared->cancelled())
+        return {DownloadOutcome::Result::Cancelled, CURLE_ABORTED_BY_CALLBACK, "cancelled"};
+    if (result != CURLE_OK) return failed(result, cause);
+    return tmp.commit() ? DownloadOutcome{} : failed(CURLE_WRITE_ERROR);
 }
 
 } // namespace
 
-std::int32_t curlDownload(const std::string& url, const std::string& path,
-                          const DownloadBounds& bounds) {
-    return transfer(url, path, bounds, nullptr);
-}
-
-std::int32_t curlDownloadWatched(const std::string& url, const std::string& path,
-                                 const DownloadBounds& bounds, DownloadWatch& watch,
-                                 const std::function<void()>& wait,
-                                 const std::function<void()>& wake) {
+DownloadOutcome curlDownload(const std::string& url, const std::string& path,
+                             const DownloadBounds& bounds, DownloadWatch* watcher,
+                             const std::function<void()>& wait, const std::function<void()>& wake) {
+    if (!watcher) return transfer(url, path, bounds, nullptr);
+    DownloadWatch& watch = *watcher;
     Shared shared;
     shared.cancel = &watch.cancel;
-    std::int32_t result = CURLE_FAILED_INIT;
+    DownloadOutcome result;
     std::thread worker([&] {
         result = transfer(url, path, bounds, &shared);
         shared.finished = true;

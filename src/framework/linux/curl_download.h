@@ -3,34 +3,32 @@
 
 #include "framework/ports/platform.h"
 
-#include <cstdint>
 #include <functional>
 #include <string>
 
 namespace fw {
 
 // Downloads `url` into `path` through a temporary file in the same folder that
-// is renamed over `path` only when the transfer succeeded. Returns 0 on
-// success, otherwise the libcurl error code (an HTTP status outside 2xx is a
-// failure, so is a body cut short of its Content-Length; a transfer over
-// `bounds` is CURLE_OPERATION_TIMEDOUT or CURLE_FILESIZE_EXCEEDED). Follows
-// redirects, verifies TLS as libcurl does by default, and gives up on a dead
-// server (connect timeout, low-speed abort) instead of hanging.
-std::int32_t curlDownload(const std::string& url, const std::string& path,
-                          const DownloadBounds& bounds = {});
-
-// The same transfer on a worker thread, watched from the calling thread:
-// there `wait` runs again and again until the transfer has ended (it should
-// let the desktop's events through and return within about 100 ms), and
-// `watch` is told the progress after each wait. `wake` runs on the worker
-// when the transfer has ended, to cut the current wait short. A cancel stops
-// the transfer within a second, stalled or not; a cancel that comes before
-// the temporary file is renamed keeps the earlier file
-// (CURLE_ABORTED_BY_CALLBACK).
-std::int32_t curlDownloadWatched(const std::string& url, const std::string& path,
-                                 const DownloadBounds& bounds, DownloadWatch& watch,
-                                 const std::function<void()>& wait,
-                                 const std::function<void()>& wake);
+// is renamed over `path` only when the transfer succeeded. The outcome's code
+// is the libcurl error code, its cause libcurl's message (an HTTP status
+// outside 2xx is a failure, so is a body cut short of its Content-Length; a
+// transfer over `bounds` is CURLE_OPERATION_TIMEDOUT or
+// CURLE_FILESIZE_EXCEEDED). Follows redirects, verifies TLS as libcurl does
+// by default, and gives up on a dead server (connect timeout, low-speed
+// abort) instead of hanging.
+//
+// With a `watch` the transfer runs on a worker thread, watched from the
+// calling thread: there `wait` runs again and again until the transfer has
+// ended (it should let the desktop's events through and return within about
+// 100 ms), and `watch` is told the progress after each wait. `wake` runs on
+// the worker when the transfer has ended, to cut the current wait short. A
+// cancel stops the transfer within a second, stalled or not; a cancel that
+// comes before the temporary file is renamed keeps the earlier file
+// (Cancelled, CURLE_ABORTED_BY_CALLBACK).
+DownloadOutcome curlDownload(const std::string& url, const std::string& path,
+                             const DownloadBounds& bounds = {}, DownloadWatch* watch = nullptr,
+                             const std::function<void()>& wait = {},
+                             const std::function<void()>& wake = {});
 
 // When curlDownload gives up. A transfer is aborted when fewer than
 // lowSpeedBytesPerSecond arrive, averaged over libcurl's few-second window,

@@ -1,4 +1,6 @@
-#include "framework/linux/openssl_verify.h"
+// Signature checks on the Linux builds: OpenSSL, RSA PKCS#1 v1.5 over
+// SHA-256, the signature in strict base64, the key a PEM "PUBLIC KEY".
+#include "framework/linux/linux_platform.h"
 
 #include <openssl/bio.h>
 #include <openssl/evp.h>
@@ -41,8 +43,8 @@ bool decodeBase64(const std::string& text, std::vector<unsigned char>& out) {
 
 } // namespace
 
-bool opensslVerifyFile(const std::string& path, const std::string& signatureBase64,
-                       const std::string& publicKeyPem) {
+bool LinuxPlatform::verifySignature(const std::string& path, const std::string& signatureBase64,
+                                    const std::string& publicKeyPem) {
     std::vector<unsigned char> signature;
     if (!decodeBase64(signatureBase64, signature)) return false;
 

@@ -1,5 +1,7 @@
 #include "framework/linux/replacement_file.h"
 
+#include "framework/linux/linux_platform.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -85,7 +87,9 @@ bool ReplacementFile::commit() {
     return true;
 }
 
-bool removeAbandonedReplacement(const std::string& path) {
+// A file found unlocked, then locked by us and still under its name, has no
+// writer: one that a writer still holds stays.
+bool LinuxPlatform::removeLeftover(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};

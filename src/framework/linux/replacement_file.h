@@ -4,7 +4,8 @@
 // the target only when complete. Until then the target is untouched, and a
 // temporary file that is not committed is removed. The temporary file
 // ("<target>.XXXXXX") stays locked (flock) while it is written, so that one
-// left by a killed writer can be told from one still being written.
+// left by a killed writer can be told from one still being written
+// (LinuxPlatform::removeLeftover, in replacement_file.cpp).
 #pragma once
 
 #include <cstddef>
@@ -35,10 +36,5 @@ private:
     std::size_t written_ = 0; // bytes written so far
     std::size_t started_ = 0; // bytes whose way to the disk has been started
 };
-
-// Removes the temporary file of a ReplacementFile whose writer ended without
-// finishing (killed, crashed); one that a writer still holds stays. False
-// when nothing was removed.
-bool removeAbandonedReplacement(const std::string& path);
 
 } // namespace fw

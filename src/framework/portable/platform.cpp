@@ -1,7 +1,5 @@
 #include "framework/ports/platform.h"
 
-#include <cstdio>
-#include <filesystem>
 #include <stdexcept>
 
 namespace fw {
@@ -17,23 +15,6 @@ Platform& Platform::get() {
 
 void Platform::install(Platform* platform) {
     current = platform;
-}
-
-// POSIX rename replaces the target; Windows overrides these three (wide paths).
-bool Platform::replaceFile(const std::string& from, const std::string& to) {
-    return std::rename(from.c_str(), to.c_str()) == 0;
-}
-
-bool Platform::removeFile(const std::string& path) {
-    return std::remove(path.c_str()) == 0;
-}
-
-std::vector<std::string> Platform::folderEntries(const std::string& path) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
-        names.push_back(it->path().filename().string());
-    return names;
 }
 
 bool isDownloadTemporary(std::string_view name, std::string_view target) {

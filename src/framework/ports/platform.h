@@ -6,6 +6,7 @@
 #include "framework/ports/browser.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -99,29 +100,6 @@ public:
 
 using TimerId = std::uint64_t;
 
-// A download that someone watches (Platform::download).
-struct DownloadWatch {
-    // Called on the calling thread several times a second while the transfer
-    // runs: the bytes received so far and the announced length (-1: none).
-    std::function<void(std::int64_t done, std::int64_t total)> progress;
-    // Set on the calling thread to stop the transfer: the download then
-    // fails like any other, unless the file was already in place.
-    std::atomic<bool> cancel{false};
-};
-
-// Limits a caller sets on one download (Platform::download); 0 is none.
-struct DownloadBounds {
-    // The whole transfer, connecting included.
-    std::int64_t totalMs = 0;
-    // The body: a longer one, announced or arriving, is a failure.
-    std::int64_t maxBytes = 0;
-};
-
-// A download writes into a temporary file beside its target, named after it:
-// the target's name, a dot and six letters or digits. True when `name` is
-// such a name for `target` (both file names, without folders).
-bool isDownloadTemporary(std::string_view name, std::string_view target);
-
 // A small modal window with a line of text, a progress bar, a line of
 // figures and one button. While it lives no other window of the launcher
 // takes input. Destroying the peer closes the window.
@@ -132,13 +110,11 @@ public:
     virtual void update(double fraction, const std::string& figures) = 0;
 };
 
-// Application services and window factory.
-class Platform {
+// The desktop: windows and their parts, timers, message boxes, the message
+// loop, the program's end, clocks and the diagnostic output.
+class Desktop {
 public:
-    virtual ~Platform() = default;
-
-    static Platform& get();
-    static void install(Platform* platform);
+    virtual ~Desktop() = default;
 
     // `events` outlives the peer; the adapter calls its on* methods.
     virtual std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
@@ -183,38 +159,104 @@ public:
     // no code after the call runs.
     [[noreturn]] virtual void end() = 0;
 
-    // The executable's folder, without a trailing separator except for a root.
-    virtual std::string exeFolder() = 0;
-    virtual char pathSeparator() const = 0;
-    virtual std::vector<std::uint8_t> resource(int id, const std::string& type) = 0;
     virtual DateTime localNow() = 0;
     // Milliseconds of a clock that only goes forward (not the wall clock),
     // for measuring intervals.
     virtual std::int64_t tickMs() = 0;
+
+    // A line for the launcher's diagnostic output (the developer's, never
+    // the player's: standard error, the debugger's output).
+    virtual void diagnostic(const std::string& line) = 0;
+
+    // Runs `work` from the message loop (also from the loop of a message box
+    // or a move), after the handler that posted it has returned.
+    virtual void post(std::function<void()> work) = 0;
+
+    // Runs the message loop; returns only on platforms that may end it.
+    virtual int run() = 0;
+};
+
+// Files: the executable's folder and resources, files and folders, and
+// private-profile (INI) files.
+class Files {
+public:
+    virtual ~Files() = default;
+
+    // The executable's folder, without a trailing separator except for a root.
+    virtual std::string exeFolder() = 0;
+    virtual char pathSeparator() const = 0;
+    virtual std::vector<std::uint8_t> resource(int id, const std::string& type) = 0;
+
+    // True when anything has that name, a dangling link included: nothing
+    // else may be made under it.
     virtual bool pathExists(const std::string& path) = 0;
     virtual bool createFolder(const std::string& path) = 0;
-    // Starts a program from a command line in a normal window with the focus;
-    // does not wait. False when the program could not be started.
-    virtual bool startProcess(const std::string& commandLine) = 0;
-    // Windows starts any .exe; elsewhere a downloaded program needs its
-    // execute permission before it can be started.
-    virtual void markExecutable(const std::string& path) { (void)path; }
-    // Opens an address in the user's default browser; failures are ignored.
-    virtual void openUrl(const std::string& address) = 0;
-
-    // Blocking download of `url` into the file `path`: 0 on success, any
-    // other value on failure. An HTTP status of 400 or more, a body cut
-    // short of its announced length and a transfer beyond `bounds` are
-    // failures. The file at `path` is replaced only on success; a failure
-    // leaves the earlier file intact and no temporary file behind. With a
-    // `watch`, the call keeps the desktop's events flowing while it waits (a
-    // progress window paints, its button works) and reports to the watch.
-    virtual std::int32_t download(const std::string& url, const std::string& path,
-                                  DownloadWatch* watch = nullptr,
-                                  const DownloadBounds& bounds = {}) = 0;
     // The names in a folder (files and folders alike), in no order; none
     // when it cannot be read.
-    virtual std::vector<std::string> folderEntries(const std::string& path);
+    virtual std::vector<std::string> folderEntries(const std::string& path) = 0;
+    // Moves `from` over `to`, replacing it; false when nothing was moved.
+    virtual bool replaceFile(const std::string& from, const std::string& to) = 0;
+    virtual bool removeFile(const std::string& path) = 0;
+
+    // Private-profile access. Texts are UTF-8 here; the adapter deals with
+    // the file's own bytes.
+    virtual std::string readProfileString(const std::string& section, const std::string& key,
+                                          const std::string& defaultValue, std::size_t bufferSize,
+                                          const std::string& path) = 0;
+    virtual bool writeProfileString(const std::string& section, const std::string& key,
+                                    const std::string& value, const std::string& path) = 0;
+};
+
+// A download that someone watches (Network::download).
+struct DownloadWatch {
+    // Called on the calling thread several times a second while the transfer
+    // runs: the bytes received so far and the announced length (-1: none).
+    std::function<void(std::int64_t done, std::int64_t total)> progress;
+    // Set on the calling thread to stop the transfer: the download then
+    // ends Cancelled, unless the file was already in place.
+    std::atomic<bool> cancel{false};
+};
+
+// Limits a caller sets on one download (Network::download); 0 is none.
+struct DownloadBounds {
+    // The whole transfer, connecting included.
+    std::int64_t totalMs = 0;
+    // The body: a longer one, announced or arriving, is a failure.
+    std::int64_t maxBytes = 0;
+};
+
+// How a download ended (Network::download, and the signed-upgrade check).
+struct DownloadOutcome {
+    enum class Result { Done, Failed, Cancelled, NotSigned, BadSignature, NotReplaced };
+    Result result = Result::Done;
+    // The platform's own code: a CURLcode, an HRESULT; 0 when it has none.
+    std::int64_t code = 0;
+    // Why it failed, for the diagnostic output; never shown to the player.
+    std::string cause;
+
+    bool done() const { return result == Result::Done; }
+};
+
+// A download writes into a temporary file beside its target, named after it:
+// the target's name, a dot and six letters or digits. True when `name` is
+// such a name for `target` (both file names, without folders).
+bool isDownloadTemporary(std::string_view name, std::string_view target);
+
+// Network: downloads, the clean-up of their leftovers, and signature checks.
+class Network {
+public:
+    virtual ~Network() = default;
+
+    // Blocking download of `url` into the file `path`: Done, Failed, or
+    // Cancelled through the watch. An HTTP status outside 2xx, a body cut
+    // short of its announced length and a transfer beyond `bounds` are
+    // failures. The file at `path` is replaced only when done; otherwise the
+    // earlier file stays intact and no temporary file is left. With a
+    // `watch`, the call keeps the desktop's events flowing while it waits (a
+    // progress window paints, its button works) and reports to the watch.
+    virtual DownloadOutcome download(const std::string& url, const std::string& path,
+                                     DownloadWatch* watch = nullptr,
+                                     const DownloadBounds& bounds = {}) = 0;
     // Removes the temporary file of a download whose launcher ended before
     // the download did. A file that a download of any running launcher
     // still writes stays. False when nothing was removed.
@@ -225,24 +267,28 @@ public:
     // (an RSA public key, PEM "PUBLIC KEY"). Anything unreadable is false.
     virtual bool verifySignature(const std::string& path, const std::string& signatureBase64,
                                  const std::string& publicKeyPem) = 0;
-    // Moves `from` over `to`, replacing it; false when nothing was moved.
-    virtual bool replaceFile(const std::string& from, const std::string& to);
-    virtual bool removeFile(const std::string& path);
+};
 
-    // Private-profile access. Texts are UTF-8 here; the adapter deals with
-    // the file's own bytes.
-    virtual std::string readProfileString(const std::string& section, const std::string& key,
-                                          const std::string& defaultValue, std::size_t bufferSize,
-                                          const std::string& path) = 0;
-    virtual bool writeProfileString(const std::string& section, const std::string& key,
-                                    const std::string& value, const std::string& path) = 0;
+// Processes: other programs, the default browser among them.
+class Processes {
+public:
+    virtual ~Processes() = default;
 
-    // Runs `work` from the message loop (also from the loop of a message box
-    // or a move), after the handler that posted it has returned.
-    virtual void post(std::function<void()> work) = 0;
+    // Starts a program from a command line in a normal window with the focus;
+    // does not wait. False when the program could not be started.
+    virtual bool startProcess(const std::string& commandLine) = 0;
+    // Windows starts any .exe; elsewhere a downloaded program needs its
+    // execute permission before it can be started.
+    virtual void markExecutable(const std::string& path) { (void)path; }
+    // Opens an address in the user's default browser; failures are ignored.
+    virtual void openUrl(const std::string& address) = 0;
+};
 
-    // Runs the message loop; returns only on platforms that may end it.
-    virtual int run() = 0;
+// Everything the launcher needs of its system, one per run.
+class Platform : public Desktop, public Files, public Network, public Processes {
+public:
+    static Platform& get();
+    static void install(Platform* platform);
 };
 
 } // namespace fw

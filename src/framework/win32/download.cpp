@@ -7,8 +7,8 @@
 //
 // urlmon has no time-out of its own: a server that accepts and then goes
 // silent holds URLDownloadToFileW for minutes. The call therefore runs on a
-// worker thread while the caller waits, blocked as before and dispatching
-// nothing, and watches the callback's last sign of life (DownloadLimits).
+// worker thread while the caller waits, dispatching nothing, and watches
+// the callback's last sign of life (DownloadLimits).
 // When the server has been silent too long the caller stops waiting and the
 // worker is left to finish on its own: it aborts the binding at the next
 // notification, deletes its temporary file when the call returns and never
@@ -24,42 +24,20 @@
 // launcher owns it (removeLeftover leaves such a file alone); the mutex goes
 // with the process, so the file of a launcher that was killed can be removed.
 //
-// Result codes (HRESULTs, 0 on success):
-//   the call's own failure       as urlmon returned it (refused: 0x800C0008)
-//   not an http(s) address       INET_E_UNKNOWN_PROTOCOL (0x800C000D)
-//   answer other than 2xx        0x8019xxxx, the status in the low word
-//                                (HTTP_E_STATUS_NOT_FOUND is 0x80190194)
-//   no HTTP answer at all        INET_E_DOWNLOAD_FAILURE (0x800C0008)
-//   body not of the announced    INET_E_DOWNLOAD_FAILURE
-//   length
-//   more than kMaxRequests       INET_E_REDIRECT_FAILED (0x800C0014)
-//   requests (a redirect loop)
-//   the server went silent       INET_E_CONNECTION_TIMEOUT (0x800C000B)
-//   over the time bound          HRESULT_FROM_WIN32(ERROR_TIMEOUT)
-//   body over the cap            HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)
-//   file system (temporary file, HRESULT_FROM_WIN32 of the error
-//   flush, replacing the target)
-//   no worker thread             E_OUTOFMEMORY
-//   cancelled by the watcher     E_ABORT
-//
-// A watched download (DownloadWatch) waits the same way but turns the
-// message loop meanwhile, so that the progress window paints and its button
-// works. A cancel abandons the worker as a time-out does: urlmon's next
-// notification is answered with an abort; a transfer stalled in Wine makes
-// none, so its temporary file is deleted at once as well.
+// The outcome's code is an HRESULT, its cause from kCauses. A watched
+// download (DownloadWatch) waits the same way but turns the message loop
+// meanwhile, so that the progress window paints and its button works. A
+// cancel abandons the worker as a time-out does: urlmon's next notification
+// is answered with an abort; a transfer stalled in Wine makes none, so its
+// temporary file is deleted at once as well.
 #include "framework/win32/download.h"
 
 #include "framework/win32/text.h"
 #include "framework/win32/win32_platform.h"
 
-#include <urlmon.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cstdint>
-#include <cwctype>
+#include <cstdio>
 #include <memory>
-#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -67,11 +45,6 @@
 namespace fw::win32 {
 
 namespace {
-
-// An original request and ten redirects. Wine follows a redirect loop for
-// ever, a few hundred requests a second; giving up here at least frees the
-// launcher (Wine's own loop goes on in the background after the abort).
-constexpr int kMaxRequests = 11;
 
 DownloadLimits limits;
 
@@ -81,170 +54,42 @@ const HRESULT kTooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
 // Transfers given up on whose worker has not yet returned.
 std::atomic<int> abandonedWorkers{0};
 
-bool startsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::towlower(text[i]) != prefix[i]) return false;
-    return true;
-}
-
-std::wstring_view trim(std::wstring_view s) {
-    while (!s.empty() && (s.front() == L' ' || s.front() == L'\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == L' ' || s.back() == L'\t' || s.back() == L'\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-// The length a response announces for the bytes that reach the file. A
-// Content-Encoding makes Content-Length the size on the wire, not on disk:
-// then nothing is announced. Wine decodes gzip itself and drops both headers.
-std::optional<ULONGLONG> announcedLength(std::wstring_view headers) {
-    std::optional<ULONGLONG> length;
-    bool encoded = false;
-    while (!headers.empty()) {
-        const auto eol = headers.find(L'\n');
-        const std::wstring_view line = headers.substr(0, eol);
-        headers.remove_prefix(eol == std::wstring_view::npos ? headers.size() : eol + 1);
-        if (startsWithNoCase(line, L"content-length:") && !length) {
-            const std::wstring_view value = trim(line.substr(15));
-            if (value.empty() || value.size() > 18) continue;
-            ULONGLONG n = 0;
-            bool digits = true;
-            for (wchar_t c : value) {
-                if (c < L'0' || c > L'9') digits = false;
-                n = n * 10 + static_cast<ULONGLONG>(c - L'0');
-            }
-            if (digits) length = n;
-        } else if (startsWithNoCase(line, L"content-encoding:")) {
-            const std::wstring_view value = trim(line.substr(17));
-            encoded = !value.empty() && !startsWithNoCase(value, L"identity");
-        }
-    }
-    if (encoded) return std::nullopt;
-    return length;
-}
-
-// urlmon calls it on the worker thread. The caller reads the results only
-// once the worker has finished, the sign of life and `responded` at any
-// time. urlmon releases every reference before URLDownloadToFileW returns;
-// the count is kept for COM's sake only: the object lives as long as its
-// Transfer.
-class ResponseWatch final : public IBindStatusCallback, public IHttpNegotiate {
-public:
-    DWORD status = 0; // of the final response; 0 when there was none
-    std::optional<ULONGLONG> length;
-    bool tooManyRequests = false;
-
-    explicit ResponseWatch(std::int64_t maxBytes) : maxBytes_(maxBytes) { touch(); }
-
-    // The bytes of the body so far, and its announced length (-1: none),
-    // for a watcher.
-    std::int64_t received() const { return received_.load(std::memory_order_relaxed); }
-    std::int64_t announced() const { return announced_.load(std::memory_order_relaxed); }
-
-    // GetTickCount64 of the last notification of any kind.
-    ULONGLONG lastSign() const { return lastSign_.load(std::memory_order_relaxed); }
-    bool responded() const { return responded_.load(std::memory_order_relaxed); }
-    // The body is over the cap (announced or received).
-    bool tooLarge() const { return tooLarge_.load(std::memory_order_relaxed); }
-    // The caller has stopped waiting: whatever urlmon reports next is
-    // answered with an abort, so that a server waking up again does not
-    // feed a transfer nobody will use.
-    void abandon() { abandoned_.store(true, std::memory_order_relaxed); }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IBindStatusCallback)) {
-            *out = static_cast<IBindStatusCallback*>(this);
-        } else if (IsEqualIID(riid, IID_IHttpNegotiate)) {
-            *out = static_cast<IHttpNegotiate*>(this);
-        } else {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs_; }
-
-    // IBindStatusCallback
-    STDMETHODIMP OnStartBinding(DWORD, IBinding*) override {
-        touch();
-        return S_OK;
-    }
-    STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
-    STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
-    STDMETHODIMP OnProgress(ULONG progress, ULONG, ULONG statusCode, LPCWSTR) override {
-        touch();
-        if (statusCode == BINDSTATUS_DOWNLOADINGDATA || statusCode == BINDSTATUS_ENDDOWNLOADDATA) {
-            received_.store(progress, std::memory_order_relaxed);
-            checkCap(progress);
-        }
-        if (abandoned_.load(std::memory_order_relaxed) || tooLarge()) return E_ABORT;
-        // One per request sent, redirects included.
-        if (statusCode == BINDSTATUS_SENDINGREQUEST && ++requests_ > kMaxRequests) {
-            tooManyRequests = true;
-            return E_ABORT;
-        }
-        return S_OK;
-    }
-    STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override {
-        touch();
-        return S_OK;
-    }
-    // The bind flags stay urlmon's own.
-    STDMETHODIMP GetBindInfo(DWORD*, BINDINFO*) override {
-        touch();
-        return S_OK;
-    }
-    STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override {
-        touch();
-        return S_OK;
-    }
-    STDMETHODIMP OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
-
-    // IHttpNegotiate: called with the final response, after redirects.
-    STDMETHODIMP BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* extraHeaders) override {
-        touch();
-        if (extraHeaders) *extraHeaders = nullptr;
-        return S_OK;
-    }
-    STDMETHODIMP OnResponse(DWORD code, LPCWSTR headers, LPCWSTR, LPWSTR* extraHeaders) override {
-        touch();
-        if (extraHeaders) *extraHeaders = nullptr;
-        status = code;
-        length = headers ? announcedLength(headers) : std::nullopt;
-        announced_.store(length ? static_cast<std::int64_t>(*length) : -1,
-                         std::memory_order_relaxed);
-        responded_.store(true, std::memory_order_relaxed);
-        // Wine goes on all the same; the caller gives up on it at once.
-        return length && checkCap(*length) ? E_ABORT : S_OK;
-    }
-
-private:
-    void touch() { lastSign_.store(GetTickCount64(), std::memory_order_relaxed); }
-    bool checkCap(ULONGLONG bytes) {
-        if (maxBytes_ > 0 && bytes > static_cast<ULONGLONG>(maxBytes_))
-            tooLarge_.store(true, std::memory_order_relaxed);
-        return tooLarge();
-    }
-
-    const std::int64_t maxBytes_;
-    std::atomic<bool> tooLarge_{false};
-
-    std::atomic<ULONG> refs_{1};
-    int requests_ = 0;
-    std::atomic<ULONGLONG> lastSign_{0};
-    std::atomic<std::int64_t> received_{0};
-    std::atomic<std::int64_t> announced_{-1};
-    std::atomic<bool> responded_{false};
-    std::atomic<bool> abandoned_{false};
-};
-
 HRESULT lastError() {
     const DWORD e = GetLastError();
     return e ? HRESULT_FROM_WIN32(e) : E_FAIL;
+}
+
+// Why a download failed, by the result it gave. An answer other than 2xx
+// gives 0x8019xxxx, the status in the low word; anything else here is
+// urlmon's own failure or the file system's.
+struct Cause {
+    HRESULT result;
+    const char* cause;
+};
+const Cause kCauses[] = {
+    {INET_E_UNKNOWN_PROTOCOL, "not an http or https address"},
+    {INET_E_DOWNLOAD_FAILURE, "no HTTP answer, or a body cut short"},
+    {INET_E_REDIRECT_FAILED, "more than ten redirects"},
+    {INET_E_CONNECTION_TIMEOUT, "the server went silent"},
+    {kOverTime, "over the time bound"},
+    {kTooLarge, "body over the size cap"},
+    {E_OUTOFMEMORY, "no worker thread"},
+};
+
+// A cancel is E_ABORT when the watcher asked for it.
+DownloadOutcome outcomeOf(HRESULT result, bool cancelled) {
+    using Result = DownloadOutcome::Result;
+    const auto code = static_cast<std::uint32_t>(result);
+    if (result == S_OK) return {};
+    if (result == E_ABORT && cancelled) return {Result::Cancelled, code, "cancelled"};
+    std::string cause = HRESULT_FACILITY(result) == FACILITY_HTTP
+                            ? "HTTP status " + std::to_string(HRESULT_CODE(result))
+                            : "urlmon or the file system";
+    for (const Cause& c : kCauses)
+        if (c.result == result) cause = c.cause;
+    char hex[16];
+    std::snprintf(hex, sizeof hex, " (0x%08lX)", static_cast<unsigned long>(code));
+    return {Result::Failed, code, cause + hex};
 }
 
 // The mutex that marks `path` (a temporary file's) as owned by a running
@@ -534,23 +379,10 @@ int waitForAbandonedDownloadsForTests(unsigned long ms) {
     return abandonedWorkers.load();
 }
 
-std::int32_t Win32Platform::download(const std::string& url, const std::string& path,
-                                     DownloadWatch* watch, const DownloadBounds& bounds) {
-    return static_cast<std::int32_t>(downloadTo(widen(url), widen(path), watch, bounds));
-}
-
-std::vector<std::string> Win32Platform::folderEntries(const std::string& path) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAW found;
-    const HANDLE find = FindFirstFileExW((widen(path) + L"\\*").c_str(), FindExInfoBasic, &found,
-                                         FindExSearchNameMatch, nullptr, 0);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::wstring_view name = found.cFileName;
-        if (name != L"." && name != L"..") names.push_back(narrow(name));
-    } while (FindNextFileW(find, &found));
-    FindClose(find);
-    return names;
+DownloadOutcome Win32Platform::download(const std::string& url, const std::string& path,
+                                        DownloadWatch* watch, const DownloadBounds& bounds) {
+    const HRESULT result = downloadTo(widen(url), widen(path), watch, bounds);
+    return outcomeOf(result, watch && watch->cancel);
 }
 
 bool Win32Platform::removeLeftover(const std::string& path) {

@@ -1,6 +1,6 @@
-// Signature checks and file moves on Windows. The check is the system's own
-// CryptoAPI (crypt32 decodes the PEM key and the base64 signature, rsaenh
-// verifies), so no cryptographic code of ours is involved.
+// Signature checks on Windows: the system's own CryptoAPI (crypt32 decodes
+// the PEM key and the base64 signature, rsaenh verifies), so no
+// cryptographic code of ours is involved.
 #include "framework/win32/text.h"
 #include "framework/win32/win32_platform.h"
 
@@ -78,15 +78,6 @@ bool Win32Platform::verifySignature(const std::string& path, const std::string& 
     std::vector<BYTE> reversed(signature.rbegin(), signature.rend());
     return CryptVerifySignatureW(h.hash, reversed.data(), static_cast<DWORD>(reversed.size()),
                                  h.key, nullptr, 0) != FALSE;
-}
-
-bool Win32Platform::replaceFile(const std::string& from, const std::string& to) {
-    return MoveFileExW(widen(from).c_str(), widen(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-bool Win32Platform::removeFile(const std::string& path) {
-    return DeleteFileW(widen(path).c_str()) != 0;
 }
 
 } // namespace fw::win32

@@ -18,6 +18,8 @@ public:
     explicit Win32Platform(HINSTANCE instance);
     ~Win32Platform() override;
 
+    // Desktop. The windows and the message box: win32_window.cpp; the
+    // progress window: progress_win32.cpp.
     std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
                                              WindowPeer* owner) override;
     std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,
@@ -27,33 +29,28 @@ public:
                                                          const Rect& rect, int tabIndex) override;
     std::unique_ptr<LabelPeer> createLabel(WindowPeer& parent, const Rect& rect,
                                            OleColor colour) override;
-    TimerId startTimer(int intervalMs, std::function<void()> tick) override;
-    void stopTimer(TimerId id) override;
-    // progress_win32.cpp.
     std::unique_ptr<ProgressPeer> createProgressWindow(WindowPeer* owner, const std::string& title,
                                                        const std::string& text,
                                                        const std::string& button,
                                                        std::function<void()> onButton) override;
     int messageBox(const std::string& text, const std::string& title, int style) override;
+    TimerId startTimer(int intervalMs, std::function<void()> tick) override;
+    void stopTimer(TimerId id) override;
     [[noreturn]] void end() override;
+    DateTime localNow() override;
+    std::int64_t tickMs() override { return static_cast<std::int64_t>(GetTickCount64()); }
+    // The debugger's output (OutputDebugStringW).
+    void diagnostic(const std::string& line) override;
+    void post(std::function<void()> work) override;
+    int run() override;
+
+    // Files.
     std::string exeFolder() override;
     char pathSeparator() const override { return '\\'; }
     std::vector<std::uint8_t> resource(int id, const std::string& type) override;
-    DateTime localNow() override;
-    std::int64_t tickMs() override { return static_cast<std::int64_t>(GetTickCount64()); }
     bool pathExists(const std::string& path) override;
     bool createFolder(const std::string& path) override;
-    bool startProcess(const std::string& commandLine) override;
-    void openUrl(const std::string& address) override;
-    // download.cpp; watched, it turns the message loop while it waits.
-    std::int32_t download(const std::string& url, const std::string& path,
-                          DownloadWatch* watch = nullptr,
-                          const DownloadBounds& bounds = {}) override;
     std::vector<std::string> folderEntries(const std::string& path) override;
-    bool removeLeftover(const std::string& path) override;
-    // CryptoAPI (signature.cpp).
-    bool verifySignature(const std::string& path, const std::string& signatureBase64,
-                         const std::string& publicKeyPem) override;
     bool replaceFile(const std::string& from, const std::string& to) override;
     bool removeFile(const std::string& path) override;
     std::string readProfileString(const std::string& section, const std::string& key,
@@ -61,8 +58,19 @@ public:
                                   const std::string& path) override;
     bool writeProfileString(const std::string& section, const std::string& key,
                             const std::string& value, const std::string& path) override;
-    void post(std::function<void()> work) override;
-    int run() override;
+
+    // Network: urlmon (download.cpp; watched, it turns the message loop
+    // while it waits) and CryptoAPI (signature.cpp).
+    DownloadOutcome download(const std::string& url, const std::string& path,
+                             DownloadWatch* watch = nullptr,
+                             const DownloadBounds& bounds = {}) override;
+    bool removeLeftover(const std::string& path) override;
+    bool verifySignature(const std::string& path, const std::string& signatureBase64,
+                         const std::string& publicKeyPem) override;
+
+    // Processes.
+    bool startProcess(const std::string& commandLine) override;
+    void openUrl(const std::string& address) override;
 
     HINSTANCE instance() const { return instance_; }
 
@@ -84,6 +92,11 @@ HWND windowHandle(const WindowPeer& window);
 
 // The colour GDI paints for an OLE colour (a system colour is looked up now).
 COLORREF colorRef(OleColor colour);
+
+// The form windows' class (win32_window.cpp), registered once by the platform.
+void registerFormClass(HINSTANCE instance);
+// Destroys every form window, owned ones first, without raising an event.
+void destroyWindows();
 
 // Gives a message to the progress window's dialog keys (Esc, Tab, Return)
 // while one is shown; true when it was used.

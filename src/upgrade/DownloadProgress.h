@@ -3,13 +3,16 @@
 // button that stops the transfer.
 #pragma once
 
+#include "framework/ports/platform.h"
+
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 
-namespace app {
+namespace upgrade {
 
 // Turns the downloader's reports into what the window shows, a few times a
 // second at most.
@@ -38,14 +41,15 @@ private:
     std::optional<Clock::time_point> shown_;
 };
 
-// "12.3 MB": mebibytes with one decimal, as the system's own dialogs count.
-std::string formatSize(std::int64_t bytes);
+// The window that owns the progress window, asked for when it comes up
+// (null, or an empty function: none).
+using ProgressOwner = std::function<fw::WindowPeer*()>;
 
 // Downloads the upgrade program like downloadFile, with the progress window
-// owned by the background window; returns when the transfer has ended.
-// `cancelled` is set when the player stopped it (the result is then
-// non-zero and the earlier file is still there).
-std::int32_t downloadWithProgress(const std::string& address, const std::string& relativePath,
-                                  bool& cancelled);
+// over `owner`'s window; returns when the transfer has ended. Cancelled when
+// the player stopped it before the file was in place.
+fw::DownloadOutcome downloadWithProgress(const std::string& address,
+                                         const std::string& relativePath,
+                                         const ProgressOwner& owner);
 
-} // namespace app
+} // namespace upgrade

@@ -1,15 +1,13 @@
-#include "app/DownloadProgress.h"
+#include "upgrade/DownloadProgress.h"
 
-#include "app/Application.h"
-#include "framework/ports/platform.h"
-#include "forms/BackForm.h"
+#include "upgrade/VersionCheck.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 
-namespace app {
+namespace upgrade {
 
 namespace {
 
@@ -36,13 +34,14 @@ std::string formatDuration(std::int64_t seconds) {
     return out;
 }
 
-} // namespace
-
+// "12.3 MB": mebibytes with one decimal, as the system's own dialogs count.
 std::string formatSize(std::int64_t bytes) {
     char out[32];
     std::snprintf(out, sizeof out, "%.1f MB", static_cast<double>(bytes) / kMiB);
     return out;
 }
+
+} // namespace
 
 std::optional<ProgressMeter::Figures> ProgressMeter::sample(Clock::time_point now,
                                                             std::int64_t done, std::int64_t total) {
@@ -72,23 +71,19 @@ std::optional<ProgressMeter::Figures> ProgressMeter::sample(Clock::time_point no
     return f;
 }
 
-std::int32_t downloadWithProgress(const std::string& address, const std::string& relativePath,
-                                  bool& cancelled) {
+fw::DownloadOutcome downloadWithProgress(const std::string& address,
+                                         const std::string& relativePath,
+                                         const ProgressOwner& owner) {
     fw::DownloadWatch watch;
-    auto window = fw::Platform::get().createProgressWindow(backForm ? backForm->peer() : nullptr,
-                                                           "升级提示", "正在下载升级文件…", "取消",
+    auto window = fw::Platform::get().createProgressWindow(owner ? owner() : nullptr, "升级提示",
+                                                           "正在下载升级文件…", "取消",
                                                            [&watch] { watch.cancel = true; });
     ProgressMeter meter;
     watch.progress = [&](std::int64_t done, std::int64_t total) {
         if (auto f = meter.sample(ProgressMeter::Clock::now(), done, total))
             window->update(f->fraction, f->text);
     };
-    const std::int32_t result = downloadFile(address, relativePath, &watch);
-    window.reset();
-    // A cancel that came too late to stop the transfer changes nothing: the
-    // new file is already in place.
-    cancelled = result != 0 && watch.cancel;
-    return result;
+    return downloadFile(address, relativePath, &watch);
 }
 
-} // namespace app
+} // namespace upgrade

@@ -2,11 +2,12 @@
 // program is kept only when the version file carries a valid signature of it.
 #pragma once
 
-#include <cstdint>
+#include "framework/ports/platform.h"
+
 #include <functional>
 #include <string>
 
-namespace config {
+namespace upgrade {
 
 // The public key (PEM) the launcher was built with; empty without one.
 const std::string& upgradeKey();
@@ -19,19 +20,16 @@ inline constexpr const char* kUnverifiedSuffix = ".unverified";
 // The version file's key that holds the upgrade program's signature.
 inline constexpr const char* kSignatureKey = "upgradeSignature";
 
-// Results beside the downloader's own codes.
-inline constexpr std::int32_t kUnsigned = -101;     // no signature to check against
-inline constexpr std::int32_t kBadSignature = -102; // the file does not verify
-inline constexpr std::int32_t kNotReplaced = -103;  // could not be moved into place
-
-// How a file is fetched: `address` into the relative path `target`, 0 on success.
-using Fetch = std::function<std::int32_t(const std::string& address, const std::string& target)>;
+// How a file is fetched: `address` into the relative path `target`.
+using Fetch =
+    std::function<fw::DownloadOutcome(const std::string& address, const std::string& target)>;
 
 // Downloads `address` into `target` (relative) with `fetch`. Without a key,
 // exactly that. With one, the program goes into a side file first and
 // becomes `target` only when `signature` verifies; otherwise the side file is
-// removed, `target` stays as it was and the result is non-zero.
-std::int32_t downloadVerified(const std::string& address, const std::string& target,
-                              const std::string& signature, const Fetch& fetch);
+// removed, `target` stays as it was and the outcome says why (NotSigned,
+// BadSignature, NotReplaced, or the fetch's own).
+fw::DownloadOutcome downloadVerified(const std::string& address, const std::string& target,
+                                     const std::string& signature, const Fetch& fetch);
 
-} // namespace config
+} // namespace upgrade

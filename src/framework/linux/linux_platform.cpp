@@ -1,0 +1,103 @@
+#include "framework/linux/linux_platform.h"
+
+#include "framework/linux/curl_download.h"
+#include "framework/linux/profile.h"
+#include "framework/linux/resources.h"
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace fw {
+
+LinuxPlatform::LinuxPlatform() {
+    tzset();
+    Platform::install(this);
+}
+
+LinuxPlatform::~LinuxPlatform() {
+    Platform::install(nullptr);
+}
+
+DateTime LinuxPlatform::localNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm t{};
+    localtime_r(&now, &t);
+    return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+}
+
+void LinuxPlatform::diagnostic(const std::string& line) {
+    std::fprintf(stderr, "launcher: %s\n", line.c_str());
+}
+
+std::string LinuxPlatform::exeFolder() {
+    if (exeFolder_.empty()) {
+        std::error_code ec;
+        const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+        if (ec || !exe.is_absolute())
+            throw std::runtime_error("cannot find the executable's folder");
+        exeFolder_ = exe.parent_path().string(); // "/" for a program in the root
+    }
+    return exeFolder_;
+}
+
+std::vector<std::uint8_t> LinuxPlatform::resource(int id, const std::string& type) {
+    for (const auto& r : embeddedResources())
+        if (r.id == id && type == r.type) return {r.data, r.data + r.size};
+    throw std::runtime_error("resource " + std::to_string(id) + " " + type + " not found");
+}
+
+bool LinuxPlatform::pathExists(const std::string& path) {
+    // Not followed: a dangling link is a name too.
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool LinuxPlatform::createFolder(const std::string& path) {
+    return ::mkdir(path.c_str(), 0755) == 0;
+}
+
+std::vector<std::string> LinuxPlatform::folderEntries(const std::string& path) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+        names.push_back(it->path().filename().string());
+    return names;
+}
+
+bool LinuxPlatform::replaceFile(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool LinuxPlatform::removeFile(const std::string& path) {
+    return std::remove(path.c_str()) == 0;
+}
+
+std::string LinuxPlatform::readProfileString(const std::string& section, const std::string& key,
+                                             const std::string& defaultValue,
+                                             std::size_t bufferSize, const std::string& path) {
+    return profile::readFile(path, section, key, defaultValue, bufferSize);
+}
+
+bool LinuxPlatform::writeProfileString(const std::string& section, const std::string& key,
+                                       const std::string& value, const std::string& path) {
+    return profile::writeFile(path, section, key, value);
+}
+
+DownloadOutcome LinuxPlatform::download(const std::string& url, const std::string& path,
+                                        DownloadWatch* watch, const DownloadBounds& bounds) {
+    return curlDownload(
+        url, path, bounds, watch, [this] { awaitTransfer(); }, [this] { transferEnded(); });
+}
+
+void LinuxPlatform::markExecutable(const std::string& path) {
+    // Execute wherever it may be read, as a freshly built program would be.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return;
+    const mode_t read = st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
+    ::chmod(path.c_str(), (st.st_mode & 07777) | (read >> 2));
+}
+
+} // namespace fw

@@ -1,0 +1,62 @@
+// What the two Linux builds (gtk, headless) share: files through POSIX calls
+// and our own profile engine, downloads through libcurl, signatures through
+// OpenSSL, the local clock, the compiled-in resources and the diagnostic
+// output on standard error. The desktop is each build's own.
+#pragma once
+
+#include "framework/ports/platform.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fw {
+
+class LinuxPlatform : public Platform {
+public:
+    // Installs itself as the platform for its lifetime.
+    LinuxPlatform();
+    ~LinuxPlatform() override;
+    LinuxPlatform(const LinuxPlatform&) = delete;
+    LinuxPlatform& operator=(const LinuxPlatform&) = delete;
+
+    DateTime localNow() override;
+    void diagnostic(const std::string& line) override;
+
+    std::string exeFolder() override;
+    char pathSeparator() const override { return '/'; }
+    std::vector<std::uint8_t> resource(int id, const std::string& type) override;
+    bool pathExists(const std::string& path) override;
+    bool createFolder(const std::string& path) override;
+    std::vector<std::string> folderEntries(const std::string& path) override;
+    bool replaceFile(const std::string& from, const std::string& to) override;
+    bool removeFile(const std::string& path) override;
+    std::string readProfileString(const std::string& section, const std::string& key,
+                                  const std::string& defaultValue, std::size_t bufferSize,
+                                  const std::string& path) override;
+    bool writeProfileString(const std::string& section, const std::string& key,
+                            const std::string& value, const std::string& path) override;
+
+    // A watched download waits in awaitTransfer.
+    DownloadOutcome download(const std::string& url, const std::string& path,
+                             DownloadWatch* watch = nullptr,
+                             const DownloadBounds& bounds = {}) override;
+    // replacement_file.cpp, openssl_verify.cpp.
+    bool removeLeftover(const std::string& path) override;
+    bool verifySignature(const std::string& path, const std::string& signatureBase64,
+                         const std::string& publicKeyPem) override;
+
+    void markExecutable(const std::string& path) override;
+
+protected:
+    // Runs again and again while a watched download's transfer goes on: lets
+    // the desktop's events through and returns within about 100 ms.
+    virtual void awaitTransfer() = 0;
+    // Runs on the transfer's thread when it has ended, to cut the wait short.
+    virtual void transferEnded() {}
+
+private:
+    std::string exeFolder_;
+};
+
+} // namespace fw

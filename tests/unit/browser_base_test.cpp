@@ -1,0 +1,110 @@
+// The rules every browser adapter shares (framework/portable/browser_base.h),
+// with an engine that reports each navigation it is given.
+#include "framework/headless/headless.h"
+#include "framework/portable/browser_base.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+struct Handlers : fw::BrowserEvents {
+    Log& log;
+    std::function<void(const std::string&)> onBefore;
+    explicit Handlers(Log& l) : log(l) {}
+    void BeforeNavigate2(const std::string& url, bool& cancel) override {
+        log.push_back("before " + url);
+        cancel = url.find("cancel") != std::string::npos;
+        if (onBefore) onBefore(url);
+    }
+    void DownloadComplete() override { log.push_back("downloaded"); }
+};
+
+class Engine : public fw::BrowserBase {
+public:
+    using BrowserBase::Queued;
+    Engine(fw::BrowserEvents& events, Queued queued, Log& log)
+        : BrowserBase(events, queued), log_(log) {}
+    void setSilent(bool) override {}
+    void place(const fw::Rect&) override {}
+    fw::Rect placement() const override { return {}; }
+    bool hasDocument() override { return false; }
+    std::optional<std::string> documentTitle() override { return std::nullopt; }
+    std::optional<fw::ActiveElement> activeElement() override { return std::nullopt; }
+    bool runScript(const std::string&) override { return false; }
+
+private:
+    void startNavigation(const std::string& url) override {
+        log_.push_back("engine " + url);
+        Log& log = log_; // `this` may be gone after the event
+        bool cancel = false;
+        if (!raise([&](fw::BrowserEvents& e) { e.BeforeNavigate2(url, cancel); }))
+            log.push_back("engine sees it gone");
+    }
+    Log& log_;
+};
+
+struct Case {
+    const char* name;
+    Engine::Queued queued;
+    std::vector<std::string> requests; // made one after the other, in one handler
+    std::string navigateOn;            // its BeforeNavigate2 asks for "late"
+    std::string destroyOn;             // its BeforeNavigate2 destroys the browser
+    Log expected;                      // after the requests returned
+};
+
+TEST(BrowserBaseTest, NavigationsRunFromTheLoopInTheirOrder) {
+    using Q = Engine::Queued;
+    const Case cases[] = {
+        {"an empty address is a blank page", Q::Each, {""}, "", "", {"engine about:blank",
+          "before about:blank"}},
+        {"each request in turn", Q::Each, {"a", "b"}, "", "", {"engine a", "before a",
+          "engine b", "before b"}},
+        {"only the last reaches the engine", Q::LastOnly, {"a", "cancel-b", "c"}, "", "",
+         {"before a", "before cancel-b", "downloaded", "engine c", "before c"}},
+        {"a request inside an event waits for it", Q::Each, {"a"}, "a", "",
+         {"engine a", "before a", "returned late", "engine late", "before late"}},
+        {"and joins the requests still queued", Q::LastOnly, {"a", "b"}, "a", "",
+         {"before a", "returned late", "before b", "engine late", "before late"}},
+        {"a handler destroys the browser: nothing more", Q::Each, {"a", "b"}, "", "a",
+         {"engine a", "before a", "engine sees it gone"}},
+        {"also while the queue is worked through", Q::LastOnly, {"cancel-a", "b"}, "", "cancel-a",
+         {"before cancel-a"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fw::headless::HeadlessPlatform p;
+        Log log;
+        Handlers handlers(log);
+        auto browser = std::make_unique<Engine>(handlers, c.queued, log);
+        handlers.onBefore = [&](const std::string& url) {
+            if (url == c.destroyOn) browser.reset();
+            if (url != c.navigateOn) return;
+            browser->Navigate("late");
+            log.push_back("returned late");
+        };
+        for (const auto& url : c.requests) browser->Navigate(url);
+        EXPECT_TRUE(log.empty()) << "an event before Navigate returned";
+        p.pump();
+        EXPECT_EQ(log, c.expected);
+    }
+}
+
+TEST(BrowserBaseTest, DestroyedBrowserDropsItsQueuedNavigations) {
+    fw::headless::HeadlessPlatform p;
+    Log log;
+    Handlers handlers(log);
+    auto browser = std::make_unique<Engine>(handlers, Engine::Queued::Each, log);
+    browser->Navigate("a");
+    browser.reset();
+    p.pump();
+    EXPECT_TRUE(log.empty());
+}
+
+} // namespace

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 namespace fw::win32 {
@@ -162,13 +163,13 @@ public:
         liveBrowsers.push_back(this);
     }
     ~IeBrowser() override {
+        // No event reaches the owner from here on, also not one the control
+        // raises while it shuts down; queued navigations never start.
         stopEvents();
         liveBrowsers.erase(std::remove(liveBrowsers.begin(), liveBrowsers.end(), this),
                            liveBrowsers.end());
         close();
     }
-    IeBrowser(const IeBrowser&) = delete;
-    IeBrowser& operator=(const IeBrowser&) = delete;
 
     void setSilent(bool silent) override {
         web_->put_Silent(silent ? VARIANT_TRUE : VARIANT_FALSE);
@@ -179,28 +180,14 @@ public:
     }
     Rect placement() const override { return placement_; }
     bool hasDocument() override {
-        IDispatch* doc = document();
-        const bool there = doc != nullptr;
-        release(doc);
-        return there;
+        return onDocument([](IDispatch* doc) { return doc != nullptr; });
     }
-    std::optional<std::string> documentTitle() override {
-        IDispatch* doc = document();
-        auto out = document::title(doc);
-        release(doc);
-        return out;
-    }
+    std::optional<std::string> documentTitle() override { return onDocument(document::title); }
     std::optional<ActiveElement> activeElement() override {
-        IDispatch* doc = document();
-        auto out = document::activeElement(doc);
-        release(doc);
-        return out;
+        return onDocument(document::activeElement);
     }
     bool runScript(const std::string& script) override {
-        IDispatch* doc = document();
-        const bool ok = document::runScript(doc, script);
-        release(doc);
-        return ok;
+        return onDocument([&](IDispatch* doc) { return document::runScript(doc, script); });
     }
 
     RECT objectRect() const {
@@ -235,10 +222,14 @@ private:
         // The container window clips; the whole object counts as visible.
         inPlace_->SetObjectRects(&r, &r);
     }
-    IDispatch* document() {
+    // `read` gets the current document (null: there is none).
+    template <class F>
+    std::invoke_result_t<F&, IDispatch*> onDocument(F&& read) {
         IDispatch* doc = nullptr;
         if (web_->get_Document(&doc) != S_OK) release(doc);
-        return doc;
+        auto out = read(doc);
+        release(doc);
+        return out;
     }
 
     HWND frame_ = nullptr;     // the clipping white child window, when there is one
@@ -340,14 +331,11 @@ void IeBrowser::open(HWND parent, BrowserEvents& events, const std::optional<Rec
     const HRESULT found = points->FindConnectionPoint(DIID_DWebBrowserEvents2, &events_);
     points->Release();
     check(found, "FindConnectionPoint");
-    sink_ = new BrowserEventSink(events, std::move(untrapped));
+    sink_ = new BrowserEventSink(events, aliveToken(), std::move(untrapped));
     check(events_->Advise(sink_, &cookie_), "Advise");
 }
 
 void IeBrowser::close() {
-    // No event reaches the owner from here on, also not one the control
-    // raises while it shuts down.
-    if (sink_) sink_->detach();
     if (events_ && cookie_) events_->Unadvise(cookie_);
     cookie_ = 0;
     release(events_);

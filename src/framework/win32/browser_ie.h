@@ -32,15 +32,14 @@ std::unique_ptr<BrowserPeer> createIeBrowser(HWND parent, BrowserEvents& events,
                                              UntrappedHandler untrapped);
 
 // The DWebBrowserEvents2 sink, reference counted (it starts at 1). It
-// forwards the control's events to `events` until detach().
+// forwards the control's events to `events` while `alive` holds (the
+// browser's token, false once the browser goes).
 class BrowserEventSink final : public IDispatch {
 public:
-    BrowserEventSink(BrowserEvents& events, UntrappedHandler untrapped);
+    BrowserEventSink(BrowserEvents& events, std::shared_ptr<const bool> alive,
+                     UntrappedHandler untrapped);
     BrowserEventSink(const BrowserEventSink&) = delete;
     BrowserEventSink& operator=(const BrowserEventSink&) = delete;
-
-    // From here on no event reaches `events` (its owner is going).
-    void detach() { events_ = nullptr; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
@@ -56,7 +55,8 @@ private:
     void dispatch(DISPID id, DISPPARAMS& params);
 
     LONG refs_ = 1;
-    BrowserEvents* events_;
+    BrowserEvents& events_;
+    std::shared_ptr<const bool> alive_;
     UntrappedHandler untrapped_;
 };
 

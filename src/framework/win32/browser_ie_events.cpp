@@ -93,8 +93,9 @@ void withCancel(VARIANT* v, F&& handler) {
 
 // --- the event sink ----------------------------------------------------------
 
-BrowserEventSink::BrowserEventSink(BrowserEvents& events, UntrappedHandler untrapped)
-    : events_(&events), untrapped_(std::move(untrapped)) {}
+BrowserEventSink::BrowserEventSink(BrowserEvents& events, std::shared_ptr<const bool> alive,
+                                   UntrappedHandler untrapped)
+    : events_(events), alive_(std::move(alive)), untrapped_(std::move(untrapped)) {}
 
 HRESULT BrowserEventSink::QueryInterface(REFIID riid, void** out) {
     if (!out) return E_POINTER;
@@ -138,7 +139,7 @@ HRESULT BrowserEventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* para
     if (!params || (params->cArgs && !params->rgvarg)) return E_INVALIDARG;
     // The immediate end destroys the windows, and the control may report on
     // the way out: nothing reaches the launcher's handlers any more.
-    if (!events_ || ending()) return S_OK;
+    if (!*alive_ || ending()) return S_OK;
     AddRef(); // a handler may close the browser and release us
     try {
         dispatch(id, *params);
@@ -155,7 +156,7 @@ HRESULT BrowserEventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* para
 // first (see param()); events with an unexpected argument count and all
 // other DISPIDs are ignored.
 void BrowserEventSink::dispatch(DISPID id, DISPPARAMS& p) {
-    BrowserEvents& events = *events_;
+    BrowserEvents& events = events_;
     switch (id) {
     case DISPID_BEFORENAVIGATE2:
         // BeforeNavigate2(pDisp, URL, Flags, TargetFrameName, PostData,

@@ -25,8 +25,6 @@ public:
     WebKitBrowser(GtkPlatform& platform, GtkPeer& parent, BrowserEvents& events,
                   const std::optional<Rect>& frame);
     ~WebKitBrowser() override;
-    WebKitBrowser(const WebKitBrowser&) = delete;
-    WebKitBrowser& operator=(const WebKitBrowser&) = delete;
 
     void setSilent(bool silent) override { silent_ = silent; }
     void place(const Rect& rect) override;

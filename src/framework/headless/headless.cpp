@@ -64,8 +64,6 @@ class Browser : public BrowserBase {
 public:
     Browser(BrowserEvents& events, BrowserRecord& rec) : BrowserBase(events), rec_(rec) {}
     ~Browser() override { rec_.destroyed = true; }
-    Browser(const Browser&) = delete;
-    Browser& operator=(const Browser&) = delete;
 
     // Every request is recorded as it is made, before the queue has it.
     void Navigate(const std::string& url) override {
@@ -114,15 +112,6 @@ bool BrowserRecord::newWindow() {
     return cancel;
 }
 
-void BrowserRecord::documentComplete(const std::string& url) {
-    events->DocumentComplete(url);
-}
-void BrowserRecord::downloadComplete() {
-    events->DownloadComplete();
-}
-void BrowserRecord::titleChange(const std::string& text) {
-    events->TitleChange(text);
-}
 void BrowserRecord::engineTerminated() {
     document = false;
     active.reset();

@@ -118,12 +118,6 @@ void BrowserRecord::engineTerminated() {
     events->EngineTerminated();
 }
 
-bool BrowserRecord::navigateError(const std::string& url, int status) {
-    bool cancel = false;
-    events->NavigateError(url, status, cancel);
-    return cancel;
-}
-
 HeadlessPlatform::HeadlessPlatform() {
     Platform::install(this);
 }

@@ -84,7 +84,6 @@ struct BrowserRecord {
     void titleChange(const std::string& text) { events->TitleChange(text); }
     // The engine's process dies: the document goes with it.
     void engineTerminated();
-    bool navigateError(const std::string& url, int status);
 };
 
 struct MessageBoxCall {

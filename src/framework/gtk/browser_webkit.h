@@ -41,9 +41,6 @@ private:
     gboolean decideNavigation(WebKitPolicyDecision* decision);
     gboolean decideNewWindow(WebKitPolicyDecision* decision);
     void decideResponse(WebKitPolicyDecision* decision);
-    void loadChanged(WebKitLoadEvent event);
-    void loadFailed(WebKitLoadEvent event, const char* uri, GError* error);
-    void focusReport(JSCValue* value);
 
     static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                                    WebKitPolicyDecisionType type, gpointer self);

@@ -131,7 +131,7 @@ void WebKitBrowser::decideResponse(WebKitPolicyDecision* decision) {
 // create -> NewWindow2 when the request was not reported yet: window.open
 // reaches only `create`, without a decide-policy of its own. Cancel -> no
 // window (the page's window.open gives null). Not cancelled -> an ordinary
-// browser window. The focused element is already known here (focusReport).
+// browser window. The focused element is already known here (onFocusMessage).
 GtkWidget* WebKitBrowser::onCreate(WebKitWebView* view, WebKitNavigationAction* action,
                                    gpointer self) {
     auto* browser = static_cast<WebKitBrowser*>(self);
@@ -154,26 +154,23 @@ GtkWidget* WebKitBrowser::onCreate(WebKitWebView* view, WebKitNavigationAction* 
 //   or was stopped before its document came also ends with FINISHED (reporting
 //   the old address), and gets DownloadComplete only.
 // Only the top-level page reports loads; frames do not.
-void WebKitBrowser::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
-    static_cast<WebKitBrowser*>(self)->loadChanged(event);
-}
-
-void WebKitBrowser::loadChanged(WebKitLoadEvent event) {
+void WebKitBrowser::onLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self) {
+    auto* browser = static_cast<WebKitBrowser*>(self);
     switch (event) {
-    case WEBKIT_LOAD_STARTED: failedBeforeCommit_ = false; break;
+    case WEBKIT_LOAD_STARTED: browser->failedBeforeCommit_ = false; break;
     case WEBKIT_LOAD_REDIRECTED: break;
     case WEBKIT_LOAD_COMMITTED:
-        committed_ = true;
-        focused_.reset();
-        allowedNewWindow_.reset();
+        browser->committed_ = true;
+        browser->focused_.reset();
+        browser->allowedNewWindow_.reset();
         break;
     case WEBKIT_LOAD_FINISHED: {
-        const bool document = !failedBeforeCommit_;
-        failedBeforeCommit_ = false;
-        const char* uri = webkit_web_view_get_uri(WEBKIT_WEB_VIEW(view_));
+        const bool document = !browser->failedBeforeCommit_;
+        browser->failedBeforeCommit_ = false;
+        const char* uri = webkit_web_view_get_uri(view);
         const std::string url = uri ? uri : "";
-        if (!raise([&](BrowserEvents& e) { e.DownloadComplete(); })) return;
-        if (document) raise([&](BrowserEvents& e) { e.DocumentComplete(url); });
+        if (!browser->raise([&](BrowserEvents& e) { e.DownloadComplete(); })) return;
+        if (document) browser->raise([&](BrowserEvents& e) { e.DocumentComplete(url); });
         break;
     }
     }
@@ -186,20 +183,18 @@ void WebKitBrowser::loadChanged(WebKitLoadEvent event) {
 // with its own COMMITTED and FINISHED).
 gboolean WebKitBrowser::onLoadFailed(WebKitWebView*, WebKitLoadEvent event, const char* uri,
                                      GError* error, gpointer self) {
-    static_cast<WebKitBrowser*>(self)->loadFailed(event, uri, error);
-    return FALSE;
-}
-
-void WebKitBrowser::loadFailed(WebKitLoadEvent event, const char* uri, GError* error) {
-    if (event != WEBKIT_LOAD_COMMITTED && event != WEBKIT_LOAD_FINISHED) failedBeforeCommit_ = true;
+    auto* browser = static_cast<WebKitBrowser*>(self);
+    if (event != WEBKIT_LOAD_COMMITTED && event != WEBKIT_LOAD_FINISHED)
+        browser->failedBeforeCommit_ = true;
     if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
         g_error_matches(error, WEBKIT_POLICY_ERROR,
                         WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE))
-        return;
+        return FALSE;
     const std::string url = uri ? uri : "";
     const int code = error ? error->code : 0;
     bool cancel = false;
-    raise([&](BrowserEvents& e) { e.NavigateError(url, code, cancel); });
+    browser->raise([&](BrowserEvents& e) { e.NavigateError(url, code, cancel); });
+    return FALSE;
 }
 
 // notify::title -> TitleChange(title). The engine clears the title ("") as
@@ -245,16 +240,14 @@ gboolean WebKitBrowser::onPermission(WebKitWebView*, WebKitPermissionRequest* re
     return TRUE;
 }
 
-void WebKitBrowser::onFocusMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
-                                   gpointer self) {
-    static_cast<WebKitBrowser*>(self)->focusReport(webkit_javascript_result_get_js_value(result));
-}
-
 // The page's focus report (kFocusReport in browser_webkit.cpp): the cache
 // activeElement() answers from.
-void WebKitBrowser::focusReport(JSCValue* value) {
+void WebKitBrowser::onFocusMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                                   gpointer self) {
+    auto* browser = static_cast<WebKitBrowser*>(self);
+    JSCValue* value = webkit_javascript_result_get_js_value(result);
     if (!jsc_value_is_object(value)) {
-        focused_.reset();
+        browser->focused_.reset();
         return;
     }
     auto text = [value](const char* name) {
@@ -268,7 +261,7 @@ void WebKitBrowser::focusReport(JSCValue* value) {
         g_object_unref(property);
         return out;
     };
-    focused_ = ActiveElement{text("tag"), text("href")};
+    browser->focused_ = ActiveElement{text("tag"), text("href")};
 }
 
 } // namespace fw::gtk

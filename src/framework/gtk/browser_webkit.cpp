@@ -72,10 +72,11 @@ std::vector<GtkWidget*>& liveViews() {
 // The view whose page process a new view takes over: the newest one whose
 // window has been hidden to make room for the new one (the login face's at
 // the hand-over), so the game page starts loading at once instead of
-// waiting for a process of its own, and the program keeps one page process. A view of a window still on the screen is left alone: its
-// page may be hung (a game page spinning in a script keeps its whole
-// process busy), and a view made beside it (the login face after the game
-// window's close) starts a process of its own.
+// waiting for a process of its own, and the program keeps one page
+// process. A view of a window still on the screen is left alone: its page
+// may be hung (a game page spinning in a script keeps its whole process
+// busy), and a view made beside it (the login face after the game window's
+// close) starts a process of its own.
 GtkWidget* replacedView() {
     auto& views = liveViews();
     for (auto it = views.rbegin(); it != views.rend(); ++it)

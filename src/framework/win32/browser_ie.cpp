@@ -157,6 +157,7 @@ public:
         try {
             open(parent, events, frame, std::move(untrapped));
         } catch (...) {
+            stopEvents();
             close();
             throw;
         }

@@ -12,6 +12,7 @@ add_library(launcher_gtk STATIC
   src/framework/gtk/gtk_window.cpp
   src/framework/gtk/client_area.cpp
   src/framework/gtk/browser_webkit.cpp
+  src/framework/gtk/browser_webkit_events.cpp
   src/framework/gtk/engine_library.cpp
   src/framework/gtk/page_downloads.cpp
   src/framework/gtk/imaging_gtk.cpp

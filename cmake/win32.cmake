@@ -10,6 +10,7 @@ add_library(launcher_win32 STATIC
   src/framework/win32/download.cpp
   src/framework/win32/signature.cpp
   src/framework/win32/browser_ie.cpp
+  src/framework/win32/browser_ie_events.cpp
   src/framework/win32/imaging_gdiplus.cpp
   src/framework/win32/control_surface_win32.cpp
   src/framework/win32/label_win32.cpp

@@ -6,7 +6,6 @@
 #include "framework/gtk/text.h"
 
 #include <algorithm>
-#include <utility>
 
 namespace fw::gtk {
 
@@ -73,11 +72,11 @@ std::vector<GtkWidget*>& liveViews() {
 // The view whose page process a new view takes over: the newest one whose
 // window has been hidden to make room for the new one (the login face's at
 // the hand-over), so the game page starts loading at once instead of
-// waiting some 400 ms for a process of its own, and the program keeps one
-// page process. A view of a window still on the screen is left alone: its
-// page may be hung (a game page spinning in a script keeps its whole
-// process busy), and a view made beside it (the login face after the game
-// window's close) starts a process of its own.
+// waiting for a process of its own, and the program keeps one page
+// process. A view of a window still on the screen is left alone: its page
+// may be hung (a game page spinning in a script keeps its whole process
+// busy), and a view made beside it (the login face after the game window's
+// close) starts a process of its own.
 GtkWidget* replacedView() {
     auto& views = liveViews();
     for (auto it = views.rbegin(); it != views.rend(); ++it)
@@ -99,97 +98,11 @@ WebKitSettings* viewSettings() {
     return settings;
 }
 
-std::string requestUri(WebKitNavigationAction* action) {
-    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
-    return uri ? uri : "";
-}
-
-// Each view (WebKitGTK 2.50 on GTK 3) has a text view of its own as an
-// internal child, for key bindings, and the engine never unparents it: when
-// the view goes, the text view stays, with its buffer, input-method context
-// and style nodes. Removed through the engine's own remove handler, which
-// forgets it, it is freed. Only for a view about to be destroyed: a key
-// reaching the view afterwards would find no translator.
-void collectChild(GtkWidget* child, gpointer list) {
-    static_cast<std::vector<GtkWidget*>*>(list)->push_back(child);
-}
-
-void releaseEngineTextViews(GtkWidget* widget) {
-    if (!GTK_IS_CONTAINER(widget)) return;
-    std::vector<GtkWidget*> all;
-    std::vector<GtkWidget*> ordinary;
-    gtk_container_forall(GTK_CONTAINER(widget), collectChild, &all);
-    gtk_container_foreach(GTK_CONTAINER(widget), collectChild, &ordinary);
-    for (GtkWidget* child : all) {
-        if (std::find(ordinary.begin(), ordinary.end(), child) != ordinary.end())
-            releaseEngineTextViews(child);
-        else if (GTK_IS_TEXT_VIEW(child))
-            gtk_container_remove(GTK_CONTAINER(widget), child);
-    }
-}
-
-void destroyWithViews(GtkWidget* widget) {
-    releaseEngineTextViews(widget);
-    gtk_widget_destroy(widget);
-}
-
 // The frame is a plain white area.
 gboolean paintWhite(GtkWidget*, cairo_t* cr, gpointer) {
     cairo_set_source_rgb(cr, 1.0, 1.0, 1.0);
     cairo_paint(cr);
     return FALSE; // the view is drawn over it
-}
-
-// --- ordinary browser windows ---------------------------------------------
-// A new window the launcher lets open is a plain top-level window holding a
-// view related to the one that asked (same page process, same settings and
-// session), as any browser opens one. The launcher does not watch it: it
-// reports no events and lives until the user or its page closes it.
-
-GtkWidget* ordinaryWindow(WebKitWebView* opener);
-
-GtkWidget* onOrdinaryCreate(WebKitWebView* view, WebKitNavigationAction*, gpointer) {
-    return ordinaryWindow(view);
-}
-
-gboolean onOrdinaryReady(WebKitWebView* view, gpointer window) {
-    // The size the page asked for (window.open features) is known only now.
-    GdkRectangle geometry{};
-    webkit_window_properties_get_geometry(webkit_web_view_get_window_properties(view), &geometry);
-    if (geometry.width > 0 && geometry.height > 0)
-        gtk_window_set_default_size(GTK_WINDOW(window), geometry.width, geometry.height);
-    gtk_widget_show_all(GTK_WIDGET(window));
-    return FALSE;
-}
-
-void onOrdinaryClose(WebKitWebView*, gpointer window) {
-    gtk_widget_destroy(GTK_WIDGET(window));
-}
-
-// However the window goes (its page, the window manager's close box), its
-// view is still whole when the window's own destroy handlers run.
-void onOrdinaryDestroy(GtkWidget* window, gpointer) {
-    releaseEngineTextViews(window);
-}
-
-void onOrdinaryTitle(WebKitWebView* view, GParamSpec*, gpointer window) {
-    const char* title = webkit_web_view_get_title(view);
-    gtk_window_set_title(GTK_WINDOW(window), title ? title : "");
-}
-
-GtkWidget* ordinaryWindow(WebKitWebView* opener) {
-    GtkWidget* view =
-        GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", opener, "settings",
-                                webkit_web_view_get_settings(opener), nullptr));
-    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_window_set_default_size(GTK_WINDOW(window), 800, 600);
-    gtk_container_add(GTK_CONTAINER(window), view);
-    g_signal_connect(view, "ready-to-show", G_CALLBACK(onOrdinaryReady), window);
-    g_signal_connect(view, "close", G_CALLBACK(onOrdinaryClose), window);
-    g_signal_connect(window, "destroy", G_CALLBACK(onOrdinaryDestroy), nullptr);
-    g_signal_connect(view, "notify::title", G_CALLBACK(onOrdinaryTitle), window);
-    g_signal_connect(view, "create", G_CALLBACK(onOrdinaryCreate), nullptr);
-    return view;
 }
 
 // --- waiting for a script -------------------------------------------------
@@ -223,11 +136,43 @@ gboolean scriptTimeout(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
+void collectChild(GtkWidget* child, gpointer list) {
+    static_cast<std::vector<GtkWidget*>*>(list)->push_back(child);
+}
+
 } // namespace
 
+// Each view (WebKitGTK 2.50 on GTK 3) has a text view of its own as an
+// internal child, for key bindings, and the engine never unparents it: when
+// the view goes, the text view stays, with its buffer, input-method context
+// and style nodes. Removed through the engine's own remove handler, which
+// forgets it, it is freed. Only for a view about to be destroyed: a key
+// reaching the view afterwards would find no translator.
+void releaseEngineTextViews(GtkWidget* widget) {
+    if (!GTK_IS_CONTAINER(widget)) return;
+    std::vector<GtkWidget*> all;
+    std::vector<GtkWidget*> ordinary;
+    gtk_container_forall(GTK_CONTAINER(widget), collectChild, &all);
+    gtk_container_foreach(GTK_CONTAINER(widget), collectChild, &ordinary);
+    for (GtkWidget* child : all) {
+        if (std::find(ordinary.begin(), ordinary.end(), child) != ordinary.end())
+            releaseEngineTextViews(child);
+        else if (GTK_IS_TEXT_VIEW(child))
+            gtk_container_remove(GTK_CONTAINER(widget), child);
+    }
+}
+
+static void destroyWithViews(GtkWidget* widget) {
+    releaseEngineTextViews(widget);
+    gtk_widget_destroy(widget);
+}
+
+// Of several requests queued at once only the last is loaded: a load that
+// replaces one the engine is still setting up now and then never reaches
+// the network.
 WebKitBrowser::WebKitBrowser(GtkPlatform& platform, GtkPeer& parent, BrowserEvents& events,
                              const std::optional<Rect>& frame)
-    : platform_(platform), events_(events) {
+    : BrowserBase(events, Queued::LastOnly), platform_(platform) {
     openEngineLibrary();
     // Each view has its own content manager: focus reports are kept per view.
     content_ = webkit_user_content_manager_new();
@@ -282,12 +227,11 @@ WebKitBrowser::WebKitBrowser(GtkPlatform& platform, GtkPeer& parent, BrowserEven
 
 WebKitBrowser::~WebKitBrowser() {
     // Nothing reaches the window object any more: an event being raised
-    // sees alive_ turn false, queued navigations are dropped, waiting script
+    // sees the browser gone, queued navigations are dropped, waiting script
     // calls end, and the engine's signals are cut before the view goes.
-    *alive_ = false;
+    stopEvents();
     auto& views = liveViews();
     views.erase(std::remove(views.begin(), views.end(), view_), views.end());
-    if (navigateSource_) g_source_remove(navigateSource_);
     g_signal_handlers_disconnect_by_data(view_, this);
     g_signal_handlers_disconnect_by_data(content_, this);
     // The page process keeps what a registered handler needs, page by page,
@@ -296,7 +240,7 @@ WebKitBrowser::~WebKitBrowser() {
                                                                            kScriptWorld);
     for (GCancellable* call : scripts_) g_cancellable_cancel(call);
     GtkWidget* top = frame_ ? frame_ : view_;
-    if (raising_ > 0) {
+    if (raising()) {
         // Gone from inside one of its own events (the login page's hand-over
         // releases it): the engine is still in the signal that raised it, so
         // the view goes once that has returned.
@@ -313,51 +257,15 @@ gboolean WebKitBrowser::destroyLater(gpointer widget) {
     return G_SOURCE_REMOVE;
 }
 
-// Raises one event of the port. Its handler may destroy this browser (its
-// window closed, for instance, while a nested loop ran); raise then returns
-// false and nothing of the browser may be touched any more.
-template <typename F>
-bool WebKitBrowser::raise(F&& event) {
-    const std::shared_ptr<bool> alive = alive_;
-    ++raising_;
-    platform_.deliver(std::forward<F>(event));
-    if (*alive) --raising_;
-    return *alive;
+// The engine's own Navigate: a trusted load of the address.
+void WebKitBrowser::startNavigation(const std::string& url) {
+    webkit_web_view_load_uri(WEBKIT_WEB_VIEW(view_), utf8(url).c_str());
 }
 
-// Navigate: the request is queued and carried out from the message loop, as
-// the engine itself would: BeforeNavigate2 for it arrives after Navigate has
-// returned, through decide-policy like any other navigation. An empty
-// address shows a blank page (about:blank).
-//
-// A request with another queued behind it is replaced before it could
-// start, so it is not handed to the engine, which would only cancel it: a
-// load that replaces one the engine is still setting up now and then never
-// reaches the network (the soak saw the game page never requested, its
-// window blank, about once in 25 returns). It still gets its BeforeNavigate2,
-// where a hand-over may take it, and DownloadComplete when it is cancelled.
-void WebKitBrowser::Navigate(const std::string& url) {
-    navigations_.push_back(url.empty() ? "about:blank" : utf8(url));
-    if (!navigateSource_)
-        navigateSource_ = g_idle_add_full(G_PRIORITY_DEFAULT, onNavigateDue, this, nullptr);
-}
-
-gboolean WebKitBrowser::onNavigateDue(gpointer data) {
-    auto* self = static_cast<WebKitBrowser*>(data);
-    while (self->navigations_.size() > 1) {
-        const std::string url = std::move(self->navigations_.front());
-        self->navigations_.pop_front();
-        bool cancel = false;
-        if (!self->raise([&] { self->events_.BeforeNavigate2(url, cancel); }))
-            return G_SOURCE_REMOVE;
-        if (cancel && !self->raise([&] { self->events_.DownloadComplete(); }))
-            return G_SOURCE_REMOVE;
-    }
-    const std::string url = std::move(self->navigations_.front());
-    self->navigations_.pop_front();
-    self->navigateSource_ = 0;
-    webkit_web_view_load_uri(WEBKIT_WEB_VIEW(self->view_), url.c_str());
-    return G_SOURCE_REMOVE;
+// An error that escapes a handler has nobody to catch it in the engine's
+// signals: the platform shows it and ends the program.
+void WebKitBrowser::deliver(const std::function<void()>& handler) {
+    platform_.deliver(handler);
 }
 
 void WebKitBrowser::place(const Rect& rect) {
@@ -402,224 +310,13 @@ bool WebKitBrowser::runScript(const std::string& script) {
         WEBKIT_WEB_VIEW(view_), script.c_str(), static_cast<gssize>(script.size()), nullptr,
         nullptr, cancellable, scriptDone, new std::shared_ptr<ScriptCall>(call));
     const guint timeout = g_timeout_add(kScriptWaitMs, scriptTimeout, call.get());
-    const std::shared_ptr<bool> alive = alive_;
+    const std::shared_ptr<const bool> alive = aliveToken();
     if (!call->done) g_main_loop_run(call->loop);
     if (!call->timedOut) g_source_remove(timeout);
     if (!call->done) g_cancellable_cancel(cancellable); // the late answer is not wanted
     if (*alive) scripts_.erase(std::find(scripts_.begin(), scripts_.end(), cancellable));
     g_object_unref(cancellable);
     return *alive && call->ok;
-}
-
-// --- engine signals -> port events ----------------------------------------
-
-gboolean WebKitBrowser::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
-                                       WebKitPolicyDecisionType type, gpointer self) {
-    auto* browser = static_cast<WebKitBrowser*>(self);
-    switch (type) {
-    case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION: return browser->decideNavigation(decision);
-    case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION: return browser->decideNewWindow(decision);
-    case WEBKIT_POLICY_DECISION_TYPE_RESPONSE: browser->decideResponse(decision); break;
-    }
-    return FALSE; // the engine's own choice
-}
-
-// decide-policy NAVIGATION_ACTION -> BeforeNavigate2(url). Every navigation
-// of the page and of its frames passes here before it starts: link clicks,
-// script navigations, form submissions (the address only; the engine does
-// not show the posted data here), frames, and our own Navigate requests.
-// Cancel -> webkit_policy_decision_ignore. The engine reports nothing for a
-// navigation it never started, so the halted navigation's DownloadComplete
-// is raised here.
-gboolean WebKitBrowser::decideNavigation(WebKitPolicyDecision* decision) {
-    const std::string url = requestUri(webkit_navigation_policy_decision_get_navigation_action(
-        WEBKIT_NAVIGATION_POLICY_DECISION(decision)));
-    bool cancel = false;
-    const bool alive = raise([&] { events_.BeforeNavigate2(url, cancel); });
-    if (cancel || !alive) {
-        webkit_policy_decision_ignore(decision);
-        if (alive) raise([&] { events_.DownloadComplete(); });
-    } else {
-        webkit_policy_decision_use(decision);
-    }
-    return TRUE;
-}
-
-// decide-policy NEW_WINDOW_ACTION -> NewWindow2 (a target=_blank link or
-// form). Cancel -> ignore; otherwise the engine asks for the window through
-// `create` next, which must not report the same request again.
-gboolean WebKitBrowser::decideNewWindow(WebKitPolicyDecision* decision) {
-    const std::string url = requestUri(webkit_navigation_policy_decision_get_navigation_action(
-        WEBKIT_NAVIGATION_POLICY_DECISION(decision)));
-    bool cancel = false;
-    const bool alive = raise([&] { events_.NewWindow2(cancel); });
-    if (cancel || !alive) {
-        webkit_policy_decision_ignore(decision);
-    } else {
-        allowedNewWindow_ = url;
-        webkit_policy_decision_use(decision);
-    }
-    return TRUE;
-}
-
-// decide-policy RESPONSE -> NavigateError(url, status) for an HTTP error
-// status of the page itself (the engine finishes such a load normally and
-// shows the server's page, so load-failed never sees it). The response is
-// used whatever the handler says.
-void WebKitBrowser::decideResponse(WebKitPolicyDecision* decision) {
-    auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
-    if (!webkit_response_policy_decision_is_main_frame_main_resource(response)) return;
-    const guint status =
-        webkit_uri_response_get_status_code(webkit_response_policy_decision_get_response(response));
-    if (status < 400) return;
-    const char* uri =
-        webkit_uri_request_get_uri(webkit_response_policy_decision_get_request(response));
-    const std::string url = uri ? uri : "";
-    bool cancel = false;
-    raise([&] { events_.NavigateError(url, static_cast<int>(status), cancel); });
-}
-
-// create -> NewWindow2 when the request was not reported yet: window.open
-// reaches only `create`, without a decide-policy of its own. Cancel -> no
-// window (the page's window.open gives null). Not cancelled -> an ordinary
-// browser window. The focused element is already known here (focusReport).
-GtkWidget* WebKitBrowser::onCreate(WebKitWebView* view, WebKitNavigationAction* action,
-                                   gpointer self) {
-    auto* browser = static_cast<WebKitBrowser*>(self);
-    const std::string url = requestUri(action);
-    if (browser->allowedNewWindow_ && *browser->allowedNewWindow_ == url) {
-        browser->allowedNewWindow_.reset();
-        return ordinaryWindow(view);
-    }
-    bool cancel = false;
-    if (!browser->raise([&] { browser->events_.NewWindow2(cancel); }) || cancel) return nullptr;
-    return ordinaryWindow(view);
-}
-
-// load-changed:
-// - STARTED: a new load of the page.
-// - COMMITTED: the page has a document from now on (hasDocument); the new
-//   document has no focused element yet.
-// - FINISHED -> DownloadComplete, then DocumentComplete(uri) - the order the
-//   hosting windows know - for a load that got a document. A load that failed
-//   or was stopped before its document came also ends with FINISHED (reporting
-//   the old address), and gets DownloadComplete only.
-// Only the top-level page reports loads; frames do not.
-void WebKitBrowser::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
-    static_cast<WebKitBrowser*>(self)->loadChanged(event);
-}
-
-void WebKitBrowser::loadChanged(WebKitLoadEvent event) {
-    switch (event) {
-    case WEBKIT_LOAD_STARTED: failedBeforeCommit_ = false; break;
-    case WEBKIT_LOAD_REDIRECTED: break;
-    case WEBKIT_LOAD_COMMITTED:
-        committed_ = true;
-        focused_.reset();
-        allowedNewWindow_.reset();
-        break;
-    case WEBKIT_LOAD_FINISHED: {
-        const bool document = !failedBeforeCommit_;
-        failedBeforeCommit_ = false;
-        const char* uri = webkit_web_view_get_uri(WEBKIT_WEB_VIEW(view_));
-        const std::string url = uri ? uri : "";
-        if (!raise([&] { events_.DownloadComplete(); })) return;
-        if (document) raise([&] { events_.DocumentComplete(url); });
-        break;
-    }
-    }
-}
-
-// load-failed -> NavigateError(url, the engine's error code), for real
-// failures only: a stop, a load replaced by another and a response the
-// engine did not take are halts, not errors. The handler's cancel is not
-// used: the engine shows its own error page in any case (a load of its own,
-// with its own COMMITTED and FINISHED).
-gboolean WebKitBrowser::onLoadFailed(WebKitWebView*, WebKitLoadEvent event, const char* uri,
-                                     GError* error, gpointer self) {
-    static_cast<WebKitBrowser*>(self)->loadFailed(event, uri, error);
-    return FALSE;
-}
-
-void WebKitBrowser::loadFailed(WebKitLoadEvent event, const char* uri, GError* error) {
-    if (event != WEBKIT_LOAD_COMMITTED && event != WEBKIT_LOAD_FINISHED) failedBeforeCommit_ = true;
-    if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
-        g_error_matches(error, WEBKIT_POLICY_ERROR,
-                        WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE))
-        return;
-    const std::string url = uri ? uri : "";
-    const int code = error ? error->code : 0;
-    bool cancel = false;
-    raise([&] { events_.NavigateError(url, code, cancel); });
-}
-
-// notify::title -> TitleChange(title). The engine clears the title ("") as
-// each new page comes, then gives the page's own.
-void WebKitBrowser::onTitle(WebKitWebView* view, GParamSpec*, gpointer self) {
-    auto* browser = static_cast<WebKitBrowser*>(self);
-    const char* title = webkit_web_view_get_title(view);
-    const std::string text = title ? title : "";
-    browser->raise([&] { browser->events_.TitleChange(text); });
-}
-
-// web-process-terminated -> EngineTerminated, whatever the reason (a crash,
-// the memory limit; we never end the process ourselves). The view's last
-// picture would stay on the screen of a page that no longer exists: it is
-// redrawn, which shows nothing (the frame or window behind it) until the
-// next load starts a new process.
-void WebKitBrowser::onProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason,
-                                        gpointer self) {
-    auto* browser = static_cast<WebKitBrowser*>(self);
-    browser->committed_ = false;
-    browser->focused_.reset();
-    browser->allowedNewWindow_.reset();
-    gtk_widget_queue_draw(GTK_WIDGET(view));
-    browser->raise([&] { browser->events_.EngineTerminated(); });
-}
-
-// Silent: the page's alert, confirm and prompt boxes are not shown (confirm
-// answers Cancel, prompt gives null); a "leave this page?" question answers
-// leave, so a silent browser never stays stuck on a page.
-gboolean WebKitBrowser::onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer self) {
-    if (!static_cast<WebKitBrowser*>(self)->silent_) return FALSE;
-    if (webkit_script_dialog_get_dialog_type(dialog) == WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM)
-        webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);
-    return TRUE;
-}
-
-// Silent: permission requests (location, notifications, media, ...) are
-// refused without asking.
-gboolean WebKitBrowser::onPermission(WebKitWebView*, WebKitPermissionRequest* request,
-                                     gpointer self) {
-    if (!static_cast<WebKitBrowser*>(self)->silent_) return FALSE;
-    webkit_permission_request_deny(request);
-    return TRUE;
-}
-
-void WebKitBrowser::onFocusMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
-                                   gpointer self) {
-    static_cast<WebKitBrowser*>(self)->focusReport(webkit_javascript_result_get_js_value(result));
-}
-
-// The focus report of the page (see kFocusReport): the cache activeElement()
-// answers from.
-void WebKitBrowser::focusReport(JSCValue* value) {
-    if (!jsc_value_is_object(value)) {
-        focused_.reset();
-        return;
-    }
-    auto text = [value](const char* name) {
-        JSCValue* property = jsc_value_object_get_property(value, name);
-        std::string out;
-        if (jsc_value_is_string(property)) {
-            gchar* s = jsc_value_to_string(property);
-            out = s ? s : "";
-            g_free(s);
-        }
-        g_object_unref(property);
-        return out;
-    };
-    focused_ = ActiveElement{text("tag"), text("href")};
 }
 
 } // namespace fw::gtk

@@ -1,14 +1,15 @@
 // The embedded browser of the Linux launcher: a WebKitWebView (WebKitGTK,
 // webkit2gtk-4.1) whose signals are reported as the browser port's events.
 // Where each engine signal becomes which event is written down beside the
-// handler that does it, in browser_webkit.cpp.
+// handler that does it, in browser_webkit_events.cpp; the view, its engine
+// context and the requests are in browser_webkit.cpp.
 #pragma once
 
-#include "framework/ports/browser.h"
+#include "framework/portable/browser_base.h"
 
 #include <webkit2/webkit2.h>
 
-#include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,15 +20,12 @@ namespace fw::gtk {
 class GtkPlatform;
 class GtkPeer;
 
-class WebKitBrowser : public BrowserPeer {
+class WebKitBrowser : public BrowserBase {
 public:
     WebKitBrowser(GtkPlatform& platform, GtkPeer& parent, BrowserEvents& events,
                   const std::optional<Rect>& frame);
     ~WebKitBrowser() override;
-    WebKitBrowser(const WebKitBrowser&) = delete;
-    WebKitBrowser& operator=(const WebKitBrowser&) = delete;
 
-    void Navigate(const std::string& url) override;
     void setSilent(bool silent) override { silent_ = silent; }
     void place(const Rect& rect) override;
     Rect placement() const override { return placement_; }
@@ -37,16 +35,12 @@ public:
     bool runScript(const std::string& script) override;
 
 private:
-    template <typename F>
-    bool raise(F&& event);
+    void startNavigation(const std::string& url) override;
+    void deliver(const std::function<void()>& handler) override;
 
     gboolean decideNavigation(WebKitPolicyDecision* decision);
     gboolean decideNewWindow(WebKitPolicyDecision* decision);
     void decideResponse(WebKitPolicyDecision* decision);
-    GtkWidget* create(WebKitNavigationAction* action);
-    void loadChanged(WebKitLoadEvent event);
-    void loadFailed(WebKitLoadEvent event, const char* uri, GError* error);
-    void focusReport(JSCValue* value);
 
     static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                                    WebKitPolicyDecisionType type, gpointer self);
@@ -61,11 +55,9 @@ private:
     static gboolean onPermission(WebKitWebView*, WebKitPermissionRequest* request, gpointer self);
     static void onFocusMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                                gpointer self);
-    static gboolean onNavigateDue(gpointer self);
     static gboolean destroyLater(gpointer widget);
 
     GtkPlatform& platform_;
-    BrowserEvents& events_;
     GtkWidget* frame_ = nullptr; // the clipping child area, when there is one
     GtkWidget* view_ = nullptr;
     WebKitUserContentManager* content_ = nullptr;
@@ -77,12 +69,11 @@ private:
     // A new-window request already reported and allowed, whose window the
     // engine is about to ask for.
     std::optional<std::string> allowedNewWindow_;
-    std::deque<std::string> navigations_;
-    guint navigateSource_ = 0;
-    int raising_ = 0;                    // events of this browser being raised (they may nest)
     std::vector<GCancellable*> scripts_; // script calls still waiting for the page
-    // Shared with every event being raised: false once this browser is gone.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
+
+// Frees the key-binding text views the engine keeps inside each view under
+// widget; for views about to be destroyed.
+void releaseEngineTextViews(GtkWidget* widget);
 
 } // namespace fw::gtk

@@ -38,9 +38,8 @@ namespace fw::gtk {
 
 void openEngineLibrary() {
     std::call_once(opening, [] {
-        // Lazily bound, as at a program's start: binding all of the engine's
-        // and its libraries' calls at once made the login page some 15 ms
-        // later.
+        // Lazily bound, as at a program's start: binding every call of the
+        // engine and its libraries at once delays the login page.
         engineHandle = dlopen(kEngineLibrary, RTLD_LAZY | RTLD_LOCAL);
         if (!engineHandle) {
             const char* why = dlerror();

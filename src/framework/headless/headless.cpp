@@ -1,5 +1,6 @@
 #include "framework/headless/headless.h"
 
+#include "framework/portable/browser_base.h"
 #include "framework/portable/form.h"
 #include "framework/ports/imaging.h"
 
@@ -52,20 +53,16 @@ private:
     WindowRecord& rec_;
 };
 
-class Browser : public BrowserPeer {
+// The engine is the test: it raises the events, the record keeps the page.
+class Browser : public BrowserBase {
 public:
-    Browser(HeadlessPlatform& platform, BrowserRecord& rec) : platform_(platform), rec_(rec) {}
+    Browser(BrowserEvents& events, BrowserRecord& rec) : BrowserBase(events), rec_(rec) {}
     ~Browser() override { rec_.destroyed = true; }
 
-    // Carried out from the message loop, as an engine does: the request
-    // returns first, then the before-navigate event arrives.
+    // Every request is recorded as it is made, before the queue has it.
     void Navigate(const std::string& url) override {
         rec_.navigations.push_back(url);
-        BrowserRecord* rec = &rec_;
-        platform_.post([rec, url] {
-            if (rec->destroyed) return;
-            if (!rec->beforeNavigate(url)) rec->location = url.empty() ? "about:blank" : url;
-        });
+        BrowserBase::Navigate(url);
     }
     void setSilent(bool silent) override { rec_.silent = silent; }
     void place(const Rect& rect) override { rec_.placement = rect; }
@@ -85,7 +82,13 @@ public:
     }
 
 private:
-    HeadlessPlatform& platform_;
+    // The page goes to the address unless its BeforeNavigate2 is cancelled.
+    void startNavigation(const std::string& url) override {
+        bool cancel = false;
+        if (raise([&](BrowserEvents& e) { e.BeforeNavigate2(url, cancel); }) && !cancel)
+            rec_.location = url;
+    }
+
     BrowserRecord& rec_;
 };
 
@@ -103,25 +106,10 @@ bool BrowserRecord::newWindow() {
     return cancel;
 }
 
-void BrowserRecord::documentComplete(const std::string& url) {
-    events->DocumentComplete(url);
-}
-void BrowserRecord::downloadComplete() {
-    events->DownloadComplete();
-}
-void BrowserRecord::titleChange(const std::string& text) {
-    events->TitleChange(text);
-}
 void BrowserRecord::engineTerminated() {
     document = false;
     active.reset();
     events->EngineTerminated();
-}
-
-bool BrowserRecord::navigateError(const std::string& url, int status) {
-    bool cancel = false;
-    events->NavigateError(url, status, cancel);
-    return cancel;
 }
 
 HeadlessPlatform::~HeadlessPlatform() = default;
@@ -161,7 +149,7 @@ std::unique_ptr<BrowserPeer> HeadlessPlatform::createBrowser(WindowPeer& parent,
     rec.events = &events;
     rec.parent = &static_cast<Peer&>(parent).record();
     rec.frame = frame;
-    return std::make_unique<Browser>(*this, rec);
+    return std::make_unique<Browser>(events, rec);
 }
 
 BrowserRecord* HeadlessPlatform::browserOf(const Form& form) {

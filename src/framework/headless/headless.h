@@ -79,12 +79,11 @@ struct BrowserRecord {
     // Raise an event as the engine would; the results are the handler's.
     bool beforeNavigate(const std::string& url);
     bool newWindow();
-    void documentComplete(const std::string& url);
-    void downloadComplete();
-    void titleChange(const std::string& text);
+    void documentComplete(const std::string& url) { events->DocumentComplete(url); }
+    void downloadComplete() { events->DownloadComplete(); }
+    void titleChange(const std::string& text) { events->TitleChange(text); }
     // The engine's process dies: the document goes with it.
     void engineTerminated();
-    bool navigateError(const std::string& url, int status);
 };
 
 struct MessageBoxCall {

@@ -21,21 +21,14 @@ public:
     virtual ~BrowserEvents() = default;
     // Before any navigation of the page or one of its frames (link, script,
     // form, frame); cancel stops it.
-    virtual void BeforeNavigate2(const std::string& url, bool& cancel) {
-        (void)url;
-        (void)cancel;
-    }
+    virtual void BeforeNavigate2(const std::string& /*url*/, bool& /*cancel*/) {}
     // The page asks for a new window; cancel stops it.
-    virtual void NewWindow2(bool& cancel) { (void)cancel; }
-    virtual void NavigateError(const std::string& url, int statusCode, bool& cancel) {
-        (void)url;
-        (void)statusCode;
-        (void)cancel;
-    }
-    virtual void DocumentComplete(const std::string& url) { (void)url; }
+    virtual void NewWindow2(bool& /*cancel*/) {}
+    virtual void NavigateError(const std::string& /*url*/, int /*statusCode*/, bool& /*cancel*/) {}
+    virtual void DocumentComplete(const std::string& /*url*/) {}
     // The end of each navigation, finished, halted or failed.
     virtual void DownloadComplete() {}
-    virtual void TitleChange(const std::string& text) { (void)text; }
+    virtual void TitleChange(const std::string& /*text*/) {}
     // The engine's process for this page died (killed, out of memory, a
     // crash). The page is gone: no document, a blank view, until the next
     // Navigate starts the engine again.

@@ -1,7 +1,8 @@
 // The embedded browser of the Windows launcher: the system's WebBrowser
 // control (CLSID_WebBrowser, IWebBrowser2) in a small OLE container of our
-// own. Its DWebBrowserEvents2 are reported as the browser port's events; the
-// mapping is written down in browser_ie.cpp where each event is decoded.
+// own (browser_ie.cpp). Its DWebBrowserEvents2 are reported as the browser
+// port's events; the mapping is written down in browser_ie_events.cpp where
+// each event is decoded.
 // The control's engine runs inside the launcher's own process, so there is
 // no engine process that could die alone: EngineTerminated is never raised.
 #pragma once
@@ -31,15 +32,14 @@ std::unique_ptr<BrowserPeer> createIeBrowser(HWND parent, BrowserEvents& events,
                                              UntrappedHandler untrapped);
 
 // The DWebBrowserEvents2 sink, reference counted (it starts at 1). It
-// forwards the control's events to `events` until detach().
+// forwards the control's events to `events` while `alive` holds (the
+// browser's token, false once the browser goes).
 class BrowserEventSink final : public IDispatch {
 public:
-    BrowserEventSink(BrowserEvents& events, UntrappedHandler untrapped);
+    BrowserEventSink(BrowserEvents& events, std::shared_ptr<const bool> alive,
+                     UntrappedHandler untrapped);
     BrowserEventSink(const BrowserEventSink&) = delete;
     BrowserEventSink& operator=(const BrowserEventSink&) = delete;
-
-    // From here on no event reaches `events` (its owner is going).
-    void detach() { events_ = nullptr; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
@@ -55,7 +55,8 @@ private:
     void dispatch(DISPID id, DISPPARAMS& params);
 
     LONG refs_ = 1;
-    BrowserEvents* events_;
+    BrowserEvents& events_;
+    std::shared_ptr<const bool> alive_;
     UntrappedHandler untrapped_;
 };
 

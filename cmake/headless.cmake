@@ -26,7 +26,10 @@ launcher_key_source("${PROJECT_SOURCE_DIR}/tests/support/upgrade_test_key.pub.pe
 add_executable(unit_tests ${UNIT_TEST_SOURCES} tests/support/test_server.cpp
   "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp")
 target_include_directories(unit_tests PRIVATE tests)
-target_compile_definitions(unit_tests PRIVATE TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+# The download tests start tests/support/test_server.py with this interpreter.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+target_compile_definitions(unit_tests PRIVATE TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                              TEST_PYTHON="${Python3_EXECUTABLE}")
 target_link_libraries(unit_tests PRIVATE launcher_headless GTest::gtest GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
@@ -40,7 +43,6 @@ add_executable(inidump_native tests/support/inidump_native.cpp)
 target_link_libraries(inidump_native PRIVATE launcher_headless)
 
 # The committed artwork: the background picture and the button pictures.
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME artwork.committed_pictures
          COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/unit/artwork.py)
 # An operator's pictures: a wrong one stops the configuration, naming it.

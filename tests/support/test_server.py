@@ -46,7 +46,6 @@ once the server is listening; each request is appended to the log as
 "METHOD TARGET". It ends when its standard input closes, at SIGTERM or after
 --lifetime seconds. Standard library only; binds 127.0.0.1 on a free port.
 """
-import argparse
 import os
 import select
 import socket
@@ -324,14 +323,15 @@ class TestServer:
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    ap.add_argument("--files", metavar="DIR")
-    ap.add_argument("--log")
-    ap.add_argument("--lifetime", type=float, default=120.0)
-    args = ap.parse_args()
+    # Options by hand: argparse would cost a good part of the start, which
+    # every unit test that uses the server waits for.
+    args = dict(zip(sys.argv[1::2], sys.argv[2::2]))
+    if len(sys.argv) % 2 == 0 or set(args) - {"--files", "--log", "--lifetime"}:
+        sys.exit(__doc__)
 
-    files = FolderFiles(args.files) if args.files else None
-    srv = TestServer(files=files, lifetime=args.lifetime, log=args.log).start()
+    files = FolderFiles(args["--files"]) if "--files" in args else None
+    srv = TestServer(files=files, lifetime=float(args.get("--lifetime", 120)),
+                     log=args.get("--log")).start()
     print(srv.port, flush=True)
     # The parent's end closes our standard input, whatever way it ends.
     threading.Thread(target=lambda: (sys.stdin.buffer.read(), srv.stop()), daemon=True).start()

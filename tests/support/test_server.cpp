@@ -55,11 +55,8 @@ public:
     ServerProcess() {
         std::filesystem::create_directory(files());
         int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-        if (::pipe2(out, O_CLOEXEC) != 0) {
-            for (int fd : in) ::close(fd);
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe failed");
-        }
         stdin_ = in[1];
         stdout_ = out[0];
         posix_spawn_file_actions_t actions;

@@ -28,7 +28,14 @@ launcher_key_source("${PROJECT_SOURCE_DIR}/tests/support/upgrade_test_key.pub.pe
 add_executable(unit_tests ${UNIT_TEST_SOURCES} tests/support/test_server.cpp
   "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp")
 target_include_directories(unit_tests PRIVATE tests)
-target_compile_definitions(unit_tests PRIVATE TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+# The download tests start tests/support/test_server.py with the interpreter
+# itself, not a version manager's wrapper script, which would add its own start
+# to every test.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+execute_process(COMMAND ${Python3_EXECUTABLE} -c "import sys; print(sys.executable, end='')"
+                OUTPUT_VARIABLE TEST_PYTHON COMMAND_ERROR_IS_FATAL ANY)
+target_compile_definitions(unit_tests PRIVATE TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                              TEST_PYTHON="${TEST_PYTHON}")
 target_link_libraries(unit_tests PRIVATE launcher_headless GTest::gtest GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
@@ -42,7 +49,6 @@ add_executable(inidump_native tests/support/inidump_native.cpp)
 target_link_libraries(inidump_native PRIVATE launcher_headless)
 
 # The committed artwork: the background picture and the button pictures.
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME artwork.committed_pictures
          COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/unit/artwork.py)
 # An operator's pictures: a wrong one stops the configuration, naming it.

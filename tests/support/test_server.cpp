@@ -1,31 +1,34 @@
 #include "support/test_server.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace testsupport {
 
 namespace {
 
-// Waits end at once on stop (the wake pipe); the slice only bounds how late
-// the end of the lifetime is noticed.
-constexpr int kSliceMs = 200;
-constexpr auto kRequestWait = std::chrono::seconds(5);
-constexpr std::size_t kMaxRequest = 64 * 1024;
+constexpr auto kStartWait = std::chrono::seconds(30);
+constexpr auto kStopWait = std::chrono::seconds(5);
 
 int loopbackSocket(int& port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -44,297 +47,135 @@ int loopbackSocket(int& port) {
     return fd;
 }
 
-std::string reason(int status) {
-    switch (status) {
-    case 200: return "OK";
-    case 302: return "Found";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
-    }
-}
-
-std::string head(int status, std::size_t length, const std::string& type,
-                 const std::string& extra = {}) {
-    return "HTTP/1.1 " + std::to_string(status) + " " + reason(status) +
-           "\r\nContent-Type: " + type + "\r\nContent-Length: " + std::to_string(length) + "\r\n" +
-           extra + "Connection: close\r\n\r\n";
-}
-
-std::string errorPage(int status) {
-    return "<html><head><title>" + std::to_string(status) + " " + reason(status) +
-           "</title></head><body><h1>" + reason(status) + "</h1></body></html>\n";
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// "%41" becomes "A"; a malformed escape stays as it stands.
-std::string percentDecode(const std::string& s) {
-    std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size() && hexDigit(s[i + 1]) >= 0 && hexDigit(s[i + 2]) >= 0) {
-            out += static_cast<char>(hexDigit(s[i + 1]) * 16 + hexDigit(s[i + 2]));
-            i += 2;
-        } else {
-            out += s[i];
+// test_server.py as a child: its registered files are those of files(), its
+// requests go to log(). Its standard input is a pipe that only this process
+// holds, so the server also ends when the test program dies.
+class ServerProcess {
+public:
+    ServerProcess() {
+        std::filesystem::create_directory(files());
+        int in[2], out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe failed");
+        stdin_ = in[1];
+        stdout_ = out[0];
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        ::posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        // -S: the standard library is all the server needs, and the site
+        // packages' start-up hooks cost more than the rest of its start.
+        const std::string script = TEST_SOURCE_DIR "/tests/support/test_server.py";
+        std::string args[] = {TEST_PYTHON, "-S",  script,       "--files", files(),
+                              "--log",     log(), "--lifetime", "900"};
+        char* argv[std::size(args) + 1] = {};
+        for (std::size_t i = 0; i < std::size(args); ++i) argv[i] = args[i].data();
+        const int rc = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ);
+        ::posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        if (rc != 0) {
+            pid_ = -1;
+            closePipes();
+            throw std::runtime_error("cannot start " + script);
+        }
+        port_ = readPort();
+        if (port_ <= 0) {
+            stop();
+            throw std::runtime_error(script + " printed no port");
         }
     }
-    return out;
-}
+    ~ServerProcess() { stop(); }
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
 
-bool startsWith(const std::string& s, const std::string& prefix) {
-    return s.compare(0, prefix.size(), prefix) == 0;
+    int port() const { return port_; }
+    std::string files() const { return dir_.path() + "/files"; }
+    std::string log() const { return dir_.path() + "/requests.log"; }
+
+private:
+    // The first line the server prints, within kStartWait.
+    int readPort() {
+        std::string line;
+        const auto giveUp = std::chrono::steady_clock::now() + kStartWait;
+        while (line.find('\n') == std::string::npos) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                giveUp - std::chrono::steady_clock::now());
+            pollfd p{stdout_, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return 0;
+            char buf[64];
+            const ssize_t n = ::read(stdout_, buf, sizeof buf);
+            if (n <= 0) return 0;
+            line.append(buf, static_cast<std::size_t>(n));
+        }
+        return std::atoi(line.c_str());
+    }
+
+    void closePipes() {
+        for (int* fd : {&stdin_, &stdout_})
+            if (*fd >= 0) ::close(std::exchange(*fd, -1));
+    }
+
+    // SIGTERM ends the server at once; SIGKILL if it has not gone in time.
+    void stop() {
+        closePipes();
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        const auto giveUp = std::chrono::steady_clock::now() + kStopWait;
+        while (::waitpid(pid_, nullptr, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > giveUp) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, nullptr, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        pid_ = -1;
+    }
+
+    ScratchFolder dir_;
+    pid_t pid_ = -1;
+    int stdin_ = -1;
+    int stdout_ = -1;
+    int port_ = 0;
+};
+
+// One server for the whole test program, started when a test first needs it.
+ServerProcess& server() {
+    static ServerProcess process;
+    return process;
 }
 
 } // namespace
 
-TestServer::TestServer(std::chrono::seconds lifetime)
-    : deadline_(std::chrono::steady_clock::now() + lifetime) {
-    listenFd_ = loopbackSocket(port_);
-    if (::listen(listenFd_, 16) != 0 || ::pipe2(wake_, O_CLOEXEC) != 0) {
-        ::close(listenFd_);
-        throw std::runtime_error("listen failed");
-    }
-    acceptor_ = std::thread([this] { acceptLoop(); });
+TestServer::TestServer() {
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(server().files()))
+        std::filesystem::remove(e.path(), ec);
+    writeFile(server().log(), "");
 }
 
-TestServer::~TestServer() {
-    stop();
+int TestServer::port() const {
+    return server().port();
 }
 
 std::string TestServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return "http://127.0.0.1:" + std::to_string(port()) + path;
 }
 
-void TestServer::serveFile(const std::string& name, std::string body) {
-    std::lock_guard lock(mutex_);
-    files_["/files/" + name] = std::move(body);
+void TestServer::serveFile(const std::string& name, const std::string& body) {
+    writeFile(server().files() + "/" + name, body);
 }
 
 std::vector<Request> TestServer::requests() const {
-    std::lock_guard lock(mutex_);
-    return requests_;
-}
-
-bool TestServer::stopping() const {
-    return stop_ || std::chrono::steady_clock::now() > deadline_;
-}
-
-void TestServer::stop() {
-    if (stop_.exchange(true)) return;
-    (void)!::write(wake_[1], "x", 1);
-    if (acceptor_.joinable()) acceptor_.join();
-    std::vector<std::thread> handlers;
-    {
-        std::lock_guard lock(mutex_);
-        handlers.swap(handlers_);
+    std::vector<Request> out;
+    std::istringstream log(readFile(server().log()));
+    for (std::string line; std::getline(log, line);) {
+        const auto space = line.find(' ');
+        out.push_back(
+            {line.substr(0, space), space == std::string::npos ? "" : line.substr(space + 1)});
     }
-    for (auto& t : handlers) t.join();
-    for (int fd : {listenFd_, wake_[0], wake_[1]})
-        if (fd >= 0) ::close(fd);
-}
-
-void TestServer::acceptLoop() {
-    while (!stopping()) {
-        pollfd p[2] = {{listenFd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        if (::poll(p, 2, kSliceMs) <= 0 || !(p[0].revents & POLLIN)) continue;
-        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) continue;
-        std::lock_guard lock(mutex_);
-        handlers_.emplace_back([this, fd] { handle(fd); });
-    }
-}
-
-namespace {
-
-// The connection's side of one exchange; every wait is cut into slices so
-// that a stopping server is never held up by a silent client.
-class Connection {
-public:
-    Connection(int fd, int wake, const std::atomic<bool>& stop,
-               std::chrono::steady_clock::time_point deadline)
-        : fd_(fd), wake_(wake), stop_(stop), deadline_(deadline) {}
-    ~Connection() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-
-    bool stopping() const { return stop_ || std::chrono::steady_clock::now() > deadline_; }
-
-    // True when the socket is ready for `events` within one slice.
-    bool ready(short events) const {
-        pollfd p[2] = {{fd_, events, 0}, {wake_, POLLIN, 0}};
-        return ::poll(p, 2, kSliceMs) > 0 && p[0].revents != 0;
-    }
-
-    // The request head, or empty text when none came in time.
-    std::string readHead() {
-        std::string data;
-        const auto giveUp = std::chrono::steady_clock::now() + kRequestWait;
-        while (data.find("\r\n\r\n") == std::string::npos && data.size() < kMaxRequest) {
-            if (stopping() || std::chrono::steady_clock::now() > giveUp) return {};
-            if (!ready(POLLIN)) continue;
-            char buf[4096];
-            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n == 0) return {};
-            if (n < 0) {
-                if (errno == EAGAIN || errno == EINTR) continue;
-                return {};
-            }
-            data.append(buf, static_cast<std::size_t>(n));
-        }
-        return data;
-    }
-
-    bool send(const std::string& data) {
-        std::size_t off = 0;
-        while (off < data.size()) {
-            if (stopping()) return false;
-            if (!ready(POLLOUT)) continue;
-            const ssize_t n = ::send(fd_, data.data() + off, data.size() - off, MSG_NOSIGNAL);
-            if (n < 0) {
-                if (errno == EAGAIN || errno == EINTR) continue;
-                return false;
-            }
-            off += static_cast<std::size_t>(n);
-        }
-        return true;
-    }
-
-    // Waits until the client closes its side (or the server stops).
-    void holdUntilClientCloses() {
-        while (!stopping()) {
-            if (!ready(POLLIN)) continue;
-            char buf[512];
-            const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return;
-        }
-    }
-
-    // Orderly end: our side is finished, the client reads to the end.
-    void finish() {
-        ::shutdown(fd_, SHUT_WR);
-        holdUntilClientCloses();
-    }
-
-    // An RST instead of a FIN.
-    void reset() {
-        linger l{1, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-        ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-    int wake_;
-    const std::atomic<bool>& stop_;
-    std::chrono::steady_clock::time_point deadline_;
-};
-
-std::string versionFile(const std::string& version) {
-    return "[common]\r\nversion=" + version + "\r\n";
-}
-
-} // namespace
-
-void TestServer::handle(int fd) {
-    Connection c(fd, wake_[0], stop_, deadline_);
-    const std::string headText = c.readHead();
-    if (headText.empty()) return;
-
-    const std::string line = headText.substr(0, headText.find("\r\n"));
-    const auto sp1 = line.find(' ');
-    const auto sp2 = line.find(' ', sp1 == std::string::npos ? 0 : sp1 + 1);
-    Request req;
-    req.method = line.substr(0, sp1);
-    if (sp1 != std::string::npos) req.target = line.substr(sp1 + 1, sp2 - sp1 - 1);
-    std::string file;
-    bool haveFile = false;
-    {
-        std::lock_guard lock(mutex_);
-        requests_.push_back(req);
-    }
-    const std::string path = req.target.substr(0, req.target.find('?'));
-    {
-        std::lock_guard lock(mutex_);
-        if (auto it = files_.find(path); it != files_.end()) {
-            file = it->second;
-            haveFile = true;
-        }
-    }
-
-    const std::string ini = "text/plain";
-    const std::string html = "text/html";
-    auto reply = [&c](int status, const std::string& type, const std::string& body,
-                      const std::string& extra = {}) {
-        if (c.send(head(status, body.size(), type, extra) + body)) c.finish();
-    };
-
-    if (haveFile) {
-        reply(200, "application/octet-stream", file);
-    } else if (startsWith(path, "/version/")) {
-        reply(200, ini, versionFile(percentDecode(path.substr(9))));
-    } else if (path == "/version-empty") {
-        reply(200, ini, versionFile(""));
-    } else if (path == "/version-missing") {
-        reply(200, ini, "[platform]\r\nloginUrl=http://127.0.0.1/\r\n");
-    } else if (startsWith(path, "/status/")) {
-        const int status = std::atoi(path.c_str() + 8);
-        reply(status, html, errorPage(status));
-    } else if (startsWith(path, "/redirect/")) {
-        reply(302, html, errorPage(302), "Location: " + path.substr(9) + "\r\n");
-    } else if (path == "/redirect-loop") {
-        reply(302, html, errorPage(302), "Location: /redirect-loop\r\n");
-    } else if (path == "/cut") {
-        if (c.send(head(200, 1000, ini) + std::string(100, 'c'))) c.finish();
-    } else if (path == "/reset") {
-        c.send(head(200, 1000, ini) + std::string(100, 'r'));
-        c.reset();
-    } else if (path == "/stall") {
-        if (c.send(head(200, 1000, ini) + std::string(10, 's'))) c.holdUntilClientCloses();
-    } else if (startsWith(path, "/slow/") || startsWith(path, "/slow-unsized/")) {
-        // /slow[-unsized]/<bytes per second>/<name>: a registered file in
-        // twentieths of a second, with or without its length announced.
-        const bool sized = startsWith(path, "/slow/");
-        const std::string rest = path.substr(sized ? 6 : 14);
-        const std::size_t rate = std::strtoul(rest.c_str(), nullptr, 10);
-        std::string body;
-        bool found = false;
-        {
-            std::lock_guard lock(mutex_);
-            const auto slash = rest.find('/');
-            if (auto it = files_.find("/files/" + rest.substr(slash + 1));
-                slash != std::string::npos && it != files_.end()) {
-                body = it->second;
-                found = true;
-            }
-        }
-        if (!found || rate < 20) {
-            reply(404, html, errorPage(404));
-            return;
-        }
-        const std::string start =
-            "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n" +
-            (sized ? "Content-Length: " + std::to_string(body.size()) + "\r\n" : "") +
-            "Connection: close\r\n\r\n";
-        if (!c.send(start)) return;
-        // Paced by the clock, so that a slow send does not lower the rate.
-        auto due = std::chrono::steady_clock::now();
-        for (std::size_t off = 0; off < body.size(); off += rate / 20) {
-            if (!c.send(body.substr(off, rate / 20))) return;
-            std::this_thread::sleep_until(due += std::chrono::milliseconds(50));
-        }
-        c.finish();
-    } else if (path == "/stall-headers") {
-        c.holdUntilClientCloses();
-    } else {
-        reply(404, html, errorPage(404));
-    }
+    return out;
 }
 
 RefusingPort::RefusingPort() {

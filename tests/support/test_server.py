@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Loopback HTTP server for the end-to-end tests of the version check and
-upgrade. It serves the same routes as tests/support/test_server.cpp (the
-unit tests' in-process server); the path is matched without the query:
+"""Loopback HTTP server for the tests of the version check and upgrade: the
+end-to-end tests run it on a thread, the unit tests as a child process
+(tests/support/test_server.h). The path is matched without the query:
 
   /version/<text>    200, an INI file with [common] version=<text>
                      (percent-decoded)
@@ -36,19 +36,18 @@ In a test:
 
     with TestServer(pages={"/login.html": html}) as srv: ...
 
-As a process (stopped by pid, or on its own after --lifetime seconds):
+As a process:
 
-    test_server.py --port-file F [--log FILE] [--lifetime S]
-                   [--file NAME=LOCALPATH ...]
+    test_server.py [--files DIR] [--log FILE] [--lifetime S]
 
-The port is written to the port file once the server is listening; each
-request is appended to the log as "METHOD TARGET". Standard library only;
-binds 127.0.0.1 on a free port.
+The registered files are those in DIR, read at each request, so a file
+written there later is served too. The port is printed on a line of its own
+once the server is listening; each request is appended to the log as
+"METHOD TARGET". It ends when its standard input closes, at SIGTERM or after
+--lifetime seconds. Standard library only; binds 127.0.0.1 on a free port.
 """
-import argparse
 import os
 import select
-import signal
 import socket
 import socketserver
 import struct
@@ -174,14 +173,16 @@ class _Handler(socketserver.BaseRequestHandler):
         path = target.split("?", 1)[0]
         ini, html = "text/plain", "text/html"
 
-        files = self.server.files
+        def registered(prefix):
+            return self.server.files.get(path[len(prefix):]) if path.startswith(prefix) else None
+
         pages = self.server.pages
         if path in pages:
             self.reply(200, "text/html; charset=utf-8", pages[path])
-        elif path.startswith("/files/") and path[7:] in files:
-            self.reply(200, "application/octet-stream", files[path[7:]])
-        elif path.startswith("/attachment/") and path[12:] in files:
-            self.reply(200, "application/octet-stream", files[path[12:]],
+        elif (body := registered("/files/")) is not None:
+            self.reply(200, "application/octet-stream", body)
+        elif (body := registered("/attachment/")) is not None:
+            self.reply(200, "application/octet-stream", body,
                        'Content-Disposition: attachment; filename="%s"\r\n' % path[12:])
         elif path.startswith("/version/"):
             self.reply(200, ini, version_file(urllib.parse.unquote_to_bytes(path[9:])))
@@ -217,6 +218,22 @@ class _Handler(socketserver.BaseRequestHandler):
             self.reply(404, html, error_page(404))
 
 
+class FolderFiles:
+    """Registered files that are the files of a folder, read at each request."""
+
+    def __init__(self, root):
+        self.root = root
+
+    def get(self, name):
+        if name in ("", ".", "..") or os.path.basename(name) != name:
+            return None
+        try:
+            with open(os.path.join(self.root, name), "rb") as f:
+                return f.read()
+        except (OSError, ValueError):
+            return None
+
+
 class _Server(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
@@ -236,7 +253,8 @@ class TestServer:
     """The server on a thread of the calling process; see the module text."""
 
     def __init__(self, files=None, lifetime=120.0, log=None, pages=None):
-        self.files = dict(files or {})
+        # name -> bytes, or a FolderFiles
+        self.files = files if isinstance(files, FolderFiles) else dict(files or {})
         # path -> HTML text or bytes
         self.pages = {k: v.encode("utf-8") if isinstance(v, str) else v
                       for k, v in (pages or {}).items()}
@@ -305,25 +323,18 @@ class TestServer:
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    ap.add_argument("--port-file", required=True)
-    ap.add_argument("--log")
-    ap.add_argument("--lifetime", type=float, default=120.0)
-    ap.add_argument("--file", action="append", default=[], metavar="NAME=LOCALPATH")
-    args = ap.parse_args()
+    # Options by hand: argparse would cost a good part of the start, which
+    # every unit test that uses the server waits for.
+    args = dict(zip(sys.argv[1::2], sys.argv[2::2]))
+    if len(sys.argv) % 2 == 0 or set(args) - {"--files", "--log", "--lifetime"}:
+        sys.exit(__doc__)
 
-    files = {}
-    for item in args.file:
-        name, _, local = item.partition("=")
-        with open(local, "rb") as f:
-            files[name] = f.read()
-
-    srv = TestServer(files=files, lifetime=args.lifetime, log=args.log).start()
-    signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=srv.stop).start())
-    tmp = args.port_file + ".tmp"
-    with open(tmp, "w") as f:
-        f.write("%d\n" % srv.port)
-    os.replace(tmp, args.port_file)
+    files = FolderFiles(args["--files"]) if "--files" in args else None
+    srv = TestServer(files=files, lifetime=float(args.get("--lifetime", 120)),
+                     log=args.get("--log")).start()
+    print(srv.port, flush=True)
+    # The parent's end closes our standard input, whatever way it ends.
+    threading.Thread(target=lambda: (sys.stdin.buffer.read(), srv.stop()), daemon=True).start()
     srv.wait()
     return 0
 

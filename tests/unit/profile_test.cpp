@@ -167,8 +167,8 @@ TEST_F(ProfileFile, FailedWriteInAReadOnlyFolderChangesNothing) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sub), {}), 1);
 }
 
-// Each of these wrote lines of its own, so other keys or sections changed or
-// the value did not read back (the fuzzer found all but the byte order mark).
+// Each of these would write lines of its own, so other keys or sections
+// would change or the value would not read back.
 TEST_F(ProfileFile, RefusesWhatTheFileCannotHoldAndChangesNothing) {
     const auto path = dir / "x.ini";
     const std::string ini = "[a]\r\nk=v\r\n[b]\r\nk=w\r\n";
@@ -210,8 +210,8 @@ bool writesAndReadsWithin(const std::string& path, std::size_t extra) {
            fw::profile::readFile(path, "b", "k", "", 1025) == "w";
 }
 
-// A file of blank lines once took a table of its lines to write: 2.2 GB for
-// 32 MiB.
+// A write holds a small multiple of the file, never a table of its lines: a
+// file of blank lines is the case where such a table would be largest.
 TEST_F(ProfileFile, NeedsNoMoreMemoryThanASmallMultipleOfTheFile) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizers map address space of their own";

@@ -137,7 +137,7 @@ int GtkPlatform::messageBox(const std::string& text, const std::string& title, i
         okCancel ? GTK_BUTTONS_OK_CANCEL : GTK_BUTTONS_OK, "%s", utf8(text).c_str());
     gtk_window_set_title(GTK_WINDOW(dialog), utf8(title).c_str());
     if (error) {
-        // GTK 3 message dialogs show no picture of their own any more.
+        // GTK 3 message dialogs show no picture of their own; an error gets one.
         G_GNUC_BEGIN_IGNORE_DEPRECATIONS
         GtkWidget* image = gtk_image_new_from_icon_name("dialog-error", GTK_ICON_SIZE_DIALOG);
         gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(dialog), image);

@@ -15,8 +15,8 @@ import win32_upgrade as up  # noqa: E402  (the upgrade cases' launcher copy and 
 from test_server import TestServer  # noqa: E402
 
 up.LAUNCHER = os.environ.get("E2E_SIGNED_LAUNCHER") or desktop.fail("E2E_SIGNED_LAUNCHER is not set")
-# Text: Wine started an "MZ"-headed junk file of a few hundred bytes as a
-# DOS program, but refuses this one (ERROR_BAD_EXE_FORMAT).
+# Text: Wine starts an "MZ"-headed junk file as a DOS program, but refuses
+# this one (ERROR_BAD_EXE_FORMAT), so the failed start is what the test sees.
 JUNK = b"plain text, no program header\r\n" * 8
 
 

@@ -263,7 +263,6 @@ public:
     // Virtual time: runs posted work, then every timer that falls due
     // within `ms`.
     void advance(int ms);
-    std::int64_t nowMs() const { return nowMs_; }
 
     // What the user does to a window.
     void closeBox(Form& form); // the close box / Alt+F4

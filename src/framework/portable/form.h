@@ -66,17 +66,9 @@ protected:
 
     virtual void Form_Load() {}
     virtual void Form_Resize() {}
-    virtual void Form_QueryUnload(bool& cancel, UnloadMode mode) {
-        (void)cancel;
-        (void)mode;
-    }
-    virtual void Form_Unload(bool& cancel) { (void)cancel; }
-    virtual void Form_MouseDown(int button, int shift, float x, float y) {
-        (void)button;
-        (void)shift;
-        (void)x;
-        (void)y;
-    }
+    virtual void Form_QueryUnload(bool& /*cancel*/, UnloadMode /*mode*/) {}
+    virtual void Form_Unload(bool& /*cancel*/) {}
+    virtual void Form_MouseDown(int /*button*/, int /*shift*/, float /*x*/, float /*y*/) {}
 
 private:
     void destroyWindow();

@@ -270,7 +270,6 @@ public:
             DispatchMessageW(&msg);
         }
     }
-    void setFocus() override { SetFocus(hwnd_); }
 
 private:
     void placeInTabOrder();

@@ -192,6 +192,19 @@ void Win32Platform::diagnostic(const std::string& line) {
     OutputDebugStringW(widen("launcher: " + line + "\n").c_str());
 }
 
+void dispatchPending(bool (*first)(MSG& msg)) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        if (first(msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
 int Win32Platform::run() {
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

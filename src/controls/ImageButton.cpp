@@ -263,10 +263,6 @@ bool ImageButton::raise(const Handler& handler, Args&... args) {
     return *alive;
 }
 
-std::int32_t ImageButton::restingState() const {
-    return st_.focused ? fw::kPbsDefaulted : fw::kPbsNormal;
-}
-
 bool ImageButton::cursorInside() const {
     const fw::Point p = surface_->cursorInClient();
     const fw::Bounds& r = st_.clientRect;

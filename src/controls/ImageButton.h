@@ -131,7 +131,7 @@ private:
     }
 
     void announce(const char* property);
-    std::int32_t restingState() const;
+    std::int32_t restingState() const { return st_.focused ? fw::kPbsDefaulted : fw::kPbsNormal; }
     bool cursorInside() const;
     void drawCaption(unsigned flags);
     // Runs a container handler; false when the control was destroyed

@@ -17,10 +17,6 @@ LinuxPlatform::LinuxPlatform() {
     Platform::install(this);
 }
 
-LinuxPlatform::~LinuxPlatform() {
-    Platform::install(nullptr);
-}
-
 DateTime LinuxPlatform::localNow() {
     const std::time_t now = std::time(nullptr);
     std::tm t{};

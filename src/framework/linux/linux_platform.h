@@ -16,7 +16,7 @@ class LinuxPlatform : public Platform {
 public:
     // Installs itself as the platform for its lifetime.
     LinuxPlatform();
-    ~LinuxPlatform() override;
+    ~LinuxPlatform() override { Platform::install(nullptr); }
     LinuxPlatform(const LinuxPlatform&) = delete;
     LinuxPlatform& operator=(const LinuxPlatform&) = delete;
 

@@ -145,10 +145,6 @@ void Win32Platform::stopTimer(TimerId id) {
     timers_.erase(it);
 }
 
-void Win32Platform::end() {
-    teardown(0);
-}
-
 void Win32Platform::teardown(UINT status) {
     endingNow = true;
     for (const auto& t : timers_) KillTimer(nullptr, t.first);

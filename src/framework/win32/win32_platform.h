@@ -36,7 +36,7 @@ public:
     int messageBox(const std::string& text, const std::string& title, int style) override;
     TimerId startTimer(int intervalMs, std::function<void()> tick) override;
     void stopTimer(TimerId id) override;
-    [[noreturn]] void end() override;
+    [[noreturn]] void end() override { teardown(0); }
     DateTime localNow() override;
     std::int64_t tickMs() override { return static_cast<std::int64_t>(GetTickCount64()); }
     // The debugger's output (OutputDebugStringW).

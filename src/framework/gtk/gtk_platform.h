@@ -82,10 +82,7 @@ private:
 // Files, downloads and signatures are the Linux builds' own (LinuxPlatform).
 class GtkPlatform : public LinuxPlatform {
 public:
-    GtkPlatform() = default;
     ~GtkPlatform() override;
-    GtkPlatform(const GtkPlatform&) = delete;
-    GtkPlatform& operator=(const GtkPlatform&) = delete;
 
     std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
                                              WindowPeer* owner) override;

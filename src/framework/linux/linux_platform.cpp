@@ -14,7 +14,6 @@ namespace fw {
 
 LinuxPlatform::LinuxPlatform() {
     tzset();
-    Platform::install(this);
 }
 
 DateTime LinuxPlatform::localNow() {

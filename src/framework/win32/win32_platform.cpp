@@ -99,7 +99,6 @@ void registerWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC proc, 
 
 Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {
     self = this;
-    Platform::install(this);
     registerFormClass(instance);
     registerWindowClass(instance, kPostClass, postProc, nullptr, false);
     postWindow = CreateWindowExW(0, kPostClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance,
@@ -107,7 +106,6 @@ Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {
 }
 
 Win32Platform::~Win32Platform() {
-    Platform::install(nullptr);
     self = nullptr;
 }
 

@@ -65,8 +65,8 @@ void setLayeredStyle(fw::WindowPeer& window) {
     port().setLayeredStyle(window);
 }
 
-} // namespace
-
+// A scale size as a whole number of pixels: nearest, halves to even; an
+// overflow of 32 bits is an error.
 std::int32_t toPixelCount(double units) {
     // nearbyint rounds in the current mode, which is to nearest, ties to even.
     const double r = std::nearbyint(units);
@@ -75,6 +75,8 @@ std::int32_t toPixelCount(double units) {
         throw std::overflow_error("overflow");
     return static_cast<std::int32_t>(r);
 }
+
+} // namespace
 
 void makeColorKeyWindow(fw::Form& window) {
     window.setBackColor(fw::kPureBlue);

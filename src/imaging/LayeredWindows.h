@@ -8,8 +8,6 @@
 #include "framework/portable/form.h"
 #include "framework/ports/imaging.h"
 
-#include <cstdint>
-
 namespace imaging {
 
 // The background picture's resource.
@@ -18,9 +16,5 @@ inline constexpr const char* kBackgroundType = "CUSTOM";
 
 void makeColorKeyWindow(fw::Form& window);
 void updateLayeredBackground(fw::Form& window);
-
-// A scale size as a whole number of pixels: nearest, halves to even; an
-// overflow of 32 bits is an error.
-std::int32_t toPixelCount(double units);
 
 } // namespace imaging

@@ -46,7 +46,7 @@ private:
     enum : std::uint8_t { kClear = 0, kFaint = 1, kSolid = 2 };
 
     static gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer self);
-    static void onRealize(GtkWidget* widget, gpointer self) {
+    static void onRealize(GtkWidget*, gpointer self) {
         static_cast<WindowFace*>(self)->applyShapes();
     }
     static gboolean onMap(GtkWidget* widget, GdkEvent* event, gpointer self);

@@ -5,7 +5,6 @@
 #include "forms/WindowFlow.h"
 
 #include <memory>
-#include <string>
 
 namespace forms {
 class BackForm;
@@ -23,14 +22,8 @@ extern std::unique_ptr<forms::MainForm> mainForm;
 void Main();
 // Install hook: reserved for first-run work; it has none.
 inline void runInstall() {}
-void openLogin();
-void openGame(std::string address);
-void openUrl(std::string address);
-void minimizeWindows();
-void followBackWindow();
-void dragWindow();
-
-// The actions above as the windows reach them.
+// The window-flow actions (openLogin, openGame, openUrl, minimizeWindows,
+// followBackWindow, dragWindow), as the windows reach them.
 forms::WindowFlow& windowFlow();
 
 // Login window corner relative to the background window's corner, twips.

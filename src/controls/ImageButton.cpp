@@ -103,19 +103,11 @@ void ImageButton::announce(const char* property) {
     }
 }
 
-bool ImageButton::Enabled() const {
-    return surface_->enabled();
-}
-
 void ImageButton::setEnabled(bool enabled) {
     surface_->setEnabled(enabled);
     announce("Enabled");
     st_.drawState = enabled ? fw::kPbsNormal : fw::kPbsDisabled;
     surface_->refresh();
-}
-
-fw::OleColor ImageButton::ForeColor() const {
-    return surface_->foreColor();
 }
 
 void ImageButton::setForeColor(fw::OleColor colour) {
@@ -124,18 +116,10 @@ void ImageButton::setForeColor(fw::OleColor colour) {
     surface_->refresh();
 }
 
-fw::OleColor ImageButton::BackColor() const {
-    return surface_->backColor();
-}
-
 void ImageButton::setBackColor(fw::OleColor colour) {
     surface_->setBackColor(colour);
     announce("BackColor");
     surface_->refresh();
-}
-
-fw::FontRef ImageButton::Font() const {
-    return surface_->font();
 }
 
 void ImageButton::setFont(fw::FontRef font) {
@@ -277,10 +261,6 @@ bool ImageButton::raise(const Handler& handler, Args&... args) {
     const std::shared_ptr<bool> alive = alive_;
     run(args...);
     return *alive;
-}
-
-std::int32_t ImageButton::restingState() const {
-    return st_.focused ? fw::kPbsDefaulted : fw::kPbsNormal;
 }
 
 bool ImageButton::cursorInside() const {

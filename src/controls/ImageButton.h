@@ -51,13 +51,13 @@ public:
     std::function<void(const std::string& property)> PropertyChanged;
 
     // --- properties ---
-    bool Enabled() const;
+    bool Enabled() const { return surface_->enabled(); }
     void setEnabled(bool enabled);
-    fw::OleColor ForeColor() const;
+    fw::OleColor ForeColor() const { return surface_->foreColor(); }
     void setForeColor(fw::OleColor colour);
-    fw::OleColor BackColor() const;
+    fw::OleColor BackColor() const { return surface_->backColor(); }
     void setBackColor(fw::OleColor colour);
-    fw::FontRef Font() const;
+    fw::FontRef Font() const { return surface_->font(); }
     void setFont(fw::FontRef font);
     fw::PictureRef Picture() const { return st_.Picture; }
     void setPicture(fw::PictureRef picture);
@@ -131,7 +131,7 @@ private:
     }
 
     void announce(const char* property);
-    std::int32_t restingState() const;
+    std::int32_t restingState() const { return st_.focused ? fw::kPbsDefaulted : fw::kPbsNormal; }
     bool cursorInside() const;
     void drawCaption(unsigned flags);
     // Runs a container handler; false when the control was destroyed

@@ -70,10 +70,6 @@ void LoginForm::destroyControls() {
     btnForum_.reset();
 }
 
-void LoginForm::releaseBrowser() {
-    webBrowser_.reset();
-}
-
 void LoginForm::Form_Load() {
     flow_.followBackWindow();
     imaging::makeColorKeyWindow(*this);

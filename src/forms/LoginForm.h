@@ -35,7 +35,7 @@ public:
     fw::LabelPeer* lblVersion() const { return lblVersion_.get(); }
     // After a hand-over the hidden login face is never shown again: its page
     // and browser go, the window and its timer stay as they are.
-    void releaseBrowser();
+    void releaseBrowser() { webBrowser_.reset(); }
     // What the stored layout could not give (empty when it is whole).
     const std::vector<std::string>& layoutErrors() const { return layout_.errors; }
 

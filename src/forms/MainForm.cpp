@@ -27,10 +27,6 @@ void MainForm::createControls() {
     webBrowser_->place({6, 4, 1083, 591}); // design rectangle until the first resize
 }
 
-void MainForm::destroyControls() {
-    webBrowser_.reset();
-}
-
 void MainForm::Form_Load() {
     pageReady_ = false;
     loaded_ = true;
@@ -49,8 +45,8 @@ void MainForm::navigateToUrl(std::string url) {
 
 void MainForm::Form_Resize() {
     // Minimised gives 0 x 0 and is placed as it comes.
-    webBrowser_->place({0, 0, static_cast<int>(ScaleWidth()) + kRightOverhang,
-                       static_cast<int>(ScaleHeight())});
+    webBrowser_->place(
+        {0, 0, static_cast<int>(ScaleWidth()) + kRightOverhang, static_cast<int>(ScaleHeight())});
 }
 
 void MainForm::webBrowser_DocumentComplete() {

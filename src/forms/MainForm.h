@@ -26,7 +26,7 @@ public:
 
 protected:
     void createControls() override;
-    void destroyControls() override;
+    void destroyControls() override { webBrowser_.reset(); }
     void Form_Load() override;
     void Form_Resize() override;
     void Form_QueryUnload(bool& cancel, fw::UnloadMode mode) override;

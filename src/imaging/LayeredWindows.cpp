@@ -3,13 +3,18 @@
 #include <cfenv>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace imaging {
 
+namespace {
+
+// The last token the decoder's start gave; kept after the stop.
 std::uintptr_t gdiPlusToken = 0;
 
-namespace {
 fw::Imaging& port() {
     return fw::Platform::get().imaging();
 }
@@ -19,17 +24,8 @@ fw::WindowPeer& peerOf(fw::Form& window) {
     if (!peer) throw std::logic_error("the window is not loaded");
     return *peer;
 }
-} // namespace
 
-std::int32_t toPixelCount(double units) {
-    // nearbyint rounds in the current mode, which is to nearest, ties to even.
-    const double r = std::nearbyint(units);
-    if (!(r >= std::numeric_limits<std::int32_t>::min() &&
-          r <= std::numeric_limits<std::int32_t>::max()))
-        throw std::overflow_error("overflow");
-    return static_cast<std::int32_t>(r);
-}
-
+// A start failure says so and ends the program.
 void startGdiPlus() {
     if (port().startup(gdiPlusToken) == 0) return;
     fw::Platform::get().messageBox("GDI+ 初始化错误。程序即将关闭。", "InitError",
@@ -40,6 +36,12 @@ void startGdiPlus() {
 void stopGdiPlus() {
     port().shutdown(gdiPlusToken);
 }
+
+// A decoded resource and the bytes it reads from, released image first.
+struct ResourceImage {
+    std::vector<std::uint8_t> bytes;
+    std::unique_ptr<fw::DecodedImage> image; // nothing when the bytes do not decode
+};
 
 std::unique_ptr<ResourceImage> loadResourceImage(std::int32_t id, const std::string& type) {
     auto out = std::make_unique<ResourceImage>();
@@ -62,6 +64,19 @@ void drawResourceImage(fw::MemorySurface& target, std::int32_t width, std::int32
 void setLayeredStyle(fw::WindowPeer& window) {
     port().setLayeredStyle(window);
 }
+
+// A scale size as a whole number of pixels: nearest, halves to even; an
+// overflow of 32 bits is an error.
+std::int32_t toPixelCount(double units) {
+    // nearbyint rounds in the current mode, which is to nearest, ties to even.
+    const double r = std::nearbyint(units);
+    if (!(r >= std::numeric_limits<std::int32_t>::min() &&
+          r <= std::numeric_limits<std::int32_t>::max()))
+        throw std::overflow_error("overflow");
+    return static_cast<std::int32_t>(r);
+}
+
+} // namespace
 
 void makeColorKeyWindow(fw::Form& window) {
     window.setBackColor(fw::kPureBlue);

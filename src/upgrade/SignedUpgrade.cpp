@@ -11,18 +11,15 @@ namespace upgrade {
 extern const char kCompiledUpgradeKey[];
 
 namespace {
-std::string& key() {
+// The public key (PEM) the launcher was built with; empty without one.
+std::string& upgradeKey() {
     static std::string k = kCompiledUpgradeKey;
     return k;
 }
 } // namespace
 
-const std::string& upgradeKey() {
-    return key();
-}
-
 void setUpgradeKeyForTests(std::string pem) {
-    key() = std::move(pem);
+    upgradeKey() = std::move(pem);
 }
 
 fw::DownloadOutcome downloadVerified(const std::string& address, const std::string& target,

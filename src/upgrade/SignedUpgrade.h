@@ -9,9 +9,8 @@
 
 namespace upgrade {
 
-// The public key (PEM) the launcher was built with; empty without one.
-const std::string& upgradeKey();
-// Tests and test programs only: another key, or none ("").
+// Tests and test programs only: another key than the one the launcher was
+// built with, or none ("").
 void setUpgradeKeyForTests(std::string pem);
 
 // Appended to the upgrade program's name for the file that awaits its check.

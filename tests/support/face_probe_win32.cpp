@@ -11,7 +11,6 @@
 #include "app/Application.h"
 #include "controls/ImageButton.h"
 #include "framework/portable/form.h"
-#include "framework/win32/imaging_gdiplus.h"
 #include "framework/win32/win32_platform.h"
 
 #include <cstdio>

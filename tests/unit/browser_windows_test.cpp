@@ -140,7 +140,7 @@ protected:
     void openGame(const std::string& url = "http://127.0.0.1/game.html") {
         start();
         p.pump();
-        app::openGame(url);
+        app::windowFlow().openGame(url);
         p.pump();
     }
     forms::MainForm& game() { return *app::mainForm; }
@@ -228,7 +228,7 @@ TEST_F(GameWindow, ReopeningStartsFromThePreviousAddressAndResetsReadiness) {
     EXPECT_EQ(loginBrowser().navigations,
               (std::vector<std::string>{"http://127.0.0.1/login.html"}));
 
-    app::openGame("http://127.0.0.1/game.html?round=2");
+    app::windowFlow().openGame("http://127.0.0.1/game.html?round=2");
     EXPECT_FALSE(game().pageReady());
     EXPECT_EQ(gameBrowser().navigations,
               (std::vector<std::string>{"http://127.0.0.1/game.html?round=1",
@@ -272,7 +272,7 @@ TEST_F(GameWindow, DeadEngineReloadsTheGameOnceAMinute) {
     // A new showing starts afresh.
     p.answers = {fw::kIdOk};
     p.closeBox(game());
-    app::openGame("http://127.0.0.1/game.html?t=2");
+    app::windowFlow().openGame("http://127.0.0.1/game.html?t=2");
     auto& again = gameBrowser();
     again.engineTerminated();
     EXPECT_EQ(again.navigations.back(), "http://127.0.0.1/game.html?t=2");

@@ -82,7 +82,7 @@ TEST_F(WindowFlow, FollowingPausesWhileTheBackgroundIsHiddenOrMinimised) {
 
 TEST_F(WindowFlow, MinimiseTouchesOnlyTheLoginFace) {
     start();
-    app::minimizeWindows();
+    app::windowFlow().minimizeWindows();
     EXPECT_EQ(back().state, WindowState::Minimized);
     EXPECT_EQ(login().state, WindowState::Minimized);
 }
@@ -92,7 +92,7 @@ TEST_F(WindowFlow, HandOverAndBackAgain) {
     const auto* oldBack = app::backForm.get();
     back().position = {5, 7}; // dragged away
 
-    app::openGame("http://127.0.0.1/game.html?token=a");
+    app::windowFlow().openGame("http://127.0.0.1/game.html?token=a");
     EXPECT_FALSE(back().visible);
     EXPECT_FALSE(login().visible);
     ASSERT_NE(app::mainForm, nullptr);
@@ -128,7 +128,7 @@ TEST_F(WindowFlow, HandOverAndBackAgain) {
     EXPECT_FALSE(game->Loaded());
 
     // A second hand-over reuses the object and loads its window again.
-    app::openGame("http://127.0.0.1/game.html?token=b");
+    app::windowFlow().openGame("http://127.0.0.1/game.html?token=b");
     EXPECT_EQ(app::mainForm.get(), game);
     EXPECT_TRUE(game->Loaded());
     EXPECT_EQ(game->pageUrl(), "http://127.0.0.1/game.html?token=b");
@@ -163,15 +163,15 @@ TEST_F(WindowFlow, ClosingTheBackgroundWindowAsksAsTheLoginWindowDoes) {
 }
 
 TEST_F(WindowFlow, AddressesArePassedOnAsTheyStand) {
-    app::openUrl("");
-    app::openUrl("http://home/?a=1&b=2");
+    app::windowFlow().openUrl("");
+    app::windowFlow().openUrl("http://home/?a=1&b=2");
     EXPECT_EQ(p.openedUrls, (std::vector<std::string>{"", "http://home/?a=1&b=2"}));
 }
 
 TEST_F(WindowFlow, NothingToFollowOrDragWithoutABackgroundWindow) {
-    app::followBackWindow();
-    app::dragWindow();
-    app::minimizeWindows();
+    app::windowFlow().followBackWindow();
+    app::windowFlow().dragWindow();
+    app::windowFlow().minimizeWindows();
     EXPECT_TRUE(p.windows().empty());
 }
 

@@ -1,8 +1,6 @@
 #include "framework/gtk/browser_webkit.h"
 
-#include "framework/gtk/engine_library.h"
 #include "framework/gtk/gtk_platform.h"
-#include "framework/gtk/page_downloads.h"
 #include "framework/gtk/text.h"
 
 #include <algorithm>
@@ -45,7 +43,7 @@ constexpr const char* kFocusReport = R"JS((function () {
 
 // One engine context for every view of the program: one network process,
 // one cookie jar, the per-user folders above, and the player's answer
-// before any download of a page is written (page_downloads.h).
+// before any download of a page is written (page_downloads.cpp).
 WebKitWebContext* webContext() {
     static WebKitWebContext* context = [] {
         gchar* data = g_build_filename(g_get_user_data_dir(), kDataFolder, nullptr);

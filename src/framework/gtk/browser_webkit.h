@@ -76,4 +76,19 @@ private:
 // widget; for views about to be destroyed.
 void releaseEngineTextViews(GtkWidget* widget);
 
+// Downloads that pages start (a link with `download`, a data: link, an
+// attachment, in any frame, with or without a click) are saved only where
+// the player says, as the Windows browser control asks too: every download
+// of `context` waits for a save dialog ("另存为"), one at a time, modal to
+// the window whose page started it; cancelled, it writes nothing
+// (page_downloads.cpp).
+void askWhereToSaveDownloads(WebKitWebContext* context);
+
+// The browser engine's library is opened when the first browser is made,
+// not when the program starts, so the background window does not wait for
+// it and the libraries it needs to load. Throws
+// std::runtime_error, saying why, when the library cannot be opened; every
+// engine function the adapter calls goes through engine_library.cpp.
+void openEngineLibrary();
+
 } // namespace fw::gtk

@@ -158,8 +158,6 @@ public:
             g_main_context_iteration(nullptr, FALSE);
     }
 
-    void setFocus() override { gtk_widget_grab_focus(widget_); }
-
 private:
     GtkWidget* content() const { return GTK_WIDGET(parent_.content()); }
 

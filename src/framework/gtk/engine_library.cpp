@@ -1,6 +1,4 @@
-#include "framework/gtk/engine_library.h"
-
-#include <webkit2/webkit2.h>
+#include "framework/gtk/browser_webkit.h"
 
 #include <dlfcn.h>
 

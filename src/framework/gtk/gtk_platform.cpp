@@ -156,10 +156,6 @@ int GtkPlatform::messageBox(const std::string& text, const std::string& title, i
     return response == GTK_RESPONSE_OK ? kIdOk : kIdCancel;
 }
 
-void GtkPlatform::end() {
-    teardown(0);
-}
-
 void GtkPlatform::teardown(int status) noexcept {
     // Every window goes, and no handler may run: ours are disconnected, and
     // the windows are destroyed on the X server directly rather than through

@@ -27,11 +27,11 @@ public:
     GtkPeer& operator=(const GtkPeer&) = delete;
 
     void show() override;
-    void hide() override;
-    bool visible() const override;
-    Point position() const override;
+    void hide() override { gtk_widget_hide(window_); }
+    bool visible() const override { return gtk_widget_get_visible(window_); }
+    Point position() const override { return pos_; }
     void move(Point topLeft) override;
-    WindowState state() const override;
+    WindowState state() const override { return state_; }
     void setState(WindowState state) override;
     std::string caption() const override;
     void setCaption(const std::string& text) override;
@@ -82,10 +82,7 @@ private:
 // Files, downloads and signatures are the Linux builds' own (LinuxPlatform).
 class GtkPlatform : public LinuxPlatform {
 public:
-    GtkPlatform() = default;
     ~GtkPlatform() override;
-    GtkPlatform(const GtkPlatform&) = delete;
-    GtkPlatform& operator=(const GtkPlatform&) = delete;
 
     std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
                                              WindowPeer* owner) override;
@@ -104,7 +101,7 @@ public:
                                                        const std::string& button,
                                                        std::function<void()> onButton) override;
     int messageBox(const std::string& text, const std::string& title, int style) override;
-    [[noreturn]] void end() override;
+    [[noreturn]] void end() override { teardown(0); }
     std::int64_t tickMs() override { return g_get_monotonic_time() / 1000; }
     bool startProcess(const std::string& commandLine) override;
     void openUrl(const std::string& address) override;
@@ -152,7 +149,7 @@ public:
 protected:
     // The watched download turns the main loop (progress_gtk.cpp).
     void awaitTransfer() override;
-    void transferEnded() override;
+    void transferEnded() override { g_main_context_wakeup(nullptr); }
 
 private:
     [[noreturn]] void teardown(int status) noexcept;

@@ -83,18 +83,6 @@ void GtkPeer::show() {
     if (face_) face_->paintNow();
 }
 
-void GtkPeer::hide() {
-    gtk_widget_hide(window_);
-}
-
-bool GtkPeer::visible() const {
-    return gtk_widget_get_visible(window_);
-}
-
-Point GtkPeer::position() const {
-    return pos_;
-}
-
 void GtkPeer::move(Point topLeft) {
     // The login window's timer asks for the place it already has every
     // 10 ms: that costs nothing. A move, even to the same place, would make
@@ -105,10 +93,6 @@ void GtkPeer::move(Point topLeft) {
     pos_ = topLeft;
     placed_ = true;
     gtk_window_move(window(), topLeft.x, topLeft.y);
-}
-
-WindowState GtkPeer::state() const {
-    return state_;
 }
 
 void GtkPeer::setState(WindowState state) {

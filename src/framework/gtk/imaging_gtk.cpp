@@ -136,10 +136,6 @@ void WindowFace::setColorKey(const cairoimg::ColorKey& key) {
     gtk_widget_queue_draw(window_);
 }
 
-bool WindowFace::composited() const {
-    return gdk_screen_is_composited(gtk_widget_get_screen(window_));
-}
-
 void WindowFace::paintNow() {
     GdkWindow* window = gtk_widget_get_window(window_);
     if (mode_ != Mode::Picture || !window || !gdk_window_is_visible(window)) return;
@@ -275,10 +271,6 @@ void WindowFace::applyShapes() {
                                           : blended ? seen_
                                                     : solid_,
                                           0, 0);
-}
-
-void WindowFace::onRealize(GtkWidget*, gpointer self) {
-    static_cast<WindowFace*>(self)->applyShapes();
 }
 
 gboolean WindowFace::onMap(GtkWidget*, GdkEvent*, gpointer self) {

@@ -1,4 +1,4 @@
-#include "framework/gtk/page_downloads.h"
+#include "framework/gtk/browser_webkit.h"
 
 #include <algorithm>
 #include <deque>

@@ -109,8 +109,4 @@ void GtkPlatform::awaitTransfer() {
     g_source_unref(tick);
 }
 
-void GtkPlatform::transferEnded() {
-    g_main_context_wakeup(nullptr);
-}
-
 } // namespace fw::gtk

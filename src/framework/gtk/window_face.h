@@ -46,11 +46,13 @@ private:
     enum : std::uint8_t { kClear = 0, kFaint = 1, kSolid = 2 };
 
     static gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer self);
-    static void onRealize(GtkWidget* widget, gpointer self);
+    static void onRealize(GtkWidget*, gpointer self) {
+        static_cast<WindowFace*>(self)->applyShapes();
+    }
     static gboolean onMap(GtkWidget* widget, GdkEvent* event, gpointer self);
     static void onCompositedChanged(GdkScreen* screen, gpointer self);
 
-    bool composited() const;
+    bool composited() const { return gdk_screen_is_composited(gtk_widget_get_screen(window_)); }
     void drawPicture(cairo_t* cr);
     void drawKeyed(cairo_t* cr);
     void resetShape(Size size, std::uint8_t fill);

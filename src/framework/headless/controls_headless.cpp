@@ -106,7 +106,6 @@ public:
         ++rec_.doEvents;
         controls_.platform().pump();
     }
-    void setFocus() override { controls_.setFocus(&rec_); }
 
 private:
     DrawCall call(DrawCall::Kind kind) const {

@@ -172,10 +172,6 @@ TimerId HeadlessPlatform::startTimer(int intervalMs, std::function<void()> tick)
     return id;
 }
 
-void HeadlessPlatform::stopTimer(TimerId id) {
-    timers_.erase(id);
-}
-
 void HeadlessPlatform::advance(int ms) {
     pump();
     const std::int64_t until = nowMs_ + ms;
@@ -257,10 +253,6 @@ bool HeadlessPlatform::createFolder(const std::string& path) {
 bool HeadlessPlatform::startProcess(const std::string& commandLine) {
     startedCommands.push_back(commandLine);
     return startSucceeds;
-}
-
-void HeadlessPlatform::openUrl(const std::string& address) {
-    openedUrls.push_back(address);
 }
 
 void HeadlessPlatform::awaitTransfer() {

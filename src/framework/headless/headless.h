@@ -263,7 +263,6 @@ public:
     // Virtual time: runs posted work, then every timer that falls due
     // within `ms`.
     void advance(int ms);
-    std::int64_t nowMs() const { return nowMs_; }
 
     // What the user does to a window.
     void closeBox(Form& form); // the close box / Alt+F4
@@ -287,7 +286,7 @@ public:
     std::unique_ptr<LabelPeer> createLabel(WindowPeer& parent, const Rect& rect,
                                            OleColor colour) override;
     TimerId startTimer(int intervalMs, std::function<void()> tick) override;
-    void stopTimer(TimerId id) override;
+    void stopTimer(TimerId id) override { timers_.erase(id); }
     std::unique_ptr<ProgressPeer> createProgressWindow(WindowPeer* owner, const std::string& title,
                                                        const std::string& text,
                                                        const std::string& button,
@@ -300,7 +299,7 @@ public:
     std::int64_t tickMs() override { return nowMs_; } // virtual time
     bool createFolder(const std::string& path) override;
     bool startProcess(const std::string& commandLine) override;
-    void openUrl(const std::string& address) override;
+    void openUrl(const std::string& address) override { openedUrls.push_back(address); }
     void diagnostic(const std::string& line) override { diagnostics.push_back(line); }
     int run() override { return 0; }
 

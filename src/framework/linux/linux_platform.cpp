@@ -14,11 +14,6 @@ namespace fw {
 
 LinuxPlatform::LinuxPlatform() {
     tzset();
-    Platform::install(this);
-}
-
-LinuxPlatform::~LinuxPlatform() {
-    Platform::install(nullptr);
 }
 
 DateTime LinuxPlatform::localNow() {

@@ -14,11 +14,7 @@ namespace fw {
 
 class LinuxPlatform : public Platform {
 public:
-    // Installs itself as the platform for its lifetime.
     LinuxPlatform();
-    ~LinuxPlatform() override;
-    LinuxPlatform(const LinuxPlatform&) = delete;
-    LinuxPlatform& operator=(const LinuxPlatform&) = delete;
 
     DateTime localNow() override;
     void diagnostic(const std::string& line) override;

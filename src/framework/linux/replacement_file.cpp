@@ -16,10 +16,6 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 }
 } // namespace
 
-ReplacementFile::ReplacementFile(const std::string& target) : target_(target) {
-    open();
-}
-
 void ReplacementFile::open() {
     // Another launcher's clean-up may take the new file for a leftover in the
     // moment before it is locked: then it is gone, and another name is tried.

@@ -15,7 +15,7 @@ namespace fw {
 
 class ReplacementFile {
 public:
-    explicit ReplacementFile(const std::string& target);
+    explicit ReplacementFile(const std::string& target) : target_(target) { open(); }
     ~ReplacementFile();
     ReplacementFile(const ReplacementFile&) = delete;
     ReplacementFile& operator=(const ReplacementFile&) = delete;

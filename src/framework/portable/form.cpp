@@ -40,14 +40,6 @@ void Form::Show(Form* owner) {
     peer_->show();
 }
 
-void Form::Hide() {
-    if (peer_) peer_->hide();
-}
-
-Form::Busy::Busy(Form& f) : form(f) {
-    ++form.busy_;
-}
-
 Form::Busy::~Busy() {
     // The sweep that found this form busy waits for this.
     if (--form.busy_ == 0 && form.retired_) postSweep();
@@ -89,13 +81,6 @@ void Form::destroyWindow() {
     peer_.reset();
 }
 
-int Form::Left() const {
-    return peer_ ? peer_->position().x * kTwipsPerPixel : 0;
-}
-int Form::Top() const {
-    return peer_ ? peer_->position().y * kTwipsPerPixel : 0;
-}
-
 void Form::setLeft(int twips) {
     if (!peer_) return;
     Point p = peer_->position();
@@ -110,26 +95,6 @@ void Form::setTop(int twips) {
     peer_->move(p);
 }
 
-bool Form::Visible() const {
-    return peer_ && peer_->visible();
-}
-
-WindowState Form::windowState() const {
-    return peer_ ? peer_->state() : layout_.startState;
-}
-
-void Form::setWindowState(WindowState state) {
-    if (peer_) peer_->setState(state);
-}
-
-std::string Form::Caption() const {
-    return peer_ ? peer_->caption() : layout_.caption;
-}
-
-void Form::setCaption(const std::string& text) {
-    if (peer_) peer_->setCaption(text);
-}
-
 double Form::ScaleWidth() const {
     if (layout_.scaleWidth > 0) return layout_.scaleWidth;
     return peer_ ? peer_->clientSize().width : 0;
@@ -141,10 +106,6 @@ double Form::ScaleHeight() const {
 
 OleColor Form::BackColor() const {
     return peer_ ? peer_->backColor() : systemColor(kColorBtnFace);
-}
-
-void Form::setBackColor(OleColor colour) {
-    if (peer_) peer_->setBackColor(colour);
 }
 
 void Form::onResize() {

@@ -18,7 +18,9 @@ public:
     Form& operator=(const Form&) = delete;
 
     void Show(Form* owner = nullptr);
-    void Hide();
+    void Hide() {
+        if (peer_) peer_->hide();
+    }
     void Unload(UnloadMode mode = UnloadMode::Code);
 
     bool Loaded() const { return peer_ != nullptr; }
@@ -33,21 +35,27 @@ public:
     bool Retired() const { return retired_; }
 
     // Outer top-left corner, twips.
-    int Left() const;
-    int Top() const;
+    int Left() const { return peer_ ? peer_->position().x * kTwipsPerPixel : 0; }
+    int Top() const { return peer_ ? peer_->position().y * kTwipsPerPixel : 0; }
     void setLeft(int twips);
     void setTop(int twips);
-    bool Visible() const;
-    WindowState windowState() const;
-    void setWindowState(WindowState state);
-    std::string Caption() const;
-    void setCaption(const std::string& text);
+    bool Visible() const { return peer_ && peer_->visible(); }
+    WindowState windowState() const { return peer_ ? peer_->state() : layout_.startState; }
+    void setWindowState(WindowState state) {
+        if (peer_) peer_->setState(state);
+    }
+    std::string Caption() const { return peer_ ? peer_->caption() : layout_.caption; }
+    void setCaption(const std::string& text) {
+        if (peer_) peer_->setCaption(text);
+    }
     // The client area in the window's scale units: pixels, unless the
     // layout gives a user scale.
     double ScaleWidth() const;
     double ScaleHeight() const;
     OleColor BackColor() const;
-    void setBackColor(OleColor colour);
+    void setBackColor(OleColor colour) {
+        if (peer_) peer_->setBackColor(colour);
+    }
 
     WindowPeer* peer() const { return peer_.get(); }
 
@@ -66,23 +74,15 @@ protected:
 
     virtual void Form_Load() {}
     virtual void Form_Resize() {}
-    virtual void Form_QueryUnload(bool& cancel, UnloadMode mode) {
-        (void)cancel;
-        (void)mode;
-    }
-    virtual void Form_Unload(bool& cancel) { (void)cancel; }
-    virtual void Form_MouseDown(int button, int shift, float x, float y) {
-        (void)button;
-        (void)shift;
-        (void)x;
-        (void)y;
-    }
+    virtual void Form_QueryUnload(bool& /*cancel*/, UnloadMode /*mode*/) {}
+    virtual void Form_Unload(bool& /*cancel*/) {}
+    virtual void Form_MouseDown(int /*button*/, int /*shift*/, float /*x*/, float /*y*/) {}
 
 private:
     void destroyWindow();
     // Brackets a handler that may run a nested loop (a question, a move).
     struct Busy {
-        explicit Busy(Form& f);
+        explicit Busy(Form& f) : form(f) { ++form.busy_; }
         ~Busy();
         Form& form;
     };

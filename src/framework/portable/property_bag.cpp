@@ -8,7 +8,6 @@ namespace {
 char lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
-} // namespace
 
 bool sameKey(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
@@ -19,6 +18,7 @@ bool sameFont(const Font& a, const Font& b) {
     return a.face == b.face && a.size == b.size && a.weight == b.weight && a.charset == b.charset &&
            a.italic == b.italic && a.underline == b.underline && a.strikethrough == b.strikethrough;
 }
+} // namespace
 
 const char* PropertyBag::kindName(const Value& value) {
     static const char* const names[] = {"a boolean", "an integer", "a string", "a picture",

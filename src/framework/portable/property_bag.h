@@ -66,7 +66,4 @@ private:
     std::vector<std::pair<std::string, Value>> entries_;
 };
 
-bool sameKey(std::string_view a, std::string_view b);
-bool sameFont(const Font& a, const Font& b);
-
 } // namespace fw

@@ -80,31 +80,19 @@ inline constexpr int kPbsDefaulted = 5;
 class ControlEvents {
 public:
     virtual ~ControlEvents() = default;
-    virtual void onResize() {}
+    virtual void onResize() = 0;
     // The surface has been filled with its background colour; draw now.
-    virtual void onPaint() {}
-    virtual void onGotFocus() {}
-    virtual void onLostFocus() {}
-    virtual void onKeyDown(std::int16_t& keyCode, std::int16_t& shift) {
-        (void)keyCode;
-        (void)shift;
-    }
-    virtual void onKeyPress(std::int16_t& keyAscii) { (void)keyAscii; }
-    virtual void onKeyUp(std::int16_t& keyCode, std::int16_t& shift) {
-        (void)keyCode;
-        (void)shift;
-    }
+    virtual void onPaint() = 0;
+    virtual void onGotFocus() = 0;
+    virtual void onLostFocus() = 0;
+    virtual void onKeyDown(std::int16_t& keyCode, std::int16_t& shift) = 0;
+    virtual void onKeyPress(std::int16_t& keyAscii) = 0;
+    virtual void onKeyUp(std::int16_t& keyCode, std::int16_t& shift) = 0;
     // Button: 1 left, 2 right, 4 middle. Shift: 1 Shift, 2 Ctrl, 4 Alt.
     // X and Y: pixels of the surface.
-    virtual void onMouseDown(std::int16_t& button, std::int16_t& shift, float& x, float& y) {
-        (void)button, (void)shift, (void)x, (void)y;
-    }
-    virtual void onMouseMove(std::int16_t& button, std::int16_t& shift, float& x, float& y) {
-        (void)button, (void)shift, (void)x, (void)y;
-    }
-    virtual void onMouseUp(std::int16_t& button, std::int16_t& shift, float& x, float& y) {
-        (void)button, (void)shift, (void)x, (void)y;
-    }
+    virtual void onMouseDown(std::int16_t& button, std::int16_t& shift, float& x, float& y) = 0;
+    virtual void onMouseMove(std::int16_t& button, std::int16_t& shift, float& x, float& y) = 0;
+    virtual void onMouseUp(std::int16_t& button, std::int16_t& shift, float& x, float& y) = 0;
 };
 
 // The host surface of one child control.
@@ -159,7 +147,6 @@ public:
     virtual void refresh() = 0;
     // Lets the message loop process every pending window message.
     virtual void doEvents() = 0;
-    virtual void setFocus() = 0;
 };
 
 // A plain label: one line of text, centred, on a transparent background.

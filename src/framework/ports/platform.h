@@ -284,10 +284,19 @@ public:
     virtual void openUrl(const std::string& address) = 0;
 };
 
-// Everything the launcher needs of its system, one per run.
+// Everything the launcher needs of its system, one per run: the adapter's
+// platform object is the current one (get) for its lifetime.
 class Platform : public Desktop, public Files, public Network, public Processes {
 public:
     static Platform& get();
+
+protected:
+    Platform() { install(this); }
+    ~Platform() override { install(nullptr); }
+    Platform(const Platform&) = delete;
+    Platform& operator=(const Platform&) = delete;
+
+private:
     static void install(Platform* platform);
 };
 

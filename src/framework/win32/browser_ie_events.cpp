@@ -108,10 +108,6 @@ HRESULT BrowserEventSink::QueryInterface(REFIID riid, void** out) {
     return E_NOINTERFACE;
 }
 
-ULONG BrowserEventSink::AddRef() {
-    return static_cast<ULONG>(InterlockedIncrement(&refs_));
-}
-
 ULONG BrowserEventSink::Release() {
     const LONG n = InterlockedDecrement(&refs_);
     if (n == 0) delete this;
@@ -126,10 +122,6 @@ HRESULT BrowserEventSink::GetTypeInfoCount(UINT* count) {
 
 HRESULT BrowserEventSink::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
     if (info) *info = nullptr;
-    return E_NOTIMPL;
-}
-
-HRESULT BrowserEventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
     return E_NOTIMPL;
 }
 

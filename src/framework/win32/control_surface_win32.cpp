@@ -257,20 +257,7 @@ public:
     void refresh() override {
         RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     }
-    void doEvents() override {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                // The main loop still has to see it.
-                PostQuitMessage(static_cast<int>(msg.wParam));
-                return;
-            }
-            if (translateBrowserAccelerator(msg)) continue;
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    void setFocus() override { SetFocus(hwnd_); }
+    void doEvents() override { dispatchPending(translateBrowserAccelerator); }
 
 private:
     void placeInTabOrder();

@@ -249,22 +249,6 @@ void work(const std::shared_ptr<Transfer>& t, const std::wstring& url) {
     }
 }
 
-// Everything queued for the thread's windows, the progress window's dialog
-// keys first.
-void dispatchMessages() {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) {
-            // For the message loop proper, once the download has returned.
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return;
-        }
-        if (progressDialogMessage(msg)) continue;
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
-
 // Waits until the worker has finished, the server has been silent for longer
 // than the limits allow, the transfer went beyond the caller's bounds or the
 // watcher cancelled. Without a watcher nothing is dispatched meanwhile; with
@@ -297,7 +281,7 @@ HRESULT waitForWorker(Transfer& t, DownloadWatch* watcher, const DownloadBounds&
                 const DWORD woke = MsgWaitForMultipleObjects(1, &t.done, FALSE,
                                                              static_cast<DWORD>(wait), QS_ALLINPUT);
                 if (woke != WAIT_OBJECT_0) {
-                    dispatchMessages();
+                    dispatchPending(progressDialogMessage);
                     if (watcher->progress)
                         watcher->progress(t.watch.received(), t.watch.announced());
                     continue;

@@ -134,10 +134,7 @@ public:
     STDMETHODIMP_(ULONG) Release() override { return --refs_; }
 
     // IBindStatusCallback
-    STDMETHODIMP OnStartBinding(DWORD, IBinding*) override {
-        touch();
-        return S_OK;
-    }
+    STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return touch(); }
     STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
     STDMETHODIMP OnLowResource(DWORD) override { return S_OK; }
     STDMETHODIMP OnProgress(ULONG progress, ULONG, ULONG statusCode, LPCWSTR) override {
@@ -154,19 +151,10 @@ public:
         }
         return S_OK;
     }
-    STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override {
-        touch();
-        return S_OK;
-    }
+    STDMETHODIMP OnStopBinding(HRESULT, LPCWSTR) override { return touch(); }
     // The bind flags stay urlmon's own.
-    STDMETHODIMP GetBindInfo(DWORD*, BINDINFO*) override {
-        touch();
-        return S_OK;
-    }
-    STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override {
-        touch();
-        return S_OK;
-    }
+    STDMETHODIMP GetBindInfo(DWORD*, BINDINFO*) override { return touch(); }
+    STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return touch(); }
     STDMETHODIMP OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
 
     // IHttpNegotiate: called with the final response, after redirects.
@@ -188,7 +176,11 @@ public:
     }
 
 private:
-    void touch() { lastSign_.store(GetTickCount64(), std::memory_order_relaxed); }
+    // Any notification is a sign of life; S_OK, urlmon's answer to most.
+    HRESULT touch() {
+        lastSign_.store(GetTickCount64(), std::memory_order_relaxed);
+        return S_OK;
+    }
     bool checkCap(ULONGLONG bytes) {
         if (maxBytes_ > 0 && bytes > static_cast<ULONGLONG>(maxBytes_))
             tooLarge_.store(true, std::memory_order_relaxed);

@@ -1,8 +1,6 @@
 // The imaging port on Windows: GDI+'s flat API decodes the picture and draws
 // it with its alpha into a 32-bit DIB section; UpdateLayeredWindow makes that
 // surface the window's face; SetLayeredWindowAttributes keys one colour out.
-#include "framework/win32/imaging_gdiplus.h"
-
 #include "framework/ports/imaging.h"
 #include "framework/win32/win32_platform.h"
 

@@ -15,13 +15,7 @@ std::wstring toWide(UINT codePage, std::string_view text) {
     MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
     return out;
 }
-} // namespace
 
-std::wstring widen(std::string_view utf8) {
-    return toWide(CP_UTF8, utf8);
-}
-
-namespace {
 // usedDefault must be null for UTF-8.
 std::string fromWide(UINT codePage, DWORD flags, BOOL* usedDefault, std::wstring_view wide) {
     if (wide.empty()) return {};
@@ -32,17 +26,23 @@ std::string fromWide(UINT codePage, DWORD flags, BOOL* usedDefault, std::wstring
                         nullptr, usedDefault);
     return out;
 }
-} // namespace
 
-std::string narrow(std::wstring_view wide) {
-    return fromWide(CP_UTF8, 0, nullptr, wide);
-}
-
+// To the ANSI code page; nothing when a character has no exact equivalent
+// there (no best-fit guesses: a path must name the same file).
 std::optional<std::string> toAnsi(std::wstring_view wide) {
     BOOL usedDefault = FALSE;
     std::string out = fromWide(CP_ACP, WC_NO_BEST_FIT_CHARS, &usedDefault, wide);
     if (usedDefault) return std::nullopt;
     return out;
+}
+} // namespace
+
+std::wstring widen(std::string_view utf8) {
+    return toWide(CP_UTF8, utf8);
+}
+
+std::string narrow(std::wstring_view wide) {
+    return fromWide(CP_UTF8, 0, nullptr, wide);
 }
 
 std::string toAnsiLossy(std::wstring_view wide) {

@@ -11,11 +11,9 @@ namespace fw::win32 {
 std::wstring widen(std::string_view utf8);
 std::string narrow(std::wstring_view wide);
 
-// To the ANSI code page; nothing when a character has no exact equivalent
-// there (no best-fit guesses: a path must name the same file).
-std::optional<std::string> toAnsi(std::wstring_view wide);
-// Lossy version for texts (section, key, value): unmappable characters become
-// the code page's default character, as the narrow API itself would do.
+// To the ANSI code page, lossy, for texts (section, key, value): unmappable
+// characters become the code page's default character, as the narrow API
+// itself would do.
 std::string toAnsiLossy(std::wstring_view wide);
 std::wstring fromAnsi(std::string_view ansi);
 

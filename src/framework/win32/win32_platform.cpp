@@ -99,7 +99,6 @@ void registerWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC proc, 
 
 Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {
     self = this;
-    Platform::install(this);
     registerFormClass(instance);
     registerWindowClass(instance, kPostClass, postProc, nullptr, false);
     postWindow = CreateWindowExW(0, kPostClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance,
@@ -107,7 +106,6 @@ Win32Platform::Win32Platform(HINSTANCE instance) : instance_(instance) {
 }
 
 Win32Platform::~Win32Platform() {
-    Platform::install(nullptr);
     self = nullptr;
 }
 
@@ -143,10 +141,6 @@ void Win32Platform::stopTimer(TimerId id) {
     if (it == timers_.end()) return;
     KillTimer(nullptr, it->first);
     timers_.erase(it);
-}
-
-void Win32Platform::end() {
-    teardown(0);
 }
 
 void Win32Platform::teardown(UINT status) {
@@ -190,6 +184,19 @@ void Win32Platform::post(std::function<void()> work) {
 
 void Win32Platform::diagnostic(const std::string& line) {
     OutputDebugStringW(widen("launcher: " + line + "\n").c_str());
+}
+
+void dispatchPending(bool (*first)(MSG& msg)) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        if (first(msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
 }
 
 int Win32Platform::run() {

@@ -36,7 +36,7 @@ public:
     int messageBox(const std::string& text, const std::string& title, int style) override;
     TimerId startTimer(int intervalMs, std::function<void()> tick) override;
     void stopTimer(TimerId id) override;
-    [[noreturn]] void end() override;
+    [[noreturn]] void end() override { teardown(0); }
     DateTime localNow() override;
     std::int64_t tickMs() override { return static_cast<std::int64_t>(GetTickCount64()); }
     // The debugger's output (OutputDebugStringW).
@@ -102,11 +102,21 @@ void destroyWindows();
 // while one is shown; true when it was used.
 bool progressDialogMessage(MSG& msg);
 
+// Dispatches everything queued for the thread's windows now, offering each
+// message to `first` before (true: it was used). A WM_QUIT ends the round
+// and is posted again for the message loop proper.
+void dispatchPending(bool (*first)(MSG& msg));
+
 // Registers a window class of `instance`: no class styles (so no
 // double-click messages), the arrow cursor unless `arrowCursor` is false (a
 // message-only window has no use for one), and `background` for erasing.
 void registerWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC proc,
                          HBRUSH background = nullptr, bool arrowCursor = true);
+
+// Tests only: the GdiplusVersion that the imaging's startup asks for (1
+// unless changed here). GDI+ refuses versions it does not know, which is how
+// a test program makes the start fail for real (imaging_gdiplus.cpp).
+void setGdiPlusVersionForTests(std::uint32_t version);
 
 // True once end() or an untrapped error has begun: from then on no event
 // reaches the launcher.

@@ -71,19 +71,16 @@ public:
     float scaleWidth() const override { return static_cast<float>(rec_.rect.width); }
     float scaleHeight() const override { return static_cast<float>(rec_.rect.height); }
     float himetricToPixelsX(float himetric) const override {
-        return static_cast<float>(himetric * rec_.dpi / 2540.0);
+        return static_cast<float>(himetric * 96 / 2540.0);
     }
     float himetricToPixelsY(float himetric) const override {
-        return static_cast<float>(himetric * rec_.dpi / 2540.0);
+        return static_cast<float>(himetric * 96 / 2540.0);
     }
     Point cursorInClient() const override {
         if (controls_.pointerWindow != rec_.parent) return {-1000000, -1000000};
         return {controls_.pointer.x - rec_.rect.left, controls_.pointer.y - rec_.rect.top};
     }
-    void setCapture() override {
-        ++rec_.captures;
-        controls_.capture = &rec_;
-    }
+    void setCapture() override { controls_.capture = &rec_; }
     // Like the system's: whoever holds the capture loses it.
     void releaseCapture() override { controls_.capture = nullptr; }
     void setCursor(Cursor cursor) override { rec_.cursors.push_back(cursor); }
@@ -102,10 +99,7 @@ public:
     FontRef ambientFont() const override { return controls_.ambientFont; }
 
     void refresh() override { controls_.paint(rec_); }
-    void doEvents() override {
-        ++rec_.doEvents;
-        controls_.platform().pump();
-    }
+    void doEvents() override { controls_.platform().pump(); }
 
 private:
     DrawCall call(DrawCall::Kind kind) const {
@@ -211,11 +205,6 @@ void HeadlessControls::keyDown(std::int16_t keyCode) {
     if (!focus || !focus->enabled || platform_.boxesOpen) return;
     std::int16_t shift = 0;
     focus->events->onKeyDown(keyCode, shift);
-}
-
-void HeadlessControls::keyPress(std::int16_t keyAscii) {
-    if (!focus || !focus->enabled || platform_.boxesOpen) return;
-    focus->events->onKeyPress(keyAscii);
 }
 
 void HeadlessControls::keyUp(std::int16_t keyCode) {

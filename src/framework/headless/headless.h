@@ -143,7 +143,6 @@ struct ControlRecord {
     bool destroyed = false;
     // Script.
     bool theme = true;                  // visual styles available
-    double dpi = 96;                    // the screen's logical resolution
     std::optional<Bounds> clientBounds; // instead of (0, 0, width, height)
     // The surface's own properties.
     bool enabled = true;
@@ -153,8 +152,6 @@ struct ControlRecord {
     // Observations.
     std::vector<PaintRecord> paints;
     std::vector<Cursor> cursors; // every cursor set, in order
-    int captures = 0;            // setCapture calls
-    int doEvents = 0;
     bool painting = false;
 
     const PaintRecord& lastPaint() const;
@@ -194,7 +191,6 @@ public:
     void release(int button);              // at the pointer
     void setFocus(ControlRecord* control); // focus notifications to both
     void keyDown(std::int16_t keyCode);    // to the focused control
-    void keyPress(std::int16_t keyAscii);
     void keyUp(std::int16_t keyCode);
     // The host resizes the surface, then repaints it.
     void resize(ControlRecord& control, Size size);

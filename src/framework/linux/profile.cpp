@@ -2,6 +2,8 @@
 
 #include "framework/linux/profile_lines.h"
 
+#include <algorithm>
+
 namespace fw::profile {
 
 namespace {
@@ -22,16 +24,10 @@ std::string_view cutAtNul(std::string_view s) {
 }
 
 bool sameName(std::string_view a, std::string_view b) {
-    a = cutAtNul(a);
-    b = cutAtNul(b);
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) {
-            return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
+    const auto lower = [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return std::ranges::equal(cutAtNul(a), cutAtNul(b), {}, lower, lower);
 }
 
 // One of kBlanks.

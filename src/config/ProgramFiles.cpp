@@ -1,5 +1,6 @@
 #include "config/ProgramFiles.h"
 
+#include <chrono>
 #include <cstdio>
 
 namespace config {
@@ -46,14 +47,9 @@ std::string timeStamp() {
 }
 
 std::int64_t secondsSince1970(const fw::DateTime& t) {
-    // Days from the civil date (proleptic Gregorian calendar).
-    const std::int64_t y = t.month <= 2 ? t.year - 1 : t.year;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t mp = (t.month + 9) % 12;
-    const std::int64_t doy = (153 * mp + 2) / 5 + t.day - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const std::int64_t days = era * 146097 + doe - 719468;
+    using namespace std::chrono;
+    const sys_days date = year{t.year} / t.month / t.day; // proleptic Gregorian
+    const auto days = static_cast<std::int64_t>(date.time_since_epoch().count());
     return days * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
 }
 

@@ -11,12 +11,6 @@ namespace fw::headless {
 
 namespace {
 
-WindowRecord& recordOf(HeadlessPlatform& platform, WindowPeer& peer) {
-    for (const auto& w : platform.windows())
-        if (!w.destroyed && w.form && w.form->peer() == &peer) return *platform.find(*w.form);
-    throw std::logic_error("controls: the parent window is not loaded");
-}
-
 bool contains(const Rect& r, Point p) {
     return p.x >= r.left && p.x < r.left + r.width && p.y >= r.top && p.y < r.top + r.height;
 }
@@ -245,7 +239,7 @@ std::unique_ptr<ControlSurface> HeadlessPlatform::createControlSurface(WindowPee
                                                                        int tabIndex) {
     ControlRecord& rec = controls.surfaces.emplace_back();
     rec.events = &events;
-    rec.parent = &recordOf(*this, parent);
+    rec.parent = &recordOf(parent);
     rec.rect = rect;
     rec.tabIndex = tabIndex;
     // A new surface takes its container's ambient values.
@@ -262,7 +256,7 @@ std::unique_ptr<ControlSurface> HeadlessPlatform::createControlSurface(WindowPee
 std::unique_ptr<LabelPeer> HeadlessPlatform::createLabel(WindowPeer& parent, const Rect& rect,
                                                          OleColor colour) {
     LabelRecord& rec = controls.labels.emplace_back();
-    rec.parent = &recordOf(*this, parent);
+    rec.parent = &recordOf(parent);
     rec.rect = rect;
     rec.colour = colour;
     return std::make_unique<Label>(rec);

@@ -120,6 +120,11 @@ WindowRecord* HeadlessPlatform::find(const Form& form) {
     return nullptr;
 }
 
+WindowRecord& HeadlessPlatform::recordOf(WindowPeer& peer) {
+    if (auto* p = dynamic_cast<Peer*>(&peer)) return p->record();
+    throw std::logic_error("not a window of this desktop");
+}
+
 std::vector<const WindowRecord*> HeadlessPlatform::visibleWindows() const {
     std::vector<const WindowRecord*> out;
     for (const auto& w : windows_)

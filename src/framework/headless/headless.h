@@ -245,6 +245,8 @@ public:
     // Live and destroyed windows in creation order.
     const std::deque<WindowRecord>& windows() const { return windows_; }
     WindowRecord* find(const Form& form);
+    // The record of one of this desktop's window peers; throws for any other.
+    WindowRecord& recordOf(WindowPeer& peer);
     std::vector<const WindowRecord*> visibleWindows() const;
 
     const std::deque<BrowserRecord>& browsers() const { return browsers_; }

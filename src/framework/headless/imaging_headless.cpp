@@ -9,12 +9,6 @@ namespace fw::headless {
 
 namespace {
 
-WindowRecord& recordOf(HeadlessPlatform& platform, WindowPeer& window) {
-    for (const auto& w : platform.windows())
-        if (!w.destroyed && w.form && w.form->peer() == &window) return *platform.find(*w.form);
-    throw std::logic_error("imaging: not a window of this desktop");
-}
-
 ArgbPixels copyOut(const cairoimg::Surface& surface, Size size) {
     ArgbPixels out{size, {}};
     out.pixels.reserve(static_cast<std::size_t>(size.width) * size.height);
@@ -35,13 +29,13 @@ public:
     void shutdown(std::uintptr_t) override { ++platform_.imagingStops; }
 
     void setLayeredStyle(WindowPeer& window) override {
-        recordOf(platform_, window).imaging.layered = true;
+        platform_.recordOf(window).imaging.layered = true;
     }
 
     // Like the system's calls, these do nothing for a window without the
     // layered style.
     void updateLayered(WindowPeer& window, MemorySurface& surface, Size size) override {
-        WindowRecord& rec = recordOf(platform_, window);
+        WindowRecord& rec = platform_.recordOf(window);
         if (!rec.imaging.layered) return;
         rec.imaging.face = copyOut(static_cast<cairoimg::Surface&>(surface), size);
         const bool resized = rec.client.width != size.width || rec.client.height != size.height;
@@ -49,7 +43,7 @@ public:
         if (resized && rec.form) rec.form->onResize();
     }
     void setColorKey(WindowPeer& window, OleColor key, std::uint8_t alpha, int flags) override {
-        WindowRecord& rec = recordOf(platform_, window);
+        WindowRecord& rec = platform_.recordOf(window);
         if (!rec.imaging.layered) return;
         rec.imaging.colorKey = ColorKeyRecord{key, alpha, flags};
     }

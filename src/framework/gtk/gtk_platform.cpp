@@ -16,21 +16,28 @@ namespace fw::gtk {
 
 namespace {
 
-struct TimerData {
+// The data of a timer or of posted work: what GLib calls back with.
+struct Work {
     GtkPlatform* platform;
-    std::function<void()> tick;
+    std::function<void()> work;
 };
 
 gboolean timerTick(gpointer data) {
     // GLib holds the data for the whole dispatch, so a tick may stop its own
     // timer.
-    auto* t = static_cast<TimerData*>(data);
-    t->platform->deliver([t] { t->tick(); });
+    auto* t = static_cast<Work*>(data);
+    t->platform->deliver([t] { t->work(); });
     return G_SOURCE_CONTINUE;
 }
 
-void timerFree(gpointer data) {
-    delete static_cast<TimerData*>(data);
+gboolean runPosted(gpointer data) {
+    auto* posted = static_cast<Work*>(data);
+    posted->platform->deliver(posted->work);
+    return G_SOURCE_REMOVE;
+}
+
+void freeWork(gpointer data) {
+    delete static_cast<Work*>(data);
 }
 
 void reapChild(GPid pid, gint, gpointer) {
@@ -68,7 +75,7 @@ void GtkPlatform::removed(GtkPeer* peer) {
 TimerId GtkPlatform::startTimer(int intervalMs, std::function<void()> tick) {
     const guint source =
         g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(std::max(intervalMs, 0)),
-                           timerTick, new TimerData{this, std::move(tick)}, timerFree);
+                           timerTick, new Work{this, std::move(tick)}, freeWork);
     // Our own ids: GLib may hand out a removed source's id again.
     const TimerId id = ++lastTimer_;
     timers_[id] = source;
@@ -263,19 +270,7 @@ void GtkPlatform::openUrl(const std::string& address) {
 }
 
 void GtkPlatform::post(std::function<void()> work) {
-    struct Posted {
-        GtkPlatform* platform;
-        std::function<void()> work;
-    };
-    g_idle_add_full(
-        G_PRIORITY_DEFAULT,
-        [](gpointer data) -> gboolean {
-            auto* posted = static_cast<Posted*>(data);
-            posted->platform->deliver(posted->work);
-            return G_SOURCE_REMOVE;
-        },
-        new Posted{this, std::move(work)},
-        [](gpointer data) { delete static_cast<Posted*>(data); });
+    g_idle_add_full(G_PRIORITY_DEFAULT, runPosted, new Work{this, std::move(work)}, freeWork);
 }
 
 int GtkPlatform::run() {

@@ -25,14 +25,6 @@ public:
     static constexpr int kHeight = 563;
 
     fw::Timer& timer() { return timer_; }
-    // The controls while the window is loaded (null otherwise).
-    controls::ImageButton* btnMini() const { return btnMini_.get(); }
-    controls::ImageButton* btnClose() const { return btnClose_.get(); }
-    controls::ImageButton* btnHome() const { return btnHome_.get(); }
-    controls::ImageButton* btnCharge() const { return btnCharge_.get(); }
-    controls::ImageButton* btnService() const { return btnService_.get(); }
-    controls::ImageButton* btnForum() const { return btnForum_.get(); }
-    fw::LabelPeer* lblVersion() const { return lblVersion_.get(); }
     // After a hand-over the hidden login face is never shown again: its page
     // and browser go, the window and its timer stay as they are.
     void releaseBrowser() { webBrowser_.reset(); }

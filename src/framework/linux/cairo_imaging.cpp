@@ -31,11 +31,6 @@ Surface::Surface(int width, int height)
     : surface_(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width > 0 ? width : 0,
                                           height > 0 ? height : 0)) {}
 
-Size Surface::size() const {
-    return {cairo_image_surface_get_width(surface_.get()),
-            cairo_image_surface_get_height(surface_.get())};
-}
-
 Argb Surface::pixel(int x, int y) const {
     cairo_surface_t* s = surface_.get();
     cairo_surface_flush(s);

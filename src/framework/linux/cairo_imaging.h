@@ -27,8 +27,6 @@ using SurfaceRef = std::unique_ptr<cairo_surface_t, SurfaceUnref>;
 class Image : public DecodedImage {
 public:
     explicit Image(cairo_surface_t* surface) : surface_(surface) {}
-    int width() const override { return cairo_image_surface_get_width(surface_.get()); }
-    int height() const override { return cairo_image_surface_get_height(surface_.get()); }
     cairo_surface_t* surface() const { return surface_.get(); }
 
 private:
@@ -39,7 +37,6 @@ class Surface : public MemorySurface {
 public:
     // Transparent black, as cairo makes a new image surface.
     Surface(int width, int height);
-    Size size() const override;
     cairo_surface_t* surface() const { return surface_.get(); }
     // Premultiplied; 0 outside the surface.
     Argb pixel(int x, int y) const;

@@ -31,8 +31,6 @@ inline constexpr int kLwaAlpha = 2;
 class DecodedImage {
 public:
     virtual ~DecodedImage() = default;
-    virtual int width() const = 0;
-    virtual int height() const = 0;
 };
 
 // A 32-bit memory surface with premultiplied alpha, compatible with a
@@ -40,7 +38,6 @@ public:
 class MemorySurface {
 public:
     virtual ~MemorySurface() = default;
-    virtual Size size() const = 0;
 };
 
 class Imaging {

@@ -32,12 +32,12 @@ public:
     GdiPlusImage(const GdiPlusImage&) = delete;
     GdiPlusImage& operator=(const GdiPlusImage&) = delete;
 
-    int width() const override {
+    int width() const {
         UINT w = 0;
         gp::GdipGetImageWidth(image_, &w);
         return static_cast<int>(w);
     }
-    int height() const override {
+    int height() const {
         UINT h = 0;
         gp::GdipGetImageHeight(image_, &h);
         return static_cast<int>(h);
@@ -53,7 +53,7 @@ private:
 // it; both are deleted with the surface (the context first).
 class DibSurface final : public MemorySurface {
 public:
-    DibSurface(HDC dc, HBITMAP bitmap, Size size) : dc_(dc), bitmap_(bitmap), size_(size) {}
+    DibSurface(HDC dc, HBITMAP bitmap) : dc_(dc), bitmap_(bitmap) {}
     ~DibSurface() override {
         DeleteDC(dc_);
         DeleteObject(bitmap_);
@@ -61,13 +61,11 @@ public:
     DibSurface(const DibSurface&) = delete;
     DibSurface& operator=(const DibSurface&) = delete;
 
-    Size size() const override { return size_; }
     HDC dc() const { return dc_; }
 
 private:
     HDC dc_;
     HBITMAP bitmap_;
-    Size size_;
 };
 
 class GdiPlusImaging final : public Imaging {
@@ -127,7 +125,7 @@ public:
             static_cast<DWORD>(4u * static_cast<DWORD>(width) * static_cast<DWORD>(height));
         HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, nullptr, nullptr, 0);
         SelectObject(dc, bitmap);
-        return std::make_unique<DibSurface>(dc, bitmap, Size{width, height});
+        return std::make_unique<DibSurface>(dc, bitmap);
     }
 
     void drawImage(MemorySurface& target, DecodedImage& image, int width, int height) override {

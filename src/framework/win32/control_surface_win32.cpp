@@ -343,12 +343,8 @@ void Surface::mouse(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT CALLBACK Surface::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-        auto* s = static_cast<Surface*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(s));
-        s->hwnd_ = hwnd;
-    }
-    Surface* s = surfaceOf(hwnd);
+    Surface* s = windowObject<Surface>(hwnd, msg, lp);
+    if (msg == WM_NCCREATE) s->hwnd_ = hwnd;
     if (!s || s->creating_ || ending()) return DefWindowProcW(hwnd, msg, wp, lp);
     ControlEvents& ev = s->events_;
     const bool notification = msg == WM_PAINT || msg == WM_SIZE || msg == WM_SETFOCUS ||

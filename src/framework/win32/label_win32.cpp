@@ -67,12 +67,8 @@ void Label::paint() {
 }
 
 LRESULT CALLBACK Label::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-        auto* l = static_cast<Label*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(l));
-        l->hwnd_ = hwnd;
-    }
-    auto* l = reinterpret_cast<Label*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* l = windowObject<Label>(hwnd, msg, lp);
+    if (msg == WM_NCCREATE) l->hwnd_ = hwnd;
     if (!l || ending()) return DefWindowProcW(hwnd, msg, wp, lp);
     switch (msg) {
     case WM_ERASEBKGND: return 1;

@@ -100,12 +100,7 @@ private:
         return TRUE;
     }
     static LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-        if (msg == WM_NCCREATE) {
-            auto* self =
-                static_cast<Win32Progress*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-            SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-        }
-        auto* self = reinterpret_cast<Win32Progress*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+        auto* self = windowObject<Win32Progress>(hwnd, msg, lp);
         // The button, Esc (through IsDialogMessage) and the close box all
         // ask to stop; the window stays until the transfer has ended.
         if (self && !ending() &&

@@ -113,6 +113,17 @@ void dispatchPending(bool (*first)(MSG& msg));
 void registerWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC proc,
                          HBRUSH background = nullptr, bool arrowCursor = true);
 
+// The object a window of ours was created for (its creation parameter), kept
+// from WM_NCCREATE on; null before that and once the object has let go.
+template <class T>
+T* windowObject(HWND hwnd, UINT msg, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        void* object = reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(object));
+    }
+    return reinterpret_cast<T*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
 // Tests only: the GdiplusVersion that the imaging's startup asks for (1
 // unless changed here). GDI+ refuses versions it does not know, which is how
 // a test program makes the start fail for real (imaging_gdiplus.cpp).

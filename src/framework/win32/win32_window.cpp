@@ -165,12 +165,8 @@ int modifierKeys(WPARAM wp) {
 }
 
 LRESULT CALLBACK formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_NCCREATE) {
-        auto* peer = static_cast<Peer*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-        peer->attach(hwnd);
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(peer));
-    }
-    auto* peer = reinterpret_cast<Peer*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    auto* peer = windowObject<Peer>(hwnd, msg, lp);
+    if (msg == WM_NCCREATE) peer->attach(hwnd);
     if (peer && msg == WM_NCDESTROY) {
         peer->detach();
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);

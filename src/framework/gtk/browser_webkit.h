@@ -10,7 +10,6 @@
 #include <webkit2/webkit2.h>
 
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>

@@ -197,9 +197,7 @@ private:
         gdk_cairo_set_source_rgba(cr, &back);
         cairo_paint(cr);
         self->cr_ = cr;
-        const std::shared_ptr<bool> alive = self->alive_;
-        self->platform_.deliver([self] { self->events_.onPaint(); });
-        if (*alive) self->cr_ = nullptr;
+        if (self->raise([self] { self->events_.onPaint(); })) self->cr_ = nullptr;
         cairo_restore(cr);
         return FALSE;
     }

@@ -272,16 +272,6 @@ HRESULT Site::OnPosRectChange(LPCRECT rect) {
     return S_OK;
 }
 
-void registerFrameClass() {
-    static bool done = false;
-    if (done) return;
-    // The frame is white where the page does not cover it.
-    const HINSTANCE instance = GetModuleHandleW(nullptr);
-    registerWindowClass(instance, kFrameClass, DefWindowProcW,
-                        static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    done = true;
-}
-
 void check(HRESULT hr, const char* step) {
     if (FAILED(hr)) {
         char text[160];
@@ -293,8 +283,11 @@ void check(HRESULT hr, const char* step) {
 
 void IeBrowser::open(HWND parent, BrowserEvents& events, const std::optional<Rect>& frame,
                      UntrappedHandler untrapped) {
-    registerFrameClass();
     const HINSTANCE instance = GetModuleHandleW(nullptr);
+    // The frame is white where the page does not cover it. Registered
+    // again, the class stays as it was first registered.
+    registerWindowClass(instance, kFrameClass, DefWindowProcW,
+                        static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     container_ = parent;
     if (frame) {
         frame_ = CreateWindowExW(0, kFrameClass, L"",

@@ -13,6 +13,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <stdexcept>
 
 namespace fw::win32 {
@@ -282,10 +284,18 @@ Surface* surfaceOf(HWND hwnd) {
 
 // Tab order is the order of the siblings: the surface goes after the last
 // sibling surface with a lower tab index.
+// Only the windows of this class carry a Surface in their user data; a
+// label or a browser beside them carries something else or nothing.
+bool isSurface(HWND hwnd) {
+    wchar_t name[std::size(kSurfaceClass) + 1]{};
+    return GetClassNameW(hwnd, name, static_cast<int>(std::size(name))) > 0 &&
+           std::wcscmp(name, kSurfaceClass) == 0;
+}
+
 void Surface::placeInTabOrder() {
     HWND after = HWND_TOP;
     for (HWND h = GetWindow(GetParent(hwnd_), GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) {
-        Surface* s = h == hwnd_ ? nullptr : surfaceOf(h);
+        Surface* s = h == hwnd_ || !isSurface(h) ? nullptr : surfaceOf(h);
         if (s && s->tabIndex_ < tabIndex_) after = h;
     }
     SetWindowPos(hwnd_, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);

@@ -275,7 +275,7 @@ class GameBench(common.Bench):
             started, info = self.ready(scene, clicked, run.proc)
             game = run.wait_window("^游戏页面 %s$" % scene, 20)
             self.game_size = run.geometry(game)[2:]
-            return self.sample(run.proc, started, minutes, info)
+            return self.sample(run.proc, started, minutes, info, "launcher-" + scene)
 
     def minibrowser(self, scene, minutes):
         with GtkLauncher(MINIBROWSER) as run:
@@ -284,9 +284,9 @@ class GameBench(common.Bench):
             if self.game_size:
                 desktop.xdotool(self.display, "windowsize", window, *map(str, self.game_size))
             started, info = self.ready(scene, t0, run.proc)
-            return self.sample(run.proc, started, minutes, info)
+            return self.sample(run.proc, started, minutes, info, "minibrowser-" + scene)
 
-    def sample(self, proc, started, minutes, info):
+    def sample(self, proc, started, minutes, info, name):
         """fps and CPU from SETTLE_S to a minute after the scene started, the
         tree's PSS at the minute, and with `minutes` its PSS each minute of
         a run that long."""
@@ -299,6 +299,9 @@ class GameBench(common.Bench):
             (time.monotonic() - t0)
         r["fps"] = self.fps(started + SETTLE_S, started + self.args.minute)
         r.update(tree_memory(pid))
+        if self.args.screenshots:
+            os.makedirs(self.args.screenshots, exist_ok=True)
+            desktop.screenshot(self.display, os.path.join(self.args.screenshots, name + ".png"))
         if minutes:
             r["pss_minutes"] = [r["pss"]]
             for m in range(2, int(minutes) + 1):
@@ -370,6 +373,8 @@ def main():
                         help="an environment variable for the launcher (a trial build's switch)")
     parser.add_argument("--reference-env", action="append", default=[], metavar="KEY=VALUE",
                         help="an environment variable for MiniBrowser")
+    parser.add_argument("--screenshots", metavar="FOLDER",
+                        help="a picture of the screen at each minute's reading")
     parser.add_argument("--minute", type=float, default=60.0,
                         help="seconds in a minute: less only to try the bench out")
     common.add_quiet_options(parser)

@@ -16,7 +16,8 @@ Figures (both programs unless marked):
   PSS / RSS             summed over the process tree, 1 s after onload; PSS
                         also split into the program's own process and the
                         engine's page and network processes
-  idle CPU              CPU time of the tree (schedstat) over a fixed window, % of a core;
+  idle CPU              CPU time of the tree (schedstat) over a fixed window
+                        (after --idle-settle s), % of a core;
                         over the same window: a bare GTK window with a 10 ms
                         timer (a small C program built at the start) and a
                         bare process waking every 10 ms (the floor)
@@ -504,7 +505,9 @@ class Bench:
         return r
 
     def idle(self, pid):
-        """Idle CPU of the tree and, over the same window, of the peers."""
+        """Idle CPU of the tree and, over the same window, of the peers,
+        once the page's own work after its load has died down."""
+        time.sleep(self.args.idle_settle)
         used = idle_cpu(pid, self.args.idle_seconds, *self.idle_peers)
         return dict(zip(("cpu", "bare", "floor"), used))
 
@@ -607,6 +610,9 @@ def main():
     parser.add_argument("launcher", nargs="?", default=os.path.join(ROOT, "build", "gtk", "launcher"))
     parser.add_argument("--runs", type=int, default=5, help="measured rounds (after one warm-up)")
     parser.add_argument("--idle-seconds", type=float, default=5.0)
+    parser.add_argument("--idle-settle", type=float, default=5.0,
+                        help="seconds between the memory reading and the idle window: the page "
+                             "process has work of its own for a few seconds after the load")
     parser.add_argument("--download-mib", type=int, default=500, help="0: no download figures")
     parser.add_argument("--download-only", action="store_true", help="only the download figures")
     add_quiet_options(parser)
@@ -623,7 +629,7 @@ def main():
     ours = {k: [] for k, *_ in ROWS}
     ref = {k: [] for k, *_ in ROWS}
     load_before = wait_for_quiet(args.quiet_load, args.quiet_minutes)
-    lifetime = 120 + args.runs * (90 + 2 * args.idle_seconds)
+    lifetime = 120 + args.runs * (90 + 2 * (args.idle_seconds + args.idle_settle))
     with desktop.Xvfb() as display, StampedServer(lifetime=lifetime) as srv, \
             BareGtk(display) as bare:
         srv.pages.update({"/login.html": LOGIN_PAGE.encode(), "/game.html": GAME_PAGE.encode()})

@@ -26,9 +26,13 @@ Figures, per scene and program, over one process tree:
   PSS          summed over the tree a minute after the scene started, and
                split into the program's process and the engine's page,
                network and GPU processes
-  long run     with --long-minutes M: the tree's PSS each minute of a run of
-               M minutes (30 for the real figure), and its growth from the
-               first minute to the last; fps over the whole run
+  private      the tree's private (unshared) memory at the minute: PSS
+               moves when other programs on the machine map the same
+               libraries, private memory does not
+  long run     with --long-minutes M: the tree's PSS and private memory each
+               minute of a run of M minutes (30 for the real figure), and
+               their growth from the first minute to the last; fps over the
+               whole run
 
 Not run by CI. Starts its own Xvfb, window manager and server; stops what it
 starts by pid.
@@ -303,12 +307,16 @@ class GameBench(common.Bench):
             os.makedirs(self.args.screenshots, exist_ok=True)
             desktop.screenshot(self.display, os.path.join(self.args.screenshots, name + ".png"))
         if minutes:
-            r["pss_minutes"] = [r["pss"]]
+            r["pss_minutes"], r["private_minutes"] = [r["pss"]], [r["private"]]
             for m in range(2, int(minutes) + 1):
                 sleep_until(started + m * self.args.minute)
                 if proc.poll() is not None:
                     desktop.fail("the program ended during the long run")
-                r["pss_minutes"].append(tree_memory(pid)["pss"])
+                now = tree_memory(pid)
+                r["pss_minutes"].append(now["pss"])
+                r["private_minutes"].append(now["private"])
+                print("  minute %d: PSS %.1f MiB, private %.1f MiB" % (m, now["pss"], now["private"]),
+                      file=sys.stderr, flush=True)
             r["fps_long"] = self.fps(started + SETTLE_S, started + minutes * self.args.minute)
         return r
 
@@ -326,15 +334,32 @@ def sleep_until(t):
     time.sleep(max(0.0, t - time.monotonic()))
 
 
+def private_mib(pids):
+    """Private (unshared) memory of the processes, in MiB: unlike PSS it does
+    not move when other programs on the machine map the same libraries."""
+    kib = 0
+    for p in pids:
+        try:
+            with open("/proc/%d/smaps_rollup" % p) as f:
+                kib += sum(int(line.split()[1]) for line in f
+                           if line.startswith(("Private_Clean:", "Private_Dirty:")))
+        except OSError:
+            continue
+    return kib / 1024.0
+
+
 def tree_memory(pid):
-    """common.tree_memory with the engine's GPU process apart."""
+    """common.tree_memory with the engine's GPU process apart, and the tree's
+    private memory."""
     r = common.tree_memory(pid)
     r["pss_gpu"] = 0.0
-    for p in processes.descendants(pid):
+    tree = processes.descendants(pid)
+    for p in tree:
         if (processes.name(p) or "").startswith("WebKitGPU"):
             gpu = processes.memory_kib([p])[1] / 1024.0
             r["pss_gpu"] += gpu
             r["pss_ui"] -= gpu
+    r["private"] = private_mib(tree)
     return r
 
 
@@ -347,6 +372,7 @@ ROWS = [  # key, label, unit
     ("pss_net", "  the network process", "MiB"),
     ("pss_gpu", "  the GPU process", "MiB"),
     ("rss", "RSS after a minute (tree)", "MiB"),
+    ("private", "private memory after a minute (tree)", "MiB"),
 ]
 
 
@@ -391,6 +417,7 @@ def main():
         (args.long_minutes and args.long_scene == "sprites") else (b"", "-")
 
     load_before = common.wait_for_quiet(args.quiet_load, args.quiet_minutes)
+    common.set_own_niceness(args)
     programs = ("launcher", "minibrowser")
     figures = {(s, p): {k: [] for k, *_ in ROWS} for s in scenes for p in programs}
     infos, long_runs = {}, {}
@@ -428,7 +455,8 @@ def main():
 
     print("\n%d rounds after a warm-up; launcher %s; reference: MiniBrowser; pixi.js %s; "
           "window manager: %s" % (args.runs, args.launcher, pixi_version, window_manager))
-    print("load average (1 min) before: %.2f, after: %.2f" % (load_before, os.getloadavg()[0]))
+    print("load average (1 min) before: %.2f, after: %.2f%s" % (
+        load_before, os.getloadavg()[0], "" if args.nice is None else "; niceness %d" % args.nice))
     for item in args.launcher_env:
         print("launcher environment: " + item)
     for item in args.reference_env:
@@ -452,11 +480,13 @@ def main():
     if long_runs:
         print("\nlong run, %s scene, %d minutes:" % (args.long_scene, args.long_minutes))
         for program, r in long_runs.items():
-            first, last = r["pss_minutes"][0], r["pss_minutes"][-1]
-            print("%-12s PSS at minute 1 %.1f MiB, at minute %d %.1f MiB: growth %+.1f %%; "
-                  "%.1f fps over the run" % (program, first, args.long_minutes, last,
-                                             100.0 * (last - first) / first, r["fps_long"]))
-            print("%-12s PSS each minute: %s" % ("", " ".join("%.0f" % v for v in r["pss_minutes"])))
+            print("%-12s %.1f fps over the run" % (program, r["fps_long"]))
+            for kind in ("pss", "private"):
+                values = r[kind + "_minutes"]
+                first, last = values[0], values[-1]
+                print("%-12s %-7s at minute 1 %.1f MiB, at minute %d %.1f MiB: growth %+.1f %%"
+                      % ("", kind, first, args.long_minutes, last, 100.0 * (last - first) / first))
+                print("%-12s %-7s each minute: %s" % ("", "", " ".join("%.0f" % v for v in values)))
 
 
 if __name__ == "__main__":

@@ -8,13 +8,19 @@ table of medians, minima and maxima with the launcher-to-reference ratio.
 
 Figures (both programs unless marked):
   spawn -> onload       the page's onload handler asks the server for
-                        /loaded: the time from the spawn to that request
+                        /loaded: the time from the spawn to that request;
+                        first start (a new profile: HOME and XDG folders)
+                        and second start (the same profile again, after the
+                        first start ended)
   spawn -> background   launcher: a pixel of the background picture on screen
   PSS / RSS             summed over the process tree, 1 s after onload; PSS
                         also split into the program's own process and the
                         engine's page and network processes
-  idle CPU              CPU time of the tree (schedstat) over a fixed window, % of a core;
-                        also of a bare process waking every 10 ms (the floor)
+  idle CPU              CPU time of the tree (schedstat) over a fixed window
+                        (after --idle-settle s), % of a core;
+                        over the same window: a bare GTK window with a 10 ms
+                        timer (a small C program built at the start) and a
+                        bare process waking every 10 ms (the floor)
   hand-over             launcher: click on the game link -> game window mapped,
                         and -> the game page's request on the wire; the same
                         from the link's click handler in the page (just
@@ -60,6 +66,24 @@ CLICK = "new Image().src = '/clicked?at=' + (performance.timeOrigin + performanc
 # A process that does nothing but wake every 10 ms: what the machine charges
 # for the wake-ups alone, the floor under any 10 ms timer.
 SLEEPER = "import time\nwhile True:\n    time.sleep(0.01)\n"
+# A bare GTK program with one window and the login window's 10 ms timer, whose
+# tick does what the launcher's does once the window is where it should be:
+# nothing that reaches the X server. Placed clear of the launcher's windows.
+BARE_GTK = r"""
+#include <gtk/gtk.h>
+static gboolean tick(gpointer window) { (void)window; return G_SOURCE_CONTINUE; }
+int main(int argc, char** argv) {
+    gtk_init(&argc, &argv);
+    GtkWidget* w = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_decorated(GTK_WINDOW(w), FALSE);
+    gtk_window_set_default_size(GTK_WINDOW(w), 200, 150);
+    gtk_window_move(GTK_WINDOW(w), 0, 0);
+    gtk_widget_show_all(w);
+    g_timeout_add(10, tick, w);
+    gtk_main();
+    return 0;
+}
+"""
 LOGIN_PAGE = """<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>登录页面</title>
 <style>html, body { margin: 0; background: #00c000; font: 14px sans-serif; }
@@ -306,18 +330,126 @@ def cpu_ns(pids):
     return total
 
 
-def idle_cpu(pid, seconds):
-    """% of one core the process tree used over `seconds`."""
-    pids = descendants(pid)
-    before, t0 = cpu_ns(pids), time.monotonic()
+def idle_cpu(pid, seconds, *others):
+    """% of one core the process tree used over `seconds`; with `others`,
+    a list: the same for each of them over the same window of time."""
+    trees = [descendants(p) for p in (pid,) + others]
+    before, t0 = [cpu_ns(t) for t in trees], time.monotonic()
     time.sleep(seconds)
-    used = cpu_ns(pids) - before
-    return 100.0 * used / 1e9 / (time.monotonic() - t0)
+    elapsed = time.monotonic() - t0
+    used = [100.0 * (cpu_ns(t) - b) / 1e9 / elapsed for t, b in zip(trees, before)]
+    return used if others else used[0]
+
+
+def stop_tree(proc):
+    """Stops a program started by desktop.spawn and waits (bounded) until
+    every process of its group has gone: the next start must not meet the
+    engine's processes of the last one."""
+    desktop.stop(proc)
+    if proc is None:
+        return
+
+    def gone():
+        try:
+            os.killpg(proc.pid, 0)
+        except ProcessLookupError:
+            return True
+        except PermissionError:
+            return False
+        return False
+    deadline = time.monotonic() + 10
+    while not gone():
+        if time.monotonic() > deadline:
+            os.killpg(proc.pid, signal.SIGKILL)
+            break
+        time.sleep(0.02)
+
+
+def add_quiet_options(parser):
+    parser.add_argument("--quiet-load", type=float, default=0.0,
+                        help="first wait until the 1-minute load average stays under this "
+                             "(0: do not wait)")
+    parser.add_argument("--quiet-minutes", type=float, default=3.0,
+                        help="for this long (and give up after ten times as long)")
+    parser.add_argument("--nice", type=int, default=None,
+                        help="run the measured programs (both) and the bench's server at this "
+                             "niceness: on a machine busy with other work, a negative one (root "
+                             "only) gives them the CPU first")
+
+
+def niced(args, argv):
+    """argv run at the niceness asked for (absolute, whatever the bench's own)."""
+    if getattr(args, "nice", None) is None:
+        return argv
+    return ["nice", "-n", str(args.nice - os.getpriority(os.PRIO_PROCESS, 0))] + argv
+
+
+def set_own_niceness(args):
+    """The bench's own process (its server threads) at the niceness asked for."""
+    if getattr(args, "nice", None) is not None:
+        os.setpriority(os.PRIO_PROCESS, 0, args.nice)
+
+
+def wait_for_quiet(limit, minutes):
+    """Waits (bounded) for the machine to be quiet: wall-clock figures taken
+    under load say little. Returns the 1-minute load average at the end."""
+    if limit <= 0:
+        return os.getloadavg()[0]
+    give_up = time.monotonic() + 10 * 60 * minutes
+    quiet_since = None
+    while time.monotonic() < give_up:
+        load = os.getloadavg()[0]
+        if load >= limit:
+            quiet_since = None
+        elif quiet_since is None:
+            quiet_since = time.monotonic()
+        elif time.monotonic() - quiet_since >= 60 * minutes:
+            return load
+        time.sleep(5)
+    load = os.getloadavg()[0]
+    print("the machine never got quiet (load %.2f): figures taken under load" % load,
+          file=sys.stderr, flush=True)
+    return load
+
+
+class BareGtk:
+    """BARE_GTK built with the C compiler and GTK's flags, run on the
+    display: `with BareGtk(display, env) as proc:`."""
+
+    def __init__(self, display):
+        self.folder = desktop.scratch_dir("bench-bare-")
+        runtime = os.path.join(self.folder, "runtime")
+        os.makedirs(runtime, mode=0o700)
+        # The launcher's own scratch environment (tests/support/gtk_env.py).
+        self.env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": display,
+                    "HOME": self.folder, "LANG": "C.UTF-8", "NO_AT_BRIDGE": "1",
+                    "XDG_RUNTIME_DIR": runtime, "GSETTINGS_BACKEND": "memory"}
+        self.proc = None
+        source = os.path.join(self.folder, "bare.c")
+        self.exe = os.path.join(self.folder, "bare")
+        with open(source, "w") as f:
+            f.write(BARE_GTK)
+        flags = subprocess.run(["pkg-config", "--cflags", "--libs", "gtk+-3.0"],
+                               capture_output=True, text=True, check=True).stdout.split()
+        subprocess.run(["cc", "-O2", "-o", self.exe, source] + flags, check=True)
+
+    def __enter__(self):
+        self.proc = desktop.spawn([self.exe], env=self.env, cwd=self.folder)
+        time.sleep(1.0)  # its start-up is not idle time
+        if self.proc.poll() is not None:
+            desktop.fail("the bare GTK program ended at once")
+        return self.proc
+
+    def __exit__(self, *exc):
+        stop_tree(self.proc)
+        shutil.rmtree(self.folder, ignore_errors=True)
 
 
 class Bench:
-    def __init__(self, args, display, srv, files=None):
+    def __init__(self, args, display, srv, files=None, idle_peers=()):
         self.args, self.display, self.srv, self.files = args, display, srv, files
+        # Processes whose CPU is read over the same window as the idle face's.
+        self.idle_peers = tuple(idle_peers)
         self.screen = Screen(display)
         w, h = (int(v) for v in desktop.xdotool(display, "getdisplaygeometry").split())
         self.back_corner = ((w - 1039) // 2, (h - 652) // 2)
@@ -338,7 +470,8 @@ class Bench:
     def spawn(self, run, argv):
         run.display = self.display
         run.started_at = time.monotonic()
-        run.proc = desktop.spawn(argv, env=self.env(run), cwd=run.cwd, log=run.log)
+        run.proc = desktop.spawn(niced(self.args, argv), env=self.env(run), cwd=run.cwd,
+                                 log=run.log)
         return run.started_at
 
     def launcher(self):
@@ -354,7 +487,7 @@ class Bench:
             r["background"] = (self.screen.seen - t0) * 1000
             time.sleep(1.0)
             r.update(tree_memory(run.proc.pid))
-            r["cpu"] = idle_cpu(run.proc.pid, self.args.idle_seconds)
+            r.update(self.idle(run.proc.pid))
 
             login = desktop.wait_for(lambda: run.window_of_size(757, 563), 10, "the login window")
             lx, ly = run.geometry(login)[:2]
@@ -373,26 +506,47 @@ class Bench:
             self.srv.first("/loaded?page=game", clicked, 20, run.proc)
             time.sleep(1.0)
             r["game_rss"], r["game_pss"] = memory_mib(run.proc.pid)
+            r.update(self.second_start(run, [run.exe], background=True))
         return r
 
     def minibrowser(self):
         r = {}
         with GtkLauncher(MINIBROWSER) as run:
-            t0 = self.spawn(run, [run.exe, self.srv.url("/login.html")])
+            argv = [run.exe, self.srv.url("/login.html")]
+            t0 = self.spawn(run, argv)
             loaded = self.srv.first("/loaded?page=login", t0, 20, run.proc)
             r["onload"] = (loaded - t0) * 1000
             time.sleep(1.0)
             r.update(tree_memory(run.proc.pid))
-            r["cpu"] = idle_cpu(run.proc.pid, self.args.idle_seconds)
+            r.update(self.idle(run.proc.pid))
+            r.update(self.second_start(run, argv))
         return r
 
-    def sleeper(self):
-        proc = subprocess.Popen([sys.executable, "-c", SLEEPER], start_new_session=True)
-        try:
-            time.sleep(1.0)
-            return {"cpu": idle_cpu(proc.pid, self.args.idle_seconds)}
-        finally:
-            desktop.stop(proc)
+    def idle(self, pid):
+        """Idle CPU of the tree and, over the same window, of the peers,
+        once the page's own work after its load has died down."""
+        time.sleep(self.args.idle_settle)
+        used = idle_cpu(pid, self.args.idle_seconds, *self.idle_peers)
+        return dict(zip(("cpu", "bare", "floor"), used))
+
+    def second_start(self, run, argv, background=False):
+        """The program ended (as a player's session ends, its profile as that
+        session left it) and started again with the same profile and
+        folder: spawn -> login page onload (and for the launcher, ->
+        background picture on screen)."""
+        stop_tree(run.proc)
+        time.sleep(0.5)
+        if background:
+            bx, by = self.back_corner
+            self.screen.watch(bx + BACK_POINT[0], by + BACK_POINT[1], BACK_RGB)
+        t0 = self.spawn(run, argv)
+        loaded = self.srv.first("/loaded?page=login", t0, 20, run.proc)
+        r = {"onload2": (loaded - t0) * 1000}
+        if background:
+            desktop.wait_for(lambda: self.screen.seen, 10, "the background picture")
+            r["background2"] = (self.screen.seen - t0) * 1000
+        stop_tree(run.proc)
+        return r
 
     def download_launcher(self):
         with GtkLauncher(self.args.launcher) as run:
@@ -438,15 +592,20 @@ class Bench:
 
 
 ROWS = [  # key, label, unit, compared with the reference
-    ("onload", "spawn -> login page onload", "ms", True),
+    ("onload", "first start: spawn -> onload", "ms", True),
+    ("onload2", "second start: spawn -> onload", "ms", True),
+    ("gain2", "  second / first start", "x", True),
     ("background", "spawn -> background on screen", "ms", False),
+    ("background2", "  the same, second start", "ms", False),
     ("pss", "login face PSS (tree)", "MiB", True),
     ("pss_ui", "  of it: the program's process", "MiB", True),
     ("pss_web", "  the page process", "MiB", True),
     ("pss_net", "  the network process", "MiB", True),
     ("rss", "login face RSS (tree)", "MiB", True),
     ("cpu", "idle CPU (tree)", "%", True),
-    ("floor", "idle CPU, a bare 10 ms sleeper", "%", False),
+    ("bare", "  a bare GTK window, 10 ms timer", "%", True),
+    ("per_bare", "  idle CPU / bare GTK window", "x", True),
+    ("floor", "  a bare 10 ms sleeper", "%", True),
     ("handover_map", "click -> game window mapped", "ms", False),
     ("handover_request", "click -> game page requested", "ms", False),
     ("page_map", "page click -> game mapped", "ms", False),
@@ -469,8 +628,12 @@ def main():
     parser.add_argument("launcher", nargs="?", default=os.path.join(ROOT, "build", "gtk", "launcher"))
     parser.add_argument("--runs", type=int, default=5, help="measured rounds (after one warm-up)")
     parser.add_argument("--idle-seconds", type=float, default=5.0)
+    parser.add_argument("--idle-settle", type=float, default=5.0,
+                        help="seconds between the memory reading and the idle window: the page "
+                             "process has work of its own for a few seconds after the load")
     parser.add_argument("--download-mib", type=int, default=500, help="0: no download figures")
     parser.add_argument("--download-only", action="store_true", help="only the download figures")
+    add_quiet_options(parser)
     parser.add_argument("--serve-file", help=argparse.SUPPRESS)
     parser.add_argument("--lifetime", type=float, default=600, help=argparse.SUPPRESS)
     args = parser.parse_args()
@@ -483,11 +646,15 @@ def main():
 
     ours = {k: [] for k, *_ in ROWS}
     ref = {k: [] for k, *_ in ROWS}
-    lifetime = 120 + args.runs * (60 + 2 * args.idle_seconds)
-    with desktop.Xvfb() as display, StampedServer(lifetime=lifetime) as srv:
+    load_before = wait_for_quiet(args.quiet_load, args.quiet_minutes)
+    set_own_niceness(args)
+    lifetime = 120 + args.runs * (90 + 2 * (args.idle_seconds + args.idle_settle))
+    with desktop.Xvfb() as display, StampedServer(lifetime=lifetime) as srv, \
+            BareGtk(display) as bare:
         srv.pages.update({"/login.html": LOGIN_PAGE.encode(), "/game.html": GAME_PAGE.encode()})
         files = FileServer(args.download_mib, lifetime) if args.download_mib else None
-        bench = Bench(args, display, srv, files)
+        sleeper = subprocess.Popen([sys.executable, "-c", SLEEPER], start_new_session=True)
+        bench = Bench(args, display, srv, files, idle_peers=(bare.pid, sleeper.pid))
         try:
             for round_ in range(args.runs + 1):
                 # Alternate who goes first, so neither always meets a warm cache.
@@ -495,8 +662,9 @@ def main():
                 if round_ % 2:
                     order.reverse()
                 results = {f: f() for f in order}
-                if not args.download_only:
-                    results[bench.sleeper] = bench.sleeper()
+                for r in results.values():
+                    r["gain2"] = r["onload2"] / r["onload"]
+                    r["per_bare"] = r["cpu"] / r["bare"] if r["bare"] else 0.0
                 if args.download_mib:
                     dl = [bench.download_launcher, bench.download_curl]
                     if round_ % 2:
@@ -511,8 +679,6 @@ def main():
                     ours[k].append(v)
                 for k, v in results.get(bench.minibrowser, {}).items():
                     ref[k].append(v)
-                if bench.sleeper in results:
-                    ours["floor"].append(results[bench.sleeper]["cpu"])
                 if args.download_mib:
                     speed, growth = results[bench.download_launcher]
                     ours["download"].append(speed)
@@ -520,11 +686,14 @@ def main():
                     ref["download"].append(results[bench.download_curl])
         finally:
             bench.screen.close()
+            desktop.stop(sleeper)
             if files:
                 files.close()
 
     print("\n%d rounds after a warm-up; launcher %s (%d bytes); reference: MiniBrowser, "
           "curl for the download" % (args.runs, args.launcher, os.path.getsize(args.launcher)))
+    print("load average (1 min) before: %.2f, after: %.2f%s" % (
+        load_before, os.getloadavg()[0], "" if args.nice is None else "; niceness %d" % args.nice))
     print("%-32s %-6s %-26s %-26s %s" % ("figure", "unit", "launcher med/min/max",
                                           "reference med/min/max", "ratio"))
     for key, label, unit, compared in ROWS:

@@ -82,17 +82,29 @@ GtkWidget* replacedView() {
     return nullptr;
 }
 
-WebKitSettings* viewSettings() {
-    static WebKitSettings* settings = [] {
-        WebKitSettings* s = webkit_settings_new();
-        // The login page's view sits at a negative offset in its frame;
-        // composited (accelerated) drawing leaves a band of it unpainted
-        // there. Software drawing is right at any offset, and the launcher's
-        // pages need nothing more.
-        webkit_settings_set_hardware_acceleration_policy(s,
-                                                         WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
-        return s;
-    }();
+WebKitSettings* settingsWith(WebKitHardwareAccelerationPolicy policy) {
+    WebKitSettings* s = webkit_settings_new();
+    webkit_settings_set_hardware_acceleration_policy(s, policy);
+    return s;
+}
+
+// The login page's view sits at a negative offset in its frame; composited
+// (accelerated) drawing leaves a band of it unpainted there. Software drawing
+// is right at any offset, and the login page needs nothing more.
+WebKitSettings* loginViewSettings() {
+    static WebKitSettings* settings = settingsWith(WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+    return settings;
+}
+
+// The game page draws with the GPU where there is one (WebGL, canvas and
+// compositing on the hardware). Without one the engine's GL is Mesa's
+// software rasteriser: software drawing then runs the game faster and in
+// less memory. A player whose GPU driver misbehaves sets
+// the engine's own WEBKIT_DISABLE_COMPOSITING_MODE=1 (docs/operators.md).
+WebKitSettings* gameViewSettings() {
+    static WebKitSettings* settings =
+        settingsWith(hasRenderNode() ? WEBKIT_HARDWARE_ACCELERATION_POLICY_ALWAYS
+                                     : WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
     return settings;
 }
 
@@ -183,13 +195,15 @@ WebKitBrowser::WebKitBrowser(GtkPlatform& platform, GtkPeer& parent, BrowserEven
     webkit_user_content_manager_add_script(content_, report);
     webkit_user_script_unref(report);
 
+    // The login window's view is the one in a frame.
+    WebKitSettings* settings = frame ? loginViewSettings() : gameViewSettings();
     if (GtkWidget* replaced = replacedView(); !replaced)
-        view_ =
-            GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", webContext(), "settings",
-                                    viewSettings(), "user-content-manager", content_, nullptr));
+        view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", webContext(),
+                                        "settings", settings, "user-content-manager", content_,
+                                        nullptr));
     else
         view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", replaced, "settings",
-                                        viewSettings(), "user-content-manager", content_, nullptr));
+                                        settings, "user-content-manager", content_, nullptr));
     liveViews().push_back(view_);
 
     if (frame) {

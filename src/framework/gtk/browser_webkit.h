@@ -90,4 +90,9 @@ void askWhereToSaveDownloads(WebKitWebContext* context);
 // engine function the adapter calls goes through engine_library.cpp.
 void openEngineLibrary();
 
+// Whether the machine has a GPU the engine could draw with: a DRM render node
+// (/dev/dri/renderD*). Without one every GL here is Mesa's software
+// rasteriser, and the engine's composited drawing only costs time and memory.
+bool hasRenderNode();
+
 } // namespace fw::gtk

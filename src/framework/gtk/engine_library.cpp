@@ -34,6 +34,19 @@ void* engineSymbol(const char* name) {
 
 namespace fw::gtk {
 
+bool hasRenderNode() {
+    static const bool found = [] {
+        GDir* dir = g_dir_open("/dev/dri", 0, nullptr);
+        if (!dir) return false;
+        bool any = false;
+        while (const gchar* name = g_dir_read_name(dir))
+            if (g_str_has_prefix(name, "renderD")) any = true;
+        g_dir_close(dir);
+        return any;
+    }();
+    return found;
+}
+
 void openEngineLibrary() {
     std::call_once(opening, [] {
         // Lazily bound, as at a program's start: binding every call of the

@@ -2,13 +2,14 @@
 // its environment itself (GTK still finds the display the usual way), except
 // to leave a GDK_GL the user set alone.
 #include "app/Application.h"
+#include "framework/gtk/browser_webkit.h"
 #include "framework/gtk/gtk_platform.h"
 
 namespace {
 
-// With GDK's GL off (below), the engine warns as each view is realised that
-// it cannot use GL for accelerated drawing, which the launcher's views never
-// use (browser_webkit.cpp turns it off). That one warning is dropped.
+// With GDK's GL off (below, on a machine without a GPU), the engine warns as
+// each view is realised that it cannot use GL for accelerated drawing, which
+// no view uses there (browser_webkit.cpp). That one warning is dropped.
 constexpr const char* kEngineGlWarning =
     "Disabled hardware acceleration because GTK failed to initialize GL";
 
@@ -25,11 +26,13 @@ int main() {
     gdk_set_allowed_backends("x11");
     // Names the windows' class (the browser keeps its data in a folder of its own).
     g_set_prgname("launcher");
-    // Nothing here draws through GDK's GL (the engine has its own), yet GDK
-    // sets up GLX as it opens the display: some 50 ms of the start, before
-    // the first window can show. The switch is read once, at the opening,
-    // and taken back at once so that the programs we start do not inherit it.
-    const bool glSwitch = g_getenv("GDK_GL") == nullptr;
+    // GDK sets up GLX as it opens the display: some 50 ms of the start,
+    // before the first window can show. The engine needs it only to show a
+    // view it draws on the GPU (the game view, where there is a GPU); without
+    // a GPU nothing draws through GDK's GL. The switch is read once, at the
+    // opening, and taken back at once so that the programs we start do not
+    // inherit it.
+    const bool glSwitch = g_getenv("GDK_GL") == nullptr && !fw::gtk::hasRenderNode();
     if (glSwitch) g_setenv("GDK_GL", "disable", TRUE);
     const bool opened = gtk_init_check(nullptr, nullptr);
     if (glSwitch) {

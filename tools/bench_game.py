@@ -47,7 +47,7 @@ import time
 import urllib.parse
 
 import bench_gtk as common
-from bench_gtk import desktop, processes, GtkLauncher, MINIBROWSER, MARK, LINK, FRAME_CORNER
+from bench_gtk import desktop, processes, fmt, GtkLauncher, MINIBROWSER, MARK, LINK, FRAME_CORNER
 
 ROOT = common.ROOT
 SIZE = (800, 600)
@@ -374,12 +374,6 @@ ROWS = [  # key, label, unit
     ("rss", "RSS after a minute (tree)", "MiB"),
     ("private", "private memory after a minute (tree)", "MiB"),
 ]
-
-
-def fmt(values):
-    if not values:
-        return "%26s" % "-"
-    return "%8.1f %8.1f %8.1f" % (statistics.median(values), min(values), max(values))
 
 
 def main():

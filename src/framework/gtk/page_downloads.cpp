@@ -35,12 +35,28 @@ GtkWindow* ownerOf(WebKitDownload* download) {
     return top && GTK_IS_WINDOW(top) && gtk_widget_get_visible(top) ? GTK_WINDOW(top) : nullptr;
 }
 
+gboolean destroyLater(gpointer widget) {
+    gtk_widget_destroy(static_cast<GtkWidget*>(widget));
+    g_object_unref(widget);
+    return G_SOURCE_REMOVE;
+}
+
+// The chooser answers changes to its name field on a timer of its own
+// (200 ms) that its destruction does not stop: destroyed sooner, it is
+// called back on widgets that are gone. So an answered chooser is hidden
+// at once and destroyed when that timer has long run.
+void putAway() {
+    GtkWidget* done = std::exchange(dialog, nullptr);
+    gtk_widget_hide(done);
+    g_timeout_add_seconds(2, destroyLater, g_object_ref(done));
+}
+
 void answered(GtkDialog*, gint response, gpointer) {
     WebKitDownload* download = std::exchange(asked, nullptr);
     gchar* file = response == GTK_RESPONSE_ACCEPT
                       ? gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog))
                       : nullptr;
-    gtk_widget_destroy(std::exchange(dialog, nullptr));
+    putAway();
     // The engine may report the end of the download from inside the calls
     // below; it is no longer ours to answer by then.
     gchar* uri = file ? g_filename_to_uri(file, nullptr, nullptr) : nullptr;
@@ -86,6 +102,9 @@ void askNext() {
     gtk_window_set_position(GTK_WINDOW(dialog),
                             owner ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
     g_signal_connect(dialog, "response", G_CALLBACK(answered), nullptr);
+    // Esc and the close box answer through a delete event, which would
+    // destroy the chooser at once after the answer.
+    g_signal_connect(dialog, "delete-event", G_CALLBACK(gtk_true), nullptr);
     g_signal_connect(dialog, "map-event", G_CALLBACK(focusWhenMapped), nullptr);
     gtk_widget_show(dialog);
 }
@@ -107,7 +126,7 @@ void ended(WebKitDownload* download, gpointer) {
     }
     if (download == asked) {
         asked = nullptr;
-        gtk_widget_destroy(std::exchange(dialog, nullptr));
+        putAway();
         g_object_unref(download);
         askNext();
     }

@@ -176,6 +176,27 @@ public:
     virtual int run() = 0;
 };
 
+// A file held open so that what is read from it is what is moved and
+// started: while the object lives no other process can change its bytes or
+// take its place under its name (Windows: open for reading and deleting,
+// shared for reading only; Linux: moved and started through the open file,
+// whatever the name has meanwhile come to mean). Closed with the object.
+class HeldFile {
+public:
+    virtual ~HeldFile() = default;
+    // The whole content; false when it cannot be read or is longer than
+    // `maxBytes`.
+    virtual bool read(std::string& bytes, std::size_t maxBytes) = 0;
+    // Renames the held file over `target` in the same folder, replacing it;
+    // the file stays held under its new name. False when nothing was moved
+    // or the name no longer leads to the held file.
+    virtual bool moveTo(const std::string& target) = 0;
+    // Starts the held file as a program without arguments, as
+    // Processes::startProcess does (made executable first where the system
+    // needs it). False when it could not be started.
+    virtual bool start() = 0;
+};
+
 // Files: the executable's folder and resources, files and folders, and
 // private-profile (INI) files.
 class Files {
@@ -197,6 +218,16 @@ public:
     // Moves `from` over `to`, replacing it; false when nothing was moved.
     virtual bool replaceFile(const std::string& from, const std::string& to) = 0;
     virtual bool removeFile(const std::string& path) = 0;
+    // The file at `path`, held (HeldFile); null when it cannot be opened.
+    virtual std::unique_ptr<HeldFile> holdFile(const std::string& path) { (void)path; return nullptr; } // TODO(merge): pure
+    // The player's log (framework/portable/player_log.h): a file in the
+    // player's own folder for this game; empty when there is none.
+    virtual std::string playerLogPath() { return {}; } // TODO(merge): pure
+    // Marks the program's folder as in use by this run until the process
+    // ends, for the upgrade program to wait on: a shared lock on
+    // "update/launcher.lock" (Linux), a named mutex made from the folder's
+    // path (Windows). Failures are ignored.
+    virtual void holdFolderLock() {} // TODO(merge): pure
 
     // Private-profile access. Texts are UTF-8 here; the adapter deals with
     // the file's own bytes.

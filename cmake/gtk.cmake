@@ -24,6 +24,7 @@ add_library(launcher_gtk STATIC
   src/framework/linux/profile.cpp
   src/framework/linux/profile_file.cpp
   src/framework/linux/replacement_file.cpp
+  src/framework/linux/held_file.cpp
   src/framework/linux/curl_download.cpp
   src/framework/linux/openssl_verify.cpp
 )

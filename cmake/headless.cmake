@@ -10,6 +10,7 @@ add_library(launcher_headless STATIC
   src/framework/linux/profile.cpp
   src/framework/linux/profile_file.cpp
   src/framework/linux/replacement_file.cpp
+  src/framework/linux/held_file.cpp
   src/framework/headless/headless.cpp
   src/framework/headless/imaging_headless.cpp
   src/framework/linux/cairo_imaging.cpp

@@ -7,6 +7,18 @@ namespace config {
 namespace {
 AppConfig record;
 FixedNames fixed;
+
+// A file with NUL bytes and no byte order mark (UTF-16 saved without one)
+// reads as garbage, and the system's INI writes would cut it down to the
+// key written: never write to it. A file that cannot be read is left to the
+// profile functions.
+bool readableAsText(const std::string& relativePath) {
+    std::string bytes;
+    if (!fw::Platform::get().readFile(programPath(relativePath), bytes, std::size_t{16} << 20))
+        return true;
+    if (bytes.starts_with("\xff\xfe") || bytes.starts_with("\xfe\xff")) return true;
+    return bytes.find('\0') == std::string::npos;
+}
 } // namespace
 
 AppConfig& appConfig() {
@@ -39,6 +51,11 @@ void loadConfig() {
     record.serviceUrl = platform("serviceUrl");
     record.forumUrl = platform("forumUrl");
 
+    if (!readableAsText(fixed.configFile)) {
+        // Broken: checkConfig says so, and the file stays as it is.
+        record.loginUrl.clear();
+        return;
+    }
     if (readIni(fixed.configFile, fixed.install, "installTime").empty())
         writeIni(fixed.configFile, fixed.install, "installTime", timeStamp());
 

@@ -3,7 +3,10 @@
 #include "config/ProgramFiles.h"
 #include "framework/ports/platform.h"
 
+#include <algorithm>
+#include <random>
 #include <utility>
+#include <vector>
 
 namespace upgrade {
 
@@ -16,31 +19,103 @@ std::string& upgradeKey() {
     static std::string k = kCompiledUpgradeKey;
     return k;
 }
+
+// A program is read whole for its check; anything bigger is refused.
+constexpr std::size_t kMaxCheckedProgram = std::size_t{256} << 20;
+
+std::string randomTail() {
+    static constexpr char kChars[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device device;
+    std::uniform_int_distribution<int> pick(0, 61);
+    std::string tail(6, '0');
+    for (char& c : tail) c = kChars[pick(device)];
+    return tail;
+}
+
+// "1.01" as its numbers; false for anything that is not whole numbers
+// joined by single dots.
+bool versionParts(const std::string& text, std::vector<std::string>& parts) {
+    parts.assign(1, "");
+    for (const char c : text) {
+        if (c == '.') parts.emplace_back();
+        else if (c >= '0' && c <= '9') parts.back() += c;
+        else return false;
+    }
+    for (std::string& part : parts) {
+        if (part.empty()) return false;
+        part.erase(0, part.find_first_not_of('0'));
+    }
+    return true;
+}
 } // namespace
 
 void setUpgradeKeyForTests(std::string pem) {
     upgradeKey() = std::move(pem);
 }
 
-fw::DownloadOutcome downloadVerified(const std::string& address, const std::string& target,
-                                     const std::string& signature, const Fetch& fetch) {
-    using Result = fw::DownloadOutcome::Result;
-    if (upgradeKey().empty()) return fetch(address, target);
-    // Nothing to check against: not worth fetching the program at all.
-    if (signature.empty()) return {Result::NotSigned, 0, "the version file has no signature"};
+bool signedBuild() {
+    return !upgradeKey().empty();
+}
 
-    // Never under the name that gets started: a program that does not verify
-    // must not be left where a later run or the player would take it.
+std::string signedMessage(const std::string& version, const std::string& program) {
+    return "version=" + version + "\n" + program;
+}
+
+bool isNewerVersion(const std::string& offered, const std::string& own) {
+    std::vector<std::string> a, b;
+    if (!versionParts(offered, a) || !versionParts(own, b)) return false;
+    for (std::size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+        const std::string x = i < a.size() ? a[i] : "";
+        const std::string y = i < b.size() ? b[i] : "";
+        // Without leading zeros, a longer number is a bigger one.
+        if (x.size() != y.size()) return x.size() > y.size();
+        if (x != y) return x > y;
+    }
+    return false;
+}
+
+bool isUnverifiedFile(const std::string& name, const std::string& target) {
     const std::string side = target + kUnverifiedSuffix;
+    if (name == side || fw::isDownloadTemporary(name, side)) return true;
+    // A download's temporary file of one: "<side>.XXXXXX.XXXXXX".
+    constexpr std::size_t kTail = 7;
+    return name.size() > kTail && fw::isDownloadTemporary(name.substr(0, name.size() - kTail), side) &&
+           fw::isDownloadTemporary(name, name.substr(0, name.size() - kTail));
+}
+
+HeldUpgrade downloadVerified(const std::string& address, const std::string& target,
+                             const std::string& version, const std::string& signature,
+                             const Fetch& fetch) {
+    using Result = fw::DownloadOutcome::Result;
+    // Nothing to check against: not worth fetching the program at all.
+    if (signedBuild() && signature.empty())
+        return {{Result::NotSigned, 0, "the version file has no signature"}, nullptr};
+
+    // Never under the name that gets started, and never under a name another
+    // launcher of the folder downloads into: what is checked, moved and
+    // started is this file, held open from here on.
+    const std::string own = target + kUnverifiedSuffix + "." + randomTail();
+    HeldUpgrade result{fetch(address, own), nullptr};
+    if (!result.outcome.done()) return result;
     auto& platform = fw::Platform::get();
-    fw::DownloadOutcome outcome = fetch(address, side);
-    const std::string sidePath = config::programPath(side);
-    if (outcome.done() && !platform.verifySignature(sidePath, signature, upgradeKey()))
-        outcome = {Result::BadSignature, 0, "the signature does not verify"};
-    if (outcome.done() && !platform.replaceFile(sidePath, config::programPath(target)))
-        outcome = {Result::NotReplaced, 0, "cannot move the program into place"};
-    if (!outcome.done()) platform.removeFile(sidePath);
-    return outcome;
+    const std::string ownPath = config::programPath(own);
+    result.program = platform.holdFile(ownPath);
+    std::string bytes;
+    if (!result.program)
+        result.outcome = {Result::NotReplaced, 0, "cannot open the downloaded program"};
+    else if (signedBuild() &&
+             !(result.program->read(bytes, kMaxCheckedProgram) &&
+               platform.verifySignature(signedMessage(version, bytes), signature, upgradeKey())))
+        result.outcome = {Result::BadSignature, 0,
+                          "the signature does not verify for version [" + version + "]"};
+    else if (!result.program->moveTo(config::programPath(target)))
+        result.outcome = {Result::NotReplaced, 0, "cannot move the program into place"};
+    if (!result.outcome.done()) {
+        result.program.reset();
+        platform.removeFile(ownPath);
+    }
+    return result;
 }
 
 } // namespace upgrade

@@ -1,10 +1,12 @@
 // Signed upgrades: with the operator's public key compiled in, an upgrade
-// program is kept only when the version file carries a valid signature of it.
+// program is kept only when the version file carries a valid signature of it
+// made for the version it is offered as.
 #pragma once
 
 #include "framework/ports/platform.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace upgrade {
@@ -13,22 +15,49 @@ namespace upgrade {
 // built with, or none ("").
 void setUpgradeKeyForTests(std::string pem);
 
-// Appended to the upgrade program's name for the file that awaits its check.
+// True when the launcher was built with a key.
+bool signedBuild();
+
+// Each upgrade download goes to a file of its own, named after the upgrade
+// program: its name, this suffix, a dot and six letters or digits.
 inline constexpr const char* kUnverifiedSuffix = ".unverified";
 
 // The version file's key that holds the upgrade program's signature.
 inline constexpr const char* kSignatureKey = "upgradeSignature";
 
+// What is signed: the version the program is offered as, then its bytes, so
+// that a signature made for one version does not verify for another.
+std::string signedMessage(const std::string& version, const std::string& program);
+
+// True when `offered` is a newer version than `own`: both dot-separated
+// whole numbers ("1.01", "2.10.3"), compared part by part as numbers, a
+// missing part counting as 0. Anything else is not newer.
+bool isNewerVersion(const std::string& offered, const std::string& own);
+
 // How a file is fetched: `address` into the relative path `target`.
 using Fetch =
     std::function<fw::DownloadOutcome(const std::string& address, const std::string& target)>;
 
-// Downloads `address` into `target` (relative) with `fetch`. Without a key,
-// exactly that. With one, the program goes into a side file first and
-// becomes `target` only when `signature` verifies; otherwise the side file is
-// removed, `target` stays as it was and the outcome says why (NotSigned,
-// BadSignature, NotReplaced, or the fetch's own).
-fw::DownloadOutcome downloadVerified(const std::string& address, const std::string& target,
-                                     const std::string& signature, const Fetch& fetch);
+// An upgrade program in place: the outcome and, when done, the program held
+// open under the name `target` (fw::HeldFile), to be started as it is.
+struct HeldUpgrade {
+    fw::DownloadOutcome outcome;
+    std::unique_ptr<fw::HeldFile> program;
+};
+
+// Downloads `address` with `fetch` into a file of its own beside `target`
+// (relative), holds it, and with a key checks through the held file that
+// `signature` is the signature of it for `version`; then moves the held file
+// over `target`. Otherwise the file of its own is removed, `target` stays as
+// it was and the outcome says why (NotSigned, BadSignature, NotReplaced, or
+// the fetch's own).
+HeldUpgrade downloadVerified(const std::string& address, const std::string& target,
+                             const std::string& version, const std::string& signature,
+                             const Fetch& fetch);
+
+// True when `name` is a file that downloadVerified makes beside `target`
+// (both names without folders), or a download's temporary file of one, or
+// the side file of earlier launchers (`target` + kUnverifiedSuffix).
+bool isUnverifiedFile(const std::string& name, const std::string& target);
 
 } // namespace upgrade

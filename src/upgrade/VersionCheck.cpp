@@ -36,30 +36,32 @@ fw::DownloadOutcome downloadFile(const std::string& address, const std::string& 
     return outcome;
 }
 
-bool runProgram(std::string relativePath) {
-    const std::string path = config::programPath(relativePath);
-    fw::Platform::get().markExecutable(path);
-    // Quoted, so that a folder with blanks cannot start another program.
-    return fw::Platform::get().startProcess("\"" + path + "\"");
-}
-
 namespace {
 void removeStaleDownloads() {
     // A download writes beside its target and renames over it once complete,
+    // and an upgrade download goes to a file of its own until it is checked,
     // so such a file found now was left by a launcher that ended mid-way,
-    // unless a launcher running now still writes it (the platform keeps those).
+    // unless a launcher running now still writes or holds it (the platform
+    // keeps those).
     auto& platform = fw::Platform::get();
     const config::FixedNames& fixed = config::fixedNames();
     const std::size_t cut = fixed.versionFile.rfind(platform.pathSeparator());
     const std::string folder = fixed.versionFile.substr(0, cut);
     const std::string folderPath = config::programPath(folder);
     const auto leaf = [cut](const std::string& relative) { return relative.substr(cut + 1); };
-    const std::string targets[] = {leaf(fixed.versionFile), leaf(fixed.upgradeFile),
-                                   leaf(fixed.upgradeFile) + kUnverifiedSuffix};
+    const std::string program = leaf(fixed.upgradeFile);
     for (const std::string& name : platform.folderEntries(folderPath))
-        for (const std::string& target : targets)
-            if (fw::isDownloadTemporary(name, target))
-                platform.removeLeftover(folderPath + platform.pathSeparator() + name);
+        if (fw::isDownloadTemporary(name, leaf(fixed.versionFile)) ||
+            fw::isDownloadTemporary(name, program) || isUnverifiedFile(name, program))
+            platform.removeLeftover(folderPath + platform.pathSeparator() + name);
+}
+
+// A check that fetched a version file but cannot use it: logged as failed,
+// with the cause for the player's log.
+void refuseVersionFile(const std::string& cause) {
+    const config::FixedNames& fixed = config::fixedNames();
+    config::writeIni(fixed.configFile, fixed.log, "versionCheckLog", "load version config failed");
+    fw::Platform::get().diagnostic("version file refused: " + cause);
 }
 } // namespace
 
@@ -73,12 +75,25 @@ void checkVersion(const ProgressOwner& owner) {
         writeIni(fixed.configFile, fixed.log, "versionCheckLog", "load version config failed");
         return;
     }
+    // A page answered with 200 (a misconfigured server, a hotel's login
+    // portal) is no version file: offering "[]" would fetch another page as
+    // the program.
+    const std::string remote = readIni(fixed.versionFile, fixed.common, "version");
+    if (remote.empty()) return refuseVersionFile("no [common] version");
+    if (signedBuild() && readIni(fixed.versionFile, fixed.common, kSignatureKey).empty())
+        return refuseVersionFile("no [common] " + std::string(kSignatureKey));
     writeIni(fixed.configFile, fixed.log, "versionCheckLog", "load version config success");
 
     // Read again from the file: the record keeps the value of the start.
     const std::string local = readIni(fixed.configFile, fixed.common, "version");
-    const std::string remote = readIni(fixed.versionFile, fixed.common, "version");
     if (local == remote) return;
+    // A signed build never goes back: an older program signed once must not
+    // be offered again.
+    if (signedBuild() && !isNewerVersion(remote, local)) {
+        fw::Platform::get().diagnostic("version [" + remote + "] is not newer than [" + local +
+                                       "]: not offered");
+        return;
+    }
 
     const int answer = fw::Platform::get().messageBox(
         "检测到程序最新版本[" + remote + "]，是否更新？", "升级提示", fw::kOkCancel);
@@ -88,27 +103,30 @@ void checkVersion(const ProgressOwner& owner) {
 void downloadUpgrade(const ProgressOwner& owner) {
     using config::readIni, config::writeIni, config::timeStamp;
     const config::FixedNames& fixed = config::fixedNames();
+    auto& platform = fw::Platform::get();
+    const std::string version = readIni(fixed.versionFile, fixed.common, "version");
     const std::string signature = readIni(fixed.versionFile, fixed.common, kSignatureKey);
     const Fetch withProgress = [&owner](const std::string& address, const std::string& target) {
         return downloadWithProgress(address, target, owner);
     };
-    const fw::DownloadOutcome outcome = downloadVerified(
-        config::appConfig().versionUpdateUrl, fixed.upgradeFile, signature, withProgress);
+    const HeldUpgrade upgrade = downloadVerified(config::appConfig().versionUpdateUrl,
+                                                 fixed.upgradeFile, version, signature, withProgress);
+    const fw::DownloadOutcome& outcome = upgrade.outcome;
     if (outcome.done()) {
         writeIni(fixed.configFile, fixed.log, "versionUpdateLog",
                  "load version application success");
         writeIni(fixed.configFile, fixed.install, "upgradeTime", timeStamp());
-        if (runProgram(fixed.upgradeFile)) fw::Platform::get().end();
+        if (upgrade.program->start()) platform.end();
         // Ending now would leave the player with nothing on screen.
-        fw::Platform::get().messageBox("升级程序启动失败，请到官网下载最新版本", "升级提示",
-                                       fw::kOkOnly);
+        platform.diagnostic("the upgrade program did not start");
+        platform.messageBox("升级程序启动失败，请到官网下载最新版本", "升级提示", fw::kOkOnly);
         return;
     }
     writeIni(fixed.configFile, fixed.log, "versionUpdateLog", "load version application failed");
     if (outcome.result == fw::DownloadOutcome::Result::Cancelled) return; // the player stopped it
     if (outcome.result != fw::DownloadOutcome::Result::Failed)
-        fw::Platform::get().diagnostic("upgrade program refused: " + outcome.cause);
-    fw::Platform::get().messageBox("升级文件下载失败，请稍候再试", "升级提示", fw::kOkOnly);
+        platform.diagnostic("upgrade program refused: " + outcome.cause);
+    platform.messageBox("升级文件下载失败，请稍候再试", "升级提示", fw::kOkOnly);
 }
 
 } // namespace upgrade

@@ -24,10 +24,6 @@ fw::DownloadOutcome downloadFile(const std::string& address, const std::string& 
                                  const fw::DownloadBounds& bounds = {});
 std::string requestAddress(const std::string& address);
 
-// Starts the program `relativePath` beside the executable; false when it
-// could not be started.
-bool runProgram(std::string relativePath);
-
 // Tests and test programs only: other bounds for the version file's download
 // (fw::DownloadBounds{} restores the launcher's own).
 void setVersionCheckBoundsForTests(const fw::DownloadBounds& bounds);

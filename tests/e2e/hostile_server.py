@@ -14,7 +14,8 @@ from test_server import TestServer  # noqa: E402
 GTK = len(sys.argv) > 1
 BACK, BOX = "^Varnholt登录器$", "^升级提示$"  # BOX: the offer, the progress, the messages
 EARLIER = b"[common]\r\nversion=9.9\r\n"
-LEFT = ["upgrade.ini.Ab12Cd", "upgrade.exe.x9Y8z7", "upgrade.exe.unverified.Qq11Rr"]
+LEFT = ["upgrade.ini.Ab12Cd", "upgrade.exe.x9Y8z7", "upgrade.exe.unverified.Qq11Rr",
+        "upgrade.exe.unverified", "upgrade.exe.unverified.Qq11Rr.Zz22Yy"]
 PLAYERS = ["notes.txt", "upgrade.ini.bak", "upgrade.ini.Ab12Cd.txt"]
 DRIP = "/slow-unsized/400/drip.ini"  # four minutes of version file
 ROWS = [  # name, builds, version file, upgrade program, what happens

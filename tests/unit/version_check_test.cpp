@@ -39,9 +39,29 @@ const std::string kStamp = "?v=1709622489";
 class WatchedPlatform : public fw::headless::HeadlessPlatform {
 public:
     std::function<void()> onStart;
+    // Runs once the held file has been read, before it is moved.
+    std::function<void(const std::string& path)> onHold;
     bool startProcess(const std::string& commandLine) override {
         if (onStart) onStart();
         return HeadlessPlatform::startProcess(commandLine);
+    }
+    std::unique_ptr<fw::HeldFile> holdFile(const std::string& path) override {
+        struct Watched : fw::HeldFile {
+            std::unique_ptr<fw::HeldFile> held;
+            std::function<void()> afterRead;
+            bool read(std::string& bytes, std::size_t max) override {
+                const bool ok = held->read(bytes, max);
+                if (afterRead) afterRead();
+                return ok;
+            }
+            bool moveTo(const std::string& target) override { return held->moveTo(target); }
+            bool start() override { return held->start(); }
+        };
+        auto watched = std::make_unique<Watched>();
+        watched->held = HeadlessPlatform::holdFile(path);
+        if (!watched->held) return nullptr;
+        if (onHold) watched->afterRead = [this, path] { onHold(path); };
+        return watched;
     }
 };
 
@@ -144,9 +164,22 @@ TEST_P(VersionsEqual, NothingIsOffered) {
     EXPECT_FALSE(std::filesystem::exists(updateFile("upgrade.exe")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, VersionsEqual,
-                         ::testing::Values(Same{"1.0", "/version/1.0"}, Same{"", "/version-empty"},
-                                           Same{"", "/version-missing"}));
+INSTANTIATE_TEST_SUITE_P(Texts, VersionsEqual, ::testing::Values(Same{"1.0", "/version/1.0"}));
+
+// A version file without a version (an empty one, a page answered with 200)
+// is a failed check: nothing offered, the cause in the player's log.
+TEST_F(VersionCheck, AFileWithoutAVersionIsAFailedCheck) {
+    p.playerLog = dir.path() + "/player/launcher.log";
+    server.serveFile("portal.html", "<html><body>Welcome to the hotel</body></html>");
+    for (const char* path : {"/version-empty", "/version-missing", "/files/portal.html"}) {
+        configure("", path);
+        EXPECT_FALSE(runMain()) << path;
+        EXPECT_TRUE(p.messageBoxes.empty()) << path;
+        EXPECT_EQ(value("log", "versionCheckLog"), "load version config failed") << path;
+    }
+    EXPECT_NE(readFile(p.playerLog).find("launcher: version file refused: no [common] version"),
+              std::string::npos);
+}
 
 TEST_F(VersionCheck, ComparesWithTheLocalVersionOfTheMomentNotOfTheStart) {
     configure("1.0", "/version/2.0");
@@ -337,8 +370,7 @@ INSTANTIATE_TEST_SUITE_P(Versions, Offered,
                                            Offer{"2.0", "/version/1.0", "1.0"},
                                            Offer{"1.0", "/version/1.0.0", "1.0.0"},
                                            Offer{"1.0a", "/version/1.0A", "1.0A"},
-                                           Offer{"1.0", "/version-empty", ""},
-                                           Offer{"1.0", "/version-missing", ""}));
+                                           Offer{"1.0", "/version/x", "x"}));
 
 // --- the upgrade ------------------------------------------------------------
 
@@ -371,25 +403,30 @@ TEST_F(VersionCheck, UpgradeIsRecordedThenStartedThenTheLauncherEnds) {
 
 TEST_F(VersionCheck, TheProgramIsStartedByItsQuotedFullPath) {
     p.folder = dir.path() + "/Program Files/游戏";
-    upgrade::runProgram("update/upgrade.exe");
+    std::filesystem::create_directories(p.folder);
+    configure("1.0", "/version/2.0");
+    writeFile(p.folder + "/launcher.ini", readFile(dir.path() + "/launcher.ini"));
+    p.answers = {fw::kIdOk};
+    EXPECT_TRUE(runMain());
     EXPECT_EQ(p.startedCommands,
               std::vector<std::string>{"\"" + p.folder + "/update/upgrade.exe\""});
 }
 
 // --- signed upgrades ----------------------------------------------------------
 
-// The signature tools/upgrade-key.sh makes of `data` with the test key.
-std::string sign(const std::string& data, const testsupport::ScratchFolder& dir) {
-    writeFile(dir.path() + "/to-sign", data);
-    const std::string cmd = "bash " TEST_SOURCE_DIR "/tools/upgrade-key.sh sign " TEST_SOURCE_DIR
+// The signature of `data` offered as `version`, made with the test key as
+// the release tools make it.
+std::string sign(const std::string& data, const testsupport::ScratchFolder& dir,
+                 const std::string& version = "2.0") {
+    writeFile(dir.path() + "/to-sign", upgrade::signedMessage(version, data));
+    const std::string cmd = "openssl dgst -sha256 -sign " TEST_SOURCE_DIR
                             "/tests/support/upgrade_test_key.pem '" +
-                            dir.path() + "/to-sign'";
+                            dir.path() + "/to-sign' | openssl base64 -A";
     std::unique_ptr<FILE, int (*)(FILE*)> out(::popen(cmd.c_str(), "r"), ::pclose);
     char line[2048] = {};
     if (!out || !std::fgets(line, sizeof line, out.get())) throw std::runtime_error(cmd);
-    std::string text(line);
     std::filesystem::remove(dir.path() + "/to-sign");
-    return text.substr(text.find('=') + 1, text.find_last_not_of('\n') - text.find('='));
+    return std::string(line);
 }
 
 // The test key compiled in, restored to the build's own (none) afterwards.
@@ -398,12 +435,13 @@ protected:
     SignedUpgrade() { upgrade::setUpgradeKeyForTests(testsupport::kTestUpgradeKey); }
     ~SignedUpgrade() override { upgrade::setUpgradeKeyForTests(""); }
 
-    // The offer of version 2.0 whose version file carries `signature`.
-    void offerSigned(const std::optional<std::string>& signature) {
-        server.serveFile("upgrade.ini", "[common]\r\nversion=2.0\r\n" +
+    // The offer of `version` whose version file carries `signature`.
+    void offerSigned(const std::optional<std::string>& signature,
+                     const std::string& version = "2.0", const std::string& local = "1.0") {
+        server.serveFile("upgrade.ini", "[common]\r\nversion=" + version + "\r\n" +
                                             (signature ? "upgradeSignature=" + *signature + "\r\n"
                                                        : std::string()));
-        configure("1.0", "/files/upgrade.ini");
+        configure(local, "/files/upgrade.ini");
         earlierFiles();
     }
 };
@@ -430,9 +468,9 @@ void PrintTo(const Refusal& r, std::ostream* os) {
 }
 
 const Refusal kRefusals[] = {
-    {"Missing", [](auto&) { return std::nullopt; }},
-    {"Empty", [](auto&) { return std::string(); }},
     {"OfOtherBytes", [](auto& dir) { return sign(kProgram + "!", dir); }},
+    // An older program signed once, offered again as a newer version.
+    {"ForAnotherVersion", [](auto& dir) { return sign(kProgram, dir, "1.5"); }},
     {"CutShort", [](auto& dir) { return sign(kProgram, dir).substr(0, 340); }},
     {"NotBase64", [](auto&) { return std::string(512, '*'); }},
 };
@@ -449,8 +487,62 @@ TEST_P(RefusedSignature, IsAFailedDownloadAndTheEarlierProgramStays) {
     ASSERT_EQ(p.messageBoxes.size(), 2u);
     EXPECT_EQ(p.messageBoxes[1].text, "升级文件下载失败，请稍候再试");
     expectEarlierUpgradeKept();
-    // Without a signature the program is not worth fetching.
-    EXPECT_EQ(targets().size(), signature && !signature->empty() ? 2u : 1u);
+    EXPECT_EQ(targets().size(), 2u);
+}
+
+// A signed build offers only a signed, newer version; anything else is no
+// offer, and a version file without a signature a failed check.
+TEST_F(SignedUpgrade, OffersOnlySignedNewerVersions) {
+    struct Case {
+        std::optional<std::string> signature;
+        const char *version, *local, *checkLog;
+        bool offered;
+    } cases[] = {
+        {std::nullopt, "2.0", "1.0", "load version config failed", false},
+        {std::string(), "2.0", "1.0", "load version config failed", false},
+        {"sig", "0.9", "1.0", "load version config success", false},
+        {"sig", "1.0.0", "1.0", "load version config success", false},
+        {"sig", "1.0a", "1.0", "load version config success", false},
+        {"sig", "1.10", "1.9", "load version config success", true},
+    };
+    for (const Case& c : cases) {
+        p.messageBoxes.clear();
+        offerSigned(c.signature, c.version, c.local);
+        p.answers = {fw::kIdCancel};
+        EXPECT_FALSE(runMain()) << c.version;
+        EXPECT_EQ(value("log", "versionCheckLog"), c.checkLog) << c.version;
+        EXPECT_EQ(p.messageBoxes.size(), c.offered ? 1u : 0u) << c.version;
+        EXPECT_EQ(targets().back().find("/files/upgrade.ini"), 0u) << "no program fetched";
+    }
+}
+
+TEST(UpgradeVersions, NewerAsDotSeparatedNumbers) {
+    struct Case {
+        const char *offered, *own;
+        bool newer;
+    } cases[] = {
+        {"1.01", "1.00", true}, {"1.10", "1.9", true},  {"2", "1.99", true},
+        {"1.0.1", "1.0", true}, {"1.01", "1.1", false}, {"1.0", "1.0.0", false},
+        {"0.9", "1.0", false},  {"1.1", "", false},     {"1..1", "1.0", false},
+        {"1.1a", "1.0", false}, {"-2", "1", false},     {"99999999999999999999", "9", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(upgrade::isNewerVersion(c.offered, c.own), c.newer) << c.offered << " " << c.own;
+}
+
+// What is checked is what is moved and started: a file renamed over the
+// checked one before the move is never started.
+TEST_F(SignedUpgrade, AFileSwappedInAfterTheCheckIsNeverStarted) {
+    offerSigned(sign(kProgram, dir));
+    p.answers = {fw::kIdOk, fw::kIdOk};
+    p.onHold = [&](const std::string& path) {
+        writeFile(path + ".evil", "unsigned program");
+        std::filesystem::rename(path + ".evil", path);
+    };
+
+    EXPECT_FALSE(runMain());
+
+    expectEarlierUpgradeKept();
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, RefusedSignature, ::testing::ValuesIn(kRefusals),
@@ -473,9 +565,12 @@ TEST_F(SignedUpgrade, EachRefusalIsAnOutcomeOfItsOwn) {
     for (const Case& c : cases) {
         std::filesystem::remove_all(dir.path() + "/update");
         std::filesystem::create_directories(updateFile(c.targetIsFolder ? "upgrade.exe/x" : ""));
-        const auto outcome = upgrade::downloadVerified(
-            server.url(c.path), "update/upgrade.exe", c.signature,
-            [](const std::string& a, const std::string& t) { return upgrade::downloadFile(a, t); });
+        const auto outcome =
+            upgrade::downloadVerified(server.url(c.path), "update/upgrade.exe", "2.0", c.signature,
+                                      [](const std::string& a, const std::string& t) {
+                                          return upgrade::downloadFile(a, t);
+                                      })
+                .outcome;
         EXPECT_EQ(outcome.result, c.result) << c.path << " " << c.targetIsFolder;
         EXPECT_EQ(outcome.done(), outcome.cause.empty()) << outcome.cause;
         for (const auto& name : dir.list("update")) EXPECT_EQ(name, "upgrade.exe") << "left";

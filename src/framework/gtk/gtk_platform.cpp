@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <spawn.h>
 #include <stdexcept>
 #include <unistd.h>
@@ -215,6 +216,34 @@ GdkPixbuf* GtkPlatform::programIcon() {
     return icon_;
 }
 
+namespace {
+// Starts `file` with `argv` directly: glibc's posix_spawn reports a failed
+// exec (a file without a program header: ENOEXEC) and never hands the file
+// to /bin/sh, as GLib's spawn does. The child gets no descriptor of ours but
+// `keep` (as descriptor 3) and a plain signal state. 0 or the error.
+int spawn(const char* file, char* const argv[], int keep) {
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    if (keep >= 0) posix_spawn_file_actions_adddup2(&files, keep, 3);
+    posix_spawn_file_actions_addclosefrom_np(&files, keep >= 0 ? 4 : 3);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attr, &signals);
+    sigaddset(&signals, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &signals);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = 0;
+    const int failed = std::strchr(file, '/') ? posix_spawn(&pid, file, &files, &attr, argv, environ)
+                                              : posix_spawnp(&pid, file, &files, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&files);
+    if (failed == 0) g_child_watch_add(pid, reapChild, nullptr); // no zombie while we run
+    return failed;
+}
+} // namespace
+
 bool GtkPlatform::startProcess(const std::string& commandLine) {
     gchar** argv = nullptr;
     GError* error = nullptr;
@@ -233,32 +262,24 @@ bool GtkPlatform::startProcess(const std::string& commandLine) {
         g_error_free(error);
         return false;
     }
-    // Executed directly: glibc's posix_spawn reports a failed exec (a file
-    // without a program header: ENOEXEC) and never hands the file to
-    // /bin/sh, as GLib's spawn does. The child gets no descriptor of ours
-    // and a plain signal state.
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addclosefrom_np(&files, 3);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attr, &signals);
-    sigaddset(&signals, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attr, &signals);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = 0;
-    const int failed = std::strchr(argv[0], '/')
-                           ? posix_spawn(&pid, argv[0], &files, &attr, argv, environ)
-                           : posix_spawnp(&pid, argv[0], &files, &attr, argv, environ);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&files);
-    if (failed == 0)
-        g_child_watch_add(pid, reapChild, nullptr); // no zombie while we run
-    else
-        diagnostic("cannot start " + commandLine + ": " + g_strerror(failed));
+    const int failed = spawn(argv[0], argv, -1);
+    if (failed) diagnostic("cannot start " + commandLine + ": " + g_strerror(failed));
     g_strfreev(argv);
+    return failed == 0;
+}
+
+bool GtkPlatform::startHeld(int fd, const std::string& path) {
+    // Executed through the open descriptor, so the program that starts is
+    // the held file whatever its name now leads to; a script's interpreter
+    // reads it from /dev/fd/3. The program sees its own path as usual.
+    // Kept above 3, so that the child's dup2 clears its close-on-exec flag.
+    const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
+    if (high < 0) return false;
+    std::string name = path;
+    char* argv[] = {name.data(), nullptr};
+    const int failed = spawn("/proc/self/fd/3", argv, high);
+    ::close(high);
+    if (failed) diagnostic("cannot start " + path + ": " + g_strerror(failed));
     return failed == 0;
 }
 

@@ -104,6 +104,7 @@ public:
     [[noreturn]] void end() override { teardown(0); }
     std::int64_t tickMs() override { return g_get_monotonic_time() / 1000; }
     bool startProcess(const std::string& commandLine) override;
+    bool startHeld(int fd, const std::string& path) override;
     void openUrl(const std::string& address) override;
     void post(std::function<void()> work) override;
     int run() override;

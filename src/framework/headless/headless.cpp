@@ -255,6 +255,11 @@ bool HeadlessPlatform::createFolder(const std::string& path) {
     return LinuxPlatform::createFolder(path);
 }
 
+bool HeadlessPlatform::startHeld(int fd, const std::string& path) {
+    (void)fd;
+    return startProcess("\"" + path + "\"");
+}
+
 bool HeadlessPlatform::startProcess(const std::string& commandLine) {
     startedCommands.push_back(commandLine);
     return startSucceeds;

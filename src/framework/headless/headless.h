@@ -234,6 +234,7 @@ public:
     std::vector<std::string> openedUrls;
     std::vector<std::string> createdFolders;
     std::vector<std::string> diagnostics; // every diagnostic line
+    std::string playerLog;                // the player's log file; none when empty
     std::deque<ProgressRecord> progressWindows;
     // Runs after each update of a progress window; may press its button.
     std::function<void(ProgressRecord&)> onProgress;
@@ -297,8 +298,11 @@ public:
     std::int64_t tickMs() override { return nowMs_; } // virtual time
     bool createFolder(const std::string& path) override;
     bool startProcess(const std::string& commandLine) override;
+    // Recorded as the start of the quoted path (startProcess).
+    bool startHeld(int fd, const std::string& path) override;
     void openUrl(const std::string& address) override { openedUrls.push_back(address); }
-    void diagnostic(const std::string& line) override { diagnostics.push_back(line); }
+    void writeDiagnostic(const std::string& line) override { diagnostics.push_back(line); }
+    std::string playerLogPath() override { return playerLog; }
     int run() override { return 0; }
 
     // ---- imaging (imaging_headless.cpp) ------------------------------------

@@ -23,7 +23,7 @@ DateTime LinuxPlatform::localNow() {
     return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
 }
 
-void LinuxPlatform::diagnostic(const std::string& line) {
+void LinuxPlatform::writeDiagnostic(const std::string& line) {
     std::fprintf(stderr, "launcher: %s\n", line.c_str());
 }
 
@@ -85,6 +85,16 @@ DownloadOutcome LinuxPlatform::download(const std::string& url, const std::strin
                                         DownloadWatch* watch, const DownloadBounds& bounds) {
     return curlDownload(
         url, path, bounds, watch, [this] { awaitTransfer(); }, [this] { transferEnded(); });
+}
+
+bool LinuxPlatform::readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    bytes.resize(maxBytes);
+    bytes.resize(std::fread(bytes.data(), 1, maxBytes, file));
+    const bool ok = !std::ferror(file);
+    std::fclose(file);
+    return ok;
 }
 
 void LinuxPlatform::markExecutable(const std::string& path) {

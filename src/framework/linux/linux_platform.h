@@ -17,7 +17,7 @@ public:
     LinuxPlatform();
 
     DateTime localNow() override;
-    void diagnostic(const std::string& line) override;
+    void writeDiagnostic(const std::string& line) override;
 
     std::string exeFolder() override;
     char pathSeparator() const override { return '/'; }
@@ -27,6 +27,9 @@ public:
     std::vector<std::string> folderEntries(const std::string& path) override;
     bool replaceFile(const std::string& from, const std::string& to) override;
     bool removeFile(const std::string& path) override;
+    bool readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) override;
+    // held_file.cpp.
+    std::unique_ptr<HeldFile> holdFile(const std::string& path) override;
     std::string readProfileString(const std::string& section, const std::string& key,
                                   const std::string& defaultValue, std::size_t bufferSize,
                                   const std::string& path) override;
@@ -39,10 +42,14 @@ public:
                              const DownloadBounds& bounds = {}) override;
     // replacement_file.cpp, openssl_verify.cpp.
     bool removeLeftover(const std::string& path) override;
-    bool verifySignature(const std::string& path, const std::string& signatureBase64,
+    bool verifySignature(const std::string& message, const std::string& signatureBase64,
                          const std::string& publicKeyPem) override;
 
     void markExecutable(const std::string& path) override;
+
+    // Starts the program held open as `fd` (named `path`, its argv[0])
+    // without arguments: a held file's start. False when it could not start.
+    virtual bool startHeld(int fd, const std::string& path) = 0;
 
 protected:
     // Runs again and again while a watched download's transfer goes on: lets

@@ -7,7 +7,6 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
-#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -43,7 +42,7 @@ bool decodeBase64(const std::string& text, std::vector<unsigned char>& out) {
 
 } // namespace
 
-bool LinuxPlatform::verifySignature(const std::string& path, const std::string& signatureBase64,
+bool LinuxPlatform::verifySignature(const std::string& message, const std::string& signatureBase64,
                                     const std::string& publicKeyPem) {
     std::vector<unsigned char> signature;
     if (!decodeBase64(signatureBase64, signature)) return false;
@@ -59,16 +58,7 @@ bool LinuxPlatform::verifySignature(const std::string& path, const std::string& 
         EVP_PKEY_CTX_set_rsa_padding(pctx, RSA_PKCS1_PADDING) != 1)
         return false;
 
-    std::unique_ptr<std::FILE, Deleter<std::fclose>> file(std::fopen(path.c_str(), "rb"));
-    if (!file) return false;
-    std::vector<unsigned char> buffer(64 * 1024);
-    for (;;) {
-        const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file.get());
-        if (n > 0 && EVP_DigestVerifyUpdate(ctx.get(), buffer.data(), n) != 1) return false;
-        if (n < buffer.size()) break;
-    }
-    if (std::ferror(file.get())) return false;
-    return EVP_DigestVerifyFinal(ctx.get(), signature.data(), signature.size()) == 1;
+    return EVP_DigestVerifyUpdate(ctx.get(), message.data(), message.size()) == 1 && EVP_DigestVerifyFinal(ctx.get(), signature.data(), signature.size()) == 1;
 }
 
 } // namespace fw

@@ -1,5 +1,7 @@
 #include "framework/ports/platform.h"
 
+#include "framework/portable/player_log.h"
+
 #include <stdexcept>
 
 namespace fw {
@@ -11,6 +13,11 @@ Platform* current = nullptr;
 Platform& Platform::get() {
     if (!current) throw std::logic_error("no platform installed");
     return *current;
+}
+
+void Platform::diagnostic(const std::string& line) {
+    writeDiagnostic(line);
+    appendPlayerLog(playerLogPath(), localNow(), "launcher", line);
 }
 
 void Platform::install(Platform* platform) {

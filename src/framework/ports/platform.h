@@ -164,9 +164,10 @@ public:
     // for measuring intervals.
     virtual std::int64_t tickMs() = 0;
 
-    // A line for the launcher's diagnostic output (the developer's, never
-    // the player's: standard error, the debugger's output).
-    virtual void diagnostic(const std::string& line) = 0;
+    // A line for the developer's diagnostic output (standard error, the
+    // debugger's output); Platform::diagnostic also puts it in the player's
+    // log.
+    virtual void writeDiagnostic(const std::string& line) = 0;
 
     // Runs `work` from the message loop (also from the loop of a message box
     // or a move), after the handler that posted it has returned.
@@ -218,6 +219,8 @@ public:
     // Moves `from` over `to`, replacing it; false when nothing was moved.
     virtual bool replaceFile(const std::string& from, const std::string& to) = 0;
     virtual bool removeFile(const std::string& path) = 0;
+    // Up to `maxBytes` of the file's beginning; false when it cannot be read.
+    virtual bool readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) = 0;
     // The file at `path`, held (HeldFile); null when it cannot be opened.
     virtual std::unique_ptr<HeldFile> holdFile(const std::string& path) { (void)path; return nullptr; } // TODO(merge): pure
     // The player's log (framework/portable/player_log.h): a file in the
@@ -294,9 +297,9 @@ public:
     virtual bool removeLeftover(const std::string& path) = 0;
 
     // True when `signatureBase64` (an RSA PKCS#1 v1.5 signature over SHA-256,
-    // base64) is a valid signature of the file at `path` under `publicKeyPem`
+    // base64) is a valid signature of `message` (bytes) under `publicKeyPem`
     // (an RSA public key, PEM "PUBLIC KEY"). Anything unreadable is false.
-    virtual bool verifySignature(const std::string& path, const std::string& signatureBase64,
+    virtual bool verifySignature(const std::string& message, const std::string& signatureBase64,
                                  const std::string& publicKeyPem) = 0;
 };
 
@@ -320,6 +323,10 @@ public:
 class Platform : public Desktop, public Files, public Network, public Processes {
 public:
     static Platform& get();
+
+    // What went wrong, never shown in a window: the diagnostic output and
+    // the player's log (playerLogPath), with the time.
+    void diagnostic(const std::string& line);
 
 protected:
     Platform() { install(this); }

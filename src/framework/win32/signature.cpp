@@ -6,6 +6,7 @@
 
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace fw::win32 {
@@ -30,9 +31,7 @@ struct Handles {
     HCRYPTKEY key = 0;
     HCRYPTHASH hash = 0;
     CERT_PUBLIC_KEY_INFO* info = nullptr;
-    HANDLE file = INVALID_HANDLE_VALUE;
     ~Handles() {
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
         if (hash) CryptDestroyHash(hash);
         if (key) CryptDestroyKey(key);
         if (provider) CryptReleaseContext(provider, 0);
@@ -42,7 +41,7 @@ struct Handles {
 
 } // namespace
 
-bool Win32Platform::verifySignature(const std::string& path, const std::string& signatureBase64,
+bool Win32Platform::verifySignature(const std::string& message, const std::string& signatureBase64,
                                     const std::string& publicKeyPem) {
     // The signature must be plain base64 on one line, as on Linux.
     if (signatureBase64.find_first_of(" \t\r\n") != std::string::npos) return false;
@@ -63,16 +62,12 @@ bool Win32Platform::verifySignature(const std::string& path, const std::string& 
         !CryptCreateHash(h.provider, CALG_SHA_256, 0, 0, &h.hash))
         return false;
 
-    h.file = CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h.file == INVALID_HANDLE_VALUE) return false;
-    std::vector<BYTE> buffer(64 * 1024);
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(h.file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
+    // Hashed in pieces: CryptHashData takes a DWORD length.
+    constexpr std::size_t kPiece = 1 << 20;
+    for (std::size_t at = 0; at < message.size(); at += kPiece) {
+        const auto n = static_cast<DWORD>(std::min(kPiece, message.size() - at));
+        if (!CryptHashData(h.hash, reinterpret_cast<const BYTE*>(message.data() + at), n, 0))
             return false;
-        if (read == 0) break;
-        if (!CryptHashData(h.hash, buffer.data(), read, 0)) return false;
     }
     // CryptoAPI takes the signature least significant byte first.
     std::vector<BYTE> reversed(signature.rbegin(), signature.rend());

@@ -182,7 +182,7 @@ void Win32Platform::post(std::function<void()> work) {
     PostMessageW(postWindow, kPostedWork, 0, 0);
 }
 
-void Win32Platform::diagnostic(const std::string& line) {
+void Win32Platform::writeDiagnostic(const std::string& line) {
     OutputDebugStringW(widen("launcher: " + line + "\n").c_str());
 }
 
@@ -321,6 +321,26 @@ bool Win32Platform::replaceFile(const std::string& from, const std::string& to) 
 
 bool Win32Platform::removeFile(const std::string& path) {
     return DeleteFileW(widen(path).c_str()) != 0;
+}
+
+bool Win32Platform::readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) {
+    const HANDLE file = CreateFileW(widen(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bytes.resize(maxBytes);
+    std::size_t got = 0;
+    bool ok = true;
+    while (got < maxBytes) {
+        DWORD n = 0;
+        const auto want = static_cast<DWORD>(std::min<std::size_t>(maxBytes - got, 1 << 20));
+        if (!ReadFile(file, bytes.data() + got, want, &n, nullptr)) ok = false;
+        if (!ok || n == 0) break;
+        got += n;
+    }
+    CloseHandle(file);
+    bytes.resize(got);
+    return ok;
 }
 
 } // namespace fw::win32

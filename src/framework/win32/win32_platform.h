@@ -40,7 +40,7 @@ public:
     DateTime localNow() override;
     std::int64_t tickMs() override { return static_cast<std::int64_t>(GetTickCount64()); }
     // The debugger's output (OutputDebugStringW).
-    void diagnostic(const std::string& line) override;
+    void writeDiagnostic(const std::string& line) override;
     void post(std::function<void()> work) override;
     int run() override;
 
@@ -65,7 +65,8 @@ public:
                              DownloadWatch* watch = nullptr,
                              const DownloadBounds& bounds = {}) override;
     bool removeLeftover(const std::string& path) override;
-    bool verifySignature(const std::string& path, const std::string& signatureBase64,
+    bool readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) override;
+    bool verifySignature(const std::string& message, const std::string& signatureBase64,
                          const std::string& publicKeyPem) override;
 
     // Processes.

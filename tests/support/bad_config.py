@@ -77,8 +77,7 @@ def binary(folder, srv, name):
 
 
 def nul_bytes(folder, srv, name):
-    # kernel32 ends each value at its NUL: the page is the one before it, and
-    # the local version is "1.00" like the server's, so nothing is offered.
+    # Not text: the system's INI writes would cut the file down.
     junk = random.Random(11).randbytes(4096)
     write(folder, b"#" + junk + b"\r\n" +
           config(srv, name, version=b"1.00\0beta", login_tail=b"\0junk") + junk)
@@ -94,8 +93,10 @@ CASES = [
     ("missing", "broken", None, None, lambda f, s, n: None),
     ("empty", "broken", None, None, lambda f, s, n: write(f, b"")),
     ("50 MB", "works", None, None, fifty_megabytes),
-    ("binary", "broken", None, None, binary),
-    ("NUL bytes", "works", None, None, nul_bytes),
+    ("binary", "broken", None, "folder", binary),
+    ("NUL bytes", "broken", None, "folder", nul_bytes),
+    ("UTF-16 without BOM", "broken", None, "folder",
+     lambda f, s, n: write(f, config(s, n).decode().encode("utf-16-le"))),
     ("UTF-8 BOM", "works", None, None,
      lambda f, s, n: write(f, b"\xef\xbb\xbf; \xe5\x90\xaf\xe5\x8a\xa8\xe5\x99\xa8\r\n" + config(s, n))),
     ("UTF-16", "works", None, None,

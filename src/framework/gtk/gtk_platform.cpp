@@ -269,16 +269,25 @@ bool GtkPlatform::startProcess(const std::string& commandLine) {
 }
 
 bool GtkPlatform::startHeld(int fd, const std::string& path) {
-    // Executed through the open descriptor, so the program that starts is
-    // the held file whatever its name now leads to; a script's interpreter
-    // reads it from /dev/fd/3. The program sees its own path as usual.
-    // Kept above 3, so that the child's dup2 clears its close-on-exec flag.
-    const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
-    if (high < 0) return false;
     std::string name = path;
     char* argv[] = {name.data(), nullptr};
-    const int failed = spawn("/proc/self/fd/3", argv, high);
-    ::close(high);
+    char head[4] = {};
+    int failed = 0;
+    if (::pread(fd, head, sizeof head, 0) == 4 && std::memcmp(head, "\x7f" "ELF", 4) == 0) {
+        // A program is executed through the open descriptor, so what starts
+        // is the held file whatever its name now leads to; it still sees its
+        // own path (/proc/self/exe). Kept above 3, so that the child's dup2
+        // clears its close-on-exec flag.
+        const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
+        if (high < 0) return false;
+        failed = spawn("/proc/self/fd/3", argv, high);
+        ::close(high);
+    } else {
+        // A script's interpreter reads it by its name, and the script may
+        // rely on that name ($0): started by its path, which was checked to
+        // lead to the held file when it was moved.
+        failed = spawn(argv[0], argv, -1);
+    }
     if (failed) diagnostic("cannot start " + path + ": " + g_strerror(failed));
     return failed == 0;
 }

@@ -1,7 +1,8 @@
 // A held file on Linux: nothing stops another process from renaming a file
-// over a name, so the held file is read, moved and started through its open
-// descriptor, and a name is trusted only after it is seen to lead to it. A
-// shared lock keeps another launcher's clean-up (removeLeftover) away.
+// over a name, so the held file is read and moved through its open
+// descriptor, a name is trusted only after it is seen to lead to it, and the
+// platform starts a program through the descriptor (GtkPlatform::startHeld).
+// A shared lock keeps another launcher's clean-up (removeLeftover) away.
 #include "framework/linux/linux_platform.h"
 
 #include <cerrno>

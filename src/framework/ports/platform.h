@@ -180,8 +180,10 @@ public:
 // A file held open so that what is read from it is what is moved and
 // started: while the object lives no other process can change its bytes or
 // take its place under its name (Windows: open for reading and deleting,
-// shared for reading only; Linux: moved and started through the open file,
-// whatever the name has meanwhile come to mean). Closed with the object.
+// shared for reading only; Linux: a name is trusted only when it leads to
+// the open file, and a program is executed through it, a script by its
+// checked name, since its interpreter reads it by name). Closed with the
+// object.
 class HeldFile {
 public:
     virtual ~HeldFile() = default;

@@ -378,12 +378,12 @@ TEST_F(VersionCheck, TheProgramIsStartedByItsQuotedFullPath) {
 
 // --- signed upgrades ----------------------------------------------------------
 
-// The signature tools/upgrade-key.sh makes of `data` with the test key.
+// The signature tools/upgrade-key.sh makes of `data` offered as 2.0 with the test key.
 std::string sign(const std::string& data, const testsupport::ScratchFolder& dir) {
     writeFile(dir.path() + "/to-sign", data);
     const std::string cmd = "bash " TEST_SOURCE_DIR "/tools/upgrade-key.sh sign " TEST_SOURCE_DIR
                             "/tests/support/upgrade_test_key.pem '" +
-                            dir.path() + "/to-sign'";
+                            dir.path() + "/to-sign' 2.0";
     std::unique_ptr<FILE, int (*)(FILE*)> out(::popen(cmd.c_str(), "r"), ::pclose);
     char line[2048] = {};
     if (!out || !std::fgets(line, sizeof line, out.get())) throw std::runtime_error(cmd);

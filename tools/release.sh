@@ -127,6 +127,9 @@ fi
 for k in "${!from_file[@]}"; do [ -v "given[$k]" ] || given[$k]=${from_file[$k]}; done
 for k in "${!given[@]}"; do
     [[ ${given[$k]} != *[$'\r\n']* ]] || die "$k: a line break in '${given[$k]}'"
+    # launcher.ini stays ASCII: a Chinese Windows damages UTF-8 in it.
+    ! printf '%s' "${given[$k]}" | LC_ALL=C grep -q '[^ -~]' ||
+        say "warning: $k '${given[$k]}' is not ASCII; percent-encode it (see docs/operators.md)"
 done
 private=""
 if [ -n "$key" ] && grep -q "PRIVATE KEY" "$key"; then

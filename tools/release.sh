@@ -223,7 +223,7 @@ site_folder() {
 stage=$build_root/stage
 mkdir -p "$dist"
 rm -f "$dist"/*-windows-x86.zip "$dist"/*-linux-x86_64.tar.gz "$dist/SHA256SUMS"
-rm -rf "$dist/site"
+rm -rf "$dist/site/update/windows" "$dist/site/update/linux"
 NAME=$name CAPTION=$caption VERSION=$version MENU_ID=$menu_id
 packages=() site_files=()
 

@@ -166,8 +166,8 @@ fi
 build() {
     local preset=$1
     say "building $preset in $build_root/$preset"
-    cmake --preset "$preset" -B "$build_root/$preset" -DLAUNCHER_BRAND_NAME="$name" \
-        -DLAUNCHER_BRAND_ID="$id" -DLAUNCHER_BRAND_DIR="$art" -DLAUNCHER_UPGRADE_KEY="$public_key" >"$build_root/$preset.log" 2>&1 ||
+    cmake --preset "$preset" -B "$build_root/$preset" -DLAUNCHER_BRAND_NAME="$name" -DLAUNCHER_BRAND_ID="$id" \
+        -DLAUNCHER_BRAND_DIR="$art" -DLAUNCHER_UPGRADE_KEY="$public_key" >"$build_root/$preset.log" 2>&1 ||
         { cat "$build_root/$preset.log" >&2; die "$preset does not configure"; }
     cmake --build "$build_root/$preset" --target launcher upgrade >>"$build_root/$preset.log" 2>&1 ||
         { tail -n 40 "$build_root/$preset.log" >&2; die "$preset does not build"; }

@@ -11,8 +11,7 @@ TEST_KEY = os.path.join(HERE, "upgrade_test_key.pem")
 
 
 def signature_line(data, version):
-    """The version file's line "upgradeSignature=<base64>" for the program
-    `data` offered as `version` (bytes)."""
+    """The version file's line "upgradeSignature=<base64>" for `data` offered as `version`."""
     with tempfile.NamedTemporaryFile() as f:
         f.write(data)
         f.flush()
@@ -24,5 +23,5 @@ def signature_line(data, version):
 
 
 def version_file(version, signed):
-    """A version file offering `version` whose signature is of `signed` as that version."""
+    """A version file offering `version` whose signature is of `signed`."""
     return b"[common]\r\nversion=" + version + b"\r\n" + signature_line(signed, version) + b"\r\n"

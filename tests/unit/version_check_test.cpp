@@ -378,7 +378,7 @@ TEST_F(VersionCheck, TheProgramIsStartedByItsQuotedFullPath) {
 
 // --- signed upgrades ----------------------------------------------------------
 
-// The signature tools/upgrade-key.sh makes of `data` offered as 2.0 with the test key.
+// The signature tools/upgrade-key.sh makes of `data` with the test key.
 std::string sign(const std::string& data, const testsupport::ScratchFolder& dir) {
     writeFile(dir.path() + "/to-sign", data);
     const std::string cmd = "bash " TEST_SOURCE_DIR "/tools/upgrade-key.sh sign " TEST_SOURCE_DIR

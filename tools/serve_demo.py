@@ -111,7 +111,7 @@ def upgrade_files(program, version, key):
     tools/upgrade-key.sh when a key is given."""
     ini = "[common]\r\nversion=%s\r\n" % version
     if key:
-        line = subprocess.run(["bash", os.path.join(HERE, "upgrade-key.sh"), "sign", key, program],
+        line = subprocess.run(["bash", os.path.join(HERE, "upgrade-key.sh"), "sign", key, program, version],
                               check=True, capture_output=True, text=True).stdout.strip()
         ini += line + "\r\n"
     with open(program, "rb") as f:

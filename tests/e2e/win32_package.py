@@ -11,12 +11,17 @@ import zipfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import desktop  # noqa: E402
 import release_package as rp  # noqa: E402
+import signing  # noqa: E402
 import wine_env  # noqa: E402
 from test_server import TestServer  # noqa: E402
 
 
 def main():
     z = zipfile.ZipFile(io.BytesIO(rp.built_twice(wine_env.build_dir(), "windows", "windows-x86.zip")))
+    # Signed, in the second build folder (its launcher.exe built with the key).
+    rp.release(wine_env.build_dir() + "/package/b", "windows", "--upgrade-key", signing.TEST_KEY,
+               *rp.site_options(wine_env.build_dir()))
+    rp.checked_site(wine_env.build_dir() + "/package/b/dist", "windows", signed=True)
     times = {abs(calendar.timegm(i.date_time + (0, 0, 0)) - rp.commit_time()) <= 1 for i in z.infolist()}
     readme = z.read("readme.txt").decode("utf-8-sig")
     # launcher.exe is build/win32's, whose version record win32_image checks.

@@ -10,12 +10,12 @@ TOOL = os.path.join(HERE, "..", "..", "tools", "upgrade-key.sh")
 TEST_KEY = os.path.join(HERE, "upgrade_test_key.pem")
 
 
-def signature_line(data):
-    """The version file's line "upgradeSignature=<base64>" for `data`."""
+def signature_line(data, version):
+    """The version file's line "upgradeSignature=<base64>" for `data` offered as `version`."""
     with tempfile.NamedTemporaryFile() as f:
         f.write(data)
         f.flush()
-        out = subprocess.run(["bash", TOOL, "sign", TEST_KEY, f.name], check=True,
+        out = subprocess.run(["bash", TOOL, "sign", TEST_KEY, f.name, version], check=True,
                              capture_output=True, timeout=30).stdout
     line = out.strip()
     assert line.startswith(b"upgradeSignature=") and len(line) > 500, line
@@ -24,4 +24,4 @@ def signature_line(data):
 
 def version_file(version, signed):
     """A version file offering `version` whose signature is of `signed`."""
-    return b"[common]\r\nversion=" + version + b"\r\n" + signature_line(signed) + b"\r\n"
+    return b"[common]\r\nversion=" + version + b"\r\n" + signature_line(signed, version) + b"\r\n"

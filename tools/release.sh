@@ -13,7 +13,7 @@
 #                                       packaged launcher
 #   SHA256SUMS                          of all of it
 #
-# The version comes from VERSION. The same commit gives the same bytes: the
+# The version comes from VERSION (or --version). The same commit gives the same bytes: the
 # builds map their folders away, the PE header has no link time, and every
 # file in the packages has the commit's time, a fixed owner and mode, and a
 # fixed order.
@@ -38,6 +38,8 @@
 #                        tools/upgrade-key.sh (its public half is built in;
 #                        with --site the version files are signed) or a public
 #                        key alone (not with --site)
+#   --version TEXT       this release's version instead of VERSION's (like
+#                        1.01: digits, one dot, digits)
 #   --only windows|linux one package only
 #   --build-root DIR     where the builds go (default build/release)
 #   --dist DIR           where the packages go (default dist)
@@ -59,7 +61,7 @@ declare -A given=() from_file=() known=([common:version]="" [common:versioncheck
     [common:versionupdateurl]=versionUpdateUrl)
 for k in loginUrl mainUrl homeUrl chargeUrl serviceUrl forumUrl; do known[platform:${k,,}]=$k; done
 
-name=Varnholt art="" id="" key="" site="" addresses="" only="" build_root=$root/build/release dist=$root/dist
+name=Varnholt art="" id="" key="" version="" site="" addresses="" only="" build_root=$root/build/release dist=$root/dist
 while [ $# -gt 0 ]; do
     case $1 in
     --help | -h)
@@ -80,6 +82,7 @@ while [ $# -gt 0 ]; do
         ;;
     --addresses) addresses=$(realpath -- "$2") && [ -f "$addresses" ] || die "no file $2" ;;
     --upgrade-key) key=$(realpath -- "$2") || die "no key at $2" ;;
+    --version) version=$2 ;;
     --only) only=$2 ;;
     --build-root) build_root=$(realpath -m -- "$2") ;;
     --dist) dist=$(realpath -m -- "$2") ;;
@@ -138,7 +141,8 @@ elif [ -n "$key" ] && [ -n "$site" ]; then
     die "--site signs the version files: --upgrade-key needs the private key, $key is not one"
 fi
 
-version=$(head -n 1 VERSION)
+[ -n "$version" ] || version=$(head -n 1 VERSION)
+[[ $version =~ ^[0-9]+\.[0-9]+$ ]] || die "version '$version': digits, one dot, digits (like 1.01)"
 caption="${name}登录器"
 menu_id=$id-launcher
 base=$id-$version
@@ -167,7 +171,7 @@ build() {
     local preset=$1
     say "building $preset in $build_root/$preset"
     cmake --preset "$preset" -B "$build_root/$preset" -DLAUNCHER_BRAND_NAME="$name" -DLAUNCHER_BRAND_ID="$id" \
-        -DLAUNCHER_BRAND_DIR="$art" -DLAUNCHER_UPGRADE_KEY="$public_key" >"$build_root/$preset.log" 2>&1 ||
+        -DLAUNCHER_BRAND_DIR="$art" -DLAUNCHER_UPGRADE_KEY="$public_key" -DLAUNCHER_RELEASE_VERSION="$version" >"$build_root/$preset.log" 2>&1 ||
         { cat "$build_root/$preset.log" >&2; die "$preset does not configure"; }
     cmake --build "$build_root/$preset" --target launcher upgrade >>"$build_root/$preset.log" 2>&1 ||
         { tail -n 40 "$build_root/$preset.log" >&2; die "$preset does not build"; }

@@ -21,6 +21,8 @@ add_library(launcher_gtk STATIC
   src/framework/gtk/control_drawing.cpp
   src/framework/gtk/progress_gtk.cpp
   src/framework/linux/linux_platform.cpp
+  src/framework/linux/folder_lock.cpp
+  src/framework/linux/player_folder.cpp
   src/framework/linux/profile.cpp
   src/framework/linux/profile_file.cpp
   src/framework/linux/replacement_file.cpp

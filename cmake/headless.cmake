@@ -7,6 +7,8 @@ pkg_check_modules(CRYPTO REQUIRED IMPORTED_TARGET libcrypto)
 
 add_library(launcher_headless STATIC
   src/framework/linux/linux_platform.cpp
+  src/framework/linux/folder_lock.cpp
+  src/framework/linux/player_folder.cpp
   src/framework/linux/profile.cpp
   src/framework/linux/profile_file.cpp
   src/framework/linux/replacement_file.cpp

@@ -77,6 +77,7 @@ forms::WindowFlow& windowFlow() {
 
 void Main() {
     config::loadConfig();
+    fw::Platform::get().holdFolderLock();
     runInstall();
     flow.showLoginFace();
     config::checkConfig();

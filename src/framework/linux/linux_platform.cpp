@@ -1,6 +1,7 @@
 #include "framework/linux/linux_platform.h"
 
 #include "framework/linux/curl_download.h"
+#include "framework/linux/folder_lock.h"
 #include "framework/linux/profile.h"
 #include "framework/linux/resources.h"
 
@@ -8,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 #include <stdexcept>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 namespace fw {
@@ -42,6 +44,15 @@ std::vector<std::uint8_t> LinuxPlatform::resource(int id, const std::string& typ
     for (const auto& r : embeddedResources())
         if (r.id == id && type == r.type) return {r.data, r.data + r.size};
     throw std::runtime_error("resource " + std::to_string(id) + " " + type + " not found");
+}
+
+void LinuxPlatform::holdFolderLock() {
+    if (folderLock_ >= 0) return;
+    folderLock_ = openFolderLock(exeFolder());
+    // Blocks only while an upgrade program replaces the launcher (a moment);
+    // this run then goes on as the old launcher, whose image is whole. A
+    // folder where the lock cannot be made (read-only) runs unlocked.
+    if (folderLock_ >= 0) (void)::flock(folderLock_, LOCK_SH);
 }
 
 bool LinuxPlatform::pathExists(const std::string& path) {

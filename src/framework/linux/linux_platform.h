@@ -27,6 +27,8 @@ public:
     std::vector<std::string> folderEntries(const std::string& path) override;
     bool replaceFile(const std::string& from, const std::string& to) override;
     bool removeFile(const std::string& path) override;
+    // framework/linux/folder_lock.h; the descriptor is kept for the run.
+    void holdFolderLock() override;
     std::string readProfileString(const std::string& section, const std::string& key,
                                   const std::string& defaultValue, std::size_t bufferSize,
                                   const std::string& path) override;
@@ -53,6 +55,7 @@ protected:
 
 private:
     std::string exeFolder_;
+    int folderLock_ = -1;
 };
 
 } // namespace fw

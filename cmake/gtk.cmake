@@ -104,6 +104,8 @@ foreach(script IN LISTS GTK_E2E_TESTS ITEMS ${PROJECT_SOURCE_DIR}/tests/e2e/host
 endforeach()
 # Twelve launcher starts, one of them on a 50 MB launcher.ini.
 set_tests_properties(gtk.e2e.bad_config PROPERTIES TIMEOUT 240)
+set_property(TEST gtk.e2e.upgrade_program APPEND PROPERTY ENVIRONMENT
+  "E2E_SHORT_WAIT_UPGRADE=$<TARGET_FILE:short_wait_upgrade>")
 # Three releases, two of them built in build folders of their own.
 set_tests_properties(gtk.e2e.package PROPERTIES TIMEOUT 900)
 set_tests_properties(gtk.e2e.hostile_server PROPERTIES TIMEOUT 180)

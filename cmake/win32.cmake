@@ -223,3 +223,16 @@ endforeach()
 if(TEST win32.hostile_server)
   set_tests_properties(win32.hostile_server PROPERTIES TIMEOUT 300)
 endif()
+
+# The upgrade program's test: a launcher that holds its folder's mutex or
+# records how it was started, and the program with a 2 s wait.
+add_executable(fake_launcher WIN32 tests/support/fake_launcher_win32.cpp
+  src/framework/win32/folder_lock.cpp)
+target_compile_definitions(fake_launcher PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+target_include_directories(fake_launcher PRIVATE src)
+launcher_win32_exe(fake_launcher)
+if(TEST win32.win32_upgrade_program)
+  set_property(TEST win32.win32_upgrade_program APPEND PROPERTY ENVIRONMENT
+    "E2E_UPGRADE=$<TARGET_FILE:upgrade>" "E2E_SHORT_WAIT_UPGRADE=$<TARGET_FILE:short_wait_upgrade>"
+    "E2E_FAKE_LAUNCHER=$<TARGET_FILE:fake_launcher>")
+endif()

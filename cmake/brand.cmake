@@ -86,4 +86,8 @@ namespace forms {
 extern const char kGameName[];
 const char kGameName[] = \"${LAUNCHER_BRAND_NAME}\";
 }
+namespace fw {
+extern const char kBrandId[];
+const char kBrandId[] = \"${LAUNCHER_BRAND_ID}\";
+}
 ")

@@ -21,6 +21,8 @@ add_library(launcher_gtk STATIC
   src/framework/gtk/control_drawing.cpp
   src/framework/gtk/progress_gtk.cpp
   src/framework/linux/linux_platform.cpp
+  src/framework/linux/folder_lock.cpp
+  src/framework/linux/player_folder.cpp
   src/framework/linux/profile.cpp
   src/framework/linux/profile_file.cpp
   src/framework/linux/replacement_file.cpp
@@ -37,6 +39,22 @@ launcher_embed_resources(launcher_gtk)
 
 add_executable(launcher src/framework/gtk/main.cpp)
 target_link_libraries(launcher PRIVATE launcher_gtk)
+
+# update/upgrade: GTK for its message box and the launcher's small file
+# pieces; nothing of the browser engine, libcurl or OpenSSL. UPGRADE_WAIT_MS
+# shortens its wait for running launchers in the test build only.
+function(launcher_upgrade_program target)
+  add_executable(${target} src/framework/gtk/upgrade_main.cpp
+    src/framework/linux/folder_lock.cpp src/framework/linux/player_folder.cpp
+    src/framework/linux/profile.cpp src/framework/linux/profile_file.cpp
+    src/framework/linux/replacement_file.cpp src/framework/portable/player_log.cpp)
+  target_include_directories(${target} PRIVATE "${CMAKE_CURRENT_BINARY_DIR}")
+  target_link_libraries(${target} PRIVATE upgrader_core PkgConfig::GTK3)
+endfunction()
+launcher_upgrade_program(upgrade)
+launcher_upgrade_program(short_wait_upgrade)
+target_compile_definitions(short_wait_upgrade PRIVATE UPGRADE_WAIT_MS=2000)
+set(GTK_E2E_PROGRAM_upgrade_program upgrade)
 
 # --- end-to-end tests: the real launcher on one private Xvfb for the run ---
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
@@ -87,6 +105,8 @@ foreach(script IN LISTS GTK_E2E_TESTS ITEMS ${PROJECT_SOURCE_DIR}/tests/e2e/host
 endforeach()
 # Twelve launcher starts, one of them on a 50 MB launcher.ini.
 set_tests_properties(gtk.e2e.bad_config PROPERTIES TIMEOUT 240)
+set_property(TEST gtk.e2e.upgrade_program APPEND PROPERTY ENVIRONMENT
+  "E2E_SHORT_WAIT_UPGRADE=$<TARGET_FILE:short_wait_upgrade>")
 # Three releases, two of them built in build folders of their own.
 set_tests_properties(gtk.e2e.package PROPERTIES TIMEOUT 900)
 set_tests_properties(gtk.e2e.hostile_server PROPERTIES TIMEOUT 180)

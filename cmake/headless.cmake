@@ -7,6 +7,8 @@ pkg_check_modules(CRYPTO REQUIRED IMPORTED_TARGET libcrypto)
 
 add_library(launcher_headless STATIC
   src/framework/linux/linux_platform.cpp
+  src/framework/linux/folder_lock.cpp
+  src/framework/linux/player_folder.cpp
   src/framework/linux/profile.cpp
   src/framework/linux/profile_file.cpp
   src/framework/linux/replacement_file.cpp
@@ -37,7 +39,7 @@ execute_process(COMMAND ${Python3_EXECUTABLE} -c "import sys; print(sys.executab
                 OUTPUT_VARIABLE TEST_PYTHON COMMAND_ERROR_IS_FATAL ANY)
 target_compile_definitions(unit_tests PRIVATE TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
                                               TEST_PYTHON="${TEST_PYTHON}")
-target_link_libraries(unit_tests PRIVATE launcher_headless GTest::gtest GTest::gtest_main)
+target_link_libraries(unit_tests PRIVATE launcher_headless upgrader_core GTest::gtest GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(unit_tests DISCOVERY_TIMEOUT 60)
 

@@ -80,6 +80,9 @@ void Main() {
     runInstall();
     flow.showLoginFace();
     config::checkConfig();
+    // Taken once the configuration is accepted: a broken one leaves the
+    // folder exactly as it was.
+    fw::Platform::get().holdFolderLock();
     upgrade::checkVersion([] { return backForm ? backForm->peer() : nullptr; });
 }
 

@@ -44,7 +44,8 @@ def run_row(srv, display, program, name, route, outcome):
                          "[platform]\nloginUrl=%s\nmainUrl=/game\n"
                          % (srv.url(route), srv.url("/files/up.exe"), srv.url("/login")))
     procs, started = [], time.monotonic()
-    files = lambda: sorted(os.listdir(update))  # noqa: E731
+    # Less the Linux launchers' folder lock.
+    files = lambda: sorted(set(os.listdir(update)) - {"launcher.lock"})  # noqa: E731
     log = lambda key: desktop.read_ini_value(ini, "log", key)  # noqa: E731
     boxes = lambda: desktop.find_windows(display, BOX)  # noqa: E731
     drips = lambda: sum(t.startswith(DRIP) for t in srv.targets())  # noqa: E731

@@ -3,13 +3,15 @@
 #
 # The folders from the bottom up. A file includes its own folder and the
 # folders below it; the Linux pieces only from themselves and the Linux
-# adapters, an adapter only from itself. The entry points
-# (framework/*/main.cpp) include what they start.
+# adapters, an adapter only from itself. The upgrade program's rules
+# (upgrader) stand on the ports and the portable pieces alone and are
+# included only by themselves. The entry points (framework/*/main.cpp and
+# framework/*/upgrade_main.cpp) include what they start.
 cmake_minimum_required(VERSION 3.25)
-set(order framework/ports framework/portable framework/linux framework/headless framework/gtk
-          framework/win32 imaging controls config upgrade forms app)
+set(order framework/ports framework/portable upgrader framework/linux framework/headless
+          framework/gtk framework/win32 imaging controls config upgrade forms app)
 set(linux_users framework/linux framework/headless framework/gtk)
-set(adapters framework/headless framework/gtk framework/win32)
+set(adapters framework/headless framework/gtk framework/win32 upgrader)
 
 function(folder_of path out)
   set(folder "")
@@ -37,7 +39,7 @@ foreach(f IN LISTS files)
     if(NOT from MATCHES "^framework/" AND line MATCHES "[<\"](windows\\.h|winuser|winbase|ole2|oleauto|objbase|exdisp|mshtml|urlmon|shellapi|gdiplus|uxtheme|gtk/|gdk/|gdk-pixbuf|glib|gio/|cairo|webkit|webkit2|libsoup|curl/|X11/|unistd\\.h|sys/|fcntl\\.h|dlfcn\\.h)")
       list(APPEND bad "${rel}: ${line}")
     endif()
-    if(rel MATCHES "^framework/[^/]+/main\\.cpp$" OR NOT line MATCHES "\"([^\"]+)\"")
+    if(rel MATCHES "^framework/[^/]+/(upgrade_)?main\\.cpp$" OR NOT line MATCHES "\"([^\"]+)\"")
       continue()
     endif()
     folder_of("${CMAKE_MATCH_1}" to)

@@ -201,7 +201,8 @@ std::vector<std::string> ScratchFolder::list(const std::string& sub) const {
     std::vector<std::string> names;
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator(path_ + "/" + sub, ec))
-        names.push_back(e.path().filename().string());
+        if (e.path().filename() != "launcher.lock") // every run holds it (holdFolderLock)
+            names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -58,7 +58,8 @@ public:
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     const std::string& path() const { return path_; }
-    // The names of the entries in `sub` (relative to this folder), sorted.
+    // The names of the entries in `sub` (relative to this folder), sorted;
+    // the launchers' folder lock (update/launcher.lock) left out.
     std::vector<std::string> list(const std::string& sub = {}) const;
 
 private:

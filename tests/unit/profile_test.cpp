@@ -96,6 +96,10 @@ TEST(ProfileWrite, ReplacesAppendsAndKeepsEveryOtherLine) {
     EXPECT_EQ(writeString(ini, "install", "installTime", "[t]"),
               ini + "[install]\r\ninstallTime=[t]\r\n");
     EXPECT_EQ(writeString("", "install", "k", "v"), "[install]\r\nk=v\r\n");
+    // Comments beside the key, in any encoding, stay byte for byte (GBK here).
+    const std::string commented = "[common]\r\n; \xb0\xe6\xb1\xbe\r\nversion=1.00\r\n;x\r\n";
+    EXPECT_EQ(writeString(commented, "common", "version", "1.01"),
+              "[common]\r\n; \xb0\xe6\xb1\xbe\r\nversion=1.01\r\n;x\r\n");
 }
 
 TEST(ProfileWrite, FollowsTheFilesLineBreaksAndLastLine) {

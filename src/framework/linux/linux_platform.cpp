@@ -1,13 +1,16 @@
 #include "framework/linux/linux_platform.h"
 
 #include "framework/linux/curl_download.h"
+#include "framework/linux/folder_lock.h"
 #include "framework/linux/profile.h"
 #include "framework/linux/resources.h"
+#include "framework/portable/player_log.h"
 
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <stdexcept>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 namespace fw {
@@ -42,6 +45,15 @@ std::vector<std::uint8_t> LinuxPlatform::resource(int id, const std::string& typ
     for (const auto& r : embeddedResources())
         if (r.id == id && type == r.type) return {r.data, r.data + r.size};
     throw std::runtime_error("resource " + std::to_string(id) + " " + type + " not found");
+}
+
+void LinuxPlatform::holdFolderLock() {
+    if (folderLock_ >= 0) return;
+    folderLock_ = openFolderLock(exeFolder());
+    // Blocks only while an upgrade program replaces the launcher (a moment);
+    // this run then goes on as the old launcher, whose image is whole. A
+    // folder where the lock cannot be made (read-only) runs unlocked.
+    if (folderLock_ >= 0) (void)::flock(folderLock_, LOCK_SH);
 }
 
 bool LinuxPlatform::pathExists(const std::string& path) {
@@ -85,6 +97,10 @@ DownloadOutcome LinuxPlatform::download(const std::string& url, const std::strin
                                         DownloadWatch* watch, const DownloadBounds& bounds) {
     return curlDownload(
         url, path, bounds, watch, [this] { awaitTransfer(); }, [this] { transferEnded(); });
+}
+
+std::string LinuxPlatform::playerLogPath() {
+    return playerLogPathFor(kBrandId);
 }
 
 bool LinuxPlatform::readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) {

@@ -30,6 +30,10 @@ public:
     bool readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) override;
     // held_file.cpp.
     std::unique_ptr<HeldFile> holdFile(const std::string& path) override;
+    // framework/linux/folder_lock.h; the descriptor is kept for the run.
+    void holdFolderLock() override;
+    // framework/linux/player_folder.cpp.
+    std::string playerLogPath() override;
     std::string readProfileString(const std::string& section, const std::string& key,
                                   const std::string& defaultValue, std::size_t bufferSize,
                                   const std::string& path) override;
@@ -60,6 +64,7 @@ protected:
 
 private:
     std::string exeFolder_;
+    int folderLock_ = -1;
 };
 
 } // namespace fw

@@ -227,12 +227,12 @@ public:
     virtual std::unique_ptr<HeldFile> holdFile(const std::string& path) { (void)path; return nullptr; } // TODO(merge): pure
     // The player's log (framework/portable/player_log.h): a file in the
     // player's own folder for this game; empty when there is none.
-    virtual std::string playerLogPath() { return {}; } // TODO(merge): pure
+    virtual std::string playerLogPath() = 0;
     // Marks the program's folder as in use by this run until the process
     // ends, for the upgrade program to wait on: a shared lock on
     // "update/launcher.lock" (Linux), a named mutex made from the folder's
     // path (Windows). Failures are ignored.
-    virtual void holdFolderLock() {} // TODO(merge): pure
+    virtual void holdFolderLock() = 0;
 
     // Private-profile access. Texts are UTF-8 here; the adapter deals with
     // the file's own bytes.

@@ -32,6 +32,7 @@
 // temporary file is deleted at once as well.
 #include "framework/win32/download.h"
 
+#include "framework/win32/folder_lock.h"
 #include "framework/win32/text.h"
 #include "framework/win32/win32_platform.h"
 
@@ -93,18 +94,9 @@ DownloadOutcome outcomeOf(HRESULT result, bool cancelled) {
 }
 
 // The mutex that marks `path` (a temporary file's) as owned by a running
-// download: its name comes from the full, upper-cased path (names are
-// limited to MAX_PATH, paths are not).
+// download.
 std::wstring ownerMutexName(const std::wstring& path) {
-    std::wstring key(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
-    key.resize(GetFullPathNameW(path.c_str(), static_cast<DWORD>(key.size()), key.data(), nullptr));
-    if (key.empty()) key = path;
-    CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
-    std::uint64_t hash = 14695981039346656037ull; // FNV-1a
-    for (wchar_t c : key) hash = (hash ^ static_cast<std::uint16_t>(c)) * 1099511628211ull;
-    std::wstring name = L"Local\\launcher-download-";
-    for (int shift = 60; shift >= 0; shift -= 4) name += L"0123456789abcdef"[(hash >> shift) & 15];
-    return name;
+    return pathMutexName(L"Local\\launcher-download-", path);
 }
 
 // A uniquely named file beside the target, "<target>.XXXXXX" (so that the

@@ -5,7 +5,9 @@
 #include "framework/win32/win32_platform.h"
 
 #include "framework/win32/browser_ie.h"
+#include "framework/win32/folder_lock.h"
 #include "framework/win32/text.h"
+#include "framework/portable/player_log.h"
 
 #include <shellapi.h>
 
@@ -317,6 +319,16 @@ std::vector<std::string> Win32Platform::folderEntries(const std::string& path) {
 bool Win32Platform::replaceFile(const std::string& from, const std::string& to) {
     return MoveFileExW(widen(from).c_str(), widen(to).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+std::string Win32Platform::playerLogPath() {
+    return playerLogPathFor(kBrandId);
+}
+
+void Win32Platform::holdFolderLock() {
+    // Not inherited by the programs we start (startProcess): it goes with us.
+    if (!folderLock_)
+        folderLock_ = CreateMutexW(nullptr, FALSE, folderMutexName(widen(exeFolder())).c_str());
 }
 
 bool Win32Platform::removeFile(const std::string& path) {

@@ -53,6 +53,10 @@ public:
     std::vector<std::string> folderEntries(const std::string& path) override;
     bool replaceFile(const std::string& from, const std::string& to) override;
     bool removeFile(const std::string& path) override;
+    // A mutex named after the folder (folder_lock.h), kept for the run.
+    void holdFolderLock() override;
+    // player_folder.cpp.
+    std::string playerLogPath() override;
     std::string readProfileString(const std::string& section, const std::string& key,
                                   const std::string& defaultValue, std::size_t bufferSize,
                                   const std::string& path) override;
@@ -85,6 +89,7 @@ private:
     static void CALLBACK timerProc(HWND, UINT, UINT_PTR id, DWORD);
 
     HINSTANCE instance_;
+    HANDLE folderLock_ = nullptr;
     std::map<UINT_PTR, std::shared_ptr<std::function<void()>>> timers_;
 };
 

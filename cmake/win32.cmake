@@ -10,6 +10,7 @@ add_library(launcher_win32 STATIC
   src/framework/win32/download.cpp
   src/framework/win32/folder_lock.cpp
   src/framework/win32/player_folder.cpp
+  src/framework/win32/held_file.cpp
   src/framework/win32/signature.cpp
   src/framework/win32/browser_ie.cpp
   src/framework/win32/browser_ie_events.cpp
@@ -20,7 +21,7 @@ add_library(launcher_win32 STATIC
 )
 target_compile_definitions(launcher_win32 PUBLIC
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 oleaut32 shell32 user32 gdi32 gdiplus urlmon uuid comctl32 crypt32 advapi32)
+target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 oleaut32 shell32 user32 gdi32 gdiplus urlmon winhttp uuid comctl32 crypt32 advapi32)
 
 set(LAUNCHER_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 

@@ -18,6 +18,7 @@ LEFT = ["upgrade.ini.Ab12Cd", "upgrade.exe.x9Y8z7", "upgrade.exe.unverified.Qq11
         "upgrade.exe.unverified", "upgrade.exe.unverified.Qq11Rr.Zz22Yy"]
 PLAYERS = ["notes.txt", "upgrade.ini.bak", "upgrade.ini.Ab12Cd.txt"]
 DRIP = "/slow-unsized/400/drip.ini"  # four minutes of version file
+UPGRADE = ["/files/up.exe", "/slow/20000000/up.exe"]
 ROWS = [  # name, builds, version file, upgrade program, what happens
     ("drip", "gtk win32", DRIP, None, "check fails"),
     # 64 MiB at 20 MB/s: at loopback speed Wine's urlmon reports nothing of a body for seconds.
@@ -28,6 +29,10 @@ ROWS = [  # name, builds, version file, upgrade program, what happens
     ("plain text", "gtk win32", "/version/2.0", b'touch "$0.ran"\n', "start fails"),
     # Gone at the first start, the player's files kept; a second start keeps the first's download.
     ("leftovers", "gtk win32", DRIP, None, "leftovers go"),
+    # Every row: at most eleven requests (ten redirects) per start; on win32 nothing cached.
+    ("redirect loop", "win32", "/redirect-loop", None, "check fails"),
+    # The upgrade (64 MiB at 20 MB/s) cancelled with Escape after a second: the server stops sending.
+    ("cancel", "win32", "/version/2.0", bytes(64 << 20), "cancelled"),
 ]
 
 
@@ -42,7 +47,7 @@ def run_row(srv, display, program, name, route, outcome):
         open(os.path.join(update, file), "wb").write(EARLIER)
     open(ini, "w").write("[common]\nversion=1.00\nversionCheckUrl=%s\nversionUpdateUrl=%s\n"
                          "[platform]\nloginUrl=%s\nmainUrl=/game\n"
-                         % (srv.url(route), srv.url("/files/up.exe"), srv.url("/login")))
+                         % (srv.url(route), srv.url(UPGRADE[outcome == "cancelled"]), srv.url("/login")))
     procs, started = [], time.monotonic()
     # Less the Linux launchers' folder lock.
     files = lambda: sorted(set(os.listdir(update)) - {"launcher.lock"})  # noqa: E731
@@ -57,8 +62,10 @@ def run_row(srv, display, program, name, route, outcome):
         procs.append(desktop.spawn([exe], gtk.env(display), gtk.cwd, gtk.log) if GTK else
                      wine_env.start_exe(exe, display=display, logname="launcher-hostile.log"))
 
+    cache = {} if GTK else wine_env.internet_cache()
+    asked = lambda: sum(t.startswith(route) for t in srv.targets())  # noqa: E731
     try:
-        before = drips()
+        before, asked_before = drips(), asked()
         start()
         if outcome == "check fails":  # under Wine an abandoned transfer's file goes a moment later
             desktop.wait_for(lambda: log("versionCheckLog") and files() == ["upgrade.ini"], 20,
@@ -66,6 +73,22 @@ def run_row(srv, display, program, name, route, outcome):
             print("%s: check ended after %.1f s" % (name, time.monotonic() - started))
             expect(log("versionCheckLog") == "load version config failed" and open(
                 os.path.join(update, "upgrade.ini"), "rb").read() == EARLIER, "not a failed check")
+        elif outcome == "cancelled":
+            offer = desktop.wait_window(display, BOX, 20)
+            enter(offer)
+            progress = desktop.wait_for(lambda: [w for w in boxes() if w != offer], 20,
+                                        name + ": the progress window")[0]
+            time.sleep(1)
+            desktop.xdotool(display, "windowfocus", "--sync", progress, "key", "Escape")
+            cancelled = time.monotonic()
+            desktop.wait_for(lambda: log("versionUpdateLog"), 20, name + ": the cancel")
+            sent = desktop.wait_for(lambda: [t for t in srv.transfers(UPGRADE[1]) if t["ended"]],
+                                    5, name + ": the transfer's end")[-1]
+            print("%s: the server stopped %.2f s after the Escape, %.1f of %.1f MB sent"
+                  % (name, sent["ended"] - cancelled, sent["sent"] / 1e6, sent["size"] / 1e6))
+            desktop.wait_for(lambda: files() == ["upgrade.ini"], 5, name + ": the temporary file gone")
+            expect(log("versionUpdateLog") == "load version application failed"
+                   and sent["ended"] - cancelled < 1 and sent["sent"] < sent["size"], "not stopped")
         elif outcome == "start fails":
             enter(desktop.wait_window(display, BOX, 20))
             desktop.wait_for(lambda: log("versionUpdateLog"), 20, name + ": the download")
@@ -84,6 +107,9 @@ def run_row(srv, display, program, name, route, outcome):
         time.sleep(0.5)
         expect(procs[0].poll() is None and desktop.find_windows(display, BACK) and not boxes(),
                "the login face is not alone")
+        expect(asked() - asked_before <= 11 * len(procs), "%d requests" % (asked() - asked_before))
+        cached = [] if GTK else wine_env.new_in_cache(cache, pages=["login"])
+        expect(not cached, "left in the internet cache: %r" % cached)
     finally:
         for proc in reversed(procs):
             desktop.stop(proc)

@@ -1,9 +1,12 @@
 """The Windows downloader under Wine, called directly (download_probe.exe)
-against the loopback test server. urlmon reports success for error pages and
-for bodies cut short: every such failure must come back as a non-zero code
-that says what happened, and the earlier file must survive it byte for byte,
-with no temporary file left beside it. The folder has a blank and characters
-outside the ANSI code page.
+against the loopback test server. Error pages, bodies cut short, a redirect
+loop, a capped and a cancelled transfer must each come back as a non-zero
+code that says what happened, and the earlier file must survive it byte for
+byte, with no temporary file left beside it and nothing in the system's
+internet cache; a capped or cancelled transfer stops receiving at once. The
+folder has a blank and characters outside the ANSI code page. From folders
+longer than MAX_PATH a program starts, and a held file refuses a rename over
+it, moves and starts.
 
 A server that goes silent must not hold the caller for ever: with shortened
 limits the call gives up on a stall before the headers and in mid-body, while
@@ -24,6 +27,7 @@ import wine_env  # noqa: E402
 from test_server import TestServer, head, read_request  # noqa: E402
 
 PROBE = os.environ.get("E2E_DOWNLOAD_PROBE") or desktop.fail("E2E_DOWNLOAD_PROBE is not set")
+MARKER = os.environ.get("E2E_UPGRADE_MARKER") or desktop.fail("E2E_UPGRADE_MARKER is not set")
 
 EARLIER = b"[common]\r\nversion=1.0\r\n"
 HTTP_404 = 0x80190194          # HTTP_E_STATUS_NOT_FOUND
@@ -32,6 +36,9 @@ DOWNLOAD_FAILURE = 0x800C0008  # INET_E_DOWNLOAD_FAILURE
 UNKNOWN_PROTOCOL = 0x800C000D  # INET_E_UNKNOWN_PROTOCOL
 REDIRECT_FAILED = 0x800C0014   # INET_E_REDIRECT_FAILED
 CONNECTION_TIMEOUT = 0x800C000B  # INET_E_CONNECTION_TIMEOUT
+TOO_LARGE = 0x800700DF         # HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)
+ABORTED = 0x80004004           # E_ABORT
+HELD_ALL = 63                  # every check of the "hold" command
 TIMING_RUNS = 20
 # The stall cases' limits (ms): silence before the answer's headers, after them.
 BEFORE_RESPONSE_MS = 1000
@@ -99,6 +106,19 @@ def probe_lines(path):
         return []
 
 
+def run_probe(base, calls, name):
+    """The probe's output lines for `calls` (label, command, address, path)."""
+    out = os.path.join(base, name + ".txt")
+    args = [wine_env.winpath(out)]
+    for _, cmd, url, target in calls:
+        args += [cmd, url, wine_env.winpath(target)]
+    status = wine_env.run_exe(PROBE, args, timeout=60, logname="download_%s.log" % name)
+    lines = probe_lines(out)
+    if status != 0 or len(lines) != len(calls):
+        desktop.fail("download_probe ended with %d after %d of %d calls" % (status, len(lines), len(calls)))
+    return lines
+
+
 def main():
     base = desktop.scratch_dir("launcher-dl-")
     try:
@@ -112,10 +132,17 @@ def check(base):
     folder = os.path.join(base, "下载 目录")
     os.makedirs(folder)
     big = every_byte(3 * 1024 * 1024 + 17)
-    with TestServer(files={"upgrade.exe": big}, lifetime=60) as srv:
+    # Folders longer than MAX_PATH, each with a program that marks its start.
+    long_dirs = [os.path.join(base, "x" * 120, "y" * 120, name) for name in ("启动", "held")]
+    for folder_path in long_dirs:
+        os.makedirs(folder_path)
+        shutil.copy(MARKER, os.path.join(folder_path, "a.exe"))
+    cache = wine_env.internet_cache()
+    with TestServer(files={"upgrade.exe": big, "endless.bin": bytes(64 << 20)}, lifetime=60) as srv:
         refused = desktop.free_port()  # nobody listens there
-        # (name, address, expected result); each failure has a target of its
-        # own holding the earlier content.
+        endless = srv.url("/slow/20000000/endless.bin?v=1")
+        # (name, address, expected result, command, outcome); each failure
+        # has a target of its own holding the earlier content.
         failures = [
             ("not-found", srv.url("/status/404?v=1"), HTTP_404),
             ("server-error", srv.url("/status/500?v=1"), HTTP_500),
@@ -123,14 +150,14 @@ def check(base):
             ("cut-short", srv.url("/cut?v=1"), DOWNLOAD_FAILURE),
             ("reset", srv.url("/reset?v=1"), DOWNLOAD_FAILURE),
             ("refused", "http://127.0.0.1:%d/version/2.0?v=1" % refused, DOWNLOAD_FAILURE),
-            # An empty configured address, and a local file that urlmon
-            # would copy.
+            # An empty configured address, and a local file.
             ("empty-address", "?v=1", UNKNOWN_PROTOCOL),
             ("local-file", "file:///" + wine_env.winpath(__file__).replace("\\", "/"),
              UNKNOWN_PROTOCOL),
-            # Called last: Wine's own redirect loop goes on in the background
-            # after the call has given up, for as long as the process lives.
             ("redirect-loop", srv.url("/redirect-loop?v=1"), REDIRECT_FAILED),
+            # 64 MiB at 20 MB/s, bounded to 1 MiB, or cancelled after 1 s.
+            ("capped", endless, TOO_LARGE, "capped"),
+            ("cancelled", endless.replace("v=1", "v=2"), ABORTED, "cancel", "cancelled"),
         ]
         successes = [
             ("upgrade.exe", srv.url("/files/upgrade.exe?v=1"), big),
@@ -146,37 +173,43 @@ def check(base):
             calls.append((name, "get", url, os.path.join(folder, name)))
         missing = os.path.join(base, "missing", "upgrade.ini")
         calls.append(("missing", "get", srv.url("/version/2.0?v=1"), missing))
+        # URLDownloadToFileW alone, the baseline, runs after the cache check:
+        # it keeps every body in the cache.
+        baseline = []
         for i in range(TIMING_RUNS):
             calls.append(("timed", "get", srv.url("/version/2.0?v=%d" % i), os.path.join(folder, "timed.ini")))
-            calls.append(("raw", "raw", srv.url("/version/2.0?v=%d" % i), os.path.join(base, "raw.ini")))
-        for name, url, _ in failures:
+            baseline.append(("raw", "raw", srv.url("/version/2.0?v=%d" % i), os.path.join(base, "raw.ini")))
+        for name, url, _, *command in failures:
             with open(os.path.join(folder, name + ".ini"), "wb") as f:
                 f.write(EARLIER)
-            calls.append((name, "get", url, os.path.join(folder, name + ".ini")))
+            calls.append((name, (command or ["get"])[0], url, os.path.join(folder, name + ".ini")))
+        calls.append(("long-start", "start", wine_env.winpath(os.path.join(long_dirs[0], "a.exe")), "-"))
+        calls.append(("held", "hold", wine_env.winpath(os.path.join(long_dirs[1], "a.exe")),
+                      os.path.join(long_dirs[1], "upgrade.exe")))
 
-        out = os.path.join(base, "probe.txt")
-        args = [wine_env.winpath(out)]
-        for _, cmd, url, target in calls:
-            args += [cmd, url, wine_env.winpath(target)]
         started = time.monotonic()
-        status = wine_env.run_exe(PROBE, args, timeout=60, logname="download_probe.log")
+        lines = run_probe(base, calls, "probe")
         took = time.monotonic() - started
-        if status != 0 or not os.path.exists(out):
-            desktop.fail("download_probe ended with %d and no output" % status)
-        lines = open(out, encoding="utf-8").read().split("\n")[:-1]
-        if len(lines) != len(calls):
-            desktop.fail("probe answered %d of %d calls" % (len(lines), len(calls)))
+        ran = [os.path.join(d, "upgrade-ran.txt") for d in long_dirs]
+        desktop.wait_for(lambda: all(map(os.path.exists, ran)), 10, "the started programs' marks")
+        cached = wine_env.new_in_cache(cache)
+        lines += run_probe(base, baseline, "baseline")
         results = {}
-        for (label, _, _, _), line in zip(calls, lines):
+        for (label, _, _, _), line in zip(calls + baseline, lines):
             _, code, ms, kind = line.split()
             results.setdefault(label, []).append((int(code, 16), float(ms), kind))
         loop_requests = sum(1 for t in srv.targets() if t.startswith("/redirect-loop"))
+        # How long the server went on sending after the call had returned.
+        time.sleep(0.5)
+        sending = {name: [r for r in srv.transfers() if srv.url(r["target"]) == url]
+                   for name, url, *_ in failures if name in ("capped", "cancelled")}
 
     errors = []
-    for name, _, want in failures:
+    for name, url, want, *command in failures:
         got, ms, kind = results[name][0]
-        if (got, kind) != (want, "failed"):
-            errors.append("%s: %s %08x, expected failed %08x" % (name, kind, got, want))
+        expected = command[1] if len(command) > 1 else "failed"
+        if (got, kind) != (want, expected):
+            errors.append("%s: %s %08x, expected %s %08x" % (name, kind, got, expected, want))
         with open(os.path.join(folder, name + ".ini"), "rb") as f:
             if f.read() != EARLIER:
                 errors.append("%s: the earlier file was changed" % name)
@@ -191,11 +224,31 @@ def check(base):
     if missing_result == 0 or os.path.exists(os.path.dirname(missing)):
         errors.append("missing folder: result %08x, folder exists: %s"
                       % (missing_result, os.path.exists(os.path.dirname(missing))))
-    # Given up after a few redirects, not followed for ever.
-    if loop_requests < 2 or results["redirect-loop"][0][1] > 2000:
+    # The original request and ten redirects, then a failure.
+    if loop_requests != 11 or results["redirect-loop"][0][1] > 2000:
         errors.append("redirect loop: %d requests, given up after %.0f ms"
                       % (loop_requests, results["redirect-loop"][0][1]))
-    left = sorted(set(os.listdir(folder)) - {n + ".ini" for n, _, _ in failures}
+    stops = []
+    for name, transfers in sending.items():
+        ms = results[name][0][1]
+        if len(transfers) != 1 or transfers[0]["ended"] is None or (
+                transfers[0]["ended"] - transfers[0]["started"]) * 1000 > ms + 300:
+            errors.append("%s: the server went on sending after %.0f ms: %r" % (name, ms, transfers))
+        else:
+            t = transfers[0]
+            stops.append("%s %.1f MB, stopped %.0f ms after the call began"
+                         % (name, t["sent"] / 1e6, (t["ended"] - t["started"]) * 1000))
+    if results["long-start"][0][0] != 1:
+        errors.append("start from a folder of %d characters failed" % len(long_dirs[0]))
+    if results["held"][0][0] != HELD_ALL:
+        errors.append("held file: checks %s passed, expected %s"
+                      % (bin(results["held"][0][0]), bin(HELD_ALL)))
+    if not all(map(os.path.exists, ran)):
+        errors.append("no mark of the programs started from long folders: %r"
+                      % [os.path.exists(r) for r in ran])
+    if cached:
+        errors.append("left in the internet cache: %r" % cached)
+    left = sorted(set(os.listdir(folder)) - {n + ".ini" for n, *_ in failures}
                   - {n for n, _, _ in successes} - {"timed.ini"})
     if left:
         errors.append("files left beside the targets: %r" % left)
@@ -208,6 +261,8 @@ def check(base):
     print("3 MiB file: %.1f ms; redirect loop given up after %.0f ms (%d requests seen by then);"
           " probe run %.1f s" % (results["upgrade.exe"][0][1], results["redirect-loop"][0][1],
                                  loop_requests, took))
+    print("64 MiB at 20 MB/s: capped after %.0f ms, cancelled after %.0f ms; sent by the server"
+          " by then: %s" % (results["capped"][0][1], results["cancelled"][0][1], ", ".join(stops)))
 
     if errors:
         desktop.fail("; ".join(errors))
@@ -233,8 +288,7 @@ def check_stalls(base):
                 "drain", "20000", "-"]
         proc = wine_env.start_exe(PROBE, args, logname="download_probe_stalls.log")
         try:
-            # Up to the drain the stalled connections are held open, so both
-            # abandoned workers are still inside urlmon with their files.
+            # Up to the drain the stalled connections are held open.
             desktop.wait_for(lambda: len(probe_lines(out)) >= 4, 30, "the stall cases")
             held = sorted(set(os.listdir(folder)) - set(targets))
             srv.stop()
@@ -259,7 +313,8 @@ def check_stalls(base):
             errors.append("%s: given up after %.0f ms (limit %d ms)" % (name, ms, limit))
     if slow_run[0] != 0:
         errors.append("slow but live transfer: result %08x after %.0f ms" % slow_run)
-    if len(held) != 2:
+    # Given up on, a transfer's temporary file goes at once.
+    if held:
         errors.append("while the workers were blocked, beside the targets: %r" % held)
     if drain[0] != 0:
         errors.append("%d abandoned transfers still running after %.0f ms" % drain)

@@ -24,7 +24,9 @@ end-to-end tests run it on a thread, the unit tests as a child process
   /attachment/<name> a registered file as an attachment (Content-Disposition)
   anything else      404
 
-Every request is logged with its query as sent. Stalled connections are
+Every request is logged with its query as sent, and every /slow transfer
+with the bytes it sent and when it ended (transfers()), so that a test sees
+how soon a client that gave up stopped receiving. Stalled connections are
 held until the client gives up or the server stops.
 
 In a test:
@@ -147,6 +149,15 @@ class _Handler(socketserver.BaseRequestHandler):
             self.reply(404, "text/html", error_page(404))
             return
         piece = int(rate) // 20
+        record = {"target": self.target, "size": len(body), "sent": 0,
+                  "started": time.monotonic(), "ended": None}
+        self.server.owner._transfer(record)
+        try:
+            self.send_paced(body, piece, sized, record)
+        finally:
+            record["ended"] = time.monotonic()
+
+    def send_paced(self, body, piece, sized, record):
         start = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
         if sized:
             start += "Content-Length: %d\r\n" % len(body)
@@ -156,6 +167,7 @@ class _Handler(socketserver.BaseRequestHandler):
         for off in range(0, len(body), piece):
             if self.server.stopping.is_set() or not self.send(body[off:off + piece]):
                 return
+            record["sent"] += len(body[off:off + piece])
             # Paced by the clock, so that a slow send does not lower the rate.
             due += 0.05
             time.sleep(max(0.0, due - time.monotonic()))
@@ -170,6 +182,7 @@ class _Handler(socketserver.BaseRequestHandler):
         method = parts[0]
         target = parts[1] if len(parts) > 1 else ""
         self.server.log_request(method, target)
+        self.target = target
         path = target.split("?", 1)[0]
         ini, html = "text/plain", "text/html"
 
@@ -263,6 +276,7 @@ class TestServer:
         self.stopping = threading.Event()
         self._lock = threading.Lock()
         self._requests = []
+        self._transfers = []
         self._server = None
         self._thread = None
         self._timer = None
@@ -294,6 +308,17 @@ class TestServer:
 
     def targets(self):
         return [t for _, t in self.requests()]
+
+    def transfers(self, prefix=""):
+        """The /slow transfers whose target starts with `prefix`, each a dict:
+        target, size, sent (bytes), started and ended (time.monotonic(),
+        ended None while running)."""
+        with self._lock:
+            return [dict(r) for r in self._transfers if r["target"].startswith(prefix)]
+
+    def _transfer(self, record):
+        with self._lock:
+            self._transfers.append(record)
 
     def _log(self, method, target):
         with self._lock:

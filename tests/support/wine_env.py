@@ -12,6 +12,7 @@ Never pipe wine's output: wineserver inherits the pipe and the reader can
 hang. Everything goes to log files.
 """
 import fcntl
+import glob
 import os
 import signal
 import subprocess
@@ -173,6 +174,28 @@ def stop():
     run_wait(["wineserver", "-k"], e, 30, "wineserver-kill.log")
     # -k sends the signal; wait until the server is gone.
     desktop.wait_for(lambda: not server_pids(), 15, "wineserver to end")
+
+
+def internet_cache():
+    """{path: size} of the files in the prefix's internet cache (the system's
+    cache of downloads), its index files left out."""
+    found = {}
+    for users in glob.glob(os.path.join(prefix(), "drive_c", "users", "*")):
+        for sub in ("INetCache", "Temporary Internet Files"):
+            root = os.path.join(users, "AppData", "Local", "Microsoft", "Windows", sub)
+            for folder, _, names in os.walk(root):
+                for name in names:
+                    if name != "index.dat":
+                        path = os.path.join(folder, name)
+                        found[path] = os.path.getsize(path)
+    return found
+
+
+def new_in_cache(before, pages=()):
+    """What the internet cache holds now that it did not at `before`, but
+    for the copies of the browser's `pages` (names without their suffix)."""
+    return sorted(p for p, size in internet_cache().items() if before.get(p) != size
+                  and os.path.basename(p).split("[")[0] not in pages)
 
 
 def winpath(path):

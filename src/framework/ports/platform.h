@@ -224,7 +224,7 @@ public:
     // Up to `maxBytes` of the file's beginning; false when it cannot be read.
     virtual bool readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) = 0;
     // The file at `path`, held (HeldFile); null when it cannot be opened.
-    virtual std::unique_ptr<HeldFile> holdFile(const std::string& path) { (void)path; return nullptr; } // TODO(merge): pure
+    virtual std::unique_ptr<HeldFile> holdFile(const std::string& path) = 0;
     // The player's log (framework/portable/player_log.h): a file in the
     // player's own folder for this game; empty when there is none.
     virtual std::string playerLogPath() = 0;

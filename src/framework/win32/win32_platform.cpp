@@ -158,21 +158,72 @@ DateTime Win32Platform::localNow() {
     return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
 }
 
-bool Win32Platform::startProcess(const std::string& commandLine) {
+namespace {
+bool createProcess(const wchar_t* application, std::wstring commandLine) {
     // CreateProcessW may write into the command line.
-    std::wstring cmd = widen(commandLine);
-    cmd.push_back(L'\0');
+    commandLine.push_back(L'\0');
     STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
+    if (!CreateProcessW(application, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &si, &pi))
         return false;
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     return true;
+}
+
+std::wstring shortPath(const std::wstring& path) {
+    for (const std::wstring& form : {path, L"\\\\?\\" + path}) {
+        std::wstring out(GetShortPathNameW(form.c_str(), nullptr, 0), L'\0');
+        out.resize(GetShortPathNameW(form.c_str(), out.data(), static_cast<DWORD>(out.size())));
+        if (out.rfind(L"\\\\?\\", 0) == 0) out.erase(0, 4);
+        if (!out.empty()) return out;
+    }
+    return {};
+}
+} // namespace
+
+bool startProgram(const std::wstring& program, const std::wstring& arguments) {
+    const std::wstring quoted = L"\"" + program + L"\"" + arguments;
+    const auto slash = program.find_last_of(L'\\');
+    if (program.size() < MAX_PATH || slash == std::wstring::npos) return createProcess(nullptr, quoted);
+    // CreateProcessW refuses a program whose full path is that long (under
+    // Wine also through its short path or "\\?\"), but finds it by a name
+    // relative to a current directory given as the folder's short path.
+    const std::wstring folder = shortPath(program.substr(0, slash));
+    if (folder.empty() || folder.size() + program.size() - slash >= MAX_PATH)
+        return createProcess(nullptr, quoted);
+    std::wstring previous(GetCurrentDirectoryW(0, nullptr), L'\0');
+    previous.resize(GetCurrentDirectoryW(static_cast<DWORD>(previous.size()), previous.data()));
+    if (!SetCurrentDirectoryW(folder.c_str())) return createProcess(nullptr, quoted);
+    const std::wstring name = program.substr(slash + 1);
+    const bool started =
+        createProcess((L".\\" + name).c_str(), L"\"" + folder + L"\\" + name + L"\"" + arguments);
+    SetCurrentDirectoryW(previous.c_str());
+    return started;
+}
+
+bool Win32Platform::startProcess(const std::string& commandLine) {
+    // The program is the first word, or what stands between the first pair
+    // of quotes; the rest are its arguments as given. Only a long path needs
+    // more than CreateProcessW's own reading of the line.
+    const std::wstring line = widen(commandLine);
+    std::size_t end = 0;
+    std::wstring program;
+    if (!line.empty() && line[0] == L'"') {
+        end = line.find(L'"', 1);
+        if (end == std::wstring::npos) return createProcess(nullptr, line);
+        program = line.substr(1, end - 1);
+        ++end;
+    } else {
+        end = std::min(line.find(L' '), line.size());
+        program = line.substr(0, end);
+    }
+    if (program.size() < MAX_PATH) return createProcess(nullptr, line);
+    return startProgram(program, line.substr(end));
 }
 
 void Win32Platform::openUrl(const std::string& address) {

@@ -57,13 +57,15 @@ public:
     void holdFolderLock() override;
     // player_folder.cpp.
     std::string playerLogPath() override;
+    // Held for reading and deleting, shared for reading only (held_file.cpp).
+    std::unique_ptr<HeldFile> holdFile(const std::string& path) override;
     std::string readProfileString(const std::string& section, const std::string& key,
                                   const std::string& defaultValue, std::size_t bufferSize,
                                   const std::string& path) override;
     bool writeProfileString(const std::string& section, const std::string& key,
                             const std::string& value, const std::string& path) override;
 
-    // Network: urlmon (download.cpp; watched, it turns the message loop
+    // Network: WinINet (download.cpp; watched, it turns the message loop
     // while it waits) and CryptoAPI (signature.cpp).
     DownloadOutcome download(const std::string& url, const std::string& path,
                              DownloadWatch* watch = nullptr,
@@ -92,6 +94,11 @@ private:
     HANDLE folderLock_ = nullptr;
     std::map<UINT_PTR, std::shared_ptr<std::function<void()>>> timers_;
 };
+
+// Starts the program at `program` (a full path) with `arguments` (each
+// quoted as needed, a blank before each) in a normal window with the focus;
+// does not wait. Also from a folder path of MAX_PATH characters or more.
+bool startProgram(const std::wstring& program, const std::wstring& arguments);
 
 // The handle of a window the adapter made (null once it is gone).
 HWND windowHandle(const WindowPeer& window);

@@ -134,7 +134,8 @@ def check_after(name, ending, keep, folder, before):
         desktop.fail("%s: the folder changed: %r -> %r" % (name, before, after))
     if keep == "ini" and after.get("launcher.ini") != before.get("launcher.ini"):
         desktop.fail("%s: launcher.ini changed" % name)
-    extra = set(after) - set(before) - {"launcher.ini", "update", os.path.join("update", "upgrade.ini")}
+    extra = set(after) - set(before) - {"launcher.ini", "update", os.path.join("update", "upgrade.ini"),
+                                        os.path.join("update", "launcher.lock")}
     if extra:
         desktop.fail("%s: left behind %r" % (name, sorted(extra)))
     if keep:

@@ -88,7 +88,8 @@ set(GTK_E2E_PROGRAM_hostile_server short_check_launcher)
 
 # gtk_*.py, and the scripts shared with the win32 build.
 file(GLOB GTK_E2E_TESTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/gtk_*.py)
-foreach(script IN LISTS GTK_E2E_TESTS ITEMS ${PROJECT_SOURCE_DIR}/tests/e2e/hostile_server.py)
+foreach(script IN LISTS GTK_E2E_TESTS ITEMS ${PROJECT_SOURCE_DIR}/tests/e2e/hostile_server.py
+        ${PROJECT_SOURCE_DIR}/tests/e2e/upgrade_road.py)
   get_filename_component(name ${script} NAME_WE)
   string(REGEX REPLACE "^gtk_" "" name ${name})
   set(program launcher)
@@ -110,3 +111,5 @@ set_property(TEST gtk.e2e.upgrade_program APPEND PROPERTY ENVIRONMENT
 # Three releases, two of them built in build folders of their own.
 set_tests_properties(gtk.e2e.package PROPERTIES TIMEOUT 900)
 set_tests_properties(gtk.e2e.hostile_server PROPERTIES TIMEOUT 180)
+# Two releases, the first in a build folder of its own.
+set_tests_properties(gtk.e2e.upgrade_road PROPERTIES TIMEOUT 900)

@@ -156,7 +156,7 @@ set_tests_properties(win32.xvfb.stop PROPERTIES DEPENDS win32.wine.stop)
 set(WIN32_TESTS "")
 file(GLOB WIN32_TEST_SCRIPTS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/win32_*.py)
 foreach(script IN LISTS WIN32_TEST_SCRIPTS ITEMS ${PROJECT_SOURCE_DIR}/tests/e2e/ini_differential.py
-        ${PROJECT_SOURCE_DIR}/tests/e2e/hostile_server.py)
+        ${PROJECT_SOURCE_DIR}/tests/e2e/hostile_server.py ${PROJECT_SOURCE_DIR}/tests/e2e/upgrade_road.py)
   get_filename_component(name "${script}" NAME_WE)
   add_test(NAME win32.${name} COMMAND ${Python3_EXECUTABLE} ${script})
   list(APPEND WIN32_TESTS win32.${name})
@@ -224,6 +224,8 @@ endforeach()
 if(TEST win32.hostile_server)
   set_tests_properties(win32.hostile_server PROPERTIES TIMEOUT 300)
 endif()
+# Two releases, the first in a build folder of its own.
+set_tests_properties(win32.upgrade_road PROPERTIES TIMEOUT 900)
 
 # The upgrade program's test: a launcher that holds its folder's mutex or
 # records how it was started, and the program with a 2 s wait.

@@ -58,7 +58,7 @@ def sections(ini):
 
 
 def main():
-    build = os.path.dirname(sys.argv[1]) if GTK else wine_env.build_dir()
+    build = os.path.dirname(os.path.abspath(sys.argv[1])) if GTK else wine_env.build_dir()
     work = os.path.join(build, "road")
     shutil.rmtree(work, ignore_errors=True)
     with desktop.Xvfb() as display, TestServer(pages={"/login.html": LOGIN}, lifetime=1500) as srv:

@@ -37,6 +37,7 @@ launcher_embed_resources(launcher_gtk)
 
 add_executable(launcher src/framework/gtk/main.cpp)
 target_link_libraries(launcher PRIVATE launcher_gtk)
+target_include_directories(launcher PRIVATE ${CMAKE_CURRENT_BINARY_DIR}) # launcher_identity.h
 
 # --- end-to-end tests: the real launcher on one private Xvfb for the run ---
 find_package(Python3 REQUIRED COMPONENTS Interpreter)

@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -42,6 +43,8 @@ public:
     std::optional<std::string> documentTitle() override { return std::nullopt; }
     std::optional<fw::ActiveElement> activeElement() override { return std::nullopt; }
     bool runScript(const std::string&) override { return false; }
+    void focus() override {}
+    using BrowserBase::pageWindows;
 
 private:
     void startNavigation(const std::string& url) override {
@@ -105,6 +108,26 @@ TEST(BrowserBaseTest, NavigationsRunFromTheLoopInTheirOrder) {
         p.pump();
         EXPECT_EQ(log.text, c.expected);
     }
+}
+
+// At most 4 page windows at once, counted until each goes, also after the
+// browser that let them open has gone.
+TEST(BrowserBaseTest, APageHasAtMostFourWindowsOpen) {
+    fw::headless::HeadlessPlatform p;
+    Log log;
+    Handlers handlers(log);
+    auto browser = std::make_unique<Engine>(handlers, Engine::Queued::Each, log);
+    const auto windows = browser->pageWindows();
+    std::vector<std::shared_ptr<void>> open;
+    for (int i = 0; i < 4; ++i) open.push_back(windows->admit());
+    for (const auto& w : open) EXPECT_NE(w, nullptr);
+    EXPECT_EQ(windows->admit(), nullptr);
+    open.erase(open.begin());
+    browser.reset();
+    EXPECT_NE(open.emplace_back(windows->admit()), nullptr);
+    EXPECT_EQ(windows->admit(), nullptr);
+    open.clear();
+    EXPECT_EQ(windows->open(), 0);
 }
 
 } // namespace

@@ -94,27 +94,6 @@ TEST_F(LoginWindow, SiteButtonsOpenTheirAddressesAsTheyStand) {
     EXPECT_EQ(p.openedUrls.size(), 4u);
 }
 
-// Assistive technology reads what each button does, and its action is the
-// button's Click (a disabled button's does nothing).
-TEST_F(LoginWindow, ButtonsAreNamedAndTheirActionClicks) {
-    start("[common]\r\nversion=1.00\r\n[platform]\r\nloginUrl=http://127.0.0.1:1/login\r\n"
-          "mainUrl=game\r\nhomeUrl=http://h/\r\nchargeUrl=http://c/\r\n"
-          "serviceUrl=http://s/\r\nforumUrl=http://f/\r\n");
-    const std::pair<int, const char*> names[] = {{kForum, "游戏论坛"}, {kMini, "最小化"},
-                                                 {kClose, "关闭"},     {kHome, "官网首页"},
-                                                 {kCharge, "游戏充值"}, {kService, "客服系统"}};
-    for (const auto& [tab, name] : names) EXPECT_EQ(control(tab).accessibleName, name);
-    for (int tab : {kHome, kCharge, kService, kForum}) p.controls.defaultAction(control(tab));
-    EXPECT_EQ(p.openedUrls,
-              (std::vector<std::string>{"http://h/", "http://c/", "http://s/", "http://f/"}));
-    control(kHome).events->onDefaultAction(); // still enabled: a fifth
-    control(kHome).enabled = false;
-    p.controls.defaultAction(control(kHome));
-    EXPECT_EQ(p.openedUrls.size(), 5u);
-    p.controls.defaultAction(control(kMini));
-    EXPECT_EQ(login().state, fw::WindowState::Minimized);
-}
-
 TEST_F(LoginWindow, MinimiseButtonMinimisesTheLoginFace) {
     start(validConfig());
     click(kMini);

@@ -87,26 +87,6 @@ TEST_F(WindowFlow, MinimiseTouchesOnlyTheLoginFace) {
     EXPECT_EQ(login().state, WindowState::Minimized);
 }
 
-// Whatever gives the background window the keyboard (the start, the taskbar
-// after a minimise, alt-tab, the way back from the game), the login page gets it.
-TEST_F(WindowFlow, TheKeyboardGoesToTheLoginPage) {
-    start();
-    EXPECT_EQ(p.active, &login());
-    EXPECT_EQ(p.browserOf(*app::loginForm)->focusRequests, 1);
-    app::windowFlow().minimizeWindows();
-    p.activate(*app::backForm);
-    EXPECT_EQ(back().state, WindowState::Normal);
-    EXPECT_EQ(login().state, WindowState::Normal);
-    EXPECT_EQ(p.active, &login());
-    EXPECT_EQ(p.browserOf(*app::loginForm)->focusRequests, 2);
-    app::windowFlow().openGame("http://127.0.0.1/game.html?token=a");
-    p.answers.push_back(fw::kIdOk); // the game's question before it closes
-    app::windowFlow().openLogin();
-    EXPECT_EQ(p.active, &login());
-    EXPECT_EQ(p.browserOf(*app::loginForm)->focusRequests, 1); // the new face's page
-    EXPECT_EQ(login().caption, "Varnholt登录器");
-}
-
 TEST_F(WindowFlow, HandOverAndBackAgain) {
     start();
     const auto* oldBack = app::backForm.get();

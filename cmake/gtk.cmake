@@ -39,6 +39,7 @@ launcher_embed_resources(launcher_gtk)
 
 add_executable(launcher src/framework/gtk/main.cpp)
 target_link_libraries(launcher PRIVATE launcher_gtk)
+target_include_directories(launcher PRIVATE ${CMAKE_CURRENT_BINARY_DIR}) # launcher_identity.h
 
 # update/upgrade: GTK for its message box and the launcher's small file
 # pieces; nothing of the browser engine, libcurl or OpenSSL. UPGRADE_WAIT_MS

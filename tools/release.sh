@@ -181,7 +181,7 @@ build() {
 fill() {
     local value text out
     out=$(<"tools/release/$1")
-    for value in VERSION NAME CAPTION MENU_ID GLIBC; do
+    for value in VERSION NAME CAPTION MENU_ID ID GLIBC; do
         text=${!value-}
         out=${out//@$value@/"$text"}
     done
@@ -228,7 +228,7 @@ stage=$build_root/stage
 mkdir -p "$dist"
 rm -f "$dist"/*-windows-x86.zip "$dist"/*-linux-x86_64.tar.gz "$dist/SHA256SUMS"
 rm -rf "$dist/site/update/windows" "$dist/site/update/linux"
-NAME=$name CAPTION=$caption VERSION=$version MENU_ID=$menu_id
+NAME=$name CAPTION=$caption VERSION=$version MENU_ID=$menu_id ID=$id
 packages=() site_files=()
 
 if [ "$only" != linux ]; then

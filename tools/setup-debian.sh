@@ -2,6 +2,7 @@
 # Installs what the three builds and their tests need on Debian 12: the
 # native and mingw-w64 compilers, GTK3/WebKitGTK/libcurl/OpenSSL headers, googletest,
 # Wine (32-bit), Xvfb and the X tools the end-to-end tests drive windows with,
+# the window managers and the accessibility bus the desktop test runs under,
 # clang with its sanitizer and libFuzzer runtimes for the fuzz targets, and
 # what tools/release.sh packs with and its tests check the packages with.
 #
@@ -21,7 +22,8 @@ packages=(
     cmake ninja-build g++ pkg-config libgtest-dev python3
     g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
     wine wine32:i386
-    xvfb xdotool x11-utils imagemagick xcompmgr openbox fonts-wqy-microhei locales
+    xvfb xdotool x11-utils imagemagick xcompmgr openbox xfwm4 fonts-wqy-microhei locales
+    dbus-daemon at-spi2-core python3-pyatspi
     zip desktop-file-utils libglib2.0-bin
     libgtk-3-dev libwebkit2gtk-4.1-dev libcurl4-openssl-dev libssl-dev openssl ca-certificates
     clang libclang-rt-14-dev

@@ -26,6 +26,9 @@ struct Flow final : forms::WindowFlow {
         backForm->Show();
         auto oldLogin = std::exchange(app::loginForm, std::make_unique<forms::LoginForm>(*this));
         app::loginForm->Show(backForm.get());
+        // At the start and back from the game the keyboard goes to the
+        // page, also where no window manager hands it to a new window.
+        app::loginForm->SetFocus();
         fw::Form::retire(std::move(oldLogin));
         fw::Form::retire(std::move(oldBack));
     }

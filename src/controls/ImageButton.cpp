@@ -355,4 +355,8 @@ void ImageButton::ImageButton_MouseUp(std::int16_t& button, std::int16_t& shift,
     surface_->refresh();
 }
 
+void ImageButton::onDefaultAction() {
+    if (surface_ && surface_->enabled()) raise(Click);
+}
+
 } // namespace controls

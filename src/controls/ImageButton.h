@@ -71,6 +71,9 @@ public:
     void setHasFocus(bool hasFocus);
     bool HasHandCursor() const { return st_.HasHandCursor; }
     void setHasHandCursor(bool hasHandCursor);
+    // What assistive technology reads: the button's name, what it does.
+    // Not stored with the other properties.
+    void setAccessibleName(const std::string& name) { surface_->setAccessibleName(name); }
 
     // --- the persisted property set ---
     void ImageButton_ReadProperties(const fw::PropertyBag& bag);
@@ -129,6 +132,8 @@ private:
     void onMouseUp(std::int16_t& b, std::int16_t& s, float& x, float& y) override {
         if (surface_) ImageButton_MouseUp(b, s, x, y);
     }
+    // The accessible press is the mouse's Click, for an enabled button.
+    void onDefaultAction() override;
 
     void announce(const char* property);
     std::int32_t restingState() const { return st_.focused ? fw::kPbsDefaulted : fw::kPbsNormal; }

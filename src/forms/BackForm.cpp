@@ -49,4 +49,11 @@ void BackForm::Form_MouseDown(int, int, float, float) {
     flow_.dragWindow();
 }
 
+void BackForm::Form_Activate() {
+    // The face takes the keyboard in its login page, however the background
+    // got it (a click, the taskbar, alt-tab, the window manager at start).
+    LoginForm* login = flow_.loginForm();
+    if (login && login->Visible()) login->SetFocus();
+}
+
 } // namespace forms

@@ -19,6 +19,7 @@ protected:
     void Form_Load() override;
     void Form_QueryUnload(bool& cancel, fw::UnloadMode mode) override;
     void Form_MouseDown(int button, int shift, float x, float y) override;
+    void Form_Activate() override;
 
 private:
     WindowFlow& flow_;

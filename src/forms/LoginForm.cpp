@@ -8,9 +8,13 @@
 
 namespace forms {
 
+extern const char kGameName[];
+
 namespace {
 fw::FormLayout designLayout() {
     fw::FormLayout l;
+    // The background window's caption: pagers and screen readers list both.
+    l.caption = std::string(kGameName) + "登录器";
     l.border = fw::Border::None;
     l.clientWidth = LoginForm::kWidth;
     l.clientHeight = LoginForm::kHeight;
@@ -40,6 +44,13 @@ void LoginForm::createControls() {
     btnHome_->Click = [this] { btnHome_Click(); };
     btnCharge_->Click = [this] { btnCharge_Click(1); };
     btnService_->Click = [this] { btnService_Click(2); };
+    // What assistive technology reads: what each picture does.
+    btnForum_->setAccessibleName("游戏论坛");
+    btnMini_->setAccessibleName("最小化");
+    btnClose_->setAccessibleName("关闭");
+    btnHome_->setAccessibleName("官网首页");
+    btnCharge_->setAccessibleName("游戏充值");
+    btnService_->setAccessibleName("客服系统");
 
     const fw::LayoutControl* label = layout_.find("lblVersion");
     const fw::LayoutControl* frame = layout_.find("pictureBox");
@@ -92,6 +103,11 @@ void LoginForm::Form_Unload(bool&) {
 
 void LoginForm::Form_MouseDown(int, int, float, float) {
     flow_.dragWindow();
+}
+
+void LoginForm::Form_Activate() {
+    // The keyboard belongs to the page: its focused field takes the typing.
+    if (webBrowser_) webBrowser_->focus();
 }
 
 void LoginForm::timer_Timer() {

@@ -38,6 +38,7 @@ protected:
     void Form_QueryUnload(bool& cancel, fw::UnloadMode mode) override;
     void Form_Unload(bool& cancel) override;
     void Form_MouseDown(int button, int shift, float x, float y) override;
+    void Form_Activate() override;
 
 private:
     void timer_Timer();

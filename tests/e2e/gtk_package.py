@@ -24,6 +24,13 @@ def menu(run, menu_id, caption):
     env = run.env(run.display)
     entry = os.path.join(env["XDG_DATA_HOME"], "applications", menu_id + ".desktop")
     icon = os.path.join(env["XDG_DATA_HOME"], "icons/hicolor/48x48/apps", menu_id + ".png")
+    # A folder whose name is not UTF-8 cannot be named by an entry: refused, nothing written.
+    bad = os.path.join(run.root.encode(), b"bad \xff")
+    shutil.copytree(run.folder.encode(), bad)
+    refused = subprocess.run([os.path.join(bad, b"install-menu.sh")], env=env, capture_output=True,
+                             timeout=20)
+    if refused.returncode == 0 or os.path.exists(entry) or "UTF-8" not in refused.stderr.decode():
+        desktop.fail("install-menu.sh from a non-UTF-8 folder: %s" % refused)
     subprocess.run([run.folder + "/install-menu.sh"], env=env, check=True, timeout=20)
     check = subprocess.run(["desktop-file-validate", entry], capture_output=True, text=True)
     if check.returncode or check.stdout or not os.path.exists(icon):

@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -42,6 +43,7 @@ public:
     std::optional<std::string> documentTitle() override { return std::nullopt; }
     std::optional<fw::ActiveElement> activeElement() override { return std::nullopt; }
     bool runScript(const std::string&) override { return false; }
+    void focus() override {}
 
 private:
     void startNavigation(const std::string& url) override {
@@ -105,6 +107,19 @@ TEST(BrowserBaseTest, NavigationsRunFromTheLoopInTheirOrder) {
         p.pump();
         EXPECT_EQ(log.text, c.expected);
     }
+}
+
+// At most 4 page windows at once, each counted until it goes, after its browser too.
+TEST(BrowserBaseTest, APageHasAtMostFourWindowsOpen) {
+    auto windows = std::make_shared<fw::PageWindows>();
+    std::vector<std::shared_ptr<void>> open(4);
+    for (auto& w : open) EXPECT_NE(w = windows->admit(), nullptr);
+    EXPECT_EQ(windows->admit(), nullptr);
+    open.pop_back();
+    EXPECT_NE(open.emplace_back(windows->admit()), nullptr);
+    EXPECT_EQ(windows->admit(), nullptr);
+    open.clear();
+    EXPECT_EQ(windows->open(), 0);
 }
 
 } // namespace

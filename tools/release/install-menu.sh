@@ -28,6 +28,13 @@ case $here in
 *'
 '* | *%*) echo "文件夹的路径里有换行符或 %，无法加入菜单，请换一个文件夹: $here" >&2; exit 1 ;;
 esac
+# An entry is UTF-8 text without control characters; the desktop rejects any
+# other, so nothing is written for such a path.
+if ! printf '%s' "$here" | iconv -f UTF-8 -t UTF-8 >/dev/null 2>&1 ||
+    printf '%s' "$here" | LC_ALL=C grep -q '[[:cntrl:]]'; then
+    echo "文件夹的路径不是有效的 UTF-8 文字或含有控制字符，无法加入菜单，请换一个文件夹" >&2
+    exit 1
+fi
 # Exec takes the program's path in double quotes with " ` $ \ escaped by a
 # backslash; the key's value then doubles every backslash.
 program=$(printf '%s\n' "$here/launcher" | sed -e 's/[\\"`$]/\\&/g' -e 's/\\/\\\\/g')

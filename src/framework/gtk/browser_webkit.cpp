@@ -314,6 +314,12 @@ std::optional<ActiveElement> WebKitBrowser::activeElement() {
 // it while the engine waits for that handler's own answer to a page (in
 // `create`, the page is blocked until it returns): it would wait the full
 // time and fail.
+void WebKitBrowser::focus() {
+    // The view becomes its window's focus widget: the page gets the keys as
+    // soon as the window has them.
+    gtk_widget_grab_focus(view_);
+}
+
 bool WebKitBrowser::runScript(const std::string& script) {
     auto call = std::make_shared<ScriptCall>();
     GCancellable* cancellable = g_cancellable_new();

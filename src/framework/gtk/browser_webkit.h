@@ -32,6 +32,7 @@ public:
     std::optional<std::string> documentTitle() override;
     std::optional<ActiveElement> activeElement() override;
     bool runScript(const std::string& script) override;
+    void focus() override;
 
 private:
     void startNavigation(const std::string& url) override;

@@ -17,12 +17,18 @@ std::string requestUri(WebKitNavigationAction* action) {
 // A new window the launcher lets open is a plain top-level window holding a
 // view related to the one that asked (same page process, same settings and
 // session), as any browser opens one. The launcher does not watch it: it
-// reports no events and lives until the user or its page closes it.
+// reports no events and lives until the user or its page closes it. Each
+// holds its place among the page's windows (PageWindows) until it goes; its
+// own page's requests count there too.
 
-GtkWidget* ordinaryWindow(WebKitWebView* opener);
+GtkWidget* ordinaryWindow(WebKitWebView* opener, const std::shared_ptr<PageWindows>& windows,
+                          std::shared_ptr<void> hold);
 
-GtkWidget* onOrdinaryCreate(WebKitWebView* view, WebKitNavigationAction*, gpointer) {
-    return ordinaryWindow(view);
+GtkWidget* onOrdinaryCreate(WebKitWebView* view, WebKitNavigationAction*, gpointer data) {
+    const auto& windows = *static_cast<std::shared_ptr<PageWindows>*>(data);
+    std::shared_ptr<void> hold = windows->admit();
+    if (!hold) return nullptr; // the page's window.open gives null
+    return ordinaryWindow(view, windows, std::move(hold));
 }
 
 gboolean onOrdinaryReady(WebKitWebView* view, gpointer window) {
@@ -40,7 +46,8 @@ void onOrdinaryClose(WebKitWebView*, gpointer window) {
 }
 
 // However the window goes (its page, the window manager's close box), its
-// view is still whole when the window's own destroy handlers run.
+// view is still whole when the window's own destroy handlers run. The
+// handler's data, the window's hold, goes as the window is destroyed.
 void onOrdinaryDestroy(GtkWidget* window, gpointer) {
     releaseEngineTextViews(window);
 }
@@ -50,7 +57,8 @@ void onOrdinaryTitle(WebKitWebView* view, GParamSpec*, gpointer window) {
     gtk_window_set_title(GTK_WINDOW(window), title ? title : "");
 }
 
-GtkWidget* ordinaryWindow(WebKitWebView* opener) {
+GtkWidget* ordinaryWindow(WebKitWebView* opener, const std::shared_ptr<PageWindows>& windows,
+                          std::shared_ptr<void> hold) {
     GtkWidget* view =
         GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", opener, "settings",
                                 webkit_web_view_get_settings(opener), nullptr));
@@ -59,9 +67,14 @@ GtkWidget* ordinaryWindow(WebKitWebView* opener) {
     gtk_container_add(GTK_CONTAINER(window), view);
     g_signal_connect(view, "ready-to-show", G_CALLBACK(onOrdinaryReady), window);
     g_signal_connect(view, "close", G_CALLBACK(onOrdinaryClose), window);
-    g_signal_connect(window, "destroy", G_CALLBACK(onOrdinaryDestroy), nullptr);
+    g_signal_connect_data(
+        window, "destroy", G_CALLBACK(onOrdinaryDestroy), new std::shared_ptr<void>(std::move(hold)),
+        [](gpointer p, GClosure*) { delete static_cast<std::shared_ptr<void>*>(p); }, GConnectFlags{});
     g_signal_connect(view, "notify::title", G_CALLBACK(onOrdinaryTitle), window);
-    g_signal_connect(view, "create", G_CALLBACK(onOrdinaryCreate), nullptr);
+    g_signal_connect_data(
+        view, "create", G_CALLBACK(onOrdinaryCreate), new std::shared_ptr<PageWindows>(windows),
+        [](gpointer p, GClosure*) { delete static_cast<std::shared_ptr<PageWindows>*>(p); },
+        GConnectFlags{});
     return view;
 }
 
@@ -138,18 +151,24 @@ void WebKitBrowser::decideResponse(WebKitPolicyDecision* decision) {
 // create -> NewWindow2 when the request was not reported yet: window.open
 // reaches only `create`, without a decide-policy of its own. Cancel -> no
 // window (the page's window.open gives null). Not cancelled -> an ordinary
-// browser window. The focused element is already known here (onFocusMessage).
+// browser window, unless the page has the most open already (PageWindows):
+// then no window either. The focused element is already known here (onFocusMessage).
 GtkWidget* WebKitBrowser::onCreate(WebKitWebView* view, WebKitNavigationAction* action,
                                    gpointer self) {
     auto* browser = static_cast<WebKitBrowser*>(self);
     const std::string url = requestUri(action);
     if (browser->allowedNewWindow_ && *browser->allowedNewWindow_ == url) {
         browser->allowedNewWindow_.reset();
-        return ordinaryWindow(view);
+    } else {
+        bool cancel = false;
+        if (!browser->raise([&](BrowserEvents& e) { e.NewWindow2(cancel); }) || cancel)
+            return nullptr;
     }
-    bool cancel = false;
-    if (!browser->raise([&](BrowserEvents& e) { e.NewWindow2(cancel); }) || cancel) return nullptr;
-    return ordinaryWindow(view);
+    // A window the launcher lets open, if the page has fewer than the most.
+    std::shared_ptr<PageWindows> windows = browser->pageWindows();
+    std::shared_ptr<void> hold = windows->admit();
+    if (!hold) return nullptr;
+    return ordinaryWindow(view, windows, std::move(hold));
 }
 
 // load-changed:

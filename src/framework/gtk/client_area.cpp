@@ -1,5 +1,7 @@
 #include "framework/gtk/client_area.h"
 
+#include <gtk/gtk-a11y.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -100,8 +102,63 @@ void childAllocate(GtkWidget* widget, GtkAllocation* a) {
         gdk_window_move_resize(FW_CHILD(widget)->input, a->x, a->y, a->width, a->height);
 }
 
+// --- what assistive technology sees of a child ---------------------------------
+// The widget's accessible with one action when the child has a press
+// (kPressKey); name and role are set on the accessible itself.
+
+constexpr const char* kPressKey = "fw-press";
+
+struct FwChildAccessible {
+    GtkWidgetAccessible parent;
+};
+struct FwChildAccessibleClass {
+    GtkWidgetAccessibleClass parent_class;
+};
+
+void fw_child_accessible_action_init(AtkActionIface* iface);
+
+G_DEFINE_TYPE_WITH_CODE(FwChildAccessible, fw_child_accessible, GTK_TYPE_WIDGET_ACCESSIBLE,
+                        G_IMPLEMENT_INTERFACE(ATK_TYPE_ACTION, fw_child_accessible_action_init))
+
+void fw_child_accessible_class_init(FwChildAccessibleClass*) {}
+void fw_child_accessible_init(FwChildAccessible*) {}
+
+std::function<void()>* pressOf(AtkAction* action) {
+    GtkWidget* widget = gtk_accessible_get_widget(GTK_ACCESSIBLE(action));
+    if (!widget) return nullptr;
+    return static_cast<std::function<void()>*>(g_object_get_data(G_OBJECT(widget), kPressKey));
+}
+
+gint actionCount(AtkAction* action) {
+    return pressOf(action) ? 1 : 0;
+}
+
+gboolean runPress(gpointer widget) {
+    auto* press = static_cast<std::function<void()>*>(g_object_get_data(G_OBJECT(widget), kPressKey));
+    if (press && gtk_widget_is_sensitive(GTK_WIDGET(widget))) (*press)();
+    return G_SOURCE_REMOVE;
+}
+
+gboolean doAction(AtkAction* action, gint i) {
+    GtkWidget* widget = gtk_accessible_get_widget(GTK_ACCESSIBLE(action));
+    if (i != 0 || !widget || !pressOf(action) || !gtk_widget_is_sensitive(widget)) return FALSE;
+    g_idle_add_full(G_PRIORITY_DEFAULT, runPress, g_object_ref(widget), g_object_unref);
+    return TRUE;
+}
+
+const gchar* actionName(AtkAction* action, gint i) {
+    return i == 0 && pressOf(action) ? "click" : nullptr;
+}
+
+void fw_child_accessible_action_init(AtkActionIface* iface) {
+    iface->do_action = doAction;
+    iface->get_n_actions = actionCount;
+    iface->get_name = actionName;
+}
+
 void fw_child_class_init(FwChildClass* klass) {
     GtkWidgetClass* w = GTK_WIDGET_CLASS(klass);
+    gtk_widget_class_set_accessible_type(w, fw_child_accessible_get_type());
     w->realize = childRealize;
     w->unrealize = childUnrealize;
     w->map = childMap;
@@ -179,6 +236,20 @@ void dropChild(GtkWidget* widget, gpointer data) {
 
 GdkWindow* childInput(GtkWidget* widget) {
     return FW_CHILD(widget)->input;
+}
+
+void exposeAsButton(GtkWidget* widget, const std::string& name, std::function<void()> press) {
+    g_object_set_data_full(G_OBJECT(widget), kPressKey, new std::function<void()>(std::move(press)),
+                           [](gpointer p) { delete static_cast<std::function<void()>*>(p); });
+    AtkObject* accessible = gtk_widget_get_accessible(widget);
+    atk_object_set_role(accessible, ATK_ROLE_PUSH_BUTTON);
+    atk_object_set_name(accessible, name.c_str());
+}
+
+void exposeAsLabel(GtkWidget* widget, const std::string& text) {
+    AtkObject* accessible = gtk_widget_get_accessible(widget);
+    atk_object_set_role(accessible, ATK_ROLE_LABEL);
+    atk_object_set_name(accessible, text.c_str());
 }
 
 void joinTabOrder(GtkPeer& parent, GtkWidget* widget, int tabIndex) {

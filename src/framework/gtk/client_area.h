@@ -15,6 +15,9 @@
 
 #include "framework/gtk/gtk_platform.h"
 
+#include <functional>
+#include <string>
+
 namespace fw::gtk {
 
 // `resizable`: the minimum request is 1 x 1 instead of the design size.
@@ -29,6 +32,13 @@ GtkWidget* placeChild(GtkPeer& parent, const Rect& rect, gint events);
 void dropChild(GtkWidget* widget, gpointer data);
 // The input-only window over the child; null while it is not realized.
 GdkWindow* childInput(GtkWidget* widget);
+
+// What assistive technology reads of a child: a push button with its name
+// and one action ("click") that runs `press`, later from the main loop (an
+// action may open a question, which must not hold up the caller's request);
+// or a label with its text.
+void exposeAsButton(GtkWidget* widget, const std::string& name, std::function<void()> press);
+void exposeAsLabel(GtkWidget* widget, const std::string& text);
 
 // Tab visits the control surfaces by their tab index, then the rest of the
 // client area's children (a browser, say) in the order they were put there.

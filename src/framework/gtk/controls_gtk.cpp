@@ -4,6 +4,7 @@
 #include "framework/gtk/client_area.h"
 #include "framework/gtk/control_drawing.h"
 #include "framework/gtk/input.h"
+#include "framework/gtk/text.h"
 
 #include <algorithm>
 #include <memory>
@@ -138,6 +139,12 @@ public:
     OleColor ambientForeColor() const override { return systemColor(kColorBtnText); }
     OleColor ambientBackColor() const override { return parent_.backColor(); }
     FontRef ambientFont() const override { return toolkitFont(widget_); }
+
+    void setAccessibleName(const std::string& name) override {
+        exposeAsButton(widget_, utf8(name), [this, alive = alive_] {
+            if (*alive) raise([this] { events_.onDefaultAction(); });
+        });
+    }
 
     void refresh() override {
         // A repaint asked for during the paint is the paint under way.
@@ -339,6 +346,7 @@ public:
     std::string caption() const override { return caption_; }
     void setCaption(const std::string& text) override {
         caption_ = text;
+        exposeAsLabel(widget_, utf8(text));
         gtk_widget_queue_draw(widget_);
     }
 

@@ -99,17 +99,24 @@ GtkWindow* GtkPlatform::dialogParent() const {
 
 namespace {
 
-// A message wraps, inside a run without blanks too, in lines that keep the
-// box within the work area of the monitor it comes up on (the pointer's,
-// where a centred window goes): however long the text, the box and its
-// buttons are on the screen.
-void fitToScreen(GtkWidget* dialog) {
-    GdkDisplay* display = gtk_widget_get_display(dialog);
+// The monitor a box comes up on: its window's, else the pointer's.
+GdkMonitor* boxMonitor(GtkWindow* parent) {
+    GdkDisplay* display = gdk_display_get_default();
+    if (parent) {
+        if (GdkWindow* w = gtk_widget_get_window(GTK_WIDGET(parent)))
+            return gdk_display_get_monitor_at_window(display, w);
+    }
     GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
     gint x = 0;
     gint y = 0;
     gdk_device_get_position(pointer, nullptr, &x, &y);
-    GdkMonitor* monitor = gdk_display_get_monitor_at_point(display, x, y);
+    return gdk_display_get_monitor_at_point(display, x, y);
+}
+
+// A message wraps, inside a run without blanks too, in lines that keep the
+// box within the work area of the monitor it comes up on: however long the
+// text, the box and its buttons are on the screen.
+void fitToScreen(GtkWidget* dialog, GdkMonitor* monitor) {
     GdkRectangle area{0, 0, 1024, 768};
     if (monitor) gdk_monitor_get_workarea(monitor, &area);
     GtkWidget* message = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog));
@@ -152,8 +159,22 @@ int GtkPlatform::messageBox(const std::string& text, const std::string& title, i
         G_GNUC_END_IGNORE_DEPRECATIONS
         gtk_widget_show(image);
     }
-    fitToScreen(dialog);
-    gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+    // Centred on the monitor of the window it belongs to (the face's, the
+    // game's; the newest one shown for a box of no window, the upgrade
+    // offer), whichever monitor the pointer is on.
+    GtkWindow* parent = dialogParent();
+    GdkMonitor* monitor = boxMonitor(parent);
+    fitToScreen(dialog, monitor);
+    if (monitor) {
+        GdkRectangle area;
+        gdk_monitor_get_workarea(monitor, &area);
+        GtkRequisition size;
+        gtk_widget_get_preferred_size(dialog, nullptr, &size);
+        gtk_window_move(GTK_WINDOW(dialog), area.x + std::max(0, (area.width - size.width) / 2),
+                        area.y + std::max(0, (area.height - size.height) / 2));
+    } else {
+        gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+    }
     // Return answers OK: the default response, with the focus on its button.
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
     gtk_widget_grab_focus(gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK));

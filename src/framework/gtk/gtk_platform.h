@@ -37,6 +37,7 @@ public:
     void setCaption(const std::string& text) override;
     Size clientSize() const override;
     void beginMoveDrag() override;
+    void activate() override;
     OleColor backColor() const override { return backColor_; }
     void setBackColor(OleColor colour) override;
 
@@ -60,6 +61,7 @@ private:
     static gboolean onConfigure(GtkWidget*, GdkEventConfigure*, gpointer self);
     static gboolean onWindowState(GtkWidget*, GdkEventWindowState*, gpointer self);
     static gboolean onButtonPress(GtkWidget*, GdkEventButton*, gpointer self);
+    static void onActive(GtkWidget*, GParamSpec*, gpointer self);
     static gboolean onDrawBack(GtkWidget*, cairo_t* cr, gpointer self);
 
     GtkPlatform& platform_;

@@ -52,6 +52,7 @@ GtkPeer::GtkPeer(GtkPlatform& platform, Form& events, const FormLayout& layout, 
     g_signal_connect(window_, "delete-event", G_CALLBACK(onDelete), this);
     g_signal_connect(window_, "configure-event", G_CALLBACK(onConfigure), this);
     g_signal_connect(window_, "window-state-event", G_CALLBACK(onWindowState), this);
+    g_signal_connect(window_, "notify::is-active", G_CALLBACK(onActive), this);
     g_signal_connect(content_, "button-press-event", G_CALLBACK(onButtonPress), this);
     g_signal_connect(content_, "draw", G_CALLBACK(onDrawBack), this);
 
@@ -145,6 +146,20 @@ void GtkPeer::beginMoveDrag() {
     // Either way this returns at once.
     gtk_window_begin_move_drag(window(), static_cast<gint>(press.button), press.rootX, press.rootY,
                                press.time);
+}
+
+void GtkPeer::activate() {
+    if (!gtk_widget_get_visible(window_)) return;
+    // A window manager raises, restores and focuses it; without one GDK
+    // raises it and sets the X focus itself.
+    gtk_window_present(window());
+}
+
+void GtkPeer::onActive(GtkWidget* widget, GParamSpec*, gpointer self) {
+    if (!gtk_window_is_active(GTK_WINDOW(widget))) return;
+    auto* peer = static_cast<GtkPeer*>(self);
+    Form& form = peer->events_;
+    peer->platform_.deliver([&form] { form.onActivate(); });
 }
 
 void GtkPeer::setBackColor(OleColor colour) {

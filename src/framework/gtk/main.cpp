@@ -4,6 +4,7 @@
 #include "app/Application.h"
 #include "framework/gtk/browser_webkit.h"
 #include "framework/gtk/gtk_platform.h"
+#include "launcher_identity.h"
 
 namespace {
 
@@ -24,8 +25,11 @@ void dropEngineGlWarning(const gchar* domain, GLogLevelFlags level, const gchar*
 int main() {
     // The launcher places its windows itself, which Wayland does not allow.
     gdk_set_allowed_backends("x11");
-    // Names the windows' class (the browser keeps its data in a folder of its own).
-    g_set_prgname("launcher");
+    // The game's id names the windows' class (WM_CLASS) and the application
+    // (a Wayland app id), which the menu entry's StartupWMClass matches, so
+    // the desktop shows the game's name and icon; the browser keeps its data
+    // in a folder of that name.
+    g_set_prgname(LAUNCHER_BRAND_ID_TEXT);
     // GDK sets up GLX as it opens the display: some 50 ms of the start,
     // before the first window can show. The engine needs it only to show a
     // view it draws on the GPU (the game view, where there is a GPU); without
@@ -43,6 +47,8 @@ int main() {
         g_printerr("launcher: cannot open an X11 display\n");
         return 1;
     }
+    // GTK's start sets the class from the name, capitalised: ours is the id as it is.
+    gdk_set_program_class(LAUNCHER_BRAND_ID_TEXT);
     fw::gtk::GtkPlatform platform;
     platform.deliver([] { app::Main(); });
     return platform.run();

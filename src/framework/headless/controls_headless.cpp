@@ -92,6 +92,8 @@ public:
     OleColor ambientBackColor() const override { return rec_.parent->backColor; }
     FontRef ambientFont() const override { return controls_.ambientFont; }
 
+    void setAccessibleName(const std::string& name) override { rec_.accessibleName = name; }
+
     void refresh() override { controls_.paint(rec_); }
     void doEvents() override { controls_.platform().pump(); }
 
@@ -205,6 +207,10 @@ void HeadlessControls::keyUp(std::int16_t keyCode) {
     if (!focus || !focus->enabled || platform_.boxesOpen) return;
     std::int16_t shift = 0;
     focus->events->onKeyUp(keyCode, shift);
+}
+
+void HeadlessControls::defaultAction(ControlRecord& control) {
+    if (!control.destroyed && !platform_.boxesOpen) control.events->onDefaultAction();
 }
 
 void HeadlessControls::resize(ControlRecord& control, Size size) {

@@ -43,6 +43,8 @@ public:
         if (platform_.onDrag) platform_.onDrag(rec_);
     }
 
+    void activate() override { platform_.activate(*rec_.form); }
+
     OleColor backColor() const override { return rec_.backColor; }
     void setBackColor(OleColor colour) override { rec_.backColor = colour; }
 
@@ -80,6 +82,7 @@ public:
         rec_.scripts.push_back(script);
         return rec_.document && rec_.script && rec_.script(script);
     }
+    void focus() override { ++rec_.focusRequests; }
 
 private:
     // The page goes to the address unless its BeforeNavigate2 is cancelled.
@@ -206,6 +209,20 @@ void HeadlessPlatform::endSession(Form& form) {
 
 void HeadlessPlatform::mouseDown(Form& form, int button) {
     if (!boxesOpen) form.onMouseDown(button, 0, 10.0f, 10.0f);
+}
+
+void HeadlessPlatform::activate(Form& form) {
+    WindowRecord* rec = find(form);
+    if (!rec || !rec->visible || boxesOpen) return;
+    // Activating a minimised window restores it, as the desktops do.
+    if (rec->state == WindowState::Minimized) {
+        rec->state = WindowState::Normal;
+        form.onResize();
+    }
+    ++rec->activations;
+    if (active == rec) return; // no change, no event
+    active = rec;
+    form.onActivate();
 }
 
 void HeadlessPlatform::resize(Form& form, Size client) {

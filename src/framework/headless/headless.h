@@ -54,6 +54,7 @@ struct WindowRecord {
     bool visible = false;
     bool destroyed = false;
     int dragRequests = 0;
+    int activations = 0; // the keyboard given to it (activate)
     OleColor backColor = 0x8000000F; // the button face, as a new window has
     ImagingRecord imaging;
 };
@@ -75,6 +76,7 @@ struct BrowserRecord {
     std::optional<ActiveElement> active;
     std::function<bool(const std::string&)> script; // answers runScript
     std::vector<std::string> scripts;               // every script asked to run
+    int focusRequests = 0;                          // focus(): the keyboard into the page
 
     // Raise an event as the engine would; the results are the handler's.
     bool beforeNavigate(const std::string& url);
@@ -153,6 +155,7 @@ struct ControlRecord {
     std::vector<PaintRecord> paints;
     std::vector<Cursor> cursors; // every cursor set, in order
     bool painting = false;
+    std::string accessibleName;
 
     const PaintRecord& lastPaint() const;
     // The calls of one kind in the last paint.
@@ -192,6 +195,8 @@ public:
     void setFocus(ControlRecord* control); // focus notifications to both
     void keyDown(std::int16_t keyCode);    // to the focused control
     void keyUp(std::int16_t keyCode);
+    // Assistive technology presses the control.
+    void defaultAction(ControlRecord& control);
     // The host resizes the surface, then repaints it.
     void resize(ControlRecord& control, Size size);
     // A paint as the host runs it: fill with the back colour, then onPaint.
@@ -269,6 +274,9 @@ public:
     // box has it disabled.
     void endSession(Form& form);
     void mouseDown(Form& form, int button); // a press on the window's surface
+    // The taskbar, alt-tab or a click gives the window the keyboard.
+    void activate(Form& form);
+    WindowRecord* active = nullptr; // the window that has the keyboard
     void resize(Form& form, Size client);   // the user or the system resizes
 
     // Child controls (picture-button surfaces, labels): see HeadlessControls.

@@ -6,6 +6,13 @@
 
 namespace fw {
 
+std::shared_ptr<void> PageWindows::admit() {
+    if (open_ >= kMaxOpen) return nullptr;
+    ++open_;
+    auto self = shared_from_this();
+    return std::shared_ptr<void>(self.get(), [self](void*) { --self->open_; });
+}
+
 void BrowserBase::Navigate(const std::string& url) {
     requests_.push_back(url.empty() ? "about:blank" : url);
     if (posted_) return;

@@ -15,6 +15,21 @@
 
 namespace fw {
 
+// The windows a browser's pages opened, those windows' own pages included,
+// that are still open: a page cannot flood the desktop with windows. Shared
+// by the browser and the windows, which may outlive it.
+class PageWindows : public std::enable_shared_from_this<PageWindows> {
+public:
+    static constexpr int kMaxOpen = 4;
+    // A hold on one more window, dropped when the window goes; null (the
+    // request refused) while kMaxOpen are open.
+    std::shared_ptr<void> admit();
+    int open() const { return open_; }
+
+private:
+    int open_ = 0;
+};
+
 class BrowserBase : public BrowserPeer {
 public:
     ~BrowserBase() override { stopEvents(); }
@@ -57,6 +72,9 @@ protected:
     bool raising() const { return raising_ > 0; } // events may nest
     // Turns false when the browser goes (for waits in a nested loop).
     std::shared_ptr<const bool> aliveToken() const { return alive_; }
+    // Where the adapter asks before it opens a window for the page (after
+    // NewWindow2 let it), for the page's windows' own requests too.
+    const std::shared_ptr<PageWindows>& pageWindows() const { return pageWindows_; }
 
 private:
     void navigateDue();
@@ -67,6 +85,7 @@ private:
     bool posted_ = false; // a navigateDue waits in the message loop
     int raising_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::shared_ptr<PageWindows> pageWindows_ = std::make_shared<PageWindows>();
 };
 
 } // namespace fw

@@ -118,4 +118,9 @@ void Form::onMouseDown(int button, int shift, float x, float y) {
     if (peer_) Form_MouseDown(button, shift, x, y);
 }
 
+void Form::onActivate() {
+    // A retired window keeps no role: what it would pass the focus to is gone.
+    if (peer_ && !retired_) Form_Activate();
+}
+
 } // namespace fw

@@ -56,6 +56,10 @@ public:
     void setBackColor(OleColor colour) {
         if (peer_) peer_->setBackColor(colour);
     }
+    // The keyboard to this window, when it is shown.
+    void SetFocus() {
+        if (Visible()) peer_->activate();
+    }
 
     WindowPeer* peer() const { return peer_.get(); }
 
@@ -63,6 +67,8 @@ public:
     void onCloseRequest(UnloadMode mode) { Unload(mode); }
     void onResize();
     void onMouseDown(int button, int shift, float x, float y);
+    // The window got the keyboard (a click, the taskbar, alt-tab, SetFocus).
+    void onActivate();
 
 protected:
     explicit Form(FormLayout layout);
@@ -77,6 +83,7 @@ protected:
     virtual void Form_QueryUnload(bool& /*cancel*/, UnloadMode /*mode*/) {}
     virtual void Form_Unload(bool& /*cancel*/) {}
     virtual void Form_MouseDown(int /*button*/, int /*shift*/, float /*x*/, float /*y*/) {}
+    virtual void Form_Activate() {}
 
 private:
     void destroyWindow();

@@ -59,6 +59,9 @@ public:
     // Runs a script in the top-level document's window; true when it ran
     // without error.
     virtual bool runScript(const std::string& script) = 0;
+    // The window's keyboard focus goes into the page: typing reaches the
+    // page's focused field and Tab moves within the page.
+    virtual void focus() = 0;
 };
 
 } // namespace fw

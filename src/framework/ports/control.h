@@ -92,6 +92,9 @@ public:
     virtual void onMouseDown(std::int16_t& button, std::int16_t& shift, float& x, float& y) = 0;
     virtual void onMouseMove(std::int16_t& button, std::int16_t& shift, float& x, float& y) = 0;
     virtual void onMouseUp(std::int16_t& button, std::int16_t& shift, float& x, float& y) = 0;
+    // Assistive technology asks for the control's action (a push button's
+    // press).
+    virtual void onDefaultAction() = 0;
 };
 
 // The host surface of one child control.
@@ -142,13 +145,18 @@ public:
     virtual OleColor ambientBackColor() const = 0;
     virtual FontRef ambientFont() const = 0;
 
+    // What assistive technology reads for the surface: a push button with
+    // this name (what it does) and one action, onDefaultAction.
+    virtual void setAccessibleName(const std::string& name) = 0;
+
     // Repaints at once: onPaint runs before this returns.
     virtual void refresh() = 0;
     // Lets the message loop process every pending window message.
     virtual void doEvents() = 0;
 };
 
-// A plain label: one line of text, centred, on a transparent background.
+// A plain label: one line of text, centred, on a transparent background; its
+// text is also what assistive technology reads.
 class LabelPeer {
 public:
     virtual ~LabelPeer() = default;

@@ -93,6 +93,9 @@ public:
     // would; returns when the move ends (or at once where the system runs the
     // move on its own).
     virtual void beginMoveDrag() = 0;
+    // Gives the window the keyboard (raised, restored when minimised); the
+    // window's Form then hears onActivate.
+    virtual void activate() = 0;
     // The colour the window's own surface is filled with.
     virtual OleColor backColor() const = 0;
     virtual void setBackColor(OleColor colour) = 0;

@@ -187,6 +187,17 @@ public:
     std::optional<ActiveElement> activeElement() override {
         return onDocument(document::activeElement);
     }
+    void focus() override {
+        // The control's own window takes the keys and hands them to its page.
+        if (!object_) return;
+        IOleInPlaceObject* inPlace = nullptr;
+        if (FAILED(object_->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace))))
+            return;
+        HWND window = nullptr;
+        if (SUCCEEDED(inPlace->GetWindow(&window)) && window) SetFocus(window);
+        inPlace->Release();
+    }
+
     bool runScript(const std::string& script) override {
         return onDocument([&](IDispatch* doc) { return document::runScript(doc, script); });
     }

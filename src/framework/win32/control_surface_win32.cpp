@@ -256,6 +256,11 @@ public:
         return f;
     }
 
+    // The window text: the name the system's accessibility proxy reads.
+    void setAccessibleName(const std::string& name) override {
+        SetWindowTextW(hwnd_, widen(name).c_str());
+    }
+
     void refresh() override {
         RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     }

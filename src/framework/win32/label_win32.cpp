@@ -34,6 +34,8 @@ public:
     std::string caption() const override { return caption_; }
     void setCaption(const std::string& text) override {
         caption_ = text;
+        // The window text is what the system's accessibility proxies read.
+        SetWindowTextW(hwnd_, widen(text).c_str());
         InvalidateRect(hwnd_, nullptr, TRUE);
     }
 

@@ -134,6 +134,11 @@ public:
         // The system's move loop; returns when the button is released.
         SendMessageW(hwnd_, WM_NCLBUTTONDOWN, HTCAPTION, 0);
     }
+    void activate() override {
+        if (!hwnd_ || !IsWindowVisible(hwnd_)) return;
+        if (IsIconic(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
+        SetForegroundWindow(hwnd_); // WM_ACTIVATE tells the form
+    }
     OleColor backColor() const override { return backColor_; }
     void setBackColor(OleColor colour) override {
         backColor_ = colour;
@@ -202,6 +207,12 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_SHOWWINDOW:
         if (wp && lp == SW_PARENTOPENING) peer->shownBySystem();
         break;
+    case WM_ACTIVATE: {
+        // The system's focus to the window first; the form may move it on.
+        const LRESULT result = DefWindowProcW(hwnd, msg, wp, lp);
+        if (LOWORD(wp) != WA_INACTIVE && !HIWORD(wp)) guarded([&] { form.onActivate(); });
+        return result;
+    }
     case WM_ERASEBKGND: {
         // The window's own surface in its back colour (the colour key of
         // the login window is painted here).

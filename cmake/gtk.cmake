@@ -22,6 +22,7 @@ add_library(launcher_gtk STATIC
   src/framework/gtk/progress_gtk.cpp
   src/framework/linux/linux_platform.cpp
   src/framework/linux/folder_lock.cpp
+  src/framework/linux/spawn.cpp
   src/framework/linux/player_folder.cpp
   src/framework/linux/profile.cpp
   src/framework/linux/profile_file.cpp
@@ -48,7 +49,8 @@ function(launcher_upgrade_program target)
   add_executable(${target} src/framework/gtk/upgrade_main.cpp
     src/framework/linux/folder_lock.cpp src/framework/linux/player_folder.cpp
     src/framework/linux/profile.cpp src/framework/linux/profile_file.cpp
-    src/framework/linux/replacement_file.cpp src/framework/portable/player_log.cpp)
+    src/framework/linux/replacement_file.cpp src/framework/linux/spawn.cpp
+    src/framework/portable/player_log.cpp)
   target_include_directories(${target} PRIVATE "${CMAKE_CURRENT_BINARY_DIR}")
   target_link_libraries(${target} PRIVATE upgrader_core PkgConfig::GTK3)
 endfunction()

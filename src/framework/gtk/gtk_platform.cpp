@@ -2,14 +2,13 @@
 
 #include "framework/gtk/browser_webkit.h"
 #include "framework/gtk/text.h"
+#include "framework/linux/spawn.h"
 
 #include <gdk/gdkx.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <spawn.h>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -238,29 +237,11 @@ GdkPixbuf* GtkPlatform::programIcon() {
 }
 
 namespace {
-// Starts `file` with `argv` directly: glibc's posix_spawn reports a failed
-// exec (a file without a program header: ENOEXEC) and never hands the file
-// to /bin/sh, as GLib's spawn does. The child gets no descriptor of ours but
-// `keep` (as descriptor 3) and a plain signal state. 0 or the error.
+// No zombie while we run.
 int spawn(const char* file, char* const argv[], int keep) {
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    if (keep >= 0) posix_spawn_file_actions_adddup2(&files, keep, 3);
-    posix_spawn_file_actions_addclosefrom_np(&files, keep >= 0 ? 4 : 3);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attr, &signals);
-    sigaddset(&signals, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attr, &signals);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    const int failed = std::strchr(file, '/') ? posix_spawn(&pid, file, &files, &attr, argv, environ)
-                                              : posix_spawnp(&pid, file, &files, &attr, argv, environ);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&files);
-    if (failed == 0) g_child_watch_add(pid, reapChild, nullptr); // no zombie while we run
+    const int failed = spawnProgram(file, argv, keep, nullptr, pid);
+    if (failed == 0) g_child_watch_add(pid, reapChild, nullptr);
     return failed;
 }
 } // namespace

@@ -4,6 +4,7 @@
 #include "framework/linux/folder_lock.h"
 #include "framework/linux/profile.h"
 #include "framework/linux/replacement_file.h"
+#include "framework/linux/spawn.h"
 #include "framework/portable/player_log.h"
 #include "launcher_identity.h"
 #include "upgrader/Upgrader.h"
@@ -17,8 +18,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <thread>
 #include <unistd.h>
@@ -27,8 +26,6 @@
 #ifndef UPGRADE_WAIT_MS
 #define UPGRADE_WAIT_MS 30000
 #endif
-
-extern char** environ;
 
 namespace {
 
@@ -100,25 +97,10 @@ public:
     }
 
     bool start(const std::string& program, const std::string& folder, std::string& why) override {
-        // As the launcher starts programs: no descriptor of ours, a plain
-        // signal state; glibc reports a failed exec (ENOEXEC included).
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addchdir_np(&files, folder.c_str());
-        posix_spawn_file_actions_addclosefrom_np(&files, 3);
-        posix_spawnattr_t attr;
-        posix_spawnattr_init(&attr);
-        sigset_t signals;
-        sigemptyset(&signals);
-        posix_spawnattr_setsigmask(&attr, &signals);
-        sigaddset(&signals, SIGPIPE);
-        posix_spawnattr_setsigdefault(&attr, &signals);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        // As the launcher starts programs (framework/linux/spawn.h).
         char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
         pid_t pid = 0;
-        const int failed = posix_spawn(&pid, program.c_str(), &files, &attr, argv, environ);
-        posix_spawnattr_destroy(&attr);
-        posix_spawn_file_actions_destroy(&files);
+        const int failed = fw::spawnProgram(program.c_str(), argv, -1, folder.c_str(), pid);
         if (failed) why = failure("start " + program, failed);
         return failed == 0;
     }

@@ -17,11 +17,12 @@ add_library(launcher_win32 STATIC
   src/framework/win32/imaging_gdiplus.cpp
   src/framework/win32/control_surface_win32.cpp
   src/framework/win32/label_win32.cpp
+  src/framework/win32/accessible_win32.cpp
   src/framework/win32/progress_win32.cpp
 )
 target_compile_definitions(launcher_win32 PUBLIC
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
-target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 oleaut32 shell32 user32 gdi32 gdiplus urlmon winhttp uuid comctl32 crypt32 advapi32)
+target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 oleaut32 oleacc shell32 user32 gdi32 gdiplus urlmon winhttp uuid comctl32 crypt32 advapi32)
 
 set(LAUNCHER_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 

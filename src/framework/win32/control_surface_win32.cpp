@@ -3,10 +3,12 @@
 // as the forms' own do.
 #include "framework/ports/control.h"
 #include "framework/ports/imaging.h"
+#include "framework/win32/accessible_win32.h"
 #include "framework/win32/browser_ie.h"
 #include "framework/win32/text.h"
 #include "framework/win32/win32_platform.h"
 
+#include <oleacc.h>
 #include <uxtheme.h>
 #include <vssym32.h>
 #include <windowsx.h>
@@ -124,6 +126,7 @@ public:
 
     ~Surface() override {
         // Destroying the surface raises no event (a focus change included).
+        accessible_.disconnect();
         SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
         DestroyWindow(hwnd_);
     }
@@ -256,7 +259,8 @@ public:
         return f;
     }
 
-    // The window text: the name the system's accessibility proxy reads.
+    // The window text: the name our accessible object (and the system's
+    // proxies) read.
     void setAccessibleName(const std::string& name) override {
         SetWindowTextW(hwnd_, widen(name).c_str());
     }
@@ -281,6 +285,7 @@ private:
     OleColor foreColor_ = systemColor(kColorBtnText);
     OleColor backColor_ = systemColor(kColorBtnFace);
     FontRef font_;
+    AccessibleWindow accessible_{ROLE_SYSTEM_PUSHBUTTON};
 };
 
 Surface* surfaceOf(HWND hwnd) {
@@ -412,6 +417,10 @@ LRESULT CALLBACK Surface::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_RBUTTONUP:
     case WM_MBUTTONDOWN:
     case WM_MBUTTONUP: s->mouse(msg, wp, lp); return 0;
+    case WM_GETOBJECT: return s->accessible_.answer(hwnd, wp, lp);
+    // The accessible press: what the control does with it is its own rule.
+    case kAccessibleActionMessage: guarded([&] { ev.onDefaultAction(); }); return 0;
+    case WM_NCDESTROY: s->accessible_.disconnect(); break;
     default: break;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);

@@ -2,8 +2,11 @@
 // text centred on one line over the form's own back colour, so that on a
 // colour-keyed form only the glyphs show.
 #include "framework/ports/control.h"
+#include "framework/win32/accessible_win32.h"
 #include "framework/win32/text.h"
 #include "framework/win32/win32_platform.h"
+
+#include <oleacc.h>
 
 #include <stdexcept>
 
@@ -25,6 +28,7 @@ public:
         if (!hwnd_) throw std::runtime_error("the label could not be created");
     }
     ~Label() override {
+        accessible_.disconnect();
         SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
         DestroyWindow(hwnd_);
     }
@@ -34,7 +38,7 @@ public:
     std::string caption() const override { return caption_; }
     void setCaption(const std::string& text) override {
         caption_ = text;
-        // The window text is what the system's accessibility proxies read.
+        // The window text is the accessible name.
         SetWindowTextW(hwnd_, widen(text).c_str());
         InvalidateRect(hwnd_, nullptr, TRUE);
     }
@@ -48,6 +52,8 @@ private:
     OleColor colour_;
     HWND hwnd_ = nullptr;
     std::string caption_;
+    // Static text: the system's proxy would call our own class a client area.
+    AccessibleWindow accessible_{ROLE_SYSTEM_STATICTEXT};
 };
 
 void Label::paint() {
@@ -75,6 +81,8 @@ LRESULT CALLBACK Label::proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_ERASEBKGND: return 1;
     case WM_PAINT: guarded([&] { l->paint(); }); return 0;
+    case WM_GETOBJECT: return l->accessible_.answer(hwnd, wp, lp);
+    case WM_NCDESTROY: l->accessible_.disconnect(); break;
     default: break;
     }
     return DefWindowProcW(hwnd, msg, wp, lp);

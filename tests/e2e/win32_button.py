@@ -2,7 +2,8 @@
 the normal picture upright at rest, the hot picture under the pointer, one
 Click for a left click, none for a press that leaves before the release nor
 for space; a button without a picture shows the theme's push button and its
-Chinese caption."""
+Chinese caption. A client of the accessibility interface still holding the
+button's object once the button is gone gets CO_E_OBJNOTCONNECTED."""
 import os
 import shutil
 import sys
@@ -13,6 +14,7 @@ import desktop  # noqa: E402
 import wine_env  # noqa: E402
 
 FACE_PROBE = os.environ.get("E2E_FACE_PROBE") or desktop.fail("E2E_FACE_PROBE is not set")
+CO_E_OBJNOTCONNECTED = "-2147220995"  # 0x800401fd
 # The button on the screen: the form at (100, 100), the button at (20, 20)
 # in it, 90 x 34; each picture is two colours, top half over bottom half.
 LEFT, TOP = 120, 120
@@ -72,6 +74,12 @@ def main():
             # released on it, and never clicks.
             expect(lambda: desktop.xdotool(display, "key", "space"),
                    ["KeyDown 32 0", "KeyUp 32 0"], "space")
+            desktop.stop(proc)
+            gone = os.path.join(base, "gone.txt")
+            wine_env.run_exe(FACE_PROBE, ["gone", wine_env.winpath(gone)], display=display,
+                             logname="gone.log")
+            if open(gone).read().split() != [CO_E_OBJNOTCONNECTED] * 2:
+                desktop.fail("the object of a destroyed button answered %s" % open(gone).read())
     finally:
         desktop.stop(proc)
         shutil.rmtree(base, ignore_errors=True)

@@ -7,7 +7,9 @@ string arrive unchanged, as UTF-8. The close button asks "退出提示": Escape
 keeps both windows and the launcher, Return ends it with status 0. The
 minimise button minimises the background window and hides the login window
 with it; a taskbar's restore brings both back, the login window at its
-offset and on top, its buttons answering."""
+offset and on top, its buttons answering. To the system's accessibility
+interface the buttons are named push buttons whose press does what a click
+does, the version label static text with the version."""
 import os
 import shutil
 import subprocess
@@ -26,6 +28,11 @@ BUTTONS = {"mini": (692, 19, 23, 23), "close": (720, 16, 26, 26), "home": (65, 5
            "charge": (165, 55, 90, 34), "service": (552, 55, 90, 34), "forum": (652, 55, 90, 34)}
 SITE = {"home": "http://127.0.0.1:9/首页?q=中文", "charge": "http://127.0.0.1:9/pay?a=1&b=2",
         "service": "http://127.0.0.1:9/service", "forum": "http://127.0.0.1:9/forum"}
+NAMES = {"home": "官网首页", "charge": "游戏充值", "service": "客服系统", "forum": "游戏论坛",
+         "mini": "最小化", "close": "关闭"}
+# ROLE_SYSTEM_PUSHBUTTON, focusable; ROLE_SYSTEM_STATICTEXT, read-only.
+ACCESSIBLE = sorted(["name=%s role=43 state=0x100000 action=按下" % n for n in NAMES.values()] +
+                    ["name=版本:3.1.4 role=41 state=0x40 action=-"])
 
 
 class Face:
@@ -48,17 +55,24 @@ class Face:
             desktop.stop(self.proc)
             raise
 
+    def probe(self, command):
+        out = os.path.join(self.base, "probe.txt")
+        if wine_env.run_exe(PROBE, [wine_env.winpath(out), command], display=self.display,
+                            logname="probe.log") != 0:
+            desktop.fail("win32_probe.exe %s failed" % command)
+        return open(out, encoding="utf-8").read().strip()
+
     def forms(self):
         """(background, login) as the system sees them: position, shown, minimised."""
-        out = os.path.join(self.base, "forms.txt")
-        if wine_env.run_exe(PROBE, [wine_env.winpath(out), "forms"], display=self.display,
-                            logname="probe.log") != 0:
-            desktop.fail("win32_probe.exe forms failed")
         found = {}
-        for part in open(out, encoding="utf-8").read().split(" | ")[1:]:
+        for part in self.probe("forms").split(" | ")[1:]:
             f = dict(kv.split("=") for kv in part.split())
             found[f["owned"]] = (tuple(map(int, f["at"].split(","))), f["visible"], f["iconic"])
         return found.get("0"), found.get("1")
+
+    def press(self, name):
+        if (line := self.probe("press:" + NAMES[name])) != "press 0":
+            desktop.fail("the accessible press of %s: %s" % (name, line))
 
     def shown(self):
         """Both windows shown and not minimised, the login window at its offset."""
@@ -84,8 +98,8 @@ class Face:
         desktop.wait_for(shows_hot, 5, "the %s button's hot picture" % name, interval=0.1)
         desktop.xdotool(self.display, "click", "1")
 
-    def answer_close(self, key):
-        self.click("close")
+    def answer_close(self, key, accessible=False):
+        self.press("close") if accessible else self.click("close")
         desktop.wait_window(self.display, QUESTION, timeout=10)
         desktop.xdotool(self.display, "key", key)
 
@@ -104,8 +118,9 @@ def opened(record, want, what):
 
 
 def site_buttons_and_close(base, display, browser):
-    ini = "[platform]\r\nloginUrl=http://127.0.0.1:1/x\r\nmainUrl=/game\r\n" + \
-        "".join("%sUrl=%s\r\n" % kv for kv in SITE.items()) + "[install]\r\ninstallTime=x\r\n"
+    ini = "[common]\r\nversion=3.1.4\r\n[platform]\r\nloginUrl=http://127.0.0.1:1/x\r\n" + \
+        "mainUrl=/game\r\n" + "".join("%sUrl=%s\r\n" % kv for kv in SITE.items()) + \
+        "[install]\r\ninstallTime=x\r\n"
     face = Face(base, display, "road", ini.encode("gbk"),
                 dict(browser, **wine_env.chinese_system()))
     try:
@@ -125,7 +140,18 @@ def site_buttons_and_close(base, display, browser):
         opened(browser["E2E_BROWSER_RECORD"], [SITE[n] for n in order + ["home"]],
                "the home button after Escape")
 
-        face.answer_close("Return")
+        # Whichever button has the focus now counts as merely focusable.
+        found = sorted(p.replace("state=0x100004", "state=0x100000")
+                       for p in face.probe("acc").split(" | ")[1:])
+        if found != ACCESSIBLE:
+            desktop.fail("accessible controls: %s, expected %s" % (found, ACCESSIBLE))
+        for i, name in enumerate(order):
+            face.press(name)
+            opened(browser["E2E_BROWSER_RECORD"],
+                   [SITE[n] for n in order + ["home"] + order[:i + 1]],
+                   "the accessible press of %s" % name)
+
+        face.answer_close("Return", accessible=True)
         desktop.wait_for(lambda: face.proc.poll() is not None, 10, "the launcher to end after OK")
         if face.proc.returncode != 0:
             desktop.fail("the launcher ended with status %d" % face.proc.returncode)
@@ -142,10 +168,7 @@ def minimise(base, display, browser):
         # window hidden with it rather than minimised on its own.
         until(lambda: [f and f[1:] for f in face.forms()], [("1", "1"), ("0", "0")],
               "(visible, minimised) of the background and login windows")
-        out = os.path.join(base, "restore.txt")
-        if wine_env.run_exe(PROBE, [wine_env.winpath(out), "restore"], display=display,
-                            logname="probe.log") != 0:
-            desktop.fail("win32_probe.exe restore failed")
+        face.probe("restore")
         desktop.wait_for(face.shown, 10, "both windows restored")
         face.click("forum")
         opened(browser["E2E_BROWSER_RECORD"], [SITE["forum"]], "the forum button after a restore")

@@ -8,10 +8,15 @@
 //               "MouseUp B S X Y", "KeyDown K S", "KeyUp K S", "Click". A
 //               second button at (20, 60, 90, 30) has no picture and the
 //               caption "确定".
+//   gone OUT    the same form; the HRESULTs of get_accName and
+//               accDoDefaultAction of its first button's accessible object,
+//               held while the button is destroyed.
 #include "app/Application.h"
 #include "controls/ImageButton.h"
 #include "framework/portable/form.h"
 #include "framework/win32/win32_platform.h"
+
+#include <oleacc.h>
 
 #include <cstdio>
 #include <memory>
@@ -106,6 +111,23 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         static ButtonForm form;
         form.Show();
         record("ready");
+    } else if (mode == L"gone" && __argc >= 3 && (out = _wfopen(__wargv[2], L"w"))) {
+        CoInitialize(nullptr);
+        static ButtonForm form;
+        form.Show();
+        IAccessible* a = nullptr;
+        AccessibleObjectFromWindow(FindWindowExW(fw::win32::windowHandle(*form.peer()), nullptr,
+                                                 L"VarnholtControl", nullptr),
+                                   OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&a));
+        if (!a) return 3;
+        form.Unload();
+        VARIANT self{};
+        self.vt = VT_I4; // CHILDID_SELF
+        BSTR name = nullptr;
+        record(std::to_string(a->get_accName(self, &name)) + " " +
+               std::to_string(a->accDoDefaultAction(self)));
+        a->Release();
+        return 0;
     } else {
         return 2;
     }

@@ -20,6 +20,11 @@
 //   box-window              -> a form made (by a timer) while a message box
 //                              titled "probe question" is up, which the test
 //                              answers: "box-window during=<enabled> after=<enabled>"
+//   acc                     -> "acc", then " | name=N role=R state=0xS action=A"
+//                              for each named child window of the forms,
+//                              through AccessibleObjectFromWindow
+//   press:NAME              -> the default action of the one named NAME there:
+//                              "press <HRESULT as a decimal>"
 //   failing-timer           -> a 10 ms timer whose every tick throws, then the
 //                              message loop: each tick appends "tick" to
 //                              OUT.ticks; the error box ends the program
@@ -27,6 +32,8 @@
 #include "framework/portable/form.h"
 #include "framework/win32/text.h"
 #include "framework/win32/win32_platform.h"
+
+#include <oleacc.h>
 
 #include <cstdio>
 #include <memory>
@@ -92,6 +99,22 @@ BOOL CALLBACK eachForm(HWND h, LPARAM report) {
         << " | owned=" << owned << " at=" << r.left << "," << r.top
         << " visible=" << (IsWindowVisible(h) ? 1 : 0) << " iconic=" << (IsIconic(h) ? 1 : 0);
     return TRUE;
+}
+
+// "name=N role=R state=0xS action=A" as a client reads them.
+std::string accessibleReport(IAccessible* a, const VARIANT& self) {
+    BSTR name = nullptr, action = nullptr;
+    VARIANT role{}, state{};
+    a->get_accName(self, &name);
+    a->get_accRole(self, &role);
+    a->get_accState(self, &state);
+    a->get_accDefaultAction(self, &action);
+    std::ostringstream o;
+    o << "name=" << fw::win32::narrow(name ? name : L"-") << " role=" << role.lVal << " state=0x"
+      << std::hex << state.lVal << " action=" << fw::win32::narrow(action ? action : L"-");
+    SysFreeString(name);
+    SysFreeString(action);
+    return o.str();
 }
 
 std::vector<std::string> split(const std::string& s, std::size_t parts) {
@@ -193,6 +216,27 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                 out << "box-window during=" << during << " after="
                     << (late && IsWindowEnabled(fw::win32::windowHandle(*late->peer())) ? 1 : 0)
                     << "\n";
+            } else if (f[0] == "acc" || f[0] == "press") {
+                CoInitialize(nullptr);
+                out << f[0];
+                VARIANT self{};
+                self.vt = VT_I4; // CHILDID_SELF
+                for (HWND form = nullptr;
+                     (form = FindWindowExW(nullptr, form, L"VarnholtForm", nullptr));)
+                    for (HWND h = nullptr; (h = FindWindowExW(form, h, nullptr, nullptr));) {
+                        IAccessible* a = nullptr;
+                        if (FAILED(AccessibleObjectFromWindow(h, OBJID_CLIENT, IID_IAccessible,
+                                                              reinterpret_cast<void**>(&a))))
+                            continue;
+                        const std::string report = accessibleReport(a, self);
+                        if (f[0] == "acc" && report.rfind("name=-", 0) != 0)
+                            out << " | " << report;
+                        else if (f[0] == "press" &&
+                                 report.rfind("name=" + cmd.substr(6) + " ", 0) == 0)
+                            out << " " << a->accDoDefaultAction(self);
+                        a->Release();
+                    }
+                out << "\n";
             } else if (f[0] == "failing-timer") {
                 const std::wstring ticks = outPath + L".ticks";
                 platform.startTimer(10, [ticks] {

@@ -16,7 +16,7 @@ SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "ole32.dll", "oleaut32.dll", "shell32.dll",
     "shlwapi.dll", "msvcrt.dll", "advapi32.dll", "comctl32.dll", "comdlg32.dll", "uxtheme.dll",
     "urlmon.dll", "wininet.dll", "winhttp.dll", "gdiplus.dll", "msimg32.dll", "version.dll", "ws2_32.dll",
-    "imm32.dll", "winmm.dll", "ntdll.dll", "crypt32.dll",
+    "imm32.dll", "winmm.dll", "ntdll.dll", "crypt32.dll", "oleacc.dll",
 }
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 # What windres gives a resource that names no language: US English.

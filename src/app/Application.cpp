@@ -44,9 +44,11 @@ struct Flow final : forms::WindowFlow {
         if (!mainForm) mainForm = std::make_unique<forms::MainForm>(*this);
         mainForm->Show();
         mainForm->navigateToUrl(address);
-        // The hidden login face is not shown again (a new one replaces it): its
-        // page goes now, after the game's browser was made beside it.
-        if (app::loginForm) app::loginForm->releaseBrowser();
+        // The hidden login face is not shown again (a new one replaces it):
+        // what only showing it needs goes now, its page after the game's
+        // browser was made beside it.
+        if (app::loginForm) app::loginForm->releaseShowing();
+        if (backForm) backForm->releaseShowing();
     }
 
     void openUrl(std::string address) override { fw::Platform::get().openUrl(address); }

@@ -81,6 +81,18 @@ void LoginForm::destroyControls() {
     btnForum_.reset();
 }
 
+void LoginForm::releaseDrawing() {
+    // Hidden by a hand-over for good: the page, the buttons with their
+    // pictures and the label go (a button may be raising the exit question
+    // right now; it then touches nothing of itself). The timer stays.
+    webBrowser_.reset();
+    lblVersion_.reset();
+    for (auto* button : {&btnService_, &btnCharge_, &btnHome_, &btnClose_, &btnMini_, &btnForum_})
+        button->reset();
+    layout_.controls.clear();
+    layout_.controls.shrink_to_fit();
+}
+
 void LoginForm::Form_Load() {
     flow_.followBackWindow();
     imaging::makeColorKeyWindow(*this);

@@ -25,15 +25,13 @@ public:
     static constexpr int kHeight = 563;
 
     fw::Timer& timer() { return timer_; }
-    // After a hand-over the hidden login face is never shown again: its page
-    // and browser go, the window and its timer stay as they are.
-    void releaseBrowser() { webBrowser_.reset(); }
     // What the stored layout could not give (empty when it is whole).
     const std::vector<std::string>& layoutErrors() const { return layout_.errors; }
 
 protected:
     void createControls() override;
     void destroyControls() override;
+    void releaseDrawing() override;
     void Form_Load() override;
     void Form_QueryUnload(bool& cancel, fw::UnloadMode mode) override;
     void Form_Unload(bool& cancel) override;

@@ -111,19 +111,28 @@ TEST_F(HandOver, LoginAddressContainingTheGameAddressHandsOverAtOnce) {
     EXPECT_EQ(app::mainForm->pageUrl(), "http://127.0.0.1/game/login.html");
 }
 
-TEST_F(HandOver, HiddenLoginFaceDropsItsPageOnceTheGameBrowserIsMade) {
+TEST_F(HandOver, HiddenLoginFaceKeepsOnlyItsWindowsOnceTheGameBrowserIsMade) {
     start();
     p.pump();
     auto& login = loginBrowser();
     const std::size_t before = p.browsers().size();
+    EXPECT_TRUE(record(*app::backForm).imaging.face.has_value());
     EXPECT_TRUE(login.beforeNavigate("http://127.0.0.1/game.html?token=1"));
     EXPECT_TRUE(login.destroyed);
     // The game's browser was made while the login page still existed.
     EXPECT_EQ(p.browsers().size(), before + 1);
     EXPECT_FALSE(gameBrowser().destroyed);
-    // The window and its timer stay.
-    EXPECT_FALSE(record(*app::loginForm).destroyed);
+    // The buttons, the label and both faces' drawing go with the page; the
+    // windows and the timer stay.
+    for (const auto& surface : p.controls.surfaces) EXPECT_TRUE(surface.destroyed);
+    for (const auto& label : p.controls.labels) EXPECT_TRUE(label.destroyed);
+    for (auto* form : {static_cast<fw::Form*>(app::backForm.get()),
+                       static_cast<fw::Form*>(app::loginForm.get())}) {
+        EXPECT_FALSE(record(*form).destroyed);
+        EXPECT_TRUE(record(*form).imaging.released && !record(*form).imaging.face);
+    }
     EXPECT_TRUE(app::loginForm->timer().Enabled());
+    EXPECT_FALSE(record(*app::mainForm).imaging.released);
     // A second hand-over after the way back finds a whole new login face.
     p.answers = {fw::kIdOk};
     p.closeBox(*app::mainForm);

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include <malloc.h>
+
 namespace fw::gtk {
 
 namespace {
@@ -74,9 +76,31 @@ public:
         if (!p.face().layered()) return;
         p.face().setColorKey({key, alpha, flags});
     }
+    void releaseFace(WindowPeer& window) override {
+        GtkPeer& p = peer(window);
+        if (!p.face().layered()) return;
+        p.face().release();
+        trimSoon();
+    }
 
 private:
     static GtkPeer& peer(WindowPeer& window) { return dynamic_cast<GtkPeer&>(window); }
+
+    // Large blocks freed inside the heap stay with the process until the
+    // allocator is asked to give them back; once from the loop, after the
+    // faces released together (and a page released with them) are gone.
+    static void trimSoon() {
+        static bool queued = false;
+        if (queued) return;
+        queued = true;
+        g_idle_add(
+            [](gpointer) -> gboolean {
+                queued = false;
+                malloc_trim(0);
+                return G_SOURCE_REMOVE;
+            },
+            nullptr);
+    }
 };
 
 } // namespace
@@ -134,6 +158,18 @@ void WindowFace::setColorKey(const cairoimg::ColorKey& key) {
     // Every pixel counts as shown until the first drawing says otherwise.
     resetShape({}, kSolid);
     gtk_widget_queue_draw(window_);
+}
+
+void WindowFace::release() {
+    mode_ = Mode::Plain;
+    picture_.reset();
+    flatPicture_.reset();
+    std::vector<std::uint8_t>().swap(classes_);
+    size_ = {};
+    cairo_region_destroy(seen_);
+    cairo_region_destroy(solid_);
+    seen_ = cairo_region_create();
+    solid_ = cairo_region_create();
 }
 
 void WindowFace::paintNow() {

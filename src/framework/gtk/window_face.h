@@ -38,6 +38,10 @@ public:
     // The window draws as usual; every pixel of the key colour becomes
     // see-through and click-through.
     void setColorKey(const cairoimg::ColorKey& key);
+    // The hidden window is not drawn again: its picture, the copy shown
+    // without a compositor and the shapes' pixel classes go. Should it be
+    // drawn after all, it draws as a plain window.
+    void release();
 
 private:
     enum class Mode { Plain, Picture, Keyed };

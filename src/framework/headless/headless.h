@@ -40,6 +40,7 @@ struct ImagingRecord {
     bool layered = false;                   // has the layered style
     std::optional<ArgbPixels> face;         // the picture of the last layered update
     std::optional<ColorKeyRecord> colorKey; // the last colour key
+    bool released = false;                  // the face let go of its drawing (releaseFace)
 };
 // ---- end imaging ------------------------------------------------------------
 

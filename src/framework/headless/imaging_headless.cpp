@@ -47,6 +47,11 @@ public:
         if (!rec.imaging.layered) return;
         rec.imaging.colorKey = ColorKeyRecord{key, alpha, flags};
     }
+    void releaseFace(WindowPeer& window) override {
+        WindowRecord& rec = platform_.recordOf(window);
+        rec.imaging.face.reset();
+        rec.imaging.released = true;
+    }
 
 private:
     HeadlessPlatform& platform_;

@@ -63,6 +63,12 @@ void Form::destroyRetired() {
     for (auto& f : gone) f.reset();
 }
 
+void Form::releaseShowing() {
+    if (!peer_ || peer_->visible()) return;
+    releaseDrawing();
+    Platform::get().imaging().releaseFace(*peer_);
+}
+
 void Form::Unload(UnloadMode mode) {
     // A close that is already running (for example one whose confirmation
     // unloads this window again) is not started twice.

@@ -34,6 +34,13 @@ public:
     static void destroyRetired();
     bool Retired() const { return retired_; }
 
+    // A hidden window that is never shown again (the login face under the
+    // game window: the way back makes a new one) lets go of what only
+    // showing it needs: its controls' drawing (releaseDrawing) and its
+    // layered face. The object, its window and timers and an open question
+    // of it stay as they are. A window on the screen keeps everything.
+    void releaseShowing();
+
     // Outer top-left corner, twips.
     int Left() const { return peer_ ? peer_->position().x * kTwipsPerPixel : 0; }
     int Top() const { return peer_ ? peer_->position().y * kTwipsPerPixel : 0; }
@@ -77,6 +84,8 @@ protected:
     // Form_Load and dropped when the window goes.
     virtual void createControls() {}
     virtual void destroyControls() {}
+    // What the controls hold only to be drawn; called by releaseShowing.
+    virtual void releaseDrawing() {}
 
     virtual void Form_Load() {}
     virtual void Form_Resize() {}

@@ -74,6 +74,11 @@ public:
     // the mouse through; every other pixel shows at `alpha`. `flags` are the
     // kLwa* bits.
     virtual void setColorKey(WindowPeer& window, OleColor key, std::uint8_t alpha, int flags) = 0;
+
+    // The window, hidden, is never drawn again: what its face keeps only for
+    // drawing (the layered picture, the colour key's shapes) may go. Its
+    // style, place and size stay.
+    virtual void releaseFace(WindowPeer& window) = 0;
 };
 
 } // namespace fw

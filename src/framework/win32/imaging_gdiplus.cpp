@@ -159,6 +159,9 @@ public:
         SetLayeredWindowAttributes(windowHandle(window), colorRef(key), alpha,
                                    static_cast<DWORD>(flags));
     }
+    // Nothing of a face stays here: the surface of a layered update goes
+    // after the call, and the system's copy goes with the window.
+    void releaseFace(WindowPeer&) override {}
 };
 
 } // namespace

@@ -3,6 +3,7 @@ fake_launcher.exe, told apart by bytes appended to it."""
 import glob
 import os
 import sys
+import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import desktop  # noqa: E402
@@ -38,10 +39,18 @@ class Win32:
         return wine_env.start_exe(program, display=self.display, cwd=cwd, logname="upgrade.log")
 
     def answer(self, proc):
+        # Into the box itself, again until it goes: a key sent before Wine has given it the
+        # focus is lost.
         box = lambda: proc.poll() is None and desktop.find_windows(  # noqa: E731
             self.display, upgrade_rows.TITLE)
-        desktop.wait_for(box, 40, "upgrade.exe's message")
-        desktop.xdotool(self.display, "key", "Return")
+        deadline = time.monotonic() + 40
+        while proc.poll() is None and time.monotonic() < deadline:
+            for wid in box() or []:
+                desktop.xdotool(self.display, "windowfocus", "--sync", wid, "key", "Return",
+                                check=False)
+            time.sleep(1)
+        if proc.poll() is None:
+            desktop.fail("upgrade.exe's message did not come up or did not take Return")
 
 
 if __name__ == "__main__":

@@ -8,6 +8,7 @@ add_library(launcher_win32 STATIC
   src/framework/win32/win32_window.cpp
   src/framework/win32/text.cpp
   src/framework/win32/download.cpp
+  src/framework/win32/download_file.cpp
   src/framework/win32/folder_lock.cpp
   src/framework/win32/player_folder.cpp
   src/framework/win32/held_file.cpp

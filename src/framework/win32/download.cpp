@@ -25,16 +25,14 @@
 // worker writes nothing more and never touches the target. A worker still
 // blocked when the process ends ends with it.
 //
-// The temporary file is "<target>.XXXXXX", as on the other builds. While it
-// exists, a named mutex made from its path says that a download of a running
-// launcher owns it (removeLeftover leaves such a file alone); the mutex goes
-// with the process, so the file of a launcher that was killed can be removed.
+// The temporary file is "<target>.XXXXXX", as on the other builds
+// (download_file.h).
 //
 // The outcome's code is an HRESULT (urlmon's INET_E_* codes, an HTTP status
 // as FACILITY_HTTP), its cause from kCauses with WinHTTP's own error.
 #include "framework/win32/download.h"
 
-#include "framework/win32/folder_lock.h"
+#include "framework/win32/download_file.h"
 #include "framework/win32/text.h"
 #include "framework/win32/win32_platform.h"
 
@@ -63,11 +61,6 @@ const HRESULT kTooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
 
 // Transfers given up on whose worker has not yet returned.
 std::atomic<int> abandonedWorkers{0};
-
-HRESULT lastError() {
-    const DWORD e = GetLastError();
-    return e ? HRESULT_FROM_WIN32(e) : E_FAIL;
-}
 
 // Why a download failed, by the result it gave. An answer other than 2xx
 // gives 0x8019xxxx, the status in the low word.
@@ -128,88 +121,6 @@ HRESULT netFailure(DWORD error) {
         return INET_E_DOWNLOAD_FAILURE;
     }
 }
-
-// The mutex that marks `path` (a temporary file's) as owned by a running
-// download.
-std::wstring ownerMutexName(const std::wstring& path) {
-    return pathMutexName(L"Local\\launcher-download-", path);
-}
-
-// A uniquely named file beside the target, "<target>.XXXXXX" (so that the
-// final move is a rename on one volume); deleted unless it was moved over the
-// target. Its owner mutex lives exactly as long as the file.
-class TempFile {
-public:
-    explicit TempFile(const std::wstring& target) {
-        static std::atomic<std::uint64_t> counter{0};
-        LARGE_INTEGER now{};
-        QueryPerformanceCounter(&now);
-        std::uint64_t seed = static_cast<std::uint64_t>(now.QuadPart) ^
-                             (std::uint64_t{GetCurrentProcessId()} << 32) ^ ++counter;
-        for (int attempt = 0; attempt < 16; ++attempt) {
-            std::wstring path = target + L".";
-            for (int i = 0; i < 6; ++i) path += randomChar(seed);
-            HANDLE owner = CreateMutexW(nullptr, FALSE, ownerMutexName(path).c_str());
-            if (!owner) break;
-            if (GetLastError() == ERROR_ALREADY_EXISTS) {
-                CloseHandle(owner);
-                continue;
-            }
-            const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (file != INVALID_HANDLE_VALUE) {
-                CloseHandle(file);
-                path_ = path;
-                owner_ = owner;
-                return;
-            }
-            const DWORD e = GetLastError();
-            CloseHandle(owner);
-            if (e != ERROR_FILE_EXISTS) {
-                SetLastError(e);
-                break;
-            }
-        }
-        error_ = lastError();
-    }
-    ~TempFile() { discard(); }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-
-    HRESULT error() const { return error_; }
-    const std::wstring& path() const { return path_; }
-
-    void discard() {
-        if (!path_.empty()) DeleteFileW(path_.c_str());
-        release();
-    }
-
-    HRESULT moveOver(const std::wstring& target) {
-        if (!MoveFileExW(path_.c_str(), target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            return lastError();
-        release();
-        return S_OK;
-    }
-
-private:
-    static wchar_t randomChar(std::uint64_t& state) {
-        static constexpr wchar_t kChars[] =
-            L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        return kChars[(state >> 33) % 62];
-    }
-    void release() {
-        path_.clear();
-        if (owner_) CloseHandle(owner_);
-        owner_ = nullptr;
-    }
-
-    std::wstring path_;
-    HANDLE owner_ = nullptr;
-    HRESULT error_ = S_OK;
-};
-
 
 // The system's user agent, as urlmon sent it.
 const std::wstring& userAgent() {
@@ -579,15 +490,6 @@ DownloadOutcome Win32Platform::download(const std::string& url, const std::strin
     DWORD netError = 0;
     const HRESULT result = downloadTo(widen(url), widen(path), watch, bounds, netError);
     return outcomeOf(result, netError, watch && watch->cancel);
-}
-
-bool Win32Platform::removeLeftover(const std::string& path) {
-    const std::wstring wide = widen(path);
-    if (HANDLE owner = OpenMutexW(SYNCHRONIZE, FALSE, ownerMutexName(wide).c_str())) {
-        CloseHandle(owner);
-        return false; // a running download's
-    }
-    return DeleteFileW(wide.c_str()) != 0;
 }
 
 } // namespace fw::win32

@@ -6,6 +6,7 @@
 #include "framework/linux/resources.h"
 #include "framework/portable/player_log.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -106,8 +107,11 @@ std::string LinuxPlatform::playerLogPath() {
 bool LinuxPlatform::readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) return false;
-    bytes.resize(maxBytes);
-    bytes.resize(std::fread(bytes.data(), 1, maxBytes, file));
+    // Sized by the file, not the bound: launcher.ini is read at every start.
+    struct stat st {};
+    const auto size = ::fstat(::fileno(file), &st) == 0 ? static_cast<std::size_t>(st.st_size) : 0;
+    bytes.resize(std::min(size, maxBytes));
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
     const bool ok = !std::ferror(file);
     std::fclose(file);
     return ok;

@@ -391,7 +391,11 @@ bool Win32Platform::readFile(const std::string& path, std::string& bytes, std::s
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
-    bytes.resize(maxBytes);
+    // Sized by the file, not the bound: launcher.ini is read at every start.
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file, &size)) size.QuadPart = 0;
+    bytes.resize(static_cast<std::size_t>(std::min<ULONGLONG>(size.QuadPart, maxBytes)));
+    maxBytes = bytes.size();
     std::size_t got = 0;
     bool ok = true;
     while (got < maxBytes) {

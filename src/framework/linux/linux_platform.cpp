@@ -75,10 +75,6 @@ std::vector<std::string> LinuxPlatform::folderEntries(const std::string& path) {
     return names;
 }
 
-bool LinuxPlatform::replaceFile(const std::string& from, const std::string& to) {
-    return std::rename(from.c_str(), to.c_str()) == 0;
-}
-
 bool LinuxPlatform::removeFile(const std::string& path) {
     return std::remove(path.c_str()) == 0;
 }
@@ -115,14 +111,6 @@ bool LinuxPlatform::readFile(const std::string& path, std::string& bytes, std::s
     const bool ok = !std::ferror(file);
     std::fclose(file);
     return ok;
-}
-
-void LinuxPlatform::markExecutable(const std::string& path) {
-    // Execute wherever it may be read, as a freshly built program would be.
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return;
-    const mode_t read = st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
-    ::chmod(path.c_str(), (st.st_mode & 07777) | (read >> 2));
 }
 
 } // namespace fw

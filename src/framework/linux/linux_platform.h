@@ -25,7 +25,6 @@ public:
     bool pathExists(const std::string& path) override;
     bool createFolder(const std::string& path) override;
     std::vector<std::string> folderEntries(const std::string& path) override;
-    bool replaceFile(const std::string& from, const std::string& to) override;
     bool removeFile(const std::string& path) override;
     bool readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) override;
     // held_file.cpp.
@@ -48,8 +47,6 @@ public:
     bool removeLeftover(const std::string& path) override;
     bool verifySignature(const std::string& message, const std::string& signatureBase64,
                          const std::string& publicKeyPem) override;
-
-    void markExecutable(const std::string& path) override;
 
     // Starts the program held open as `fd` (named `path`, its argv[0])
     // without arguments: a held file's start. False when it could not start.

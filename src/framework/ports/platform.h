@@ -221,8 +221,6 @@ public:
     // The names in a folder (files and folders alike), in no order; none
     // when it cannot be read.
     virtual std::vector<std::string> folderEntries(const std::string& path) = 0;
-    // Moves `from` over `to`, replacing it; false when nothing was moved.
-    virtual bool replaceFile(const std::string& from, const std::string& to) = 0;
     virtual bool removeFile(const std::string& path) = 0;
     // Up to `maxBytes` of the file's beginning; false when it cannot be read.
     virtual bool readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) = 0;
@@ -316,9 +314,6 @@ public:
     // Starts a program from a command line in a normal window with the focus;
     // does not wait. False when the program could not be started.
     virtual bool startProcess(const std::string& commandLine) = 0;
-    // Windows starts any .exe; elsewhere a downloaded program needs its
-    // execute permission before it can be started.
-    virtual void markExecutable(const std::string& path) { (void)path; }
     // Opens an address in the user's default browser; failures are ignored.
     virtual void openUrl(const std::string& address) = 0;
 };

@@ -367,11 +367,6 @@ std::vector<std::string> Win32Platform::folderEntries(const std::string& path) {
     return names;
 }
 
-bool Win32Platform::replaceFile(const std::string& from, const std::string& to) {
-    return MoveFileExW(widen(from).c_str(), widen(to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
 std::string Win32Platform::playerLogPath() {
     return playerLogPathFor(kBrandId);
 }

@@ -51,7 +51,6 @@ public:
     bool pathExists(const std::string& path) override;
     bool createFolder(const std::string& path) override;
     std::vector<std::string> folderEntries(const std::string& path) override;
-    bool replaceFile(const std::string& from, const std::string& to) override;
     bool removeFile(const std::string& path) override;
     // A mutex named after the folder (folder_lock.h), kept for the run.
     void holdFolderLock() override;

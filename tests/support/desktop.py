@@ -107,6 +107,62 @@ class Xvfb:
         stop(self.proc)
 
 
+class Weston:
+    """weston on its headless backend, a plain grey desktop, with XWayland
+    when asked: `with Weston() as w:`; w.socket is the Wayland socket's path
+    (a client's WAYLAND_DISPLAY), w.display XWayland's X display or None, and
+    w.screenshot() the whole output as a Picture. Synthetic pointer events
+    crash its XWayland, and Wayland clients get none: drive the programs
+    through the accessibility interface."""
+
+    GREY = (128, 128, 128)
+
+    def __init__(self, xwayland=False, size=(1600, 1000)):
+        self.xwayland, self.size, self.proc, self.display = xwayland, size, None, None
+
+    def __enter__(self):
+        self.dir = tempfile.mkdtemp(prefix="launcher-weston-")
+        ini, log = os.path.join(self.dir, "weston.ini"), os.path.join(self.dir, "weston.log")
+        with open(ini, "w") as f:
+            f.write("[core]\nidle-time=0\n[shell]\npanel-position=none\n"
+                    "background-color=0xff808080\n")
+        name = "wayland-launcher-%d" % os.getpid()
+        self.socket = os.path.join(self.dir, name)
+        self.proc = spawn(["weston", "--backend=headless-backend.so", "--socket=" + name,
+                           "--width=%d" % self.size[0], "--height=%d" % self.size[1],
+                           "--use-pixman", "--debug", "--config=" + ini]
+                          + (["--xwayland"] if self.xwayland else []),
+                          env=dict(os.environ, XDG_RUNTIME_DIR=self.dir), log=log)
+        wait_for(lambda: os.path.exists(self.socket) or self.proc.poll() is not None, 10,
+                 "weston's socket")
+        if self.proc.poll() is not None:
+            fail("weston did not start:\n" + open(log, errors="replace").read()[-2000:])
+        if self.xwayland:
+            def listening():
+                text = open(log, errors="replace").read()
+                i = text.find("listening on display ")
+                return text[i + 21:].split()[0] if i >= 0 else None
+            self.display = wait_for(listening, 10, "XWayland's display")
+        return self
+
+    def __exit__(self, *exc):
+        stop(self.proc)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def screenshot(self):
+        shots = lambda: [f for f in os.listdir(self.dir) if f.startswith("wayland-screenshot")]  # noqa: E731
+        for f in shots():
+            os.remove(os.path.join(self.dir, f))
+        try:
+            subprocess.run(["weston-screenshooter"], cwd=self.dir, timeout=20,
+                           env=dict(os.environ, XDG_RUNTIME_DIR=self.dir, WAYLAND_DISPLAY=self.socket),
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        except subprocess.TimeoutExpired:
+            fail("weston-screenshooter timed out")
+        found = wait_for(shots, 5, "weston's screenshot")
+        return Picture(os.path.join(self.dir, found[0]))
+
+
 def xdotool(display, *args, timeout=10, check=True):
     env = dict(os.environ, DISPLAY=display)
     try:

@@ -191,9 +191,10 @@ void WindowFace::release() {
 void WindowFace::paintNow() {
     GdkWindow* window = gtk_widget_get_window(window_);
     if (mode_ != Mode::Picture || !window || !gdk_window_is_visible(window)) return;
-    // A Wayland surface takes no buffer before the compositor has configured
-    // it; there the first frame comes as the frame clock's.
-    if (!GDK_IS_X11_DISPLAY(gdk_window_get_display(window))) return;
+    if (!GDK_IS_X11_DISPLAY(gdk_window_get_display(window))) {
+        awaitFirstFrame();
+        return;
+    }
     const cairo_rectangle_int_t all{0, 0, size_.width, size_.height};
     cairo_region_t* region = cairo_region_create_rectangle(&all);
     GdkDrawingContext* frame = gdk_window_begin_draw_frame(window, region);
@@ -203,8 +204,28 @@ void WindowFace::paintNow() {
     gdk_display_flush(gdk_window_get_display(window));
 }
 
+void WindowFace::awaitFirstFrame() {
+    // A Wayland surface takes no buffer before the compositor has configured
+    // it, and GDK commits a frame only from its frame clock: both need the
+    // main loop, which the start-up holds for a while yet. It turns here
+    // until the first frame is drawn, or for 200 ms at most. Nothing of the
+    // launcher is waiting on the loop this early but the window's own events.
+    bool late = false;
+    const guint timeout = g_timeout_add(
+        200,
+        [](gpointer flag) -> gboolean {
+            *static_cast<bool*>(flag) = true;
+            return G_SOURCE_REMOVE;
+        },
+        &late);
+    drawn_ = false;
+    while (!drawn_ && !late) g_main_context_iteration(nullptr, TRUE);
+    if (!late) g_source_remove(timeout);
+}
+
 gboolean WindowFace::onDraw(GtkWidget*, cairo_t* cr, gpointer self) {
     auto* face = static_cast<WindowFace*>(self);
+    face->drawn_ = true;
     switch (face->mode_) {
     case Mode::Plain: return FALSE;
     case Mode::Picture:

@@ -36,7 +36,8 @@ public:
     // waiting for the message loop (the first frame would come only after
     // the rest of the start-up, the browser engine's included). Call it
     // right after the window is shown; under a window manager that has not
-    // mapped it yet nothing shows, and the usual expose draws it. X11 only.
+    // mapped it yet nothing shows, and the usual expose draws it. On Wayland
+    // the loop turns until the first frame is out.
     void paintNow();
     // The window draws as usual; every pixel of the key colour becomes
     // see-through and click-through.
@@ -66,6 +67,7 @@ private:
 
     bool composited() const { return gdk_screen_is_composited(gtk_widget_get_screen(window_)); }
     void drawPicture(cairo_t* cr);
+    void awaitFirstFrame();
     void drawWithGuest(cairo_t* cr);
     // Paints `image` (the part of the window at clip), keyed or composed,
     // in place of the window's pixels there, and takes its alpha into the
@@ -83,6 +85,7 @@ private:
     GtkWidget* window_;
     gulong screenHandler_ = 0;
     bool layered_ = false;
+    bool drawn_ = false; // a frame was drawn since awaitFirstFrame began
     Mode mode_ = Mode::Plain;
     cairoimg::SurfaceRef picture_;
     cairoimg::SurfaceRef flatPicture_; // as shown without a compositor; made when needed

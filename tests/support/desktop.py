@@ -163,6 +163,37 @@ class Weston:
         return Picture(os.path.join(self.dir, found[0]))
 
 
+class Mutter:
+    """GNOME's compositor on its own, headless and Wayland only, with a session
+    bus of its own: `with Mutter() as m:`, m.socket as for Weston. No
+    screenshots and no synthetic input there."""
+
+    def __init__(self, size=(1600, 1000)):
+        self.size, self.procs, self.display = size, [], None
+
+    def __enter__(self):
+        self.dir = tempfile.mkdtemp(prefix="launcher-mutter-")
+        bus = "unix:path=" + os.path.join(self.dir, "bus")
+        env = dict(os.environ, XDG_RUNTIME_DIR=self.dir, DBUS_SESSION_BUS_ADDRESS=bus)
+        env.pop("DISPLAY", None)
+        self.procs.append(spawn(["dbus-daemon", "--session", "--nofork", "--address=" + bus]))
+        wait_for(lambda: os.path.exists(bus[10:]), 10, "mutter's session bus")
+        self.socket = os.path.join(self.dir, "wayland-launcher")
+        self.procs.append(spawn(["mutter", "--headless", "--wayland", "--no-x11", "--virtual-monitor",
+                                 "%dx%d" % self.size, "--wayland-display=wayland-launcher"], env=env,
+                                log=os.path.join(self.dir, "mutter.log")))
+        wait_for(lambda: os.path.exists(self.socket) or self.procs[-1].poll() is not None, 10,
+                 "mutter's socket")
+        if self.procs[-1].poll() is not None:
+            fail("mutter did not start")
+        return self
+
+    def __exit__(self, *exc):
+        for p in reversed(self.procs):
+            stop(p)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
 def xdotool(display, *args, timeout=10, check=True):
     env = dict(os.environ, DISPLAY=display)
     try:

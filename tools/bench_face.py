@@ -124,7 +124,7 @@ def main():
                         results[n].append(r)
             report("X11 (Xvfb, no compositor)", names, results)
         if not args.x11_only:
-            with desktop.Weston(size=SCREEN) as weston:
+            with desktop.Wayland("weston", size=SCREEN) as weston:
                 results = {n: [] for n in names}
                 for i in range(args.runs + 1):
                     for n in names:

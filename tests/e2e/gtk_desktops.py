@@ -77,12 +77,9 @@ def session(kind):
     if kind == "x":
         with desktop.Xvfb() as display:
             yield display, None, lambda: desktop.Picture(display=display)
-    elif kind == "mutter":  # no screenshots there
-        with desktop.Mutter() as m:
-            yield None, m.socket, None
     else:
-        with desktop.Weston(xwayland=kind == "xwayland") as w:
-            yield w.display, w.socket if kind == "wayland" else None, w.screenshot
+        with desktop.Wayland("mutter" if kind == "mutter" else "weston", xwayland=kind == "xwayland") as w:
+            yield w.display, None if kind == "xwayland" else w.socket, None if kind == "mutter" else w.screenshot
 
 
 def xprop(display, *args):

@@ -269,7 +269,7 @@ class GameBench(common.Bench):
                              self.srv.url("/game-")))
             t0 = self.spawn(run, [run.exe])
             self.srv.first("/loaded?page=login", t0, 30, run.proc)
-            login = desktop.wait_for(lambda: run.window_of_size(757, 563), 10, "the login window")
+            login = desktop.wait_for(lambda: run.login_window(), 10, "the login window")
             lx, ly = run.geometry(login)[:2]
             desktop.xdotool(self.display, "mousemove", str(lx + FRAME_CORNER[0] + LINK[0]),
                             str(ly + FRAME_CORNER[1] + LINK[1]))

@@ -489,7 +489,7 @@ class Bench:
             r.update(tree_memory(run.proc.pid))
             r.update(self.idle(run.proc.pid))
 
-            login = desktop.wait_for(lambda: run.window_of_size(757, 563), 10, "the login window")
+            login = desktop.wait_for(lambda: run.login_window(), 10, "the login window")
             lx, ly = run.geometry(login)[:2]
             x, y = lx + FRAME_CORNER[0] + LINK[0], ly + FRAME_CORNER[1] + LINK[1]
             desktop.xdotool(self.display, "mousemove", str(x), str(y))

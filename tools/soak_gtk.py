@@ -64,11 +64,8 @@ def one_cycle(run, srv, login, seen):
     seen.append(1)
 
     def fresh_login():
-        for w in run.windows():
-            g = desktop.window_geometry(display, w)  # None once it has gone
-            if w != login and g and g[2:] == site.LOGIN_SIZE:
-                return w
-        return None
+        new = run.login_window()  # a new face: a new window
+        return new if new and new != login else None
     new = desktop.wait_for(fresh_login, 20, "the fresh login window")
     desktop.wait_for(lambda: srv.targets().count("/login.html") > logins, 20,
                      "the login page requested again")

@@ -8,9 +8,9 @@ hides the login face and opens the game window on that whole address (the
 login browser never loads it); the game page's setClientTypeByVb() is run
 once it has loaded, and the window's caption follows the page's title;
 one page process serves the game (the login page's, its page dropped), and
-WebGL works there, while on a machine without a GPU the launcher's own process
-has no GL driver loaded. A
-close request on the game window asks "退出提示": Esc keeps the game, Return
+WebGL works there, while on a machine without a GPU the launcher's own
+process has no GL driver loaded. A close request on the game window asks
+"退出提示": Esc keeps the game, Return
 brings a fresh login face that loads the login page again, whose buttons
 work; its close button with Return ends the launcher."""
 import os
@@ -151,7 +151,7 @@ def main():
             desktop.fail("the game page has no WebGL: %s" % reports)
         if not has_render_node():
             with open("/proc/%d/maps" % run.proc.pid) as f:
-                drivers = {line.split("/")[-1] for line in f if "_dri.so" in line}
+                drivers = {line.split("/")[-1].strip() for line in f if "_dri.so" in line}
             if drivers:
                 desktop.fail("without a GPU the launcher's own process loaded %s"
                              % ", ".join(sorted(drivers)))

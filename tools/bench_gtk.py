@@ -412,6 +412,13 @@ def wait_for_quiet(limit, minutes):
     return load
 
 
+def build_c_program(source, exe, packages):
+    """source built with the C compiler and the flags of pkg-config's packages."""
+    flags = subprocess.run(["pkg-config", "--cflags", "--libs"] + packages,
+                           capture_output=True, text=True, check=True).stdout.split()
+    subprocess.run(["cc", "-O2", "-o", exe, source] + flags, check=True)
+
+
 class BareGtk:
     """BARE_GTK built with the C compiler and GTK's flags, run on the
     display: `with BareGtk(display, env) as proc:`."""
@@ -429,9 +436,7 @@ class BareGtk:
         self.exe = os.path.join(self.folder, "bare")
         with open(source, "w") as f:
             f.write(BARE_GTK)
-        flags = subprocess.run(["pkg-config", "--cflags", "--libs", "gtk+-3.0"],
-                               capture_output=True, text=True, check=True).stdout.split()
-        subprocess.run(["cc", "-O2", "-o", self.exe, source] + flags, check=True)
+        build_c_program(source, self.exe, ["gtk+-3.0"])
 
     def __enter__(self):
         self.proc = desktop.spawn([self.exe], env=self.env, cwd=self.folder)

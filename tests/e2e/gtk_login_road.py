@@ -7,8 +7,10 @@ edges hidden; a click on a link to the game address
 hides the login face and opens the game window on that whole address (the
 login browser never loads it); the game page's setClientTypeByVb() is run
 once it has loaded, and the window's caption follows the page's title;
-one page process serves the game (the login page's, its page dropped). A
-close request on the game window asks "退出提示": Esc keeps the game, Return
+one page process serves the game (the login page's, its page dropped), and
+WebGL works there, while on a machine without a GPU the launcher's own
+process has no GL driver loaded. A close request on the game window asks
+"退出提示": Esc keeps the game, Return
 brings a fresh login face that loads the login page again, whose buttons
 work; its close button with Return ends the launcher."""
 import os
@@ -61,13 +63,20 @@ def page_processes(pid):
     return found
 
 
+def has_render_node():
+    return os.path.isdir("/dev/dri") and any(n.startswith("renderD")
+                                             for n in os.listdir("/dev/dri"))
+
+
 def close_button_asks(run, login):
     click_button(run, login, "close")
     return run.wait_window("^退出提示$")
 
 
 def main():
-    with desktop.Xvfb() as display, TestServer(pages=site.PAGES) as srv, \
+    pages = dict(site.PAGES)
+    pages["/game.html"] = site.GAME_PAGE.replace("</body>", site.WEBGL_REPORT + "</body>")
+    with desktop.Xvfb() as display, TestServer(pages=pages) as srv, \
             GtkLauncher(sys.argv[1]) as run:
         browser_log = run.record_default_browser()
         login = site.start_at_login(run, srv, display, "".join(
@@ -134,6 +143,18 @@ def main():
                 desktop.wait_for(lambda: site.pixel(display, gx + gw - 1, gy + gh - 1)
                                  == site.GAME_BACKGROUND, 5,
                                  "the game page in the game window's corner")
+
+        reports = desktop.wait_for(
+            lambda: [t for t in srv.targets() if t.startswith("/webgl")], 5,
+            "the game page's WebGL report")
+        if reports != ["/webgl?context=yes"]:
+            desktop.fail("the game page has no WebGL: %s" % reports)
+        if not has_render_node():
+            with open("/proc/%d/maps" % run.proc.pid) as f:
+                drivers = {line.split("/")[-1].strip() for line in f if "_dri.so" in line}
+            if drivers:
+                desktop.fail("without a GPU the launcher's own process loaded %s"
+                             % ", ".join(sorted(drivers)))
 
         wanted = "/game.html?token=abc&x=1"
         targets = desktop.wait_for(

@@ -66,6 +66,13 @@ function setClientTypeByVb() {
 <body style="background: #203040; color: #e0e0e0" onload="alert('欢迎')">游戏</body></html>
 """ % (GAME_TITLE, READY_TITLE.replace("%s", ""))
 
+# For a game page: whether the page gets a WebGL context, reported to the
+# server as /webgl?context=yes (or no).
+WEBGL_REPORT = """<script>
+new Image().src = "/webgl?context=" +
+    (document.createElement("canvas").getContext("webgl") ? "yes" : "no");
+</script>"""
+
 PAGES = {"/login.html": LOGIN_PAGE, "/game.html": GAME_PAGE}
 
 # The login window's browser frame (client pixels) and the page's offset in it.

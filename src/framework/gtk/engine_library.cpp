@@ -30,6 +30,32 @@ void* engineSymbol(const char* name) {
     return symbol;
 }
 
+// Without a GPU nothing in this process draws with GL: GDK's GL is off
+// (main.cpp) and every view draws in software. The engine still opens an EGL
+// display here, as its first settings object is made or as it starts its
+// first page process, which maps Mesa's software driver and LLVM into this
+// process. EGL's vendor-neutral library reads its list of vendors once, at
+// its first call: asked here first, with no vendor to be found, it leaves
+// this process without EGL for good, and the engine does without it. The page
+// processes, started later, find their vendors as usual: WebGL stays. A
+// vendor list the user set is left alone.
+void keepEglVendorsOut() {
+    constexpr const char* kFiles = "__EGL_VENDOR_LIBRARY_FILENAMES";
+    constexpr int kEglExtensions = 0x3055;
+    if (fw::gtk::hasRenderNode() || g_getenv(kFiles) || g_getenv("__EGL_VENDOR_LIBRARY_DIRS"))
+        return;
+    // Loaded with the engine, which needs it.
+    void* egl = dlopen("libEGL.so.1", RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+    if (!egl) return;
+    using QueryString = const char* (*)(void* display, int name);
+    if (auto query = reinterpret_cast<QueryString>(dlsym(egl, "eglQueryString"))) {
+        g_setenv(kFiles, "/dev/null", TRUE);
+        query(nullptr, kEglExtensions);
+        g_unsetenv(kFiles);
+    }
+    dlclose(egl);
+}
+
 } // namespace
 
 namespace fw::gtk {
@@ -56,6 +82,8 @@ void openEngineLibrary() {
             const char* why = dlerror();
             openError = std::string("the browser engine cannot be loaded: ") +
                         (why ? why : kEngineLibrary);
+        } else {
+            keepEglVendorsOut();
         }
     });
     if (!engineHandle) throw std::runtime_error(openError);

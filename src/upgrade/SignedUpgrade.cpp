@@ -38,9 +38,12 @@ std::string randomTail() {
 bool versionParts(const std::string& text, std::vector<std::string>& parts) {
     parts.assign(1, "");
     for (const char c : text) {
-        if (c == '.') parts.emplace_back();
-        else if (c >= '0' && c <= '9') parts.back() += c;
-        else return false;
+        if (c == '.')
+            parts.emplace_back();
+        else if (c >= '0' && c <= '9')
+            parts.back() += c;
+        else
+            return false;
     }
     for (std::string& part : parts) {
         if (part.empty()) return false;
@@ -80,7 +83,8 @@ bool isUnverifiedFile(const std::string& name, const std::string& target) {
     if (name == side || fw::isDownloadTemporary(name, side)) return true;
     // A download's temporary file of one: "<side>.XXXXXX.XXXXXX".
     constexpr std::size_t kTail = 7;
-    return name.size() > kTail && fw::isDownloadTemporary(name.substr(0, name.size() - kTail), side) &&
+    return name.size() > kTail &&
+           fw::isDownloadTemporary(name.substr(0, name.size() - kTail), side) &&
            fw::isDownloadTemporary(name, name.substr(0, name.size() - kTail));
 }
 

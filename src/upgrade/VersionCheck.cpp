@@ -109,8 +109,8 @@ void downloadUpgrade(const ProgressOwner& owner) {
     const Fetch withProgress = [&owner](const std::string& address, const std::string& target) {
         return downloadWithProgress(address, target, owner);
     };
-    const HeldUpgrade upgrade = downloadVerified(config::appConfig().versionUpdateUrl,
-                                                 fixed.upgradeFile, version, signature, withProgress);
+    const HeldUpgrade upgrade = downloadVerified(
+        config::appConfig().versionUpdateUrl, fixed.upgradeFile, version, signature, withProgress);
     const fw::DownloadOutcome& outcome = upgrade.outcome;
     if (outcome.done()) {
         writeIni(fixed.configFile, fixed.log, "versionUpdateLog",

@@ -55,7 +55,7 @@ struct WindowRecord {
     bool visible = false;
     bool destroyed = false;
     int dragRequests = 0;
-    int activations = 0; // the keyboard given to it (activate)
+    int activations = 0;             // the keyboard given to it (activate)
     OleColor backColor = 0x8000000F; // the button face, as a new window has
     ImagingRecord imaging;
 };
@@ -277,8 +277,8 @@ public:
     void mouseDown(Form& form, int button); // a press on the window's surface
     // The taskbar, alt-tab or a click gives the window the keyboard.
     void activate(Form& form);
-    WindowRecord* active = nullptr; // the window that has the keyboard
-    void resize(Form& form, Size client);   // the user or the system resizes
+    WindowRecord* active = nullptr;       // the window that has the keyboard
+    void resize(Form& form, Size client); // the user or the system resizes
 
     // Child controls (picture-button surfaces, labels): see HeadlessControls.
     HeadlessControls controls{*this};

@@ -62,3 +62,9 @@ add_test(NAME artwork.operator_pictures
 add_test(NAME format.clang_format
          COMMAND ${CMAKE_COMMAND} -DROOT=${PROJECT_SOURCE_DIR} -P ${PROJECT_SOURCE_DIR}/tests/support/check_format.cmake)
 set_tests_properties(format.clang_format PROPERTIES SKIP_REGULAR_EXPRESSION "SKIPPED: ")
+
+# clang-tidy (.clang-tidy) over this build's translation units in src/.
+add_test(NAME tidy.clang_tidy
+         COMMAND ${CMAKE_COMMAND} -DROOT=${PROJECT_SOURCE_DIR} -DBUILD=${PROJECT_BINARY_DIR}
+                 -P ${PROJECT_SOURCE_DIR}/tests/support/check_tidy.cmake)
+set_tests_properties(tidy.clang_tidy PROPERTIES SKIP_REGULAR_EXPRESSION "SKIPPED: " TIMEOUT 900)

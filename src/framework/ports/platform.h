@@ -264,7 +264,7 @@ struct DownloadBounds {
 
 // How a download ended (Network::download, and the signed-upgrade check).
 struct DownloadOutcome {
-    enum class Result { Done, Failed, Cancelled, NotSigned, BadSignature, NotReplaced };
+    enum class Result { Done, Failed, Cancelled };
     Result result = Result::Done;
     // The platform's own code: a CURLcode, an HRESULT; 0 when it has none.
     std::int64_t code = 0;

@@ -58,8 +58,8 @@ GtkPlatform::~GtkPlatform() {
     if (icon_) g_object_unref(icon_);
 }
 
-std::unique_ptr<WindowPeer> GtkPlatform::createWindow(Form& events, const FormLayout& layout,
-                                                      WindowPeer* owner) {
+std::unique_ptr<WindowPeer> GtkPlatform::createWindow(WindowEvents& events,
+                                                      const FormLayout& layout, WindowPeer* owner) {
     return std::make_unique<GtkPeer>(*this, events, layout, dynamic_cast<GtkPeer*>(owner));
 }
 

@@ -21,7 +21,7 @@ class WindowFace;
 
 class GtkPeer : public WindowPeer {
 public:
-    GtkPeer(GtkPlatform& platform, Form& events, const FormLayout& layout, GtkPeer* owner);
+    GtkPeer(GtkPlatform& platform, WindowEvents& events, const FormLayout& layout, GtkPeer* owner);
     ~GtkPeer() override;
     GtkPeer(const GtkPeer&) = delete;
     GtkPeer& operator=(const GtkPeer&) = delete;
@@ -65,7 +65,7 @@ private:
     static gboolean onDrawBack(GtkWidget*, cairo_t* cr, gpointer self);
 
     GtkPlatform& platform_;
-    Form& events_;
+    WindowEvents& events_;
     GtkWidget* window_ = nullptr;
     GtkWidget* content_ = nullptr;
     // Where the window is, or will be when it is shown: kept from our own
@@ -86,7 +86,7 @@ class GtkPlatform : public LinuxPlatform {
 public:
     ~GtkPlatform() override;
 
-    std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
+    std::unique_ptr<WindowPeer> createWindow(WindowEvents& events, const FormLayout& layout,
                                              WindowPeer* owner) override;
     // A WebKitWebView (browser_webkit.h).
     std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,

@@ -3,7 +3,6 @@
 // tests can read it.
 #include "framework/headless/headless.h"
 #include "framework/linux/cairo_imaging.h"
-#include "framework/portable/form.h"
 
 namespace fw::headless {
 

@@ -38,7 +38,7 @@ target_compile_options(launcher_gtk PUBLIC ${WEBKIT_CFLAGS_OTHER})
 target_link_libraries(launcher_gtk PUBLIC launcher_core PkgConfig::GTK3 PkgConfig::CURL PkgConfig::CRYPTO X11::X11 ${CMAKE_DL_LIBS})
 launcher_embed_resources(launcher_gtk)
 
-add_executable(launcher src/framework/gtk/main.cpp)
+add_executable(launcher src/main/gtk/main.cpp)
 target_link_libraries(launcher PRIVATE launcher_gtk)
 target_include_directories(launcher PRIVATE ${CMAKE_CURRENT_BINARY_DIR}) # launcher_identity.h
 
@@ -46,7 +46,7 @@ target_include_directories(launcher PRIVATE ${CMAKE_CURRENT_BINARY_DIR}) # launc
 # pieces; nothing of the browser engine, libcurl or OpenSSL. UPGRADE_WAIT_MS
 # shortens its wait for running launchers in the test build only.
 function(launcher_upgrade_program target)
-  add_executable(${target} src/framework/gtk/upgrade_main.cpp
+  add_executable(${target} src/main/gtk/upgrade_main.cpp
     src/framework/linux/folder_lock.cpp src/framework/linux/player_folder.cpp
     src/framework/linux/profile.cpp src/framework/linux/profile_file.cpp
     src/framework/linux/replacement_file.cpp src/framework/linux/spawn.cpp

@@ -57,3 +57,14 @@ add_test(NAME artwork.committed_pictures
 # An operator's pictures: a wrong one stops the configuration, naming it.
 add_test(NAME artwork.operator_pictures
          COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/unit/brand_art.py)
+
+# The house's layout (.clang-format) over the C and C++ sources.
+add_test(NAME format.clang_format
+         COMMAND ${CMAKE_COMMAND} -DROOT=${PROJECT_SOURCE_DIR} -P ${PROJECT_SOURCE_DIR}/tests/support/check_format.cmake)
+set_tests_properties(format.clang_format PROPERTIES SKIP_REGULAR_EXPRESSION "SKIPPED: ")
+
+# clang-tidy (.clang-tidy) over this build's translation units in src/.
+add_test(NAME tidy.clang_tidy
+         COMMAND ${CMAKE_COMMAND} -DROOT=${PROJECT_SOURCE_DIR} -DBUILD=${PROJECT_BINARY_DIR}
+                 -P ${PROJECT_SOURCE_DIR}/tests/support/check_tidy.cmake)
+set_tests_properties(tidy.clang_tidy PROPERTIES SKIP_REGULAR_EXPRESSION "SKIPPED: " TIMEOUT 900)

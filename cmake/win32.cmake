@@ -68,7 +68,7 @@ function(launcher_win32_exe target)
                       $<$<CONFIG:MinSizeRel>:-s>)
 endfunction()
 
-add_executable(launcher WIN32 src/framework/win32/main.cpp resources/launcher.rc)
+add_executable(launcher WIN32 src/main/win32/main.cpp resources/launcher.rc)
 target_link_libraries(launcher PRIVATE launcher_win32)
 launcher_win32_exe(launcher)
 
@@ -90,7 +90,7 @@ file(COPY_FILE "${CMAKE_CURRENT_BINARY_DIR}/upgrade_resources.rc.tmp"
 set_source_files_properties(resources/upgrade.rc PROPERTIES
   OBJECT_DEPENDS "${CMAKE_CURRENT_BINARY_DIR}/upgrade_resources.rc;${CMAKE_CURRENT_BINARY_DIR}/launcher_identity.h;${PROJECT_SOURCE_DIR}/resources/launcher.manifest;${upgrade_rc_files}")
 function(launcher_upgrade_program target)
-  add_executable(${target} WIN32 src/framework/win32/upgrade_main.cpp
+  add_executable(${target} WIN32 src/main/win32/upgrade_main.cpp
     src/framework/win32/folder_lock.cpp src/framework/win32/player_folder.cpp
     src/framework/win32/text.cpp src/framework/portable/player_log.cpp resources/upgrade.rc)
   target_compile_definitions(${target} PRIVATE

@@ -3,7 +3,8 @@
 # native and mingw-w64 compilers, GTK3/WebKitGTK/libcurl/OpenSSL headers, googletest,
 # Wine (32-bit), Xvfb and the X tools the end-to-end tests drive windows with,
 # the window managers and the accessibility bus the desktop test runs under,
-# clang with its sanitizer and libFuzzer runtimes for the fuzz targets, and
+# clang with its sanitizer and libFuzzer runtimes for the fuzz targets,
+# clang-format and clang-tidy for the house checks, and
 # what tools/release.sh packs with and its tests check the packages with.
 #
 # Runs as root, or through sudo otherwise. Non-interactive and idempotent:
@@ -26,7 +27,7 @@ packages=(
     dbus-daemon at-spi2-core python3-pyatspi
     zip desktop-file-utils libglib2.0-bin
     libgtk-3-dev libwebkit2gtk-4.1-dev libcurl4-openssl-dev libssl-dev openssl ca-certificates
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format clang-tidy
 )
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
+# tools/test-all.sh [preset...]
 # Installs the build dependencies, then configures, builds and tests the
-# headless, gtk, win32, asan and fuzz presets in turn. A failing preset does
-# not stop the others; the run ends with ctest's summaries, the line
+# presets named (all of them by default: headless, gtk, win32, asan, tsan and
+# fuzz) in turn. A failing preset does not stop the others; the run ends with ctest's summaries, the line
 # "N passed, N failed" (totals over all presets) and a non-zero status when
 # anything failed.
 #
@@ -12,8 +13,20 @@ set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root=$PWD
 # asan: the headless build and its tests under AddressSanitizer and UBSan;
+# tsan: the headless build's download tests under ThreadSanitizer;
 # fuzz: a short run of each fuzz target over its committed corpus.
-presets=(headless gtk win32 asan fuzz)
+all_presets=(headless gtk win32 asan tsan fuzz)
+if [ $# -eq 0 ]; then
+    presets=("${all_presets[@]}")
+else
+    presets=("$@")
+    for p in "${presets[@]}"; do
+        if [[ " ${all_presets[*]} " != *" $p "* ]]; then
+            echo "test-all: no preset '$p' (the presets: ${all_presets[*]})" >&2
+            exit 2
+        fi
+    done
+fi
 logs=$root/build/test-all
 mkdir -p "$logs"
 
@@ -55,11 +68,11 @@ passed=0
 failed=0
 summaries=()
 for p in "${presets[@]}"; do
-    # Each preset's build rules live in cmake/<preset>.cmake (asan builds the
-    # headless ones); say so plainly when one is not in this checkout rather
-    # than showing a cmake trace.
+    # Each preset's build rules live in cmake/<preset>.cmake (asan and tsan
+    # build the headless ones); say so plainly when one is not in this
+    # checkout rather than showing a cmake trace.
     rules=cmake/$p.cmake
-    [ "$p" = asan ] && rules=cmake/headless.cmake
+    [ "$p" = asan ] || [ "$p" = tsan ] && rules=cmake/headless.cmake
     if [ ! -f "$rules" ]; then
         echo "test-all: preset $p: $rules is missing; cannot build it"
         summaries+=("$p: FAILED, $rules is missing")

@@ -50,7 +50,7 @@ std::int64_t secondsSince1970(const fw::DateTime& t) {
     using namespace std::chrono;
     const sys_days date = year{t.year} / t.month / t.day; // proleptic Gregorian
     const auto days = static_cast<std::int64_t>(date.time_since_epoch().count());
-    return days * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+    return days * 86400 + std::int64_t{t.hour} * 3600 + std::int64_t{t.minute} * 60 + t.second;
 }
 
 } // namespace config

@@ -5,8 +5,8 @@
 // (framework/ports/control.h); every adapter supplies only the surface.
 #pragma once
 
-#include "framework/ports/control.h"
 #include "framework/portable/property_bag.h"
+#include "framework/ports/control.h"
 
 #include <cstdint>
 #include <functional>

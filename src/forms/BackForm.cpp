@@ -1,7 +1,7 @@
 #include "forms/BackForm.h"
 
-#include "imaging/LayeredWindows.h"
 #include "forms/LoginForm.h"
+#include "imaging/LayeredWindows.h"
 
 #include <string>
 

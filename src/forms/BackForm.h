@@ -2,8 +2,8 @@
 // face on the taskbar; a press with any button drags the pair.
 #pragma once
 
-#include "framework/portable/form.h"
 #include "forms/WindowFlow.h"
+#include "framework/portable/form.h"
 
 namespace forms {
 

@@ -2,9 +2,9 @@
 
 #include "config/AppConfig.h"
 #include "controls/StoredLayout.h"
-#include "imaging/LayeredWindows.h"
 #include "forms/ExitConfirmation.h"
 #include "forms/HandOver.h"
+#include "imaging/LayeredWindows.h"
 
 namespace forms {
 

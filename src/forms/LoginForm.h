@@ -3,13 +3,13 @@
 #pragma once
 
 #include "controls/ImageButton.h"
-#include "framework/ports/browser.h"
-#include "framework/ports/control.h"
+#include "forms/EngineRestart.h"
+#include "forms/WindowFlow.h"
 #include "framework/portable/form.h"
 #include "framework/portable/layout.h"
 #include "framework/portable/timer.h"
-#include "forms/EngineRestart.h"
-#include "forms/WindowFlow.h"
+#include "framework/ports/browser.h"
+#include "framework/ports/control.h"
 
 #include <memory>
 #include <string>

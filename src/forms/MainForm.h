@@ -1,10 +1,10 @@
 // The game window: resizable, opened maximised by the hand-over.
 #pragma once
 
-#include "framework/ports/browser.h"
-#include "framework/portable/form.h"
 #include "forms/EngineRestart.h"
 #include "forms/WindowFlow.h"
+#include "framework/portable/form.h"
+#include "framework/ports/browser.h"
 
 #include <memory>
 #include <string>

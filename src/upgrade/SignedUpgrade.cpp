@@ -38,9 +38,12 @@ std::string randomTail() {
 bool versionParts(const std::string& text, std::vector<std::string>& parts) {
     parts.assign(1, "");
     for (const char c : text) {
-        if (c == '.') parts.emplace_back();
-        else if (c >= '0' && c <= '9') parts.back() += c;
-        else return false;
+        if (c == '.')
+            parts.emplace_back();
+        else if (c >= '0' && c <= '9')
+            parts.back() += c;
+        else
+            return false;
     }
     for (std::string& part : parts) {
         if (part.empty()) return false;
@@ -80,37 +83,44 @@ bool isUnverifiedFile(const std::string& name, const std::string& target) {
     if (name == side || fw::isDownloadTemporary(name, side)) return true;
     // A download's temporary file of one: "<side>.XXXXXX.XXXXXX".
     constexpr std::size_t kTail = 7;
-    return name.size() > kTail && fw::isDownloadTemporary(name.substr(0, name.size() - kTail), side) &&
+    return name.size() > kTail &&
+           fw::isDownloadTemporary(name.substr(0, name.size() - kTail), side) &&
            fw::isDownloadTemporary(name, name.substr(0, name.size() - kTail));
 }
 
 HeldUpgrade downloadVerified(const std::string& address, const std::string& target,
                              const std::string& version, const std::string& signature,
                              const Fetch& fetch) {
-    using Result = fw::DownloadOutcome::Result;
+    using Result = UpgradeOutcome::Result;
     // Nothing to check against: not worth fetching the program at all.
     if (signedBuild() && signature.empty())
-        return {{Result::NotSigned, 0, "the version file has no signature"}, nullptr};
+        return {{Result::NotSigned, "the version file has no signature"}, nullptr};
 
     // Never under the name that gets started, and never under a name another
     // launcher of the folder downloads into: what is checked, moved and
     // started is this file, held open from here on.
     const std::string own = target + kUnverifiedSuffix + "." + randomTail();
-    HeldUpgrade result{fetch(address, own), nullptr};
-    if (!result.outcome.done()) return result;
+    const fw::DownloadOutcome fetched = fetch(address, own);
+    if (!fetched.done()) {
+        const Result why = fetched.result == fw::DownloadOutcome::Result::Cancelled
+                               ? Result::Cancelled
+                               : Result::Failed;
+        return {{why, fetched.cause}, nullptr};
+    }
+    HeldUpgrade result;
     auto& platform = fw::Platform::get();
     const std::string ownPath = config::programPath(own);
     result.program = platform.holdFile(ownPath);
     std::string bytes;
     if (!result.program)
-        result.outcome = {Result::NotReplaced, 0, "cannot open the downloaded program"};
+        result.outcome = {Result::NotReplaced, "cannot open the downloaded program"};
     else if (signedBuild() &&
              !(result.program->read(bytes, kMaxCheckedProgram) &&
                platform.verifySignature(signedMessage(version, bytes), signature, upgradeKey())))
-        result.outcome = {Result::BadSignature, 0,
+        result.outcome = {Result::BadSignature,
                           "the signature does not verify for version [" + version + "]"};
     else if (!result.program->moveTo(config::programPath(target)))
-        result.outcome = {Result::NotReplaced, 0, "cannot move the program into place"};
+        result.outcome = {Result::NotReplaced, "cannot move the program into place"};
     if (!result.outcome.done()) {
         result.program.reset();
         platform.removeFile(ownPath);

@@ -38,10 +38,21 @@ bool isNewerVersion(const std::string& offered, const std::string& own);
 using Fetch =
     std::function<fw::DownloadOutcome(const std::string& address, const std::string& target)>;
 
+// How an upgrade download ended: the transfer's own outcome (Done, Failed,
+// Cancelled), or the program it brought refused.
+struct UpgradeOutcome {
+    enum class Result { Done, Failed, Cancelled, NotSigned, BadSignature, NotReplaced };
+    Result result = Result::Done;
+    // Why it failed, for the diagnostic output; never shown to the player.
+    std::string cause;
+
+    bool done() const { return result == Result::Done; }
+};
+
 // An upgrade program in place: the outcome and, when done, the program held
 // open under the name `target` (fw::HeldFile), to be started as it is.
 struct HeldUpgrade {
-    fw::DownloadOutcome outcome;
+    UpgradeOutcome outcome;
     std::unique_ptr<fw::HeldFile> program;
 };
 

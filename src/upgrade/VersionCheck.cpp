@@ -109,9 +109,9 @@ void downloadUpgrade(const ProgressOwner& owner) {
     const Fetch withProgress = [&owner](const std::string& address, const std::string& target) {
         return downloadWithProgress(address, target, owner);
     };
-    const HeldUpgrade upgrade = downloadVerified(config::appConfig().versionUpdateUrl,
-                                                 fixed.upgradeFile, version, signature, withProgress);
-    const fw::DownloadOutcome& outcome = upgrade.outcome;
+    const HeldUpgrade upgrade = downloadVerified(
+        config::appConfig().versionUpdateUrl, fixed.upgradeFile, version, signature, withProgress);
+    const UpgradeOutcome& outcome = upgrade.outcome;
     if (outcome.done()) {
         writeIni(fixed.configFile, fixed.log, "versionUpdateLog",
                  "load version application success");
@@ -123,8 +123,8 @@ void downloadUpgrade(const ProgressOwner& owner) {
         return;
     }
     writeIni(fixed.configFile, fixed.log, "versionUpdateLog", "load version application failed");
-    if (outcome.result == fw::DownloadOutcome::Result::Cancelled) return; // the player stopped it
-    if (outcome.result != fw::DownloadOutcome::Result::Failed)
+    if (outcome.result == UpgradeOutcome::Result::Cancelled) return; // the player stopped it
+    if (outcome.result != UpgradeOutcome::Result::Failed)
         platform.diagnostic("upgrade program refused: " + outcome.cause);
     platform.messageBox("升级文件下载失败，请稍候再试", "升级提示", fw::kOkOnly);
 }

@@ -31,12 +31,10 @@ PayloadFault readPayload(std::string_view file, Payload& out) {
     out.version = file.substr(static_cast<std::size_t>(room - versionSize),
                               static_cast<std::size_t>(versionSize));
     if (out.version.empty() || out.version.size() > kMaxVersionSize ||
-        !std::all_of(out.version.begin(), out.version.end(),
-                     [](char c) {
-                         return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
-                                (c >= 'A' && c <= 'Z') || c == '.' || c == '-' || c == '_' ||
-                                c == '+';
-                     }))
+        !std::all_of(out.version.begin(), out.version.end(), [](char c) {
+            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                   c == '.' || c == '-' || c == '_' || c == '+';
+        }))
         return PayloadFault::Version;
     const auto hash = sha256(out.launcher);
     if (trailer.substr(24) != std::string_view(reinterpret_cast<const char*>(hash.data()), 32))

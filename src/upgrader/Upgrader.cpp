@@ -35,7 +35,8 @@ public:
         Payload payload;
         if (const auto fault = readPayload(file, payload); fault != PayloadFault::None)
             return refuse(own + ": damaged payload, " + describe(fault),
-                          settings_.gameName + "升级程序已损坏，原登录器未改动。请到官网下载最新版本。");
+                          settings_.gameName +
+                              "升级程序已损坏，原登录器未改动。请到官网下载最新版本。");
         const std::string launcher = join(folder, sys_.launcherName().c_str(), sep);
         const std::string ini = join(folder, "launcher.ini", sep);
         std::string oldLauncher, oldIni;

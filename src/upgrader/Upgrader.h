@@ -3,7 +3,7 @@
 // (Payload.h) in place of the old one, records the new version in
 // launcher.ini and starts the new launcher. Anything that fails leaves the
 // old launcher and launcher.ini as they were, and the player is told. The
-// rules are here; the system's part is a System of framework/<os>/upgrade_main.cpp.
+// rules are here; the system's part is a System of main/<os>/upgrade_main.cpp.
 #pragma once
 
 #include <string>

@@ -466,7 +466,8 @@ void live(fw::win32::Win32Platform& platform, const std::vector<std::string>& ur
     // Without a frame: straight in the window, as the game window has it.
     Recorder bareRec;
     auto bare = platform.createBrowser(*form.peer(), bareRec, std::nullopt);
-    bare->place({0, 0, static_cast<int>(form.ScaleWidth()) + 17, static_cast<int>(form.ScaleHeight())});
+    bare->place(
+        {0, 0, static_cast<int>(form.ScaleWidth()) + 17, static_cast<int>(form.ScaleHeight())});
     HWND bareControl = nullptr;
     for (HWND h = GetWindow(parent, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) {
         wchar_t name[64];

@@ -1,15 +1,15 @@
 # Fails when an include under src/ runs back up the layering, or when a file
-# outside src/framework/ includes an OS or toolkit header.
+# outside src/framework/ and src/main/ includes an OS or toolkit header.
 #
 # The folders from the bottom up. A file includes its own folder and the
 # folders below it; the Linux pieces only from themselves and the Linux
 # adapters, an adapter only from itself. The upgrade program's rules
 # (upgrader) stand on the ports and the portable pieces alone and are
-# included only by themselves. The entry points (framework/*/main.cpp and
-# framework/*/upgrade_main.cpp) include what they start.
+# included only by themselves. The programs' entry points (main/) stand on
+# top and include what they start, adapters included.
 cmake_minimum_required(VERSION 3.25)
 set(order framework/ports framework/portable upgrader framework/linux framework/headless
-          framework/gtk framework/win32 imaging controls config upgrade forms app)
+          framework/gtk framework/win32 imaging controls config upgrade forms app main)
 set(linux_users framework/linux framework/headless framework/gtk)
 set(adapters framework/headless framework/gtk framework/win32 upgrader)
 
@@ -36,15 +36,18 @@ foreach(f IN LISTS files)
   list(FIND order "${from}" from_rank)
   file(STRINGS "${f}" lines REGEX "^[ \t]*#[ \t]*include")
   foreach(line IN LISTS lines)
-    if(NOT from MATCHES "^framework/" AND line MATCHES "[<\"](windows\\.h|winuser|winbase|ole2|oleauto|objbase|exdisp|mshtml|urlmon|shellapi|gdiplus|uxtheme|gtk/|gdk/|gdk-pixbuf|glib|gio/|cairo|webkit|webkit2|libsoup|curl/|X11/|unistd\\.h|sys/|fcntl\\.h|dlfcn\\.h)")
+    if(NOT from MATCHES "^(framework/|main$)" AND line MATCHES "[<\"](windows\\.h|winuser|winbase|ole2|oleauto|objbase|exdisp|mshtml|urlmon|shellapi|gdiplus|uxtheme|gtk/|gdk/|gdk-pixbuf|glib|gio/|cairo|webkit|webkit2|libsoup|curl/|X11/|unistd\\.h|sys/|fcntl\\.h|dlfcn\\.h)")
       list(APPEND bad "${rel}: ${line}")
     endif()
-    if(rel MATCHES "^framework/[^/]+/(upgrade_)?main\\.cpp$" OR NOT line MATCHES "\"([^\"]+)\"")
+    if(NOT line MATCHES "\"([^\"]+)\"")
       continue()
     endif()
     folder_of("${CMAKE_MATCH_1}" to)
     list(FIND order "${to}" to_rank)
     if(NOT to OR to STREQUAL from)
+      continue()
+    endif()
+    if(from STREQUAL "main")
       continue()
     endif()
     if(to_rank GREATER from_rank OR (to IN_LIST adapters) OR
@@ -53,15 +56,36 @@ foreach(f IN LISTS files)
     endif()
   endforeach()
 endforeach()
+# A class the ports name is a port: a declaration ahead of its use would
+# hide an include of a higher folder from the check above.
+file(GLOB port_files "${SRC}/framework/ports/*.h")
+set(declared "")
+set(defined "")
+foreach(f IN LISTS port_files)
+  file(STRINGS "${f}" lines REGEX "^class [A-Za-z_0-9]+")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^class ([A-Za-z_0-9]+);")
+      list(APPEND declared "${CMAKE_MATCH_1}")
+    elseif(line MATCHES "^class ([A-Za-z_0-9]+)")
+      list(APPEND defined "${CMAKE_MATCH_1}")
+    endif()
+  endforeach()
+endforeach()
+foreach(name IN LISTS declared)
+  if(NOT name IN_LIST defined)
+    list(APPEND up "framework/ports names class ${name}, which no port defines")
+  endif()
+endforeach()
+
 set(msg "")
 if(bad)
   string(REPLACE ";" "\n  " text "${bad}")
-  string(APPEND msg "OS or toolkit headers outside src/framework:\n  ${text}\n")
+  string(APPEND msg "OS or toolkit headers outside src/framework and src/main:\n  ${text}\n")
 endif()
 if(up)
   list(LENGTH up n_up)
   string(REPLACE ";" "\n  " text "${up}")
-  string(APPEND msg "${n_up} includes that run back up the layering:\n  ${text}\n")
+  string(APPEND msg "${n_up} places where the layering runs back up:\n  ${text}\n")
 endif()
 if(msg)
   message(FATAL_ERROR "${msg}")

@@ -44,7 +44,8 @@ long hold(fw::Platform& platform, const std::wstring& path, const std::wstring& 
     std::string bytes;
     if (!MoveFileExW(other.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) bits |= 1;
     if (!DeleteFileW(path.c_str())) bits |= 2;
-    if (held->read(bytes, 64 << 20) && bytes.size() > 2 && bytes.compare(0, 2, "MZ") == 0) bits |= 4;
+    if (held->read(bytes, 64 << 20) && bytes.size() > 2 && bytes.compare(0, 2, "MZ") == 0)
+        bits |= 4;
     if (held->moveTo(fw::win32::narrow(target))) bits |= 8;
     if (!MoveFileExW(other.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) bits |= 16;
     if (held->start()) bits |= 32;

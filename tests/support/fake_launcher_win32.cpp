@@ -23,9 +23,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     text.resize(GetCurrentDirectoryW(32768, text.data()));
     text += L"\n" + std::to_wstring(__argc - 1) + L"\n";
     std::string utf8(text.size() * 3, '\0');
-    utf8.resize(static_cast<std::size_t>(WideCharToMultiByte(
-        CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
-        static_cast<int>(utf8.size()), nullptr, nullptr)));
+    utf8.resize(static_cast<std::size_t>(
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
+                            static_cast<int>(utf8.size()), nullptr, nullptr)));
     const std::wstring temporary = path + L"\\update\\started";
     HANDLE f = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD put = 0;

@@ -1,5 +1,5 @@
-#include "test_support.h"
 #include "forms/HandOver.h"
+#include "test_support.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // notifications, the stored property set, painting, and the input state
 // machine, driven as a user would through the scripted desktop.
 #include "controls/ImageButton.h"
-#include "framework/portable/form.h"
 #include "framework/headless/headless.h"
+#include "framework/portable/form.h"
 
 #include <gtest/gtest.h>
 

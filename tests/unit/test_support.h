@@ -3,10 +3,10 @@
 
 #include "app/Application.h"
 #include "config/AppConfig.h"
-#include "framework/headless/headless.h"
 #include "forms/BackForm.h"
 #include "forms/LoginForm.h"
 #include "forms/MainForm.h"
+#include "framework/headless/headless.h"
 
 #include <gtest/gtest.h>
 

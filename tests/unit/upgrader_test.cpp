@@ -69,13 +69,17 @@ TEST(Payload, IntactOrRefusedForEachDamage) {
 
 TEST(LauncherFolder, IsTheParentOfTheProgramsFolder) {
     const std::map<std::string, std::string> linux = {
-        {"/home/p/游戏 x/update/upgrade", "/home/p/游戏 x"}, {"/update/upgrade", "/"},
-        {"/upgrade", ""}, {"upgrade", ""}};
+        {"/home/p/游戏 x/update/upgrade", "/home/p/游戏 x"},
+        {"/update/upgrade", "/"},
+        {"/upgrade", ""},
+        {"upgrade", ""}};
     const std::map<std::string, std::string> windows = {
-        {"C:\\Games\\X\\update\\upgrade.exe", "C:\\Games\\X"}, {"C:\\update\\u.exe", "C:\\"},
+        {"C:\\Games\\X\\update\\upgrade.exe", "C:\\Games\\X"},
+        {"C:\\update\\u.exe", "C:\\"},
         {"C:\\upgrade.exe", ""}};
     for (const auto& [path, folder] : linux) EXPECT_EQ(launcherFolder(path, '/'), folder) << path;
-    for (const auto& [path, folder] : windows) EXPECT_EQ(launcherFolder(path, '\\'), folder) << path;
+    for (const auto& [path, folder] : windows)
+        EXPECT_EQ(launcherFolder(path, '\\'), folder) << path;
 }
 
 namespace {
@@ -115,19 +119,26 @@ struct ScriptedSystem final : System {
 
 TEST(UpgradeRun, ReplacesOrLeavesEverythingAsItWas) {
     const char* kept = "原登录器未改动";
-    const std::vector<std::pair<std::string, std::string>> rows = {
-        {"", ""}, {"busy", "请先关闭"}, {"lock", kept}, {"damaged", "已损坏"},
-        {"/g/launcher", kept}, {"/g/launcher.ini", kept}, {"replace", kept},
-        {"version", kept}, {"start", kept}};
+    const std::vector<std::pair<std::string, std::string>> rows = {{"", ""},
+                                                                   {"busy", "请先关闭"},
+                                                                   {"lock", kept},
+                                                                   {"damaged", "已损坏"},
+                                                                   {"/g/launcher", kept},
+                                                                   {"/g/launcher.ini", kept},
+                                                                   {"replace", kept},
+                                                                   {"version", kept},
+                                                                   {"start", kept}};
     for (const auto& [fail, told] : rows) {
         ScriptedSystem s;
-        s.files = {{"/g/update/upgrade", packed("NEW", "1.01")}, {"/g/launcher", "OLD"},
+        s.files = {{"/g/update/upgrade", packed("NEW", "1.01")},
+                   {"/g/launcher", "OLD"},
                    {"/g/launcher.ini", "version=1.00\r\n"}};
         s.fail = fail;
         if (fail == "damaged") s.files["/g/update/upgrade"][8] ^= 1;
         s.files.erase(fail); // a file that is not there
         auto expected = s.files;
-        if (told.empty()) expected["/g/launcher"] = "NEW", expected["/g/launcher.ini"] = "version=1.01";
+        if (told.empty())
+            expected["/g/launcher"] = "NEW", expected["/g/launcher.ini"] = "version=1.01";
         EXPECT_EQ(run(s, {"X", 30000}), told.empty() ? 0 : 1) << fail;
         EXPECT_EQ(s.files, expected) << fail;
         EXPECT_FALSE(s.held) << fail;

@@ -549,7 +549,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, RefusedSignature, ::testing::ValuesIn(kRefusals)
                          [](const auto& i) { return std::string(i.param.name); });
 
 TEST_F(SignedUpgrade, EachRefusalIsAnOutcomeOfItsOwn) {
-    using Result = fw::DownloadOutcome::Result;
+    using Result = upgrade::UpgradeOutcome::Result;
     const std::string good = sign(kProgram, dir);
     struct Case {
         std::string path, signature;

@@ -280,7 +280,9 @@ protected:
     void createControls() override { events.push_back("controls"); }
     void destroyControls() override { events.push_back("-controls"); }
     void Form_Load() override { events.push_back("load"); }
-    void Form_Resize() override { events.push_back("resize " + std::to_string(static_cast<int>(ScaleWidth()))); }
+    void Form_Resize() override {
+        events.push_back("resize " + std::to_string(static_cast<int>(ScaleWidth())));
+    }
     void Form_QueryUnload(bool& cancel, fw::UnloadMode mode) override {
         events.push_back("query " + std::to_string(static_cast<int>(mode)));
         if (onQuery) onQuery();

@@ -198,9 +198,9 @@ WebKitBrowser::WebKitBrowser(GtkPlatform& platform, GtkPeer& parent, BrowserEven
     // The login window's view is the one in a frame.
     WebKitSettings* settings = frame ? loginViewSettings() : gameViewSettings();
     if (GtkWidget* replaced = replacedView(); !replaced)
-        view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", webContext(),
-                                        "settings", settings, "user-content-manager", content_,
-                                        nullptr));
+        view_ =
+            GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", webContext(), "settings",
+                                    settings, "user-content-manager", content_, nullptr));
     else
         view_ = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", replaced, "settings",
                                         settings, "user-content-manager", content_, nullptr));

@@ -68,8 +68,10 @@ GtkWidget* ordinaryWindow(WebKitWebView* opener, const std::shared_ptr<PageWindo
     g_signal_connect(view, "ready-to-show", G_CALLBACK(onOrdinaryReady), window);
     g_signal_connect(view, "close", G_CALLBACK(onOrdinaryClose), window);
     g_signal_connect_data(
-        window, "destroy", G_CALLBACK(onOrdinaryDestroy), new std::shared_ptr<void>(std::move(hold)),
-        [](gpointer p, GClosure*) { delete static_cast<std::shared_ptr<void>*>(p); }, GConnectFlags{});
+        window, "destroy", G_CALLBACK(onOrdinaryDestroy),
+        new std::shared_ptr<void>(std::move(hold)),
+        [](gpointer p, GClosure*) { delete static_cast<std::shared_ptr<void>*>(p); },
+        GConnectFlags{});
     g_signal_connect(view, "notify::title", G_CALLBACK(onOrdinaryTitle), window);
     g_signal_connect_data(
         view, "create", G_CALLBACK(onOrdinaryCreate), new std::shared_ptr<PageWindows>(windows),

@@ -134,7 +134,8 @@ gint actionCount(AtkAction* action) {
 }
 
 gboolean runPress(gpointer widget) {
-    auto* press = static_cast<std::function<void()>*>(g_object_get_data(G_OBJECT(widget), kPressKey));
+    auto* press =
+        static_cast<std::function<void()>*>(g_object_get_data(G_OBJECT(widget), kPressKey));
     if (press && gtk_widget_is_sensitive(GTK_WIDGET(widget))) (*press)();
     return G_SOURCE_REMOVE;
 }

@@ -23,8 +23,7 @@ std::string openError;
 void* engineSymbol(const char* name) {
     void* symbol = engineHandle ? dlsym(engineHandle, name) : nullptr;
     if (!symbol) {
-        std::fprintf(stderr, "launcher: the browser engine (%s) has no %s\n", kEngineLibrary,
-                     name);
+        std::fprintf(stderr, "launcher: the browser engine (%s) has no %s\n", kEngineLibrary, name);
         std::abort();
     }
     return symbol;
@@ -80,8 +79,8 @@ void openEngineLibrary() {
         engineHandle = dlopen(kEngineLibrary, RTLD_LAZY | RTLD_LOCAL);
         if (!engineHandle) {
             const char* why = dlerror();
-            openError = std::string("the browser engine cannot be loaded: ") +
-                        (why ? why : kEngineLibrary);
+            openError =
+                std::string("the browser engine cannot be loaded: ") + (why ? why : kEngineLibrary);
         } else {
             keepEglVendorsOut();
         }
@@ -95,11 +94,11 @@ void openEngineLibrary() {
 // header's signature (the compiler checks the two agree), resolved on its
 // first call. The engine's script library comes in as a dependency of the
 // engine's and is searched through the same handle.
-#define ENGINE_FUNCTION(ret, name, params, args)                                   \
-    extern "C" ret name params {                                                 \
-        using Fn = ret(*) params;                                                \
-        static const Fn real = reinterpret_cast<Fn>(engineSymbol(#name));        \
-        return real args;                                                        \
+#define ENGINE_FUNCTION(ret, name, params, args)                                                   \
+    extern "C" ret name params {                                                                   \
+        using Fn = ret(*) params;                                                                  \
+        static const Fn real = reinterpret_cast<Fn>(engineSymbol(#name));                          \
+        return real args;                                                                          \
     }
 
 ENGINE_FUNCTION(GType, webkit_web_view_get_type, (void), ())
@@ -117,8 +116,7 @@ ENGINE_FUNCTION(void, webkit_settings_set_hardware_acceleration_policy,
                 (settings, policy))
 ENGINE_FUNCTION(WebKitUserContentManager*, webkit_user_content_manager_new, (void), ())
 ENGINE_FUNCTION(void, webkit_user_content_manager_add_script,
-                (WebKitUserContentManager * manager, WebKitUserScript* script),
-                (manager, script))
+                (WebKitUserContentManager * manager, WebKitUserScript* script), (manager, script))
 ENGINE_FUNCTION(gboolean, webkit_user_content_manager_register_script_message_handler_in_world,
                 (WebKitUserContentManager * manager, const gchar* name, const gchar* world_name),
                 (manager, name, world_name))
@@ -156,8 +154,7 @@ ENGINE_FUNCTION(JSCValue*, webkit_javascript_result_get_js_value,
                 (WebKitJavascriptResult * js_result), (js_result))
 
 ENGINE_FUNCTION(void, webkit_policy_decision_use, (WebKitPolicyDecision * decision), (decision))
-ENGINE_FUNCTION(void, webkit_policy_decision_ignore, (WebKitPolicyDecision * decision),
-                (decision))
+ENGINE_FUNCTION(void, webkit_policy_decision_ignore, (WebKitPolicyDecision * decision), (decision))
 ENGINE_FUNCTION(WebKitNavigationAction*, webkit_navigation_policy_decision_get_navigation_action,
                 (WebKitNavigationPolicyDecision * decision), (decision))
 ENGINE_FUNCTION(WebKitURIRequest*, webkit_navigation_action_get_request,
@@ -168,8 +165,7 @@ ENGINE_FUNCTION(WebKitURIResponse*, webkit_response_policy_decision_get_response
                 (WebKitResponsePolicyDecision * decision), (decision))
 ENGINE_FUNCTION(gboolean, webkit_response_policy_decision_is_main_frame_main_resource,
                 (WebKitResponsePolicyDecision * decision), (decision))
-ENGINE_FUNCTION(const gchar*, webkit_uri_request_get_uri, (WebKitURIRequest * request),
-                (request))
+ENGINE_FUNCTION(const gchar*, webkit_uri_request_get_uri, (WebKitURIRequest * request), (request))
 ENGINE_FUNCTION(guint, webkit_uri_response_get_status_code, (WebKitURIResponse * response),
                 (response))
 ENGINE_FUNCTION(void, webkit_permission_request_deny, (WebKitPermissionRequest * request),

@@ -58,8 +58,8 @@ GtkPlatform::~GtkPlatform() {
     if (icon_) g_object_unref(icon_);
 }
 
-std::unique_ptr<WindowPeer> GtkPlatform::createWindow(Form& events, const FormLayout& layout,
-                                                      WindowPeer* owner) {
+std::unique_ptr<WindowPeer> GtkPlatform::createWindow(WindowEvents& events,
+                                                      const FormLayout& layout, WindowPeer* owner) {
     return std::make_unique<GtkPeer>(*this, events, layout, dynamic_cast<GtkPeer*>(owner));
 }
 
@@ -275,7 +275,7 @@ bool GtkPlatform::startHeld(int fd, const std::string& path) {
     char* argv[] = {name.data(), nullptr};
     char head[4] = {};
     int failed = 0;
-    if (::pread(fd, head, sizeof head, 0) == 4 && std::memcmp(head, "\x7f" "ELF", 4) == 0) {
+    if (::pread(fd, head, sizeof head, 0) == 4 && std::memcmp(head, "\177ELF", 4) == 0) {
         // A program is executed through the open descriptor, so what starts
         // is the held file whatever its name now leads to; it still sees its
         // own path (/proc/self/exe). Kept above 3, so that the child's dup2

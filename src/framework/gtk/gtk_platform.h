@@ -22,7 +22,7 @@ class WindowFace;
 
 class GtkPeer : public WindowPeer {
 public:
-    GtkPeer(GtkPlatform& platform, Form& events, const FormLayout& layout, GtkPeer* owner);
+    GtkPeer(GtkPlatform& platform, WindowEvents& events, const FormLayout& layout, GtkPeer* owner);
     ~GtkPeer() override;
     GtkPeer(const GtkPeer&) = delete;
     GtkPeer& operator=(const GtkPeer&) = delete;
@@ -78,7 +78,7 @@ private:
     void leaveHost();
 
     GtkPlatform& platform_;
-    Form& events_;
+    WindowEvents& events_;
     GtkPeer* owner_;
     GtkPeer* host_ = nullptr; // a guest's
     Point offset_;            // a guest's place in its host's client area
@@ -102,7 +102,7 @@ class GtkPlatform : public LinuxPlatform {
 public:
     ~GtkPlatform() override;
 
-    std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
+    std::unique_ptr<WindowPeer> createWindow(WindowEvents& events, const FormLayout& layout,
                                              WindowPeer* owner) override;
     // A WebKitWebView (browser_webkit.h).
     std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,

@@ -1,6 +1,5 @@
 // One launcher window as a GtkWindow, and the native events it reports to
 // its window object.
-#include "framework/portable/form.h"
 #include "framework/gtk/client_area.h"
 #include "framework/gtk/gtk_platform.h"
 #include "framework/gtk/input.h"
@@ -26,9 +25,10 @@ Point centredOnScreen(int width, int height) {
 
 } // namespace
 
-GtkPeer::GtkPeer(GtkPlatform& platform, Form& events, const FormLayout& layout, GtkPeer* owner)
-    : platform_(platform), events_(events), owner_(owner),
-      client_{layout.clientWidth, layout.clientHeight}, state_(layout.startState) {
+GtkPeer::GtkPeer(GtkPlatform& platform, WindowEvents& events, const FormLayout& layout,
+                 GtkPeer* owner)
+    : platform_(platform), events_(events),
+      owner_(owner), client_{layout.clientWidth, layout.clientHeight}, state_(layout.startState) {
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     GtkWindow* w = window();
     gtk_window_set_title(w, utf8(layout.caption).c_str());
@@ -212,7 +212,7 @@ void GtkPeer::activate() {
         // of its own, which takes the keyboard back, and so on.
         if (!visible()) return;
         if (!gtk_window_is_active(host_->window())) host_->activate();
-        Form& form = events_;
+        WindowEvents& form = events_;
         platform_.deliver([&form] { form.onActivate(); });
         return;
     }
@@ -229,7 +229,7 @@ void GtkPeer::onActive(GtkWidget* widget, GParamSpec*, gpointer self) {
     // has the keyboard is not minimised.
     if (peer->state_ == WindowState::Minimized && !peer->iconified_)
         peer->state_ = WindowState::Normal;
-    Form& form = peer->events_;
+    WindowEvents& form = peer->events_;
     peer->platform_.deliver([&form] { form.onActivate(); });
 }
 
@@ -262,7 +262,7 @@ void GtkPeer::setClientSize(Size size) {
 
 gboolean GtkPeer::onDelete(GtkWidget*, GdkEvent*, gpointer self) {
     auto* peer = static_cast<GtkPeer*>(self);
-    Form& form = peer->events_;
+    WindowEvents& form = peer->events_;
     // The window object decides; when it closes, it destroys this peer (and
     // the window) itself, so nothing of the peer is touched afterwards.
     peer->platform_.deliver([&form] { form.onCloseRequest(UnloadMode::ControlMenu); });
@@ -281,7 +281,7 @@ gboolean GtkPeer::onConfigure(GtkWidget* widget, GdkEventConfigure* event, gpoin
     const Size client{event->width, event->height};
     if (client.width != peer->client_.width || client.height != peer->client_.height) {
         peer->client_ = client;
-        Form& form = peer->events_;
+        WindowEvents& form = peer->events_;
         peer->platform_.deliver([&form] { form.onResize(); });
     }
     return FALSE;
@@ -300,7 +300,7 @@ gboolean GtkPeer::onWindowState(GtkWidget*, GdkEventWindowState* event, gpointer
     const bool iconified = (now & GDK_WINDOW_STATE_ICONIFIED) != 0;
     if (iconified != peer->iconified_) {
         peer->iconified_ = iconified;
-        Form& form = peer->events_;
+        WindowEvents& form = peer->events_;
         peer->platform_.deliver([&form] { form.onResize(); });
     }
     return FALSE;
@@ -317,7 +317,7 @@ gboolean GtkPeer::onButtonPress(GtkWidget* widget, GdkEventButton* event, gpoint
 
     peer->platform_.notePress({event->button, static_cast<int>(event->x_root),
                                static_cast<int>(event->y_root), event->time});
-    Form& form = peer->events_;
+    WindowEvents& form = peer->events_;
     const int button = launcherButton(event->button);
     const int shift = launcherShift(event->state);
     const auto x = static_cast<float>(event->x);

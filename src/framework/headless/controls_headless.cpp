@@ -1,8 +1,7 @@
 // Headless child controls: a picture-button surface that records what it was
 // asked to draw and delivers the input a test scripts, and a label record.
-#include "framework/ports/control.h"
-#include "framework/portable/form.h"
 #include "framework/headless/headless.h"
+#include "framework/ports/control.h"
 
 #include <cmath>
 #include <stdexcept>

@@ -1,7 +1,6 @@
 #include "framework/headless/headless.h"
 
 #include "framework/portable/browser_base.h"
-#include "framework/portable/form.h"
 #include "framework/ports/imaging.h"
 
 #include <thread>
@@ -117,7 +116,7 @@ void BrowserRecord::engineTerminated() {
 
 HeadlessPlatform::~HeadlessPlatform() = default;
 
-WindowRecord* HeadlessPlatform::find(const Form& form) {
+WindowRecord* HeadlessPlatform::find(const WindowEvents& form) {
     for (auto it = windows_.rbegin(); it != windows_.rend(); ++it)
         if (it->form == &form && !it->destroyed) return &*it;
     return nullptr;
@@ -135,8 +134,8 @@ std::vector<const WindowRecord*> HeadlessPlatform::visibleWindows() const {
     return out;
 }
 
-std::unique_ptr<WindowPeer> HeadlessPlatform::createWindow(Form& events, const FormLayout& layout,
-                                                           WindowPeer* owner) {
+std::unique_ptr<WindowPeer>
+HeadlessPlatform::createWindow(WindowEvents& events, const FormLayout& layout, WindowPeer* owner) {
     WindowRecord& rec = windows_.emplace_back();
     rec.form = &events;
     rec.layout = layout;
@@ -160,7 +159,7 @@ std::unique_ptr<BrowserPeer> HeadlessPlatform::createBrowser(WindowPeer& parent,
     return std::make_unique<Browser>(events, rec);
 }
 
-BrowserRecord* HeadlessPlatform::browserOf(const Form& form) {
+BrowserRecord* HeadlessPlatform::browserOf(const WindowEvents& form) {
     for (auto it = browsers_.rbegin(); it != browsers_.rend(); ++it)
         if (!it->destroyed && it->parent->form == &form) return &*it;
     return nullptr;
@@ -199,19 +198,19 @@ void HeadlessPlatform::advance(int ms) {
     nowMs_ = until;
 }
 
-void HeadlessPlatform::closeBox(Form& form) {
+void HeadlessPlatform::closeBox(WindowEvents& form) {
     if (!boxesOpen) form.onCloseRequest(UnloadMode::ControlMenu);
 }
 
-void HeadlessPlatform::endSession(Form& form) {
+void HeadlessPlatform::endSession(WindowEvents& form) {
     form.onCloseRequest(UnloadMode::WindowsSession);
 }
 
-void HeadlessPlatform::mouseDown(Form& form, int button) {
+void HeadlessPlatform::mouseDown(WindowEvents& form, int button) {
     if (!boxesOpen) form.onMouseDown(button, 0, 10.0f, 10.0f);
 }
 
-void HeadlessPlatform::activate(Form& form) {
+void HeadlessPlatform::activate(WindowEvents& form) {
     WindowRecord* rec = find(form);
     if (!rec || !rec->visible || boxesOpen) return;
     // Activating a minimised window restores it, as the desktops do.
@@ -225,7 +224,7 @@ void HeadlessPlatform::activate(Form& form) {
     form.onActivate();
 }
 
-void HeadlessPlatform::resize(Form& form, Size client) {
+void HeadlessPlatform::resize(WindowEvents& form, Size client) {
     if (auto* rec = find(form)) {
         rec->client = client;
         form.onResize();

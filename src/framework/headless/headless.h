@@ -45,7 +45,7 @@ struct ImagingRecord {
 // ---- end imaging ------------------------------------------------------------
 
 struct WindowRecord {
-    Form* form = nullptr;
+    WindowEvents* form = nullptr; // its window object
     FormLayout layout;
     WindowRecord* owner = nullptr;
     Point position;
@@ -55,7 +55,7 @@ struct WindowRecord {
     bool visible = false;
     bool destroyed = false;
     int dragRequests = 0;
-    int activations = 0; // the keyboard given to it (activate)
+    int activations = 0;             // the keyboard given to it (activate)
     OleColor backColor = 0x8000000F; // the button face, as a new window has
     ImagingRecord imaging;
 };
@@ -251,14 +251,14 @@ public:
 
     // Live and destroyed windows in creation order.
     const std::deque<WindowRecord>& windows() const { return windows_; }
-    WindowRecord* find(const Form& form);
+    WindowRecord* find(const WindowEvents& form);
     // The record of one of this desktop's window peers; throws for any other.
     WindowRecord& recordOf(WindowPeer& peer);
     std::vector<const WindowRecord*> visibleWindows() const;
 
     const std::deque<BrowserRecord>& browsers() const { return browsers_; }
     // The live browser of a window (the last one created in it).
-    BrowserRecord* browserOf(const Form& form);
+    BrowserRecord* browserOf(const WindowEvents& form);
 
     // Runs what the message loop would run next: posted work such as the
     // navigations that Navigate asked for.
@@ -270,21 +270,21 @@ public:
     void advance(int ms);
 
     // What the user does to a window.
-    void closeBox(Form& form); // the close box / Alt+F4
+    void closeBox(WindowEvents& form); // the close box / Alt+F4
     // The session ends: the system asks the window to close, also while a
     // box has it disabled.
-    void endSession(Form& form);
-    void mouseDown(Form& form, int button); // a press on the window's surface
+    void endSession(WindowEvents& form);
+    void mouseDown(WindowEvents& form, int button); // a press on the window's surface
     // The taskbar, alt-tab or a click gives the window the keyboard.
-    void activate(Form& form);
-    WindowRecord* active = nullptr; // the window that has the keyboard
-    void resize(Form& form, Size client);   // the user or the system resizes
+    void activate(WindowEvents& form);
+    WindowRecord* active = nullptr;               // the window that has the keyboard
+    void resize(WindowEvents& form, Size client); // the user or the system resizes
 
     // Child controls (picture-button surfaces, labels): see HeadlessControls.
     HeadlessControls controls{*this};
 
     // --- Platform ---
-    std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
+    std::unique_ptr<WindowPeer> createWindow(WindowEvents& events, const FormLayout& layout,
                                              WindowPeer* owner) override;
     std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,
                                                const std::optional<Rect>& frame) override;

@@ -40,7 +40,7 @@ Argb Surface::pixel(int x, int y) const {
     const unsigned char* row = cairo_image_surface_get_data(s) +
                                static_cast<std::ptrdiff_t>(y) * cairo_image_surface_get_stride(s);
     Argb p;
-    std::memcpy(&p, row + 4 * x, sizeof p);
+    std::memcpy(&p, row + std::ptrdiff_t{4} * x, sizeof p);
     return p;
 }
 

@@ -58,7 +58,8 @@ bool LinuxPlatform::verifySignature(const std::string& message, const std::strin
         EVP_PKEY_CTX_set_rsa_padding(pctx, RSA_PKCS1_PADDING) != 1)
         return false;
 
-    return EVP_DigestVerifyUpdate(ctx.get(), message.data(), message.size()) == 1 && EVP_DigestVerifyFinal(ctx.get(), signature.data(), signature.size()) == 1;
+    return EVP_DigestVerifyUpdate(ctx.get(), message.data(), message.size()) == 1 &&
+           EVP_DigestVerifyFinal(ctx.get(), signature.data(), signature.size()) == 1;
 }
 
 } // namespace fw

@@ -14,9 +14,12 @@ std::string playerLogPathFor(const std::string& brandId) {
     const char* state = std::getenv("XDG_STATE_HOME");
     const char* home = std::getenv("HOME");
     std::string base;
-    if (state && state[0] == '/') base = state;
-    else if (home && home[0] == '/') base = std::string(home) + "/.local/state";
-    else return {};
+    if (state && state[0] == '/')
+        base = state;
+    else if (home && home[0] == '/')
+        base = std::string(home) + "/.local/state";
+    else
+        return {};
     return base + "/" + brandId + "/launcher.log";
 }
 

@@ -22,8 +22,9 @@ int spawnProgram(const char* file, char* const argv[], int keep, const char* fol
     sigaddset(&signals, SIGPIPE);
     posix_spawnattr_setsigdefault(&attr, &signals);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    const int failed = std::strchr(file, '/') ? posix_spawn(&pid, file, &files, &attr, argv, environ)
-                                              : posix_spawnp(&pid, file, &files, &attr, argv, environ);
+    const int failed = std::strchr(file, '/')
+                           ? posix_spawn(&pid, file, &files, &attr, argv, environ)
+                           : posix_spawnp(&pid, file, &files, &attr, argv, environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&files);
     return failed;

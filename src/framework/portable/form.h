@@ -11,9 +11,9 @@
 
 namespace fw {
 
-class Form {
+class Form : public WindowEvents {
 public:
-    virtual ~Form();
+    ~Form() override;
     Form(const Form&) = delete;
     Form& operator=(const Form&) = delete;
 
@@ -70,12 +70,12 @@ public:
 
     WindowPeer* peer() const { return peer_.get(); }
 
-    // Called by adapters.
-    void onCloseRequest(UnloadMode mode) { Unload(mode); }
-    void onResize();
-    void onMouseDown(int button, int shift, float x, float y);
-    // The window got the keyboard (a click, the taskbar, alt-tab, SetFocus).
-    void onActivate();
+    // The window's events (WindowEvents), called by adapters.
+    void onCloseRequest(UnloadMode mode) override { Unload(mode); }
+    void onResize() override;
+    void onMouseDown(int button, int shift, float x, float y) override;
+    void onActivate() override;
+    bool hasWindow() const override { return Loaded(); }
 
 protected:
     explicit Form(FormLayout layout);

@@ -6,8 +6,8 @@
 // and the controls concerned keep their defaults.
 #pragma once
 
-#include "framework/ports/browser.h"
 #include "framework/portable/property_bag.h"
+#include "framework/ports/browser.h"
 
 #include <functional>
 #include <optional>

@@ -16,7 +16,6 @@
 
 namespace fw {
 
-class Form;
 class Imaging;
 class ControlSurface;
 class ControlEvents;
@@ -93,12 +92,29 @@ public:
     // would; returns when the move ends (or at once where the system runs the
     // move on its own).
     virtual void beginMoveDrag() = 0;
-    // Gives the window the keyboard (raised, restored when minimised); the
-    // window's Form then hears onActivate.
+    // Gives the window the keyboard (raised, restored when minimised); its
+    // events then hear onActivate.
     virtual void activate() = 0;
     // The colour the window's own surface is filled with.
     virtual OleColor backColor() const = 0;
     virtual void setBackColor(OleColor colour) = 0;
+};
+
+// What a native top-level window reports to its window object, on the
+// message loop. Any of these may destroy the window's peer.
+class WindowEvents {
+public:
+    virtual ~WindowEvents() = default;
+    // The close box, Alt+F4 or the session's end; the object decides.
+    virtual void onCloseRequest(UnloadMode mode) = 0;
+    // A new client size or window state.
+    virtual void onResize() = 0;
+    // A press on the window's own surface, in client pixels.
+    virtual void onMouseDown(int button, int shift, float x, float y) = 0;
+    // The window got the keyboard (a click, the taskbar, alt-tab, activate).
+    virtual void onActivate() = 0;
+    // Whether the object still has its window: a close request may be refused.
+    virtual bool hasWindow() const = 0;
 };
 
 using TimerId = std::uint64_t;
@@ -120,7 +136,7 @@ public:
     virtual ~Desktop() = default;
 
     // `events` outlives the peer; the adapter calls its on* methods.
-    virtual std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
+    virtual std::unique_ptr<WindowPeer> createWindow(WindowEvents& events, const FormLayout& layout,
                                                      WindowPeer* owner) = 0;
 
     // An embedded browser in `parent`. With a frame, the browser sits in a
@@ -264,7 +280,7 @@ struct DownloadBounds {
 
 // How a download ended (Network::download, and the signed-upgrade check).
 struct DownloadOutcome {
-    enum class Result { Done, Failed, Cancelled, NotSigned, BadSignature, NotReplaced };
+    enum class Result { Done, Failed, Cancelled };
     Result result = Result::Done;
     // The platform's own code: a CURLcode, an HRESULT; 0 when it has none.
     std::int64_t code = 0;

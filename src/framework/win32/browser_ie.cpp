@@ -191,7 +191,8 @@ public:
         // The control's own window takes the keys and hands them to its page.
         if (!object_) return;
         IOleInPlaceObject* inPlace = nullptr;
-        if (FAILED(object_->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace))))
+        if (FAILED(
+                object_->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace))))
             return;
         HWND window = nullptr;
         if (SUCCEEDED(inPlace->GetWindow(&window)) && window) SetFocus(window);

@@ -103,22 +103,17 @@ DownloadOutcome outcomeOf(HRESULT result, DWORD netError, bool cancelled) {
 // What a failed WinHTTP call means for the outcome.
 HRESULT netFailure(DWORD error) {
     switch (error) {
-    case ERROR_WINHTTP_TIMEOUT:
-        return INET_E_CONNECTION_TIMEOUT;
+    case ERROR_WINHTTP_TIMEOUT: return INET_E_CONNECTION_TIMEOUT;
     case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
-    case ERROR_WINHTTP_INVALID_URL:
-        return INET_E_UNKNOWN_PROTOCOL;
-    case ERROR_WINHTTP_REDIRECT_FAILED:
-        return INET_E_REDIRECT_FAILED;
+    case ERROR_WINHTTP_INVALID_URL: return INET_E_UNKNOWN_PROTOCOL;
+    case ERROR_WINHTTP_REDIRECT_FAILED: return INET_E_REDIRECT_FAILED;
     case ERROR_WINHTTP_SECURE_FAILURE:
     case ERROR_WINHTTP_SECURE_INVALID_CA:
     case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
     case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
     case ERROR_WINHTTP_SECURE_CERT_REVOKED:
-    case ERROR_WINHTTP_SECURE_INVALID_CERT:
-        return INET_E_INVALID_CERTIFICATE;
-    default:
-        return INET_E_DOWNLOAD_FAILURE;
+    case ERROR_WINHTTP_SECURE_INVALID_CERT: return INET_E_INVALID_CERTIFICATE;
+    default: return INET_E_DOWNLOAD_FAILURE;
     }
 }
 
@@ -229,7 +224,8 @@ void useSystemProxy(HINTERNET session, HINTERNET request, const std::wstring& ur
         options.dwFlags = user.lpszAutoConfigUrl ? WINHTTP_AUTOPROXY_CONFIG_URL : 0;
         if (user.fAutoDetect) {
             options.dwFlags |= WINHTTP_AUTOPROXY_AUTO_DETECT;
-            options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+            options.dwAutoDetectFlags =
+                WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
         }
         options.lpszAutoConfigUrl = user.lpszAutoConfigUrl;
         options.fAutoLogonIfChallenged = TRUE;
@@ -276,7 +272,8 @@ HRESULT sendRequest(Transfer& t, const std::wstring& url) {
     DWORD redirects = kMaxRequests - 1;
     WinHttpSetOption(r, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects, sizeof redirects);
     t.touch();
-    if (!WinHttpSendRequest(r, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+    if (!WinHttpSendRequest(r, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                            0) ||
         !WinHttpReceiveResponse(r, nullptr)) {
         t.netError = GetLastError();
         return t.abandoned() ? E_ABORT : netFailure(t.netError);
@@ -320,9 +317,9 @@ HRESULT receiveBody(Transfer& t) {
             break;
         }
         if (!WinHttpQueryDataAvailable(r, &ready) ||
-            (ready > 0 && !WinHttpReadData(r, buffer.data(),
-                                           std::min<DWORD>(ready, static_cast<DWORD>(buffer.size())),
-                                           &got))) {
+            (ready > 0 &&
+             !WinHttpReadData(r, buffer.data(),
+                              std::min<DWORD>(ready, static_cast<DWORD>(buffer.size())), &got))) {
             t.netError = GetLastError();
             hr = t.abandoned() ? E_ABORT : netFailure(t.netError);
             break;

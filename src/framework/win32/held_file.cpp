@@ -14,7 +14,8 @@ namespace {
 
 std::wstring fullPath(const std::wstring& path) {
     std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
-    full.resize(GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+    full.resize(
+        GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
     return full.empty() ? path : full;
 }
 
@@ -30,7 +31,8 @@ bool sameFile(HANDLE held, const std::wstring& path) {
                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (other == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION a{}, b{};
-    const bool same = GetFileInformationByHandle(held, &a) && GetFileInformationByHandle(other, &b) &&
+    const bool same = GetFileInformationByHandle(held, &a) &&
+                      GetFileInformationByHandle(other, &b) &&
                       a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
                       a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
     CloseHandle(other);
@@ -53,7 +55,8 @@ public:
         std::size_t at = 0;
         while (at < bytes.size()) {
             DWORD got = 0;
-            const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - at, 1 << 20));
+            const DWORD want =
+                static_cast<DWORD>(std::min<std::size_t>(bytes.size() - at, 1 << 20));
             if (!ReadFile(file_, bytes.data() + at, want, &got, nullptr) || got == 0) return false;
             at += got;
         }
@@ -90,9 +93,9 @@ private:
 
 std::unique_ptr<HeldFile> Win32Platform::holdFile(const std::string& path) {
     const std::wstring full = fullPath(widen(path));
-    const HANDLE file = CreateFileW(extendedPath(full).c_str(), GENERIC_READ | DELETE,
-                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                    nullptr);
+    const HANDLE file =
+        CreateFileW(extendedPath(full).c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<Win32HeldFile>(file, full);
 }

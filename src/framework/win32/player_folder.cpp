@@ -2,6 +2,7 @@
 #include "framework/win32/text.h"
 
 #include <windows.h>
+
 #include <shlobj.h>
 
 namespace fw {

@@ -4,10 +4,10 @@
 // windows and the message box are in win32_window.cpp.
 #include "framework/win32/win32_platform.h"
 
+#include "framework/portable/player_log.h"
 #include "framework/win32/browser_ie.h"
 #include "framework/win32/folder_lock.h"
 #include "framework/win32/text.h"
-#include "framework/portable/player_log.h"
 
 #include <shellapi.h>
 
@@ -189,7 +189,8 @@ std::wstring shortPath(const std::wstring& path) {
 bool startProgram(const std::wstring& program, const std::wstring& arguments) {
     const std::wstring quoted = L"\"" + program + L"\"" + arguments;
     const auto slash = program.find_last_of(L'\\');
-    if (program.size() < MAX_PATH || slash == std::wstring::npos) return createProcess(nullptr, quoted);
+    if (program.size() < MAX_PATH || slash == std::wstring::npos)
+        return createProcess(nullptr, quoted);
     // CreateProcessW refuses a program whose full path is that long (under
     // Wine also through its short path or "\\?\"), but finds it by a name
     // relative to a current directory given as the folder's short path.

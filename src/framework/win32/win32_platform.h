@@ -20,7 +20,7 @@ public:
 
     // Desktop. The windows and the message box: win32_window.cpp; the
     // progress window: progress_win32.cpp.
-    std::unique_ptr<WindowPeer> createWindow(Form& events, const FormLayout& layout,
+    std::unique_ptr<WindowPeer> createWindow(WindowEvents& events, const FormLayout& layout,
                                              WindowPeer* owner) override;
     std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,
                                                const std::optional<Rect>& frame) override;

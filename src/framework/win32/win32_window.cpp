@@ -1,6 +1,5 @@
 // The form windows: the window peer, its window procedure, and the message
 // box, which disables the launcher's windows while it is up.
-#include "framework/portable/form.h"
 #include "framework/win32/text.h"
 #include "framework/win32/win32_platform.h"
 
@@ -36,7 +35,9 @@ int showCommand(WindowState s) {
 
 class Peer : public WindowPeer {
 public:
-    Peer(Form& form, WindowState start) : form_(form), pending_(start) { peers.push_back(this); }
+    Peer(WindowEvents& form, WindowState start) : form_(form), pending_(start) {
+        peers.push_back(this);
+    }
 
     ~Peer() override {
         peers.erase(std::remove(peers.begin(), peers.end(), this), peers.end());
@@ -51,7 +52,7 @@ public:
     // The system destroyed the window (for example with its owner).
     void detach() { hwnd_ = nullptr; }
     HWND hwnd() const { return hwnd_; }
-    Form& form() { return form_; }
+    WindowEvents& form() { return form_; }
     // Restored together with its owner: the system showed it itself.
     void shownBySystem() { hasPending_ = false; }
     bool newSize(WPARAM type, LPARAM size) {
@@ -146,7 +147,7 @@ public:
     }
 
 private:
-    Form& form_;
+    WindowEvents& form_;
     HWND hwnd_ = nullptr;
     WindowState pending_;
     bool hasPending_ = true;
@@ -178,17 +179,17 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         peer = nullptr;
     }
     if (!peer || ending()) {
-        // The Form decides about closing; nothing else may destroy it.
+        // The window object decides about closing; nothing else may destroy it.
         if (msg == WM_CLOSE) return 0;
         return DefWindowProcW(hwnd, msg, wp, lp);
     }
     // The form outlives its peer, which a handler below may destroy.
-    Form& form = peer->form();
+    WindowEvents& form = peer->form();
     switch (msg) {
     case WM_CLOSE: guarded([&] { form.onCloseRequest(UnloadMode::ControlMenu); }); return 0;
     case WM_QUERYENDSESSION:
         guarded([&] { form.onCloseRequest(UnloadMode::WindowsSession); });
-        return form.Loaded() ? FALSE : TRUE;
+        return form.hasWindow() ? FALSE : TRUE;
     case WM_SIZE:
         // One resize event for each new size or state: the system may
         // repeat the same WM_SIZE (a maximised first show sends two).
@@ -249,8 +250,8 @@ void destroyWindows() {
         if (HWND h = (*it)->hwnd()) DestroyWindow(h);
 }
 
-std::unique_ptr<WindowPeer> Win32Platform::createWindow(Form& events, const FormLayout& layout,
-                                                        WindowPeer* owner) {
+std::unique_ptr<WindowPeer>
+Win32Platform::createWindow(WindowEvents& events, const FormLayout& layout, WindowPeer* owner) {
     DWORD style = WS_CLIPCHILDREN;
     // No frame at all: the client area starts at the window's corner. The
     // minimise box lets the taskbar button minimise it.

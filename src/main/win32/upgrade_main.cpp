@@ -45,7 +45,8 @@ public:
     std::string ownPath() override {
         std::wstring path(MAX_PATH, L'\0');
         for (;;) {
-            const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+            const DWORD n =
+                GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
             if (n < path.size()) return narrow(path.substr(0, n));
             path.resize(path.size() * 2);
         }
@@ -63,8 +64,8 @@ public:
         bytes.assign(static_cast<std::size_t>(size.QuadPart), '\0');
         DWORD got = 0;
         for (std::size_t done = 0; done < bytes.size(); done += got)
-            if (!ReadFile(file.h, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got,
-                          nullptr) ||
+            if (!ReadFile(file.h, bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
+                          &got, nullptr) ||
                 got == 0)
                 return (why = failure("read " + path, GetLastError())), false;
         return true;

@@ -123,10 +123,10 @@ public:
         const std::time_t now = std::time(nullptr);
         std::tm t{};
         localtime_r(&now, &t);
-        fw::appendPlayerLog(fw::playerLogPathFor(LAUNCHER_BRAND_ID_TEXT),
-                            {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
-                             t.tm_sec},
-                            "upgrade", line);
+        fw::appendPlayerLog(
+            fw::playerLogPathFor(LAUNCHER_BRAND_ID_TEXT),
+            {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec}, "upgrade",
+            line);
     }
 
 private:

@@ -114,25 +114,21 @@ def main():
     names = [os.path.abspath(p) for p in args.launchers]
     print("launchers: " + "  |  ".join(names))
     os.environ.pop("E2E_XVFB_STATE", None)
+    def rounds(title, **where):
+        results = {n: [] for n in names}
+        for i in range(args.runs + 1):  # the first round warms up
+            for n in names:
+                r = one_start(n, srv, **where)
+                if i:
+                    results[n].append(r)
+        report(title, names, results)
+
     with StampedServer(pages={"/login.html": PAGE}) as srv:
         with desktop.Xvfb("%dx%dx24" % SCREEN) as display:
-            results = {n: [] for n in names}
-            for i in range(args.runs + 1):
-                for n in names:
-                    r = one_start(n, srv, display=display)
-                    if i:
-                        results[n].append(r)
-            report("X11 (Xvfb, no compositor)", names, results)
+            rounds("X11 (Xvfb, no compositor)", display=display)
         if not args.x11_only:
             with desktop.Wayland("weston", size=SCREEN) as weston:
-                results = {n: [] for n in names}
-                for i in range(args.runs + 1):
-                    for n in names:
-                        r = one_start(n, srv, weston=weston)
-                        if i:
-                            results[n].append(r)
-                report("Wayland (weston, headless, pixman)", names, results)
-
+                rounds("Wayland (weston, headless, pixman)", weston=weston)
 
 if __name__ == "__main__":
     main()

@@ -109,8 +109,8 @@ foreach(script IN LISTS GTK_E2E_TESTS ITEMS ${PROJECT_SOURCE_DIR}/tests/e2e/host
 endforeach()
 # Twelve launcher starts, one of them on a 50 MB launcher.ini.
 set_tests_properties(gtk.e2e.bad_config PROPERTIES TIMEOUT 240)
-# Three desktops, each with its own X server, buses and window manager.
-set_tests_properties(gtk.e2e.desktops PROPERTIES TIMEOUT 180)
+# Six desktops, each with its own display server, buses and window manager.
+set_tests_properties(gtk.e2e.desktops PROPERTIES TIMEOUT 300)
 set_property(TEST gtk.e2e.upgrade_program APPEND PROPERTY ENVIRONMENT
   "E2E_SHORT_WAIT_UPGRADE=$<TARGET_FILE:short_wait_upgrade>")
 # Three releases, two of them built in build folders of their own.

@@ -23,7 +23,7 @@ packages=(
     cmake ninja-build g++ pkg-config libgtest-dev python3
     g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
     wine wine32:i386
-    xvfb xdotool x11-utils imagemagick xcompmgr openbox xfwm4 fonts-wqy-microhei locales
+    xvfb xdotool x11-utils imagemagick xcompmgr openbox xfwm4 weston xwayland mutter fonts-wqy-microhei locales
     dbus-daemon at-spi2-core python3-pyatspi
     zip desktop-file-utils libglib2.0-bin
     libgtk-3-dev libwebkit2gtk-4.1-dev libcurl4-openssl-dev libssl-dev openssl ca-certificates

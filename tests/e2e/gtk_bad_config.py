@@ -23,7 +23,7 @@ class Run:
         return self.l.running()
 
     def login(self):
-        return self.l.window_of_size(*LOGIN_SIZE)
+        return self.l.login_window()
 
     def face(self):
         return bool(self.l.windows("^Varnholt登录器$")) and self.login() is not None

@@ -30,7 +30,7 @@ def main():
         box = run.wait_window("^系统提示$")
         if not run.windows("^Varnholt登录器$"):
             desktop.fail("the background window was not visible under the message")
-        if run.window_of_size(757, 563) is None:
+        if run.login_window() is None:
             desktop.fail("the login window was not visible under the message")
 
         run.key(box, "Return")

@@ -48,7 +48,7 @@ def back_to_login(run, game):
     box = run.wait_window("^退出提示$")
     run.key(box, "Return")
     run.wait_window("^Varnholt登录器$")
-    login = desktop.wait_for(lambda: run.window_of_size(*site.LOGIN_SIZE), 10, "the login window")
+    login = desktop.wait_for(lambda: run.login_window(), 10, "the login window")
     desktop.wait_for(lambda: game not in run.windows(), 5, "the game window to close")
     site.wait_login_page(run, login)
     return login
@@ -69,7 +69,7 @@ def main():
         # (It is not silent: the page's greeting shows in it.)
         desktop.wait_for(lambda: run.window_of_size(640, 480), 10,
                          "an ordinary window of the 640x480 asked for")
-        if not run.windows("^Varnholt登录器$") or run.window_of_size(*site.LOGIN_SIZE) != login:
+        if not run.windows("^Varnholt登录器$") or run.login_window() != login:
             desktop.fail("the login face went when an ordinary window opened")
         if run.window_of_size(*GAME_CLIENT):
             desktop.fail("the game window opened for a window.open without a focused link")

@@ -89,7 +89,7 @@ def main():
         logins = srv.targets().count("/login.html")
         request_close(display, game)
         run.key(run.wait_window("^退出提示$"), "Return")
-        login = desktop.wait_for(lambda: run.window_of_size(*site.LOGIN_SIZE), 10,
+        login = desktop.wait_for(lambda: run.login_window(), 10,
                                  "the login window back")
         desktop.wait_for(lambda: srv.targets().count("/login.html") == logins + 1, 10,
                          "the login page requested again")

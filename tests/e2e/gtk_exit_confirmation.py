@@ -19,7 +19,7 @@ def main():
                       "installTime=[2001-02-03 04:05:06]\n")
         run.start(display)
         run.wait_window("^Varnholt登录器$")
-        login = desktop.wait_for(lambda: run.window_of_size(757, 563), 10, "the login window")
+        login = desktop.wait_for(lambda: run.login_window(), 10, "the login window")
 
         request_close(display, login)
         box = run.wait_window("^退出提示$")
@@ -27,7 +27,7 @@ def main():
         desktop.wait_for(lambda: not run.windows("^退出提示$"), 5, "the question to go")
         if not run.running():
             desktop.fail("Esc ended the launcher (status %s)" % run.proc.returncode)
-        if run.window_of_size(757, 563) != login or not run.windows("^Varnholt登录器$"):
+        if run.login_window() != login or not run.windows("^Varnholt登录器$"):
             desktop.fail("the login face did not stay after Esc")
 
         request_close(display, login)

@@ -49,7 +49,7 @@ def check_properties(run, back, login):
     props = xprop(back)
     if ('_NET_WM_NAME(UTF8_STRING) = "Varnholt登录器"' not in props
             or re.findall(r"Icon \((\d+) x (\d+)\)", props) != [("48", "48")]
-            or "SKIP_TASKBAR" in props or "SKIP_TASKBAR" not in xprop(login)):
+            or "SKIP_TASKBAR" in props or run.windows() != [back] or login != back):
         desktop.fail("caption, icon or taskbar of the login face:\n" + props[:2000])
 
 
@@ -128,7 +128,7 @@ def login_face(exe, display, backdrop, server, composited):
               % ("xcompmgr" if composited else "no compositor",
                  (time.monotonic() - run.started_at) * 1000), flush=True)
         back = run.wait_window("^Varnholt登录器$")
-        login = desktop.wait_for(lambda: run.window_of_size(*LOGIN_SIZE), 10, "the login window")
+        login = desktop.wait_for(lambda: run.login_window(), 10, "the login window")
         if run.geometry(back) != (bx, by) + BACK_SIZE:
             desktop.fail("background window at %s, not centred" % (run.geometry(back),))
         login_at = (bx + LOGIN_OFFSET[0], by + LOGIN_OFFSET[1])

@@ -111,7 +111,7 @@ def main():
         title = site.READY_TITLE % "abc"
         game = run.wait_window("^%s$" % title, 10)
 
-        if run.windows("^Varnholt登录器$") or run.window_of_size(*site.LOGIN_SIZE):
+        if run.windows("^Varnholt登录器$") or run.login_window():
             desktop.fail("the login face is still visible beside the game window")
         # The game's view shares the login view's page process; the hidden
         # login page is gone, so one page process serves the game.
@@ -162,7 +162,7 @@ def main():
         box = run.wait_window("^退出提示$")
         run.key(box, "Return")
         run.wait_window("^Varnholt登录器$")
-        login = desktop.wait_for(lambda: run.window_of_size(*site.LOGIN_SIZE), 10,
+        login = desktop.wait_for(lambda: run.login_window(), 10,
                                  "the login window back")
         desktop.wait_for(lambda: not run.windows("^%s$" % title), 5, "the game window to close")
         desktop.wait_for(lambda: srv.targets().count("/login.html") > logins, 10,

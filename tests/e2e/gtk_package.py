@@ -69,7 +69,7 @@ def package(data, base, menu_id, caption, display, branded):
             run.start(display)
             x, y = run.geometry(run.wait_window("^%s$" % caption))[:2]
             browser_site.wait_login_page(run, desktop.wait_for(
-                lambda: run.window_of_size(*browser_site.LOGIN_SIZE), 10, "the login window"))
+                lambda: run.login_window(), 10, "the login window"))
             if branded and browser_site.pixel(display, x + 100, y + 300) != COLOUR:
                 desktop.fail("the operator's background is not shown")
             desktop.wait_for(lambda: desktop.read_ini_value(run.ini, "log", "versionCheckLog")

@@ -157,7 +157,7 @@ class Case(GtkLauncher):
                       % (values[0], path, low, high, int(time.time())))
 
     def login_face(self):
-        return bool(self.windows(BACK)) and self.window_of_size(*LOGIN_SIZE) is not None
+        return bool(self.windows(BACK)) and self.login_window() is not None
 
     def press(self, box, key):
         """A key to a dialog (focused first), then the dialog goes."""
@@ -301,7 +301,7 @@ def progress_then_cancel(exe, srv, display):
             run.fail("the progress window is not owned by the background window: %r"
                      % transient)
         before = sorted(run.windows())
-        request_close(display, run.window_of_size(*LOGIN_SIZE))
+        request_close(display, run.login_window())
         time.sleep(0.5)
         if sorted(run.windows()) != before:
             run.fail("a close request reached the login window under the progress window")
@@ -330,7 +330,7 @@ def check_failed(exe, srv, display):
               update={"upgrade.ini": EARLIER_INI}) as run:
         run.start(display)
         run.wait_window(BACK, 15)
-        desktop.wait_for(lambda: run.window_of_size(*LOGIN_SIZE), 10, "the login window")
+        desktop.wait_for(lambda: run.login_window(), 10, "the login window")
         desktop.wait_for(lambda: run.value("log", "versionCheckLog"), 10,
                          "check-failed: the outcome of the check")
         run.expect("log", "versionCheckLog", CHECK_FAILED)

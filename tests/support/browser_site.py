@@ -90,7 +90,7 @@ def start_at_login(run, srv, display, platform=""):
                   % (srv.url("/login.html"), srv.url("/game.html"), platform))
     run.start(display)
     run.wait_window("^Varnholt登录器$")
-    login = desktop.wait_for(lambda: run.window_of_size(*LOGIN_SIZE), 10, "the login window")
+    login = desktop.wait_for(lambda: run.login_window(), 10, "the login window")
     wait_login_page(run, login)
     return login
 

@@ -107,6 +107,64 @@ class Xvfb:
         stop(self.proc)
 
 
+class Wayland:
+    """A headless Wayland compositor with its own runtime folder and session bus: weston (a plain grey desktop,
+    XWayland when asked) or mutter, GNOME's compositor. `with Wayland("weston") as w:`; w.socket is the socket's
+    path (a client's WAYLAND_DISPLAY), w.display XWayland's X display or None, w.screenshot() the whole output as a
+    Picture (weston only). Neither gives synthetic input (and pointer events crash weston's XWayland): drive the
+    programs through the accessibility interface."""
+
+    GREY = (128, 128, 128)
+
+    def __init__(self, compositor, xwayland=False, size=(1600, 1000)):
+        self.compositor, self.xwayland, self.size, self.procs, self.display = compositor, xwayland, size, [], None
+
+    def __enter__(self):
+        self.dir = tempfile.mkdtemp(prefix="launcher-wayland-")
+        bus, log, name = "unix:path=" + os.path.join(self.dir, "bus"), os.path.join(self.dir, "log"), "wayland-launcher"
+        env = dict(os.environ, XDG_RUNTIME_DIR=self.dir, DBUS_SESSION_BUS_ADDRESS=bus)
+        env.pop("DISPLAY", None)
+        self.procs.append(spawn(["dbus-daemon", "--session", "--nofork", "--address=" + bus]))
+        if self.compositor == "weston":
+            with open(os.path.join(self.dir, "weston.ini"), "w") as f:
+                f.write("[core]\nidle-time=0\n[shell]\npanel-position=none\nbackground-color=0xff808080\n")
+            args = ["weston", "--backend=headless-backend.so", "--socket=" + name, "--use-pixman", "--debug",
+                    "--width=%d" % self.size[0], "--height=%d" % self.size[1],
+                    "--config=" + os.path.join(self.dir, "weston.ini")] + (["--xwayland"] if self.xwayland else [])
+        else:
+            args = ["mutter", "--headless", "--wayland", "--no-x11", "--wayland-display=" + name,
+                    "--virtual-monitor", "%dx%d" % self.size]
+        self.socket = os.path.join(self.dir, name)
+        self.procs.append(spawn(args, env=env, log=log))
+        wait_for(lambda: os.path.exists(self.socket) or self.procs[-1].poll() is not None, 10, args[0])
+        if self.procs[-1].poll() is not None:
+            fail("%s did not start:\n%s" % (args[0], open(log, errors="replace").read()[-2000:]))
+        if self.xwayland:
+            def listening():
+                text = open(log, errors="replace").read()
+                i = text.find("listening on display ")
+                return text[i + 21:].split()[0] if i >= 0 else None
+            self.display = wait_for(listening, 10, "XWayland's display")
+        return self
+
+    def __exit__(self, *exc):
+        for p in reversed(self.procs):
+            stop(p)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def screenshot(self):
+        shots = lambda: [f for f in os.listdir(self.dir) if f.startswith("wayland-screenshot")]  # noqa: E731
+        for f in shots():
+            os.remove(os.path.join(self.dir, f))
+        try:
+            subprocess.run(["weston-screenshooter"], cwd=self.dir, timeout=20, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL,
+                           env=dict(os.environ, XDG_RUNTIME_DIR=self.dir, WAYLAND_DISPLAY=self.socket))
+        except subprocess.TimeoutExpired:
+            fail("weston-screenshooter timed out")
+        return Picture(os.path.join(self.dir, wait_for(shots, 5, "weston's screenshot")[0]))
+
+
 def xdotool(display, *args, timeout=10, check=True):
     env = dict(os.environ, DISPLAY=display)
     try:

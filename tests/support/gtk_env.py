@@ -126,6 +126,14 @@ class GtkLauncher:
             return self.windows(title)
         return desktop.wait_for(found, timeout, "a window titled %r" % title)[0]
 
+    def login_window(self):
+        """The login window, drawn inside the background window (the face
+        is one top-level window): its id is the face's, which takes keys,
+        close requests and activation; geometry() gives its own place.
+        None while no face shows."""
+        face = self.window_of_size(*FACE_SIZE)
+        return LoginWindow(face) if face else None
+
     def window_of_size(self, width, height):
         for w in self.windows():
             g = desktop.window_geometry(self.display, w)
@@ -137,6 +145,8 @@ class GtkLauncher:
         g = desktop.window_geometry(self.display, wid)
         if g is None:
             desktop.fail("window %s has gone" % wid)
+        if isinstance(wid, LoginWindow):
+            return (g[0] + LOGIN_AT[0], g[1] + LOGIN_AT[1]) + LOGIN_SIZE
         return g
 
     def screen_size(self):
@@ -158,6 +168,15 @@ class GtkLauncher:
             if desktop.xdotool(self.display, *step) is None:
                 desktop.fail("xdotool %s failed" % " ".join(step))
             time.sleep(0.05)
+
+
+# The face: the background picture's size, and where the login window sits
+# in it and its size.
+FACE_SIZE, LOGIN_AT, LOGIN_SIZE = (1039, 652), (254, 70), (757, 563)
+
+
+class LoginWindow(str):
+    """The face's window id, standing for the login window inside it."""
 
 
 def request_close(display, wid):

@@ -4,6 +4,7 @@
 // GLib timeouts on the main loop.
 #pragma once
 
+#include "framework/linux/cairo_imaging.h"
 #include "framework/linux/linux_platform.h"
 
 #include <gtk/gtk.h>
@@ -27,11 +28,11 @@ public:
     GtkPeer& operator=(const GtkPeer&) = delete;
 
     void show() override;
-    void hide() override { gtk_widget_hide(window_); }
-    bool visible() const override { return gtk_widget_get_visible(window_); }
-    Point position() const override { return pos_; }
+    void hide() override { gtk_widget_hide(host_ ? content_ : window_); }
+    bool visible() const override { return gtk_widget_get_visible(host_ ? content_ : window_); }
+    Point position() const override;
     void move(Point topLeft) override;
-    WindowState state() const override { return state_; }
+    WindowState state() const override { return host_ ? host_->state() : state_; }
     void setState(WindowState state) override;
     std::string caption() const override;
     void setCaption(const std::string& text) override;
@@ -41,8 +42,9 @@ public:
     OleColor backColor() const override { return backColor_; }
     void setBackColor(OleColor colour) override;
 
-    // For the other parts of this adapter (controls, browser, imaging).
-    GtkWindow* window() const { return GTK_WINDOW(window_); }
+    // For the other parts of this adapter (controls, browser, imaging): the
+    // top-level window that shows this one (its host's, when it is a guest).
+    GtkWindow* window() const { return host_ ? host_->window() : GTK_WINDOW(window_); }
     // The client area: children go here with gtk_fixed_put, in pixels.
     GtkFixed* content() const { return GTK_FIXED(content_); }
 
@@ -56,6 +58,15 @@ public:
     // The client area takes this size (a layered update sizes the window).
     void setClientSize(Size size);
 
+    // A colour-keyed window owned by a window that shows a picture becomes
+    // its owner's guest: its client area moves into the owner's at its
+    // offset and is drawn with the key into the owner's face, so the face is
+    // one top-level window that no window manager or compositor can pull
+    // apart, and one entry in task lists and thumbnails. The peer still
+    // answers for it as for a window of its own. False when it stays a window
+    // of its own.
+    bool becomeGuest(const cairoimg::ColorKey& key);
+
 private:
     static gboolean onDelete(GtkWidget*, GdkEvent*, gpointer self);
     static gboolean onConfigure(GtkWidget*, GdkEventConfigure*, gpointer self);
@@ -63,9 +74,14 @@ private:
     static gboolean onButtonPress(GtkWidget*, GdkEventButton*, gpointer self);
     static void onActive(GtkWidget*, GParamSpec*, gpointer self);
     static gboolean onDrawBack(GtkWidget*, cairo_t* cr, gpointer self);
+    // The host goes first: the client area goes back into its own window.
+    void leaveHost();
 
     GtkPlatform& platform_;
     Form& events_;
+    GtkPeer* owner_;
+    GtkPeer* host_ = nullptr; // a guest's
+    Point offset_;            // a guest's place in its host's client area
     GtkWidget* window_ = nullptr;
     GtkWidget* content_ = nullptr;
     // Where the window is, or will be when it is shown: kept from our own
@@ -130,6 +146,7 @@ public:
 
     void added(GtkPeer* peer) { peers_.push_back(peer); }
     void removed(GtkPeer* peer);
+    const std::vector<GtkPeer*>& peers() const { return peers_; }
 
     // Runs an event handler of the launcher. An error that escapes it has
     // nobody to catch it: it is shown and the program ends, as an untrapped

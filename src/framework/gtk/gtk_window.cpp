@@ -27,8 +27,8 @@ Point centredOnScreen(int width, int height) {
 } // namespace
 
 GtkPeer::GtkPeer(GtkPlatform& platform, Form& events, const FormLayout& layout, GtkPeer* owner)
-    : platform_(platform), events_(events), client_{layout.clientWidth, layout.clientHeight},
-      state_(layout.startState) {
+    : platform_(platform), events_(events), owner_(owner),
+      client_{layout.clientWidth, layout.clientHeight}, state_(layout.startState) {
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     GtkWindow* w = window();
     gtk_window_set_title(w, utf8(layout.caption).c_str());
@@ -66,8 +66,39 @@ GtkPeer::GtkPeer(GtkPlatform& platform, Form& events, const FormLayout& layout, 
 GtkPeer::~GtkPeer() {
     face_.reset(); // its handlers go before the window
     platform_.removed(this);
+    for (GtkPeer* other : platform_.peers()) {
+        if (other->owner_ == this) other->owner_ = nullptr;
+        if (other->host_ == this) other->leaveHost();
+    }
+    if (host_) host_->face().removeGuest(content_);
     detach();
+    if (host_) gtk_widget_destroy(content_);
     gtk_widget_destroy(window_);
+}
+
+bool GtkPeer::becomeGuest(const cairoimg::ColorKey& key) {
+    if (!host_) {
+        if (!owner_ || !owner_->face_ || !owner_->face_->showsPicture()) return false;
+        host_ = owner_;
+        offset_ = {pos_.x - host_->pos_.x, pos_.y - host_->pos_.y};
+        const bool shown = gtk_widget_get_visible(window_);
+        g_object_ref(content_);
+        gtk_container_remove(GTK_CONTAINER(window_), content_);
+        gtk_fixed_put(host_->content(), content_, offset_.x, offset_.y);
+        g_object_unref(content_);
+        gtk_widget_set_visible(content_, shown);
+        gtk_widget_hide(window_);
+    }
+    host_->face().setGuest(content_, key);
+    return true;
+}
+
+void GtkPeer::leaveHost() {
+    g_object_ref(content_);
+    gtk_container_remove(GTK_CONTAINER(host_->content_), content_);
+    gtk_container_add(GTK_CONTAINER(window_), content_);
+    g_object_unref(content_);
+    host_ = nullptr;
 }
 
 void GtkPeer::detach() {
@@ -76,6 +107,10 @@ void GtkPeer::detach() {
 }
 
 void GtkPeer::show() {
+    if (host_) {
+        gtk_widget_show(content_);
+        return;
+    }
     // GTK forgets the place of a window it unmaps; a window shown again comes
     // back where it was.
     if (shownOnce_ && !gtk_widget_get_visible(window_)) gtk_window_move(window(), pos_.x, pos_.y);
@@ -84,7 +119,23 @@ void GtkPeer::show() {
     if (face_) face_->paintNow();
 }
 
+Point GtkPeer::position() const {
+    if (!host_) return pos_;
+    const Point host = host_->position();
+    return {host.x + offset_.x, host.y + offset_.y};
+}
+
 void GtkPeer::move(Point topLeft) {
+    if (host_) {
+        // Kept relative to the host: the host's moves carry the guest along,
+        // and a move to where it already is costs nothing.
+        const Point host = host_->position();
+        const Point offset{topLeft.x - host.x, topLeft.y - host.y};
+        if (offset.x == offset_.x && offset.y == offset_.y) return;
+        offset_ = offset;
+        gtk_fixed_move(host_->content(), content_, offset.x, offset.y);
+        return;
+    }
     // The login window's timer asks for the place it already has every
     // 10 ms: that costs nothing. A move, even to the same place, would make
     // GTK run a layout cycle and send a configure request.
@@ -98,7 +149,9 @@ void GtkPeer::move(Point topLeft) {
 
 void GtkPeer::setState(WindowState state) {
     // The state asked for holds until the window manager reports another;
-    // without one, nothing changes on the screen.
+    // without one, nothing changes on the screen. A guest has only its
+    // host's state.
+    if (host_) return;
     GtkWindow* w = window();
     switch (state) {
     case WindowState::Minimized: gtk_window_iconify(w); break;
@@ -115,22 +168,26 @@ void GtkPeer::setState(WindowState state) {
 }
 
 std::string GtkPeer::caption() const {
-    const char* title = gtk_window_get_title(window());
+    const char* title = gtk_window_get_title(GTK_WINDOW(window_));
     return title ? title : "";
 }
 
 void GtkPeer::setCaption(const std::string& text) {
-    gtk_window_set_title(window(), utf8(text).c_str());
+    gtk_window_set_title(GTK_WINDOW(window_), utf8(text).c_str());
 }
 
 Size GtkPeer::clientSize() const {
     // A minimised window has no client area to show, as on Windows; X keeps
     // the size it had.
-    if (iconified_) return {};
+    if (host_ ? host_->iconified_ : iconified_) return {};
     return client_;
 }
 
 void GtkPeer::beginMoveDrag() {
+    if (host_) {
+        host_->beginMoveDrag();
+        return;
+    }
     if (!gtk_widget_get_realized(window_) || !gtk_widget_get_visible(window_)) return;
     GtkPlatform::Press press = platform_.lastPress();
     if (press.button == 0) {
@@ -149,6 +206,16 @@ void GtkPeer::beginMoveDrag() {
 }
 
 void GtkPeer::activate() {
+    if (host_) {
+        // The guest is active with its host. A host that has the keyboard
+        // already is not presented again: that would raise it over a dialog
+        // of its own, which takes the keyboard back, and so on.
+        if (!visible()) return;
+        if (!gtk_window_is_active(host_->window())) host_->activate();
+        Form& form = events_;
+        platform_.deliver([&form] { form.onActivate(); });
+        return;
+    }
     if (!gtk_widget_get_visible(window_)) return;
     // A window manager raises, restores and focuses it; without one GDK
     // raises it and sets the X focus itself.
@@ -158,6 +225,10 @@ void GtkPeer::activate() {
 void GtkPeer::onActive(GtkWidget* widget, GParamSpec*, gpointer self) {
     if (!gtk_window_is_active(GTK_WINDOW(widget))) return;
     auto* peer = static_cast<GtkPeer*>(self);
+    // Wayland never says that a window was minimised or restored: one that
+    // has the keyboard is not minimised.
+    if (peer->state_ == WindowState::Minimized && !peer->iconified_)
+        peer->state_ = WindowState::Normal;
     Form& form = peer->events_;
     peer->platform_.deliver([&form] { form.onActivate(); });
 }
@@ -186,7 +257,7 @@ WindowFace& GtkPeer::face() {
 
 void GtkPeer::setClientSize(Size size) {
     clientAreaSetSize(content_, size.width, size.height);
-    gtk_window_resize(window(), std::max(size.width, 1), std::max(size.height, 1));
+    if (!host_) gtk_window_resize(window(), std::max(size.width, 1), std::max(size.height, 1));
 }
 
 gboolean GtkPeer::onDelete(GtkWidget*, GdkEvent*, gpointer self) {

@@ -4,6 +4,8 @@
 #include "framework/gtk/gtk_platform.h"
 #include "framework/gtk/window_face.h"
 
+#include <gdk/gdkx.h>
+
 #include <algorithm>
 
 #include <malloc.h>
@@ -74,6 +76,7 @@ public:
     void setColorKey(WindowPeer& window, OleColor key, std::uint8_t alpha, int flags) override {
         GtkPeer& p = peer(window);
         if (!p.face().layered()) return;
+        if (p.becomeGuest({key, alpha, flags})) return;
         p.face().setColorKey({key, alpha, flags});
     }
     void releaseFace(WindowPeer& window) override {
@@ -160,8 +163,21 @@ void WindowFace::setColorKey(const cairoimg::ColorKey& key) {
     gtk_widget_queue_draw(window_);
 }
 
+void WindowFace::setGuest(GtkWidget* guest, const cairoimg::ColorKey& key) {
+    guest_ = guest;
+    guestKey_ = key;
+    gtk_widget_queue_draw(window_);
+}
+
+void WindowFace::removeGuest(GtkWidget* guest) {
+    if (guest_ != guest) return;
+    guest_ = nullptr;
+    gtk_widget_queue_draw(window_);
+}
+
 void WindowFace::release() {
     mode_ = Mode::Plain;
+    guest_ = nullptr;
     picture_.reset();
     flatPicture_.reset();
     std::vector<std::uint8_t>().swap(classes_);
@@ -175,6 +191,10 @@ void WindowFace::release() {
 void WindowFace::paintNow() {
     GdkWindow* window = gtk_widget_get_window(window_);
     if (mode_ != Mode::Picture || !window || !gdk_window_is_visible(window)) return;
+    if (!GDK_IS_X11_DISPLAY(gdk_window_get_display(window))) {
+        awaitFirstFrame();
+        return;
+    }
     const cairo_rectangle_int_t all{0, 0, size_.width, size_.height};
     cairo_region_t* region = cairo_region_create_rectangle(&all);
     GdkDrawingContext* frame = gdk_window_begin_draw_frame(window, region);
@@ -184,11 +204,36 @@ void WindowFace::paintNow() {
     gdk_display_flush(gdk_window_get_display(window));
 }
 
+void WindowFace::awaitFirstFrame() {
+    // A Wayland surface takes no buffer before the compositor has configured
+    // it, and GDK commits a frame only from its frame clock: both need the
+    // main loop, which the start-up holds for a while yet. It turns here
+    // until the first frame is drawn, or for 200 ms at most. Nothing of the
+    // launcher is waiting on the loop this early but the window's own events.
+    bool late = false;
+    const guint timeout = g_timeout_add(
+        200,
+        [](gpointer flag) -> gboolean {
+            *static_cast<bool*>(flag) = true;
+            return G_SOURCE_REMOVE;
+        },
+        &late);
+    drawn_ = false;
+    while (!drawn_ && !late) g_main_context_iteration(nullptr, TRUE);
+    if (!late) g_source_remove(timeout);
+}
+
 gboolean WindowFace::onDraw(GtkWidget*, cairo_t* cr, gpointer self) {
     auto* face = static_cast<WindowFace*>(self);
+    face->drawn_ = true;
     switch (face->mode_) {
     case Mode::Plain: return FALSE;
-    case Mode::Picture: face->drawPicture(cr); return TRUE;
+    case Mode::Picture:
+        if (face->guest_)
+            face->drawWithGuest(cr);
+        else
+            face->drawPicture(cr);
+        return TRUE;
     case Mode::Keyed: face->drawKeyed(cr); return TRUE;
     }
     return FALSE;
@@ -219,14 +264,57 @@ void WindowFace::drawPicture(cairo_t* cr) {
     cairo_restore(cr);
 }
 
+bool WindowFace::redrawn(cairo_t* cr, GdkRectangle& clip) const {
+    const GdkRectangle whole{0, 0, size_.width, size_.height};
+    return gdk_cairo_get_clip_rectangle(cr, &clip) && gdk_rectangle_intersect(&clip, &whole, &clip);
+}
+
+void WindowFace::drawWithGuest(cairo_t* cr) {
+    GdkRectangle clip;
+    if (!redrawn(cr, clip)) return;
+    cairo_surface_t* image =
+        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, clip.width, clip.height);
+    cairo_t* composed = cairo_create(image);
+    cairo_set_operator(composed, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(composed, picture_.get(), -clip.x, -clip.y);
+    cairo_paint(composed);
+
+    // The guest draws (with its children) into a picture of its part being
+    // redrawn; keyed, it goes over the window's picture.
+    GtkWidget* area = gtk_widget_get_parent(guest_);
+    GdkRectangle part;
+    if (gtk_widget_is_drawable(guest_) &&
+        gtk_widget_translate_coordinates(guest_, window_, 0, 0, &part.x, &part.y)) {
+        part.width = gtk_widget_get_allocated_width(guest_);
+        part.height = gtk_widget_get_allocated_height(guest_);
+        int areaX = 0;
+        int areaY = 0;
+        if (gdk_rectangle_intersect(&part, &clip, &part) &&
+            gtk_widget_translate_coordinates(area, window_, 0, 0, &areaX, &areaY)) {
+            cairo_surface_t* layer =
+                cairo_image_surface_create(CAIRO_FORMAT_ARGB32, part.width, part.height);
+            cairo_t* guest = cairo_create(layer);
+            cairo_translate(guest, areaX - part.x, areaY - part.y);
+            gtk_container_propagate_draw(GTK_CONTAINER(area), guest_, guest);
+            cairo_destroy(guest);
+            cairoimg::applyColorKey(layer, guestKey_);
+            cairo_set_operator(composed, CAIRO_OPERATOR_OVER);
+            cairo_set_source_surface(composed, layer, part.x - clip.x, part.y - clip.y);
+            cairo_paint(composed);
+            cairo_surface_destroy(layer);
+        }
+    }
+    cairo_destroy(composed);
+    present(cr, image, clip);
+    cairo_surface_destroy(image);
+}
+
 void WindowFace::drawKeyed(cairo_t* cr) {
     const Size now{gtk_widget_get_allocated_width(window_),
                    gtk_widget_get_allocated_height(window_)};
     if (now.width != size_.width || now.height != size_.height) resetShape(now, kSolid);
     GdkRectangle clip;
-    const GdkRectangle whole{0, 0, now.width, now.height};
-    if (!gdk_cairo_get_clip_rectangle(cr, &clip) || !gdk_rectangle_intersect(&clip, &whole, &clip))
-        return;
+    if (!redrawn(cr, clip)) return;
     // The window and its children (which have no output window of their
     // own) draw into a picture of the part being redrawn; the key is
     // applied to it and the result replaces those pixels of the window.
@@ -237,6 +325,11 @@ void WindowFace::drawKeyed(cairo_t* cr) {
     GTK_WIDGET_GET_CLASS(window_)->draw(window_, offscreen);
     cairo_destroy(offscreen);
     cairoimg::applyColorKey(image, key_);
+    present(cr, image, clip);
+    cairo_surface_destroy(image);
+}
+
+void WindowFace::present(cairo_t* cr, cairo_surface_t* image, const GdkRectangle& clip) {
     const bool changed = noteAlpha(image, clip.x, clip.y);
     if (!composited()) flatten(image);
     cairo_save(cr);
@@ -245,7 +338,6 @@ void WindowFace::drawKeyed(cairo_t* cr) {
     cairo_rectangle(cr, clip.x, clip.y, clip.width, clip.height);
     cairo_fill(cr);
     cairo_restore(cr);
-    cairo_surface_destroy(image);
     if (changed) applyShapes();
 }
 

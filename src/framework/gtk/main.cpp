@@ -1,4 +1,5 @@
-// The Linux launcher: GTK on X11. It takes no arguments and reads nothing of
+// The Linux launcher: GTK on Wayland where the session is Wayland, else on
+// X11. It takes no arguments and reads nothing of
 // its environment itself (GTK still finds the display the usual way), except
 // to leave a GDK_GL the user set alone.
 #include "app/Application.h"
@@ -23,8 +24,9 @@ void dropEngineGlWarning(const gchar* domain, GLogLevelFlags level, const gchar*
 } // namespace
 
 int main() {
-    // The launcher places its windows itself, which Wayland does not allow.
-    gdk_set_allowed_backends("x11");
+    // On Wayland the compositor places the windows (the face is one window,
+    // so nothing can pull it apart); everything else works on both.
+    gdk_set_allowed_backends("wayland,x11");
     // The game's id names the windows' class (WM_CLASS) and the application
     // (a Wayland app id), which the menu entry's StartupWMClass matches, so
     // the desktop shows the game's name and icon; the browser keeps its data
@@ -44,7 +46,7 @@ int main() {
         g_log_set_handler(nullptr, G_LOG_LEVEL_WARNING, dropEngineGlWarning, nullptr);
     }
     if (!opened) {
-        g_printerr("launcher: cannot open an X11 display\n");
+        g_printerr("launcher: cannot open a Wayland or X11 display\n");
         return 1;
     }
     // GTK's start sets the class from the name, capitalised: ours is the id as it is.

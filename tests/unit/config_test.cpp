@@ -5,7 +5,7 @@
 
 namespace {
 
-using testing_support::LauncherTest;
+using testsupport::LauncherTest;
 
 class Config : public LauncherTest {};
 
@@ -99,7 +99,7 @@ TEST_F(Config, EnsureFolderCreatesOnlyTheFirstLevelOnce) {
     EXPECT_TRUE(std::filesystem::is_directory(dir / "a"));
     EXPECT_FALSE(std::filesystem::exists(dir / "a" / "b"));
     // A file of that name counts as existing, and so does a dangling link.
-    testing_support::writeAll(dir / "taken", "");
+    testsupport::writeFile(dir / "taken", "");
     config::ensureFolder("taken/x.ini");
     std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
     config::ensureFolder("dangling/x.ini");

@@ -43,6 +43,8 @@ class Build:
     junk = None
     marker = "arguments=0 logged=yes"
     cancel_key = "Escape"  # as the Cancel button
+    # A Linux folder name may hold what a command line would quote or escape.
+    folder_name = '启动 "器" back\\slash $HOME dir'
 
     def __init__(self, exe, display):
         self.exe = {cases.PLAIN: exe, cases.SIGNED: os.environ.get("E2E_SIGNED_LAUNCHER")

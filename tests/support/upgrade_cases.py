@@ -9,11 +9,13 @@ record, and the upgrade program's start from an awkward folder.
 
 A build gives: name; program, big, junk, earlier (the served and the earlier
 upgrade programs); marker (what the started program records); cancel_key;
+folder_name (of each launcher copy: what its command line must survive);
 launch(name, folder_name, launcher) -> a run of the PLAIN or SIGNED
 (built with the test key) launcher (folder, update, ini; start(), running(),
 wait_exit(), windows(), wait_window(), geometry(), screen_size(), key());
-check_owner(run, progress); close_under(run) -> True when a close request
-reached a window under the progress window; check_started(run)."""
+close_under(run) -> True when a close request reached a window under the
+progress window; and where it has more to check, check_owner(case, progress)
+and check_started(case), else None."""
 import calendar
 import collections
 import datetime
@@ -88,8 +90,7 @@ class Case:
 
     def __init__(self, build, row, srv):
         self.build, self.row, self.srv = build, row, srv
-        folder = '启动 "器" back\\slash $HOME dir' if build.name == "gtk" else "启动 器 dir"
-        self.run = build.launch(re.sub(r"\W+", "-", row.name), folder, row.launcher)
+        self.run = build.launch(re.sub(r"\W+", "-", row.name), build.folder_name, row.launcher)
         self.update = os.path.join(self.run.folder, "update")
         os.makedirs(self.update)
         self.earlier = {"upgrade.exe": build.earlier, "upgrade.ini": EARLIER_INI}.get(row.earlier)
@@ -224,7 +225,8 @@ def started(c):
         c.fail("the upgrade program recorded %r, expected %r" % (ran, c.build.marker))
     if c.read("upgrade.exe") != c.build.program:
         c.fail("update/upgrade.exe is not the served program")
-    c.build.check_started(c)
+    if c.build.check_started:
+        c.build.check_started(c)
     c.check_stamp(c.row.update)
     c.expect("log", "versionUpdateLog", UPDATE_OK)
     stamp = desktop.read_ini_value(c.run.ini, "install", "upgradeTime") or ""
@@ -245,7 +247,8 @@ def cancelled(c):
     offer = c.accept()
     progress = desktop.wait_for(lambda: [w for w in c.run.windows(OFFER) if w != offer], 10,
                                 "%s: the progress window" % c.row.name)[0]
-    c.build.check_owner(c, progress)
+    if c.build.check_owner:
+        c.build.check_owner(c, progress)
     if c.build.close_under(c.run):
         c.fail("a close request reached a window under the progress window")
     x, y, w, h = c.run.geometry(progress)

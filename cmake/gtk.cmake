@@ -83,7 +83,6 @@ launcher_key_source("${PROJECT_SOURCE_DIR}/tests/support/upgrade_test_key.pub.pe
 add_executable(signed_launcher tests/support/test_launcher.cpp
   "${CMAKE_CURRENT_BINARY_DIR}/test_upgrade_key.cpp")
 target_link_libraries(signed_launcher PRIVATE launcher_gtk)
-set(GTK_E2E_PROGRAM_signed_upgrade signed_launcher)
 add_executable(short_check_launcher tests/support/test_launcher.cpp)
 target_compile_definitions(short_check_launcher PRIVATE LAUNCHER_TEST_CHECK_MS=3000)
 target_link_libraries(short_check_launcher PRIVATE launcher_gtk)
@@ -111,6 +110,8 @@ endforeach()
 set_tests_properties(gtk.e2e.bad_config PROPERTIES TIMEOUT 240)
 # Six desktops, each with its own display server, buses and window manager.
 set_tests_properties(gtk.e2e.desktops PROPERTIES TIMEOUT 300)
+set_property(TEST gtk.e2e.upgrade APPEND PROPERTY ENVIRONMENT
+  "E2E_SIGNED_LAUNCHER=$<TARGET_FILE:signed_launcher>")
 set_property(TEST gtk.e2e.upgrade_program APPEND PROPERTY ENVIRONMENT
   "E2E_SHORT_WAIT_UPGRADE=$<TARGET_FILE:short_wait_upgrade>")
 # Three releases, two of them built in build folders of their own.

@@ -53,10 +53,10 @@ target_link_libraries(inidump_native PRIVATE launcher_headless)
 
 # The committed artwork: the background picture and the button pictures.
 add_test(NAME artwork.committed_pictures
-         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/unit/artwork.py)
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/build/artwork.py)
 # An operator's pictures: a wrong one stops the configuration, naming it.
 add_test(NAME artwork.operator_pictures
-         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/unit/brand_art.py)
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tests/build/brand_art.py)
 
 # The house's layout (.clang-format) over the C and C++ sources.
 add_test(NAME format.clang_format

@@ -214,7 +214,7 @@ target_compile_definitions(short_check_launcher PRIVATE LAUNCHER_TEST_CHECK_MS=3
 target_link_libraries(short_check_launcher PRIVATE launcher_win32)
 launcher_win32_exe(short_check_launcher)
 
-foreach(t win32.win32_download win32.win32_upgrade win32.win32_signed_upgrade win32.win32_faults
+foreach(t win32.win32_download win32.win32_upgrade win32.win32_faults
           win32.hostile_server)
   if(TEST ${t})
     set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT

@@ -28,16 +28,6 @@ SITE = {"home": "http://127.0.0.1:9/首页", "charge": "http://127.0.0.1:9/pay?a
         "service": "http://127.0.0.1:9/service", "forum": "http://127.0.0.1:9/forum"}
 
 
-def click_button(run, login, name):
-    """As a touch screen or a remote desktop clicks: one jump of the pointer
-    onto the button and the left button at once. Every click counts, also
-    right after one on another button (which held the pointer)."""
-    x, y = run.geometry(login)[:2]
-    left, top, width, height = site.BUTTONS[name]
-    desktop.xdotool(run.display, "mousemove", str(x + left + width // 2),
-                    str(y + top + height // 2), "click", "1")
-
-
 def opened(log, count):
     """The addresses the default browser was given, once there are `count`."""
     def read():
@@ -69,7 +59,7 @@ def has_render_node():
 
 
 def close_button_asks(run, login):
-    click_button(run, login, "close")
+    site.click_button(run, login, "close")
     return run.wait_window("^退出提示$")
 
 
@@ -86,7 +76,7 @@ def main():
 
         order = ("home", "charge", "service", "forum")
         for name in order:
-            click_button(run, login, name)
+            site.click_button(run, login, name)
         if opened(browser_log, 4) != [SITE[n] for n in order]:
             desktop.fail("the site buttons opened %s" % opened(browser_log, 4))
 
@@ -193,7 +183,7 @@ def main():
             desktop.fail("the launcher ended (status %s)" % run.proc.returncode)
 
         # The new face's buttons work, and its close button ends the launcher.
-        click_button(run, login, "forum")
+        site.click_button(run, login, "forum")
         if opened(browser_log, 5)[4] != SITE["forum"]:
             desktop.fail("the forum button of the new face opened %s" % opened(browser_log, 5))
         run.key(close_button_asks(run, login), "Return")

@@ -10,7 +10,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import browser_site as site  # noqa: E402
 import desktop  # noqa: E402
 from gtk_env import GtkLauncher  # noqa: E402
-from gtk_login_road import click_button  # noqa: E402
 from test_server import TestServer  # noqa: E402
 
 
@@ -32,7 +31,7 @@ def main():
                 "the window manager")
             login = site.start_at_login(run, srv, display)
             back = run.wait_window("^Varnholt登录器$")
-            click_button(run, login, "mini")
+            site.click_button(run, login, "mini")
             for w in (back, login):
                 desktop.wait_for(lambda: wm_state(display, w) == "Iconic", 5,
                                  "window %s minimised" % w)

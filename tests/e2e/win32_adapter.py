@@ -12,7 +12,7 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import desktop  # noqa: E402
 import wine_env  # noqa: E402
-import win32_image  # noqa: E402
+from win32_resources import listed_resources  # noqa: E402
 
 PROBE = os.environ.get("E2E_PROBE") or desktop.fail("E2E_PROBE is not set")
 
@@ -41,7 +41,7 @@ def chinese_folder(base, display):
     # A value in the file's own bytes: "é" in code page 1252.
     with open(os.path.join(folder, "probe.ini"), "wb") as f:
         f.write(b"[given]\r\nname=Caf\xe9 \"x\"\r\n")
-    listed = win32_image.listed_resources()
+    listed = listed_resources()
     out = os.path.join(base, "probe-out.txt")
     commands = (["folder"] + ["res:%d:%s" % (i, t) for i, t, _, _ in listed] +
                 ["iniread:given:name", "iniwrite:written:name:naïve", "iniread:written:name",

@@ -13,7 +13,9 @@ import bad_config  # noqa: E402
 import desktop  # noqa: E402
 import wine_env  # noqa: E402
 from test_server import TestServer  # noqa: E402
-from win32_launcher import LAUNCHER, LOGIN_SIZE, answer, face  # noqa: E402
+from wine_env import LOGIN_SIZE, answer, face  # noqa: E402
+
+LAUNCHER = wine_env.launcher_exe()
 
 
 class Run:

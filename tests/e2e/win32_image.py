@@ -9,6 +9,7 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import desktop  # noqa: E402
+from win32_resources import listed_resources  # noqa: E402
 
 OBJDUMP = os.environ.get("E2E_OBJDUMP") or "i686-w64-mingw32-objdump"
 
@@ -19,8 +20,6 @@ SYSTEM_DLLS = {
     "imm32.dll", "winmm.dll", "ntdll.dll", "crypt32.dll", "oleacc.dll",
 }
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
-# What windres gives a resource that names no language: US English.
-DEFAULT_LANGUAGE = 0x409
 
 
 class Pe:
@@ -121,13 +120,6 @@ def icon_file(res, group_id):
         images += image
         offset += len(image)
     return head + images, ids
-
-
-def listed_resources():
-    """(id, type, file, language) of each entry."""
-    text = open(os.path.join(desktop.ROOT, "cmake", "resources.cmake")).read()
-    return [(int(i), t, f, int(lang) if lang else DEFAULT_LANGUAGE)
-            for i, t, f, lang in re.findall(r'"(\d+);(\w+);([^";]+)(?:;LANGUAGE=(\d+))?"', text)]
 
 
 def main():

@@ -10,13 +10,12 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import desktop  # noqa: E402
 import wine_env  # noqa: E402
+from wine_env import BACK_SIZE, LOGIN_SIZE, answer, face  # noqa: E402
 
-LAUNCHER = os.environ.get("E2E_LAUNCHER") or desktop.fail("E2E_LAUNCHER is not set")
+LAUNCHER = wine_env.launcher_exe()
 STAMP = re.compile(r"^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\]$")
 BOX = "^系统提示$"
 BACK = "^Varnholt登录器$"
-BACK_SIZE = (1039, 652)
-LOGIN_SIZE = (757, 563)
 # 3810 x 1045 twips at 15 twips per pixel.
 LOGIN_OFFSET = (254, 70)
 SCREEN = (1600, 1000)
@@ -34,23 +33,6 @@ def launch(folder, display, name):
 def wait_exit(proc, timeout, what):
     desktop.wait_for(lambda: proc.poll() is not None, timeout, what)
     return proc.returncode
-
-
-def face(display):
-    """(back, login) geometries of the visible login face."""
-    wins = [desktop.window_geometry(display, w)
-            for w in desktop.xdotool(display, "search", "--onlyvisible", "--class",
-                                     "launcher.exe", check=False).split()]
-    back = [g for g in wins if g and g[2:] == BACK_SIZE]
-    login = [g for g in wins if g and g[2:] == LOGIN_SIZE]
-    return (back[0] if back else None, login[0] if login else None)
-
-
-def answer(display, box, key):
-    """A key to a message box: focused first, so that nothing depends on
-    where the pointer is."""
-    desktop.xdotool(display, "windowfocus", "--sync", box)
-    desktop.xdotool(display, "key", key)
 
 
 def check_offset(back, login):

@@ -102,6 +102,16 @@ def start_at_login(run, srv, display, platform=""):
     return login
 
 
+def click_button(run, login, name):
+    """As a touch screen or a remote desktop clicks: one jump of the pointer
+    onto the button and the left button at once. Every click counts, also
+    right after one on another button (which held the pointer)."""
+    x, y = run.geometry(login)[:2]
+    left, top, width, height = BUTTONS[name]
+    desktop.xdotool(run.display, "mousemove", str(x + left + width // 2),
+                    str(y + top + height // 2), "click", "1")
+
+
 def login_point(login_geometry, page_point):
     """Screen position of a point of the login page."""
     lx, ly = login_geometry[:2]

@@ -1,12 +1,9 @@
 #include "support/test_server.h"
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -184,38 +181,6 @@ RefusingPort::RefusingPort() {
 
 RefusingPort::~RefusingPort() {
     if (fd_ >= 0) ::close(fd_);
-}
-
-ScratchFolder::ScratchFolder() {
-    std::string templ = (std::filesystem::temp_directory_path() / "launcher-test-XXXXXX").string();
-    if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = templ;
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-std::vector<std::string> ScratchFolder::list(const std::string& sub) const {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(path_ + "/" + sub, ec))
-        if (e.path().filename() != "launcher.lock") // every run holds it (holdFolderLock)
-            names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void writeFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 } // namespace testsupport

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "framework/linux/curl_download.h"
+#include "support/test_files.h"
 
 #include <string>
 #include <vector>
@@ -49,23 +50,6 @@ private:
     int port_ = 0;
 };
 
-// A fresh folder under the system's temporary folder, removed with all its
-// contents at destruction.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::string& path() const { return path_; }
-    // The names of the entries in `sub` (relative to this folder), sorted;
-    // the launchers' folder lock (update/launcher.lock) left out.
-    std::vector<std::string> list(const std::string& sub = {}) const;
-
-private:
-    std::string path_;
-};
-
 // Downloads give up within about a second while it lives, so a stalled
 // server costs the test little.
 struct ShortCurlTimeouts {
@@ -74,8 +58,5 @@ struct ShortCurlTimeouts {
     ShortCurlTimeouts(const ShortCurlTimeouts&) = delete;
     ShortCurlTimeouts& operator=(const ShortCurlTimeouts&) = delete;
 };
-
-std::string readFile(const std::string& path);
-void writeFile(const std::string& path, const std::string& content);
 
 } // namespace testsupport

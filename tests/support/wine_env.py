@@ -303,8 +303,36 @@ def unlock():
         pass
 
 
+# The launcher's windows under Wine, by size: the background and the login window.
+BACK_SIZE = (1039, 652)
+LOGIN_SIZE = (757, 563)
+
+
+def launcher_exe(variable="E2E_LAUNCHER"):
+    """The launcher.exe the ctest registration names in `variable`."""
+    return os.environ.get(variable) or desktop.fail("%s is not set" % variable)
+
+
+def face(display):
+    """(back, login) geometries of the visible login face."""
+    wins = [desktop.window_geometry(display, w)
+            for w in desktop.xdotool(display, "search", "--onlyvisible", "--class",
+                                     "launcher.exe", check=False).split()]
+    back = [g for g in wins if g and g[2:] == BACK_SIZE]
+    login = [g for g in wins if g and g[2:] == LOGIN_SIZE]
+    return (back[0] if back else None, login[0] if login else None)
+
+
+def answer(display, box, key):
+    """A key to a message box: focused first, so that nothing depends on
+    where the pointer is."""
+    desktop.xdotool(display, "windowfocus", "--sync", box)
+    desktop.xdotool(display, "key", key)
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "hold":
         hold(sys.argv[2], sys.argv[3])
     else:
         {"start": start, "stop": stop, "lock": lock, "unlock": unlock}[sys.argv[1]]()
+

@@ -4,7 +4,7 @@
 namespace {
 
 using fw::headless::BrowserRecord;
-using testing_support::LauncherTest;
+using testsupport::LauncherTest;
 
 class HandOver : public LauncherTest {
 protected:

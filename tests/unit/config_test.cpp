@@ -5,7 +5,7 @@
 
 namespace {
 
-using testing_support::LauncherTest;
+using testsupport::LauncherTest;
 
 class Config : public LauncherTest {};
 
@@ -79,6 +79,21 @@ TEST_F(Config, BrokenConfigurationShowsItsMessageOverTheWindowsAndEnds) {
     EXPECT_TRUE(p.visibleWindows().empty());
 }
 
+// A file with NUL bytes and no byte order mark (UTF-16 saved without one) is
+// broken: the start says so and leaves every byte of it as it was.
+TEST_F(Config, AFileWithNulBytesIsBrokenAndNeverWritten) {
+    const std::string text = "[platform]\r\nloginUrl=http://x\r\n";
+    for (const std::string& bytes : {text + '\0' + "\r\n", std::string("\0", 1) + text}) {
+        writeConfig(bytes);
+        config::loadConfig();
+        EXPECT_EQ(config::appConfig().loginUrl, "");
+        EXPECT_EQ(config(), bytes) << "written to";
+    }
+    writeConfig(text);
+    config::loadConfig();
+    EXPECT_EQ(config::appConfig().loginUrl, "http://x") << "the same text without NUL bytes";
+}
+
 TEST_F(Config, ValuesAreReturnedWholeAndCut) {
     const std::string chinese = "版本\xB0\xE6";
     writeConfig("[common]\nversion=" + chinese + "\nversionCheckUrl=" + std::string(2000, 'u') +
@@ -99,7 +114,7 @@ TEST_F(Config, EnsureFolderCreatesOnlyTheFirstLevelOnce) {
     EXPECT_TRUE(std::filesystem::is_directory(dir / "a"));
     EXPECT_FALSE(std::filesystem::exists(dir / "a" / "b"));
     // A file of that name counts as existing, and so does a dangling link.
-    testing_support::writeAll(dir / "taken", "");
+    testsupport::writeFile(dir / "taken", "");
     config::ensureFolder("taken/x.ini");
     std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
     config::ensureFolder("dangling/x.ini");

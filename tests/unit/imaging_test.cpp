@@ -10,7 +10,7 @@ namespace {
 
 using fw::headless::ArgbPixels;
 using fw::headless::WindowRecord;
-using testing_support::LauncherTest;
+using testsupport::LauncherTest;
 
 constexpr std::pair<int, const char*> kBackground{imaging::kBackgroundId, imaging::kBackgroundType};
 
@@ -147,7 +147,7 @@ TEST_F(Imaging, UndecodableDataLeavesAnInvisibleWindowAndNoMessage) {
     EXPECT_TRUE(record(*app::loginForm).visible);
 
     // No bytes at all is an error for the caller, not a blank picture.
-    testing_support::forgetWindows();
+    testsupport::forgetWindows();
     p.resourceBytes[kBackground] = {};
     EXPECT_THROW(app::Main(), std::out_of_range);
 }

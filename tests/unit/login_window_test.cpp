@@ -4,7 +4,7 @@
 
 namespace {
 
-using testing_support::LauncherTest;
+using testsupport::LauncherTest;
 
 class LoginWindow : public LauncherTest {
 protected:
@@ -72,7 +72,7 @@ TEST_F(LoginWindow, LayoutPlacesEveryControl) {
 TEST_F(LoginWindow, VersionLabelShowsTheConfiguredVersion) {
     start(validConfig());
     EXPECT_EQ(label().caption, "版本:1.00");
-    testing_support::forgetWindows();
+    testsupport::forgetWindows();
     start("[common]\r\nversion=\r\n[platform]\r\nloginUrl=http://127.0.0.1:1/login\r\n");
     EXPECT_EQ(label().caption, "版本:");
 }

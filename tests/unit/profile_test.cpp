@@ -9,8 +9,8 @@
 
 using fw::profile::readString;
 using fw::profile::writeString;
-using testing_support::readAll;
-using testing_support::writeAll;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace {
 
@@ -112,7 +112,7 @@ TEST(ProfileWrite, FollowsTheFilesLineBreaksAndLastLine) {
     EXPECT_EQ(read(out, "a", "k"), "new value");
 }
 
-class ProfileFile : public testing_support::LauncherTest {};
+class ProfileFile : public testsupport::LauncherTest {};
 
 TEST_F(ProfileFile, WriteCreatesReplacesAndLeavesNoTemporaryFile) {
     const auto path = (dir / "x.ini").string();
@@ -120,7 +120,7 @@ TEST_F(ProfileFile, WriteCreatesReplacesAndLeavesNoTemporaryFile) {
     EXPECT_FALSE(std::filesystem::exists(path)); // reading creates nothing
     ASSERT_TRUE(fw::profile::writeFile(path, "a", "k", "v"));
     ASSERT_TRUE(fw::profile::writeFile(path, "a", "k", "w"));
-    EXPECT_EQ(readAll(path), "[a]\r\nk=w\r\n");
+    EXPECT_EQ(readFile(path), "[a]\r\nk=w\r\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
 }
 
@@ -151,11 +151,11 @@ TEST_F(ProfileFile, AUtf16FileIsReadAsTextAndWrittenBackAsUtf16) {
     using namespace std::string_literals;
     const auto path = (dir / "x.ini").string();
     const auto head = "\xFF\xFE[\0a\0]\0\r\0\n\0k\0=\0v\0\r\0\n\0"s;
-    writeAll(path, head);
+    writeFile(path, head);
     EXPECT_EQ(fw::profile::readFile(path, "a", "k", "", 1025), "v");
     // U+6E38 and U+1F600, the second as a surrogate pair.
     ASSERT_TRUE(fw::profile::writeFile(path, "a", "n", "\xE6\xB8\xB8\xF0\x9F\x98\x80"));
-    EXPECT_EQ(readAll(path), head + "n\0=\0\x38\x6E\x3D\xD8\x00\xDE\r\0\n\0"s);
+    EXPECT_EQ(readFile(path), head + "n\0=\0\x38\x6E\x3D\xD8\x00\xDE\r\0\n\0"s);
     EXPECT_EQ(fw::profile::readFile(path, "a", "n", "", 1025), "\xE6\xB8\xB8\xF0\x9F\x98\x80");
 }
 
@@ -163,11 +163,11 @@ TEST_F(ProfileFile, FailedWriteInAReadOnlyFolderChangesNothing) {
     if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
     const auto sub = dir / "ro";
     std::filesystem::create_directory(sub);
-    writeAll(sub / "x.ini", "[a]\nk=old\n");
+    writeFile(sub / "x.ini", "[a]\nk=old\n");
     ::chmod(sub.c_str(), 0555);
     EXPECT_FALSE(fw::profile::writeFile((sub / "x.ini").string(), "a", "k", "new"));
     ::chmod(sub.c_str(), 0755);
-    EXPECT_EQ(readAll(sub / "x.ini"), "[a]\nk=old\n");
+    EXPECT_EQ(readFile(sub / "x.ini"), "[a]\nk=old\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(sub), {}), 1);
 }
 
@@ -176,7 +176,7 @@ TEST_F(ProfileFile, FailedWriteInAReadOnlyFolderChangesNothing) {
 TEST_F(ProfileFile, RefusesWhatTheFileCannotHoldAndChangesNothing) {
     const auto path = dir / "x.ini";
     const std::string ini = "[a]\r\nk=v\r\n[b]\r\nk=w\r\n";
-    writeAll(path, ini);
+    writeFile(path, ini);
     const struct {
         const char *section, *key, *value;
     } refused[] = {
@@ -191,7 +191,7 @@ TEST_F(ProfileFile, RefusesWhatTheFileCannotHoldAndChangesNothing) {
     };
     for (const auto& w : refused) {
         EXPECT_FALSE(fw::profile::writeFile(path.string(), w.section, w.key, w.value)) << w.key;
-        EXPECT_EQ(readAll(path), ini);
+        EXPECT_EQ(readFile(path), ini);
     }
     // Marks that stay inside their line are fine.
     ASSERT_TRUE(fw::profile::writeFile(path.string(), "[a]", "k[", "=[b]; x"));
@@ -222,14 +222,14 @@ TEST_F(ProfileFile, NeedsNoMoreMemoryThanASmallMultipleOfTheFile) {
 #endif
     constexpr std::size_t kSize = 16u << 20;
     const auto path = (dir / "x.ini").string();
-    writeAll(path, "[a]\nk=v\n" + std::string(kSize, '\n'));
+    writeFile(path, "[a]\nk=v\n" + std::string(kSize, '\n'));
     EXPECT_EXIT(std::_Exit(writesAndReadsWithin(path, 4 * kSize) ? 0 : 1),
                 testing::ExitedWithCode(0), "");
 }
 
 TEST_F(ProfileFile, KeepsTheFilesPermissions) {
     const auto path = dir / "x.ini";
-    writeAll(path, "[a]\nk=v\n");
+    writeFile(path, "[a]\nk=v\n");
     ::chmod(path.c_str(), 0600);
     ASSERT_TRUE(fw::profile::writeFile(path.string(), "a", "k", "w"));
     struct stat st {};

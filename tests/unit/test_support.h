@@ -7,28 +7,14 @@
 #include "forms/LoginForm.h"
 #include "forms/MainForm.h"
 #include "framework/headless/headless.h"
+#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 
-namespace testing_support {
-
-inline std::string readAll(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-inline void writeAll(const std::filesystem::path& p, const std::string& data) {
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out << data;
-}
+namespace testsupport {
 
 // Runs Main; true when the program ended itself during it.
 inline bool runMain() {
@@ -51,22 +37,12 @@ inline void forgetWindows() {
 
 class LauncherTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::random_device rd;
-        dir = std::filesystem::temp_directory_path() /
-              ("launcher-unit-" + std::to_string(rd()) + "-" + std::to_string(rd()));
-        std::filesystem::create_directories(dir);
-        p.folder = dir.string();
-    }
-    void TearDown() override {
-        forgetWindows();
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
+    void SetUp() override { p.folder = dir.string(); }
+    void TearDown() override { forgetWindows(); }
 
     std::filesystem::path ini() const { return dir / "launcher.ini"; }
-    void writeConfig(const std::string& text) { writeAll(ini(), text); }
-    std::string config() const { return readAll(ini()); }
+    void writeConfig(const std::string& text) { writeFile(ini(), text); }
+    std::string config() const { return readFile(ini()); }
 
     // A configuration the launcher accepts, with no version check server.
     static std::string validConfig(const std::string& extra = "") {
@@ -76,7 +52,7 @@ protected:
                extra;
     }
 
-    static bool runMain() { return testing_support::runMain(); }
+    static bool runMain() { return testsupport::runMain(); }
 
     fw::headless::WindowRecord& record(fw::Form& f) {
         auto* r = p.find(f);
@@ -85,7 +61,8 @@ protected:
     }
 
     fw::headless::HeadlessPlatform p;
-    std::filesystem::path dir;
+    ScratchFolder scratch;
+    std::filesystem::path dir = scratch.path();
 };
 
-} // namespace testing_support
+} // namespace testsupport

@@ -4,7 +4,7 @@
 namespace {
 
 using fw::WindowState;
-using testing_support::LauncherTest;
+using testsupport::LauncherTest;
 
 class WindowFlow : public LauncherTest {
 protected:
@@ -226,7 +226,7 @@ TEST_F(OpenQuestion, AWindowOpenedMeanwhileTakesNoInputUntilTheAnswer) {
 TEST_F(OpenQuestion, AReplacedFaceOutlivesItsQuestionWhichThenMeansNothing) {
     for (int answer : {fw::kIdCancel, fw::kIdOk}) {
         SCOPED_TRACE(answer);
-        testing_support::forgetWindows();
+        testsupport::forgetWindows();
         p.messageBoxes.clear();
         start();
         auto* oldLogin = app::loginForm.get();

@@ -13,7 +13,7 @@
 // an input-only window over their area, as a GtkButton's do.
 #pragma once
 
-#include "framework/gtk/gtk_platform.h"
+#include "framework/gtk/platform.h"
 
 #include <functional>
 #include <string>

@@ -2,7 +2,7 @@
 // libcurl's worker thread; the calling thread turns the main loop meanwhile,
 // so the window paints and its button works, while the window's modal grab
 // keeps input away from the others (as under a message box).
-#include "framework/gtk/gtk_platform.h"
+#include "framework/gtk/platform.h"
 #include "framework/gtk/text.h"
 
 namespace fw::gtk {

@@ -1,8 +1,8 @@
 // One launcher window as a GtkWindow, and the native events it reports to
 // its window object.
 #include "framework/gtk/client_area.h"
-#include "framework/gtk/gtk_platform.h"
 #include "framework/gtk/input.h"
+#include "framework/gtk/platform.h"
 #include "framework/gtk/text.h"
 #include "framework/gtk/window_face.h"
 

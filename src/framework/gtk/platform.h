@@ -104,7 +104,7 @@ public:
 
     std::unique_ptr<WindowPeer> createWindow(WindowEvents& events, const FormLayout& layout,
                                              WindowPeer* owner) override;
-    // A WebKitWebView (browser_webkit.h).
+    // A WebKitWebView (browser.h).
     std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,
                                                const std::optional<Rect>& frame) override;
     Imaging& imaging() override;
@@ -167,7 +167,7 @@ public:
     [[noreturn]] void fatal(const char* what) noexcept;
 
 protected:
-    // The watched download turns the main loop (progress_gtk.cpp).
+    // The watched download turns the main loop (progress.cpp).
     void awaitTransfer() override;
     void transferEnded() override { g_main_context_wakeup(nullptr); }
 

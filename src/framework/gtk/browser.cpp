@@ -1,6 +1,6 @@
-#include "framework/gtk/browser_webkit.h"
+#include "framework/gtk/browser.h"
 
-#include "framework/gtk/gtk_platform.h"
+#include "framework/gtk/platform.h"
 #include "framework/gtk/text.h"
 
 #include <algorithm>

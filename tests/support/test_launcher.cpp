@@ -18,7 +18,7 @@ static void testSettings() {
 }
 
 #ifdef _WIN32
-#include "framework/win32/win32_platform.h"
+#include "framework/win32/platform.h"
 
 #include <ole2.h>
 

@@ -30,8 +30,8 @@
 //                              OUT.ticks; the error box ends the program
 #include "config/ProgramFiles.h"
 #include "framework/portable/form.h"
+#include "framework/win32/platform.h"
 #include "framework/win32/text.h"
-#include "framework/win32/win32_platform.h"
 
 #include <oleacc.h>
 

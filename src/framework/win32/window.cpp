@@ -1,7 +1,7 @@
 // The form windows: the window peer, its window procedure, and the message
 // box, which disables the launcher's windows while it is up.
+#include "framework/win32/platform.h"
 #include "framework/win32/text.h"
-#include "framework/win32/win32_platform.h"
 
 #include <windowsx.h>
 

@@ -13,10 +13,10 @@ add_library(launcher_headless STATIC
   src/framework/linux/profile_file.cpp
   src/framework/linux/replacement_file.cpp
   src/framework/linux/held_file.cpp
-  src/framework/headless/headless.cpp
-  src/framework/headless/imaging_headless.cpp
+  src/framework/headless/platform.cpp
+  src/framework/headless/imaging.cpp
   src/framework/linux/cairo_imaging.cpp
-  src/framework/headless/controls_headless.cpp
+  src/framework/headless/controls.cpp
   src/framework/linux/curl_download.cpp
   src/framework/linux/openssl_verify.cpp
 )

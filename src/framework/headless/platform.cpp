@@ -1,4 +1,4 @@
-#include "framework/headless/headless.h"
+#include "framework/headless/platform.h"
 
 #include "framework/portable/browser_base.h"
 #include "framework/ports/imaging.h"

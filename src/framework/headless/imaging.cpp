@@ -1,7 +1,7 @@
 // The imaging port of the scripted desktop: real decoding and composing
 // (framework/cairo_imaging), with what a window would show recorded where
 // tests can read it.
-#include "framework/headless/headless.h"
+#include "framework/headless/platform.h"
 #include "framework/linux/cairo_imaging.h"
 
 namespace fw::headless {

@@ -1,5 +1,5 @@
 // The imaging port on GTK 3 / X11: pictures and surfaces are cairo's
-// (framework/cairo_imaging), a layered window is a WindowFace on an RGBA
+// (framework/linux/imaging.h), a layered window is a WindowFace on an RGBA
 // visual, shaped by the alpha of what it shows.
 #include "framework/gtk/platform.h"
 #include "framework/gtk/window_face.h"

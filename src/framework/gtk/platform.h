@@ -4,8 +4,8 @@
 // GLib timeouts on the main loop.
 #pragma once
 
-#include "framework/linux/cairo_imaging.h"
-#include "framework/linux/linux_platform.h"
+#include "framework/linux/imaging.h"
+#include "framework/linux/platform.h"
 
 #include <gtk/gtk.h>
 

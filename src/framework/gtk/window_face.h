@@ -7,7 +7,7 @@
 // was shown.
 #pragma once
 
-#include "framework/linux/cairo_imaging.h"
+#include "framework/linux/imaging.h"
 
 #include <gtk/gtk.h>
 

@@ -3,7 +3,7 @@
 // as a ProgramEnded exception after destroying every window.
 #pragma once
 
-#include "framework/linux/linux_platform.h"
+#include "framework/linux/platform.h"
 #include "framework/ports/control.h"
 
 #include <chrono>

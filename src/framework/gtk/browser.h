@@ -17,11 +17,11 @@
 namespace fw::gtk {
 
 class GtkPlatform;
-class GtkPeer;
+class GtkWindowPeer;
 
 class WebKitBrowser : public BrowserBase {
 public:
-    WebKitBrowser(GtkPlatform& platform, GtkPeer& parent, BrowserEvents& events,
+    WebKitBrowser(GtkPlatform& platform, GtkWindowPeer& parent, BrowserEvents& events,
                   const std::optional<Rect>& frame);
     ~WebKitBrowser() override;
 

@@ -18,7 +18,7 @@ namespace {
 
 class GtkControlSurface : public ControlSurface {
 public:
-    GtkControlSurface(GtkPlatform& platform, GtkPeer& parent, ControlEvents& events,
+    GtkControlSurface(GtkPlatform& platform, GtkWindowPeer& parent, ControlEvents& events,
                       const Rect& rect, int tabIndex)
         : platform_(platform), parent_(parent),
           events_(events), size_{std::max(rect.width, 0), std::max(rect.height, 0)} {
@@ -313,7 +313,7 @@ private:
     }
 
     GtkPlatform& platform_;
-    GtkPeer& parent_;
+    GtkWindowPeer& parent_;
     ControlEvents& events_;
     GtkWidget* widget_ = nullptr;
     Size size_;
@@ -332,7 +332,7 @@ private:
 
 class GtkLabelPeer : public LabelPeer {
 public:
-    GtkLabelPeer(GtkPeer& parent, const Rect& rect, OleColor colour)
+    GtkLabelPeer(GtkWindowPeer& parent, const Rect& rect, OleColor colour)
         : parent_(parent), colour_(colour) {
         // Presses on a label are the label's, not the window's surface's.
         widget_ = placeChild(parent, rect, GDK_BUTTON_PRESS_MASK);
@@ -363,7 +363,7 @@ private:
 
     static gboolean onPress(GtkWidget*, GdkEventButton*, gpointer) { return TRUE; }
 
-    GtkPeer& parent_;
+    GtkWindowPeer& parent_;
     OleColor colour_;
     std::string caption_;
     GtkWidget* widget_ = nullptr;
@@ -374,13 +374,13 @@ private:
 std::unique_ptr<ControlSurface> GtkPlatform::createControlSurface(WindowPeer& parent,
                                                                   ControlEvents& events,
                                                                   const Rect& rect, int tabIndex) {
-    return std::make_unique<GtkControlSurface>(*this, dynamic_cast<GtkPeer&>(parent), events, rect,
-                                               tabIndex);
+    return std::make_unique<GtkControlSurface>(*this, dynamic_cast<GtkWindowPeer&>(parent), events,
+                                               rect, tabIndex);
 }
 
 std::unique_ptr<LabelPeer> GtkPlatform::createLabel(WindowPeer& parent, const Rect& rect,
                                                     OleColor colour) {
-    return std::make_unique<GtkLabelPeer>(dynamic_cast<GtkPeer&>(parent), rect, colour);
+    return std::make_unique<GtkLabelPeer>(dynamic_cast<GtkWindowPeer&>(parent), rect, colour);
 }
 
 } // namespace fw::gtk

@@ -68,26 +68,26 @@ public:
     // As the system's calls do, these leave a window without the layered
     // style alone.
     void updateLayered(WindowPeer& window, MemorySurface& surface, Size size) override {
-        GtkPeer& p = peer(window);
+        GtkWindowPeer& p = peer(window);
         if (!p.face().layered()) return;
         p.face().showPicture(static_cast<cairoimg::Surface&>(surface).surface(), size);
         p.setClientSize(size);
     }
     void setColorKey(WindowPeer& window, OleColor key, std::uint8_t alpha, int flags) override {
-        GtkPeer& p = peer(window);
+        GtkWindowPeer& p = peer(window);
         if (!p.face().layered()) return;
         if (p.becomeGuest({key, alpha, flags})) return;
         p.face().setColorKey({key, alpha, flags});
     }
     void releaseFace(WindowPeer& window) override {
-        GtkPeer& p = peer(window);
+        GtkWindowPeer& p = peer(window);
         if (!p.face().layered()) return;
         p.face().release();
         trimSoon();
     }
 
 private:
-    static GtkPeer& peer(WindowPeer& window) { return dynamic_cast<GtkPeer&>(window); }
+    static GtkWindowPeer& peer(WindowPeer& window) { return dynamic_cast<GtkWindowPeer&>(window); }
 
     // Large blocks freed inside the heap stay with the process until the
     // allocator is asked to give them back; once from the loop, after the

@@ -92,7 +92,7 @@ std::unique_ptr<ProgressPeer> GtkPlatform::createProgressWindow(WindowPeer* owne
                                                                 const std::string& text,
                                                                 const std::string& button,
                                                                 std::function<void()> onButton) {
-    auto* peer = dynamic_cast<GtkPeer*>(owner);
+    auto* peer = dynamic_cast<GtkWindowPeer*>(owner);
     return std::make_unique<GtkProgress>(*this, peer ? peer->window() : nullptr, title, text,
                                          button, std::move(onButton));
 }

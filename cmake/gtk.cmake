@@ -18,6 +18,7 @@ add_library(launcher_gtk STATIC
   src/framework/gtk/imaging.cpp
   src/framework/linux/imaging.cpp
   src/framework/gtk/controls.cpp
+  src/framework/gtk/label.cpp
   src/framework/gtk/control_drawing.cpp
   src/framework/gtk/progress.cpp
   src/framework/linux/platform.cpp

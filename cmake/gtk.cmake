@@ -8,19 +8,20 @@ find_package(X11 REQUIRED)
 
 # The adapter as a library: the launcher and the test programs share it.
 add_library(launcher_gtk STATIC
-  src/framework/gtk/gtk_platform.cpp
-  src/framework/gtk/gtk_window.cpp
+  src/framework/gtk/platform.cpp
+  src/framework/gtk/window.cpp
   src/framework/gtk/client_area.cpp
-  src/framework/gtk/browser_webkit.cpp
-  src/framework/gtk/browser_webkit_events.cpp
+  src/framework/gtk/browser.cpp
+  src/framework/gtk/browser_events.cpp
   src/framework/gtk/engine_library.cpp
   src/framework/gtk/page_downloads.cpp
-  src/framework/gtk/imaging_gtk.cpp
-  src/framework/linux/cairo_imaging.cpp
-  src/framework/gtk/controls_gtk.cpp
+  src/framework/gtk/imaging.cpp
+  src/framework/linux/imaging.cpp
+  src/framework/gtk/controls.cpp
+  src/framework/gtk/label.cpp
   src/framework/gtk/control_drawing.cpp
-  src/framework/gtk/progress_gtk.cpp
-  src/framework/linux/linux_platform.cpp
+  src/framework/gtk/progress.cpp
+  src/framework/linux/platform.cpp
   src/framework/linux/folder_lock.cpp
   src/framework/linux/spawn.cpp
   src/framework/linux/player_folder.cpp
@@ -28,8 +29,8 @@ add_library(launcher_gtk STATIC
   src/framework/linux/profile_file.cpp
   src/framework/linux/replacement_file.cpp
   src/framework/linux/held_file.cpp
-  src/framework/linux/curl_download.cpp
-  src/framework/linux/openssl_verify.cpp
+  src/framework/linux/download.cpp
+  src/framework/linux/signature.cpp
 )
 # The engine's headers only: its library is opened at run time, when the first
 # browser is made (engine_library.cpp).

@@ -6,19 +6,19 @@ pkg_check_modules(CAIRO REQUIRED IMPORTED_TARGET cairo)
 pkg_check_modules(CRYPTO REQUIRED IMPORTED_TARGET libcrypto)
 
 add_library(launcher_headless STATIC
-  src/framework/linux/linux_platform.cpp
+  src/framework/linux/platform.cpp
   src/framework/linux/folder_lock.cpp
   src/framework/linux/player_folder.cpp
   src/framework/linux/profile.cpp
   src/framework/linux/profile_file.cpp
   src/framework/linux/replacement_file.cpp
   src/framework/linux/held_file.cpp
-  src/framework/headless/headless.cpp
-  src/framework/headless/imaging_headless.cpp
-  src/framework/linux/cairo_imaging.cpp
-  src/framework/headless/controls_headless.cpp
-  src/framework/linux/curl_download.cpp
-  src/framework/linux/openssl_verify.cpp
+  src/framework/headless/platform.cpp
+  src/framework/headless/imaging.cpp
+  src/framework/linux/imaging.cpp
+  src/framework/headless/controls.cpp
+  src/framework/linux/download.cpp
+  src/framework/linux/signature.cpp
 )
 target_link_libraries(launcher_headless PUBLIC launcher_core PkgConfig::CAIRO PRIVATE PkgConfig::CURL PkgConfig::CRYPTO)
 launcher_embed_resources(launcher_headless)

@@ -4,8 +4,8 @@
 enable_language(RC)
 
 add_library(launcher_win32 STATIC
-  src/framework/win32/win32_platform.cpp
-  src/framework/win32/win32_window.cpp
+  src/framework/win32/platform.cpp
+  src/framework/win32/window.cpp
   src/framework/win32/text.cpp
   src/framework/win32/download.cpp
   src/framework/win32/download_file.cpp
@@ -13,13 +13,13 @@ add_library(launcher_win32 STATIC
   src/framework/win32/player_folder.cpp
   src/framework/win32/held_file.cpp
   src/framework/win32/signature.cpp
-  src/framework/win32/browser_ie.cpp
-  src/framework/win32/browser_ie_events.cpp
-  src/framework/win32/imaging_gdiplus.cpp
-  src/framework/win32/control_surface_win32.cpp
-  src/framework/win32/label_win32.cpp
-  src/framework/win32/accessible_win32.cpp
-  src/framework/win32/progress_win32.cpp
+  src/framework/win32/browser.cpp
+  src/framework/win32/browser_events.cpp
+  src/framework/win32/imaging.cpp
+  src/framework/win32/controls.cpp
+  src/framework/win32/label.cpp
+  src/framework/win32/accessible.cpp
+  src/framework/win32/progress.cpp
 )
 target_compile_definitions(launcher_win32 PUBLIC
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)

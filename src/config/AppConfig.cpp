@@ -1,5 +1,6 @@
 #include "config/AppConfig.h"
 
+#include "config/Clock.h"
 #include "config/ProgramFiles.h"
 
 namespace config {

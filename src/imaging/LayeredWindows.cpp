@@ -12,8 +12,8 @@ namespace imaging {
 
 namespace {
 
-// The last token the decoder's start gave; kept after the stop.
-std::uintptr_t gdiPlusToken = 0;
+// The last token the imaging port's start gave; kept after the stop.
+std::uintptr_t imagingToken = 0;
 
 fw::Imaging& port() {
     return fw::Platform::get().imaging();
@@ -25,16 +25,17 @@ fw::WindowPeer& peerOf(fw::Form& window) {
     return *peer;
 }
 
-// A start failure says so and ends the program.
-void startGdiPlus() {
-    if (port().startup(gdiPlusToken) == 0) return;
+// A start failure says so, with the same text on every build, and ends the
+// program.
+void startImaging() {
+    if (port().startup(imagingToken) == 0) return;
     fw::Platform::get().messageBox("GDI+ 初始化错误。程序即将关闭。", "InitError",
                                    fw::kOkOnly | fw::kCritical);
     fw::Platform::get().end();
 }
 
-void stopGdiPlus() {
-    port().shutdown(gdiPlusToken);
+void stopImaging() {
+    port().shutdown(imagingToken);
 }
 
 // A decoded resource and the bytes it reads from, released image first.
@@ -53,12 +54,12 @@ std::unique_ptr<ResourceImage> loadResourceImage(std::int32_t id, const std::str
 }
 
 void drawResourceImage(fw::MemorySurface& target, std::int32_t width, std::int32_t height) {
-    startGdiPlus();
+    startImaging();
     auto picture = loadResourceImage(kBackgroundId, kBackgroundType);
     // Undecodable data draws nothing: the target keeps its pixels.
     if (picture->image) port().drawImage(target, *picture->image, width, height);
     picture.reset();
-    stopGdiPlus();
+    stopImaging();
 }
 
 void setLayeredStyle(fw::WindowPeer& window) {

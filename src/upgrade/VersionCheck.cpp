@@ -1,6 +1,7 @@
 #include "upgrade/VersionCheck.h"
 
 #include "config/AppConfig.h"
+#include "config/Clock.h"
 #include "config/ProgramFiles.h"
 #include "upgrade/SignedUpgrade.h"
 

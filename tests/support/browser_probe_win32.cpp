@@ -14,9 +14,9 @@
 //   event that reached the handler, "ending", then "raised".
 #include "fake_document_win32.h"
 #include "framework/portable/form.h"
-#include "framework/win32/browser_ie.h"
+#include "framework/win32/browser.h"
+#include "framework/win32/platform.h"
 #include "framework/win32/text.h"
-#include "framework/win32/win32_platform.h"
 
 #include <exdisp.h>
 #include <exdispid.h>

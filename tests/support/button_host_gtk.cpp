@@ -2,7 +2,7 @@
 // event of theirs printed on stdout, one line each ("a MouseDown 1 45 17",
 // "a Click", "b KeyDown 65 0").
 #include "controls/ImageButton.h"
-#include "framework/gtk/gtk_platform.h"
+#include "framework/gtk/platform.h"
 #include "framework/portable/form.h"
 
 #include <cstdio>

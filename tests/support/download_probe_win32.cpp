@@ -21,8 +21,8 @@
 //                     arithmetic on two clock readings
 // Each line is flushed at once, so that a test can follow the run.
 #include "framework/win32/download.h"
+#include "framework/win32/platform.h"
 #include "framework/win32/text.h"
-#include "framework/win32/win32_platform.h"
 
 #include <urlmon.h>
 

@@ -14,7 +14,7 @@
 #include "app/Application.h"
 #include "controls/ImageButton.h"
 #include "framework/portable/form.h"
-#include "framework/win32/win32_platform.h"
+#include "framework/win32/platform.h"
 
 #include <oleacc.h>
 

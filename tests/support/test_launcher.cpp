@@ -18,7 +18,7 @@ static void testSettings() {
 }
 
 #ifdef _WIN32
-#include "framework/win32/win32_platform.h"
+#include "framework/win32/platform.h"
 
 #include <ole2.h>
 
@@ -36,7 +36,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     return platform.run();
 }
 #else
-#include "framework/gtk/gtk_platform.h"
+#include "framework/gtk/platform.h"
 
 int main() {
     gdk_set_allowed_backends("x11");

@@ -4,7 +4,7 @@
 // end. Each TestServer starts from no registered files and an empty log.
 #pragma once
 
-#include "framework/linux/curl_download.h"
+#include "framework/linux/download.h"
 #include "support/test_files.h"
 
 #include <string>

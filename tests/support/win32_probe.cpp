@@ -28,10 +28,11 @@
 //   failing-timer           -> a 10 ms timer whose every tick throws, then the
 //                              message loop: each tick appends "tick" to
 //                              OUT.ticks; the error box ends the program
+#include "config/Clock.h"
 #include "config/ProgramFiles.h"
 #include "framework/portable/form.h"
+#include "framework/win32/platform.h"
 #include "framework/win32/text.h"
-#include "framework/win32/win32_platform.h"
 
 #include <oleacc.h>
 

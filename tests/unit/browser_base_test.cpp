@@ -1,6 +1,6 @@
 // The rules every browser adapter shares (framework/portable/browser_base.h),
 // with an engine that reports each navigation it is given.
-#include "framework/headless/headless.h"
+#include "framework/headless/platform.h"
 #include "framework/portable/browser_base.h"
 
 #include <gtest/gtest.h>

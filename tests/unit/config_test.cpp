@@ -1,3 +1,4 @@
+#include "config/Clock.h"
 #include "config/ProgramFiles.h"
 #include "test_support.h"
 

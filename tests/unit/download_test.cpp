@@ -1,6 +1,6 @@
 // The libcurl download against the loopback server: what lands on disk, and
 // that no failure destroys the earlier file or passes for a success.
-#include "framework/linux/curl_download.h"
+#include "framework/linux/download.h"
 #include "support/test_server.h"
 
 #include <curl/curl.h>

@@ -2,7 +2,7 @@
 // notifications, the stored property set, painting, and the input state
 // machine, driven as a user would through the scripted desktop.
 #include "controls/ImageButton.h"
-#include "framework/headless/headless.h"
+#include "framework/headless/platform.h"
 #include "framework/portable/form.h"
 
 #include <gtest/gtest.h>

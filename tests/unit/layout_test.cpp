@@ -1,7 +1,7 @@
 // Stored layouts: the 24-bit bitmap decoder and the layout parser on good and
 // malformed input, and the login window's real layout restoring its buttons.
 #include "controls/StoredLayout.h"
-#include "framework/headless/headless.h"
+#include "framework/headless/platform.h"
 #include "framework/portable/bmp.h"
 #include "framework/portable/form.h"
 #include "framework/portable/layout.h"

@@ -6,7 +6,7 @@
 #include "forms/BackForm.h"
 #include "forms/LoginForm.h"
 #include "forms/MainForm.h"
-#include "framework/headless/headless.h"
+#include "framework/headless/platform.h"
 #include "support/test_files.h"
 
 #include <gtest/gtest.h>

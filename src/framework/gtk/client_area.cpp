@@ -219,7 +219,7 @@ void clientAreaSetSize(GtkWidget* widget, int width, int height) {
     gtk_widget_queue_resize(widget);
 }
 
-GtkWidget* placeChild(GtkPeer& parent, const Rect& rect, gint events) {
+GtkWidget* placeChild(GtkWindowPeer& parent, const Rect& rect, gint events) {
     auto* widget = GTK_WIDGET(g_object_new(fw_child_get_type(), nullptr));
     gtk_widget_set_size_request(widget, std::max(rect.width, 0), std::max(rect.height, 0));
     gtk_widget_add_events(widget, events);
@@ -253,7 +253,7 @@ void exposeAsLabel(GtkWidget* widget, const std::string& text) {
     atk_object_set_name(accessible, text.c_str());
 }
 
-void joinTabOrder(GtkPeer& parent, GtkWidget* widget, int tabIndex) {
+void joinTabOrder(GtkWindowPeer& parent, GtkWidget* widget, int tabIndex) {
     GtkWidget* content = GTK_WIDGET(parent.content());
     g_object_set_data(G_OBJECT(widget), kTabIndexKey, GINT_TO_POINTER(std::max(tabIndex, 0) + 1));
     if (!g_object_get_data(G_OBJECT(content), kTabIndexKey)) {

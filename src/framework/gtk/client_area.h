@@ -13,7 +13,7 @@
 // an input-only window over their area, as a GtkButton's do.
 #pragma once
 
-#include "framework/gtk/gtk_platform.h"
+#include "framework/gtk/platform.h"
 
 #include <functional>
 #include <string>
@@ -27,7 +27,7 @@ void clientAreaSetSize(GtkWidget* area, int width, int height);
 
 // A child of `rect` on the window's client area, shown; we hold a reference
 // of our own, so that it can be let go of safely whatever went first.
-GtkWidget* placeChild(GtkPeer& parent, const Rect& rect, gint events);
+GtkWidget* placeChild(GtkWindowPeer& parent, const Rect& rect, gint events);
 // Disconnects the handlers given `data`, destroys the child, drops our reference.
 void dropChild(GtkWidget* widget, gpointer data);
 // The input-only window over the child; null while it is not realized.
@@ -42,6 +42,6 @@ void exposeAsLabel(GtkWidget* widget, const std::string& text);
 
 // Tab visits the control surfaces by their tab index, then the rest of the
 // client area's children (a browser, say) in the order they were put there.
-void joinTabOrder(GtkPeer& parent, GtkWidget* widget, int tabIndex);
+void joinTabOrder(GtkWindowPeer& parent, GtkWidget* widget, int tabIndex);
 
 } // namespace fw::gtk

@@ -1,4 +1,4 @@
-#include "framework/gtk/browser_webkit.h"
+#include "framework/gtk/browser.h"
 
 #include <dlfcn.h>
 

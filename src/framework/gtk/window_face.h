@@ -1,4 +1,4 @@
-// What a layered launcher window shows (imaging_gtk.cpp): either a picture
+// What a layered launcher window shows (imaging.cpp): either a picture
 // of its own, shown exactly (the layered update), or its ordinary drawing
 // with one colour keyed out (the colour key). A window showing a picture may
 // hold a guest: an owned window's client area drawn with its colour key over
@@ -7,7 +7,7 @@
 // was shown.
 #pragma once
 
-#include "framework/linux/cairo_imaging.h"
+#include "framework/linux/imaging.h"
 
 #include <gtk/gtk.h>
 

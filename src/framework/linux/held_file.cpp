@@ -3,7 +3,7 @@
 // descriptor, a name is trusted only after it is seen to lead to it, and the
 // platform starts a program through the descriptor (GtkPlatform::startHeld).
 // A shared lock keeps another launcher's clean-up (removeLeftover) away.
-#include "framework/linux/linux_platform.h"
+#include "framework/linux/platform.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #include "framework/linux/replacement_file.h"
 
-#include "framework/linux/linux_platform.h"
+#include "framework/linux/platform.h"
 
 #include <cerrno>
 #include <fcntl.h>

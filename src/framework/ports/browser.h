@@ -3,17 +3,12 @@
 // events and carry out requests.
 #pragma once
 
+#include "framework/ports/geometry.h"
+
 #include <optional>
 #include <string>
 
 namespace fw {
-
-struct Rect {
-    int left = 0;
-    int top = 0;
-    int width = 0;
-    int height = 0;
-};
 
 // Events, raised on the user-interface thread.
 class BrowserEvents {

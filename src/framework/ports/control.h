@@ -6,6 +6,7 @@
 // (src/controls); adapters only report notifications and carry out requests.
 #pragma once
 
+#include "framework/ports/geometry.h"
 #include "framework/ports/imaging.h"
 #include "framework/ports/platform.h"
 
@@ -15,15 +16,6 @@
 #include <vector>
 
 namespace fw {
-
-// A rectangle by its edges (left and top inside, right and bottom outside).
-struct Bounds {
-    int left = 0;
-    int top = 0;
-    int right = 0;
-    int bottom = 0;
-    bool operator==(const Bounds&) const = default;
-};
 
 // A 24-bit picture object, shared by reference between the properties that
 // hold it.

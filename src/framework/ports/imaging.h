@@ -6,6 +6,7 @@
 // launcher's own (src/imaging); adapters only carry out the requests.
 #pragma once
 
+#include "framework/ports/geometry.h"
 #include "framework/ports/platform.h"
 
 #include <cstdint>

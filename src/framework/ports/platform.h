@@ -4,6 +4,7 @@
 #pragma once
 
 #include "framework/ports/browser.h"
+#include "framework/ports/geometry.h"
 
 #include <atomic>
 #include <cstddef>
@@ -57,15 +58,6 @@ struct FormLayout {
     // down whatever its size in pixels. 0: the scale unit is the pixel.
     double scaleWidth = 0;
     double scaleHeight = 0;
-};
-
-struct Point {
-    int x = 0;
-    int y = 0;
-};
-struct Size {
-    int width = 0;
-    int height = 0;
 };
 
 struct DateTime {

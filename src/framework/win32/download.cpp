@@ -33,8 +33,8 @@
 #include "framework/win32/download.h"
 
 #include "framework/win32/download_file.h"
+#include "framework/win32/platform.h"
 #include "framework/win32/text.h"
-#include "framework/win32/win32_platform.h"
 
 #include <urlmon.h>
 #include <winhttp.h>

@@ -1,8 +1,8 @@
 #include "framework/win32/download_file.h"
 
 #include "framework/win32/folder_lock.h"
+#include "framework/win32/platform.h"
 #include "framework/win32/text.h"
-#include "framework/win32/win32_platform.h"
 
 #include <atomic>
 

@@ -2,8 +2,8 @@
 // reading only, so that while it is held no process can write it, delete it
 // or rename anything over its name. It is read, renamed and started through
 // that one open file, so what was checked is what is moved and started.
+#include "framework/win32/platform.h"
 #include "framework/win32/text.h"
-#include "framework/win32/win32_platform.h"
 
 #include <cstring>
 #include <vector>

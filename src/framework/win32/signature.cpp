@@ -1,8 +1,8 @@
 // Signature checks on Windows: the system's own CryptoAPI (crypt32 decodes
 // the PEM key and the base64 signature, rsaenh verifies), so no
 // cryptographic code of ours is involved.
+#include "framework/win32/platform.h"
 #include "framework/win32/text.h"
-#include "framework/win32/win32_platform.h"
 
 #include <wincrypt.h>
 

@@ -3,15 +3,15 @@
 // its environment itself (GTK still finds the display the usual way), except
 // to leave a GDK_GL the user set alone.
 #include "app/Application.h"
-#include "framework/gtk/browser_webkit.h"
-#include "framework/gtk/gtk_platform.h"
+#include "framework/gtk/browser.h"
+#include "framework/gtk/platform.h"
 #include "launcher_identity.h"
 
 namespace {
 
 // With GDK's GL off (below, on a machine without a GPU), the engine warns as
 // each view is realised that it cannot use GL for accelerated drawing, which
-// no view uses there (browser_webkit.cpp). That one warning is dropped.
+// no view uses there (browser.cpp). That one warning is dropped.
 constexpr const char* kEngineGlWarning =
     "Disabled hardware acceleration because GTK failed to initialize GL";
 

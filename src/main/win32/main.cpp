@@ -1,7 +1,7 @@
 // The entry point of launcher.exe: install the platform, run Main, then the
 // message loop. The program ends only through Platform::end().
 #include "app/Application.h"
-#include "framework/win32/win32_platform.h"
+#include "framework/win32/platform.h"
 
 #include <ole2.h>
 

@@ -18,8 +18,8 @@ public:
     explicit Win32Platform(HINSTANCE instance);
     ~Win32Platform() override;
 
-    // Desktop. The windows and the message box: win32_window.cpp; the
-    // progress window: progress_win32.cpp.
+    // Desktop. The windows and the message box: window.cpp; the
+    // progress window: progress.cpp.
     std::unique_ptr<WindowPeer> createWindow(WindowEvents& events, const FormLayout& layout,
                                              WindowPeer* owner) override;
     std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,
@@ -105,7 +105,7 @@ HWND windowHandle(const WindowPeer& window);
 // The colour GDI paints for an OLE colour (a system colour is looked up now).
 COLORREF colorRef(OleColor colour);
 
-// The form windows' class (win32_window.cpp), registered once by the platform.
+// The form windows' class (window.cpp), registered once by the platform.
 void registerFormClass(HINSTANCE instance);
 // Destroys every form window, owned ones first, without raising an event.
 void destroyWindows();
@@ -138,7 +138,7 @@ T* windowObject(HWND hwnd, UINT msg, LPARAM lp) {
 
 // Tests only: the GdiplusVersion that the imaging's startup asks for (1
 // unless changed here). GDI+ refuses versions it does not know, which is how
-// a test program makes the start fail for real (imaging_gdiplus.cpp).
+// a test program makes the start fail for real (imaging.cpp).
 void setGdiPlusVersionForTests(std::uint32_t version);
 
 // True once end() or an untrapped error has begun: from then on no event

@@ -1,4 +1,4 @@
-#include "framework/linux/curl_download.h"
+#include "framework/linux/download.h"
 
 #include "framework/linux/replacement_file.h"
 #include "framework/ports/platform.h"

@@ -1,4 +1,4 @@
-#include "framework/win32/accessible_win32.h"
+#include "framework/win32/accessible.h"
 
 #include <oleacc.h>
 

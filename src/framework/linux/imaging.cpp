@@ -1,4 +1,4 @@
-#include "framework/linux/cairo_imaging.h"
+#include "framework/linux/imaging.h"
 
 #include <cstring>
 

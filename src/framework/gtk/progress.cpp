@@ -2,7 +2,7 @@
 // libcurl's worker thread; the calling thread turns the main loop meanwhile,
 // so the window paints and its button works, while the window's modal grab
 // keeps input away from the others (as under a message box).
-#include "framework/gtk/gtk_platform.h"
+#include "framework/gtk/platform.h"
 #include "framework/gtk/text.h"
 
 namespace fw::gtk {
@@ -92,7 +92,7 @@ std::unique_ptr<ProgressPeer> GtkPlatform::createProgressWindow(WindowPeer* owne
                                                                 const std::string& text,
                                                                 const std::string& button,
                                                                 std::function<void()> onButton) {
-    auto* peer = dynamic_cast<GtkPeer*>(owner);
+    auto* peer = dynamic_cast<GtkWindowPeer*>(owner);
     return std::make_unique<GtkProgress>(*this, peer ? peer->window() : nullptr, title, text,
                                          button, std::move(onButton));
 }

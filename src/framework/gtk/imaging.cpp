@@ -1,7 +1,7 @@
 // The imaging port on GTK 3 / X11: pictures and surfaces are cairo's
-// (framework/cairo_imaging), a layered window is a WindowFace on an RGBA
+// (framework/linux/imaging.h), a layered window is a WindowFace on an RGBA
 // visual, shaped by the alpha of what it shows.
-#include "framework/gtk/gtk_platform.h"
+#include "framework/gtk/platform.h"
 #include "framework/gtk/window_face.h"
 
 #include <gdk/gdkx.h>
@@ -68,26 +68,26 @@ public:
     // As the system's calls do, these leave a window without the layered
     // style alone.
     void updateLayered(WindowPeer& window, MemorySurface& surface, Size size) override {
-        GtkPeer& p = peer(window);
+        GtkWindowPeer& p = peer(window);
         if (!p.face().layered()) return;
         p.face().showPicture(static_cast<cairoimg::Surface&>(surface).surface(), size);
         p.setClientSize(size);
     }
     void setColorKey(WindowPeer& window, OleColor key, std::uint8_t alpha, int flags) override {
-        GtkPeer& p = peer(window);
+        GtkWindowPeer& p = peer(window);
         if (!p.face().layered()) return;
         if (p.becomeGuest({key, alpha, flags})) return;
         p.face().setColorKey({key, alpha, flags});
     }
     void releaseFace(WindowPeer& window) override {
-        GtkPeer& p = peer(window);
+        GtkWindowPeer& p = peer(window);
         if (!p.face().layered()) return;
         p.face().release();
         trimSoon();
     }
 
 private:
-    static GtkPeer& peer(WindowPeer& window) { return dynamic_cast<GtkPeer&>(window); }
+    static GtkWindowPeer& peer(WindowPeer& window) { return dynamic_cast<GtkWindowPeer&>(window); }
 
     // Large blocks freed inside the heap stay with the process until the
     // allocator is asked to give them back; once from the loop, after the

@@ -4,8 +4,8 @@
 // GLib timeouts on the main loop.
 #pragma once
 
-#include "framework/linux/cairo_imaging.h"
-#include "framework/linux/linux_platform.h"
+#include "framework/linux/imaging.h"
+#include "framework/linux/platform.h"
 
 #include <gtk/gtk.h>
 
@@ -20,12 +20,13 @@ namespace fw::gtk {
 class GtkPlatform;
 class WindowFace;
 
-class GtkPeer : public WindowPeer {
+class GtkWindowPeer : public WindowPeer {
 public:
-    GtkPeer(GtkPlatform& platform, WindowEvents& events, const FormLayout& layout, GtkPeer* owner);
-    ~GtkPeer() override;
-    GtkPeer(const GtkPeer&) = delete;
-    GtkPeer& operator=(const GtkPeer&) = delete;
+    GtkWindowPeer(GtkPlatform& platform, WindowEvents& events, const FormLayout& layout,
+                  GtkWindowPeer* owner);
+    ~GtkWindowPeer() override;
+    GtkWindowPeer(const GtkWindowPeer&) = delete;
+    GtkWindowPeer& operator=(const GtkWindowPeer&) = delete;
 
     void show() override;
     void hide() override { gtk_widget_hide(host_ ? content_ : window_); }
@@ -79,9 +80,9 @@ private:
 
     GtkPlatform& platform_;
     WindowEvents& events_;
-    GtkPeer* owner_;
-    GtkPeer* host_ = nullptr; // a guest's
-    Point offset_;            // a guest's place in its host's client area
+    GtkWindowPeer* owner_;
+    GtkWindowPeer* host_ = nullptr; // a guest's
+    Point offset_;                  // a guest's place in its host's client area
     GtkWidget* window_ = nullptr;
     GtkWidget* content_ = nullptr;
     // Where the window is, or will be when it is shown: kept from our own
@@ -104,7 +105,7 @@ public:
 
     std::unique_ptr<WindowPeer> createWindow(WindowEvents& events, const FormLayout& layout,
                                              WindowPeer* owner) override;
-    // A WebKitWebView (browser_webkit.h).
+    // A WebKitWebView (browser.h).
     std::unique_ptr<BrowserPeer> createBrowser(WindowPeer& parent, BrowserEvents& events,
                                                const std::optional<Rect>& frame) override;
     Imaging& imaging() override;
@@ -144,9 +145,9 @@ public:
     // cannot be decoded.
     GdkPixbuf* programIcon();
 
-    void added(GtkPeer* peer) { peers_.push_back(peer); }
-    void removed(GtkPeer* peer);
-    const std::vector<GtkPeer*>& peers() const { return peers_; }
+    void added(GtkWindowPeer* peer) { peers_.push_back(peer); }
+    void removed(GtkWindowPeer* peer);
+    const std::vector<GtkWindowPeer*>& peers() const { return peers_; }
 
     // Runs an event handler of the launcher. An error that escapes it has
     // nobody to catch it: it is shown and the program ends, as an untrapped
@@ -167,7 +168,7 @@ public:
     [[noreturn]] void fatal(const char* what) noexcept;
 
 protected:
-    // The watched download turns the main loop (progress_gtk.cpp).
+    // The watched download turns the main loop (progress.cpp).
     void awaitTransfer() override;
     void transferEnded() override { g_main_context_wakeup(nullptr); }
 
@@ -175,8 +176,8 @@ private:
     [[noreturn]] void teardown(int status) noexcept;
     GtkWindow* dialogParent() const;
 
-    std::vector<GtkPeer*> peers_;     // live windows, in creation order
-    std::map<TimerId, guint> timers_; // our id -> GLib source
+    std::vector<GtkWindowPeer*> peers_; // live windows, in creation order
+    std::map<TimerId, guint> timers_;   // our id -> GLib source
     TimerId lastTimer_ = 0;
     Press lastPress_;
     GdkPixbuf* icon_ = nullptr;

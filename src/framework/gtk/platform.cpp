@@ -1,6 +1,6 @@
-#include "framework/gtk/gtk_platform.h"
+#include "framework/gtk/platform.h"
 
-#include "framework/gtk/browser_webkit.h"
+#include "framework/gtk/browser.h"
 #include "framework/gtk/text.h"
 #include "framework/linux/spawn.h"
 
@@ -60,15 +60,17 @@ GtkPlatform::~GtkPlatform() {
 
 std::unique_ptr<WindowPeer> GtkPlatform::createWindow(WindowEvents& events,
                                                       const FormLayout& layout, WindowPeer* owner) {
-    return std::make_unique<GtkPeer>(*this, events, layout, dynamic_cast<GtkPeer*>(owner));
+    return std::make_unique<GtkWindowPeer>(*this, events, layout,
+                                           dynamic_cast<GtkWindowPeer*>(owner));
 }
 
 std::unique_ptr<BrowserPeer> GtkPlatform::createBrowser(WindowPeer& parent, BrowserEvents& events,
                                                         const std::optional<Rect>& frame) {
-    return std::make_unique<WebKitBrowser>(*this, dynamic_cast<GtkPeer&>(parent), events, frame);
+    return std::make_unique<WebKitBrowser>(*this, dynamic_cast<GtkWindowPeer&>(parent), events,
+                                           frame);
 }
 
-void GtkPlatform::removed(GtkPeer* peer) {
+void GtkPlatform::removed(GtkWindowPeer* peer) {
     peers_.erase(std::remove(peers_.begin(), peers_.end(), peer), peers_.end());
 }
 
@@ -190,7 +192,7 @@ void GtkPlatform::teardown(int status) noexcept {
     // GTK, whose widget destruction would emit signals to whatever else is
     // connected (child controls, browser views). The process ends before
     // GDK could see a single event about it.
-    for (GtkPeer* peer : peers_) peer->detach();
+    for (GtkWindowPeer* peer : peers_) peer->detach();
     GdkDisplay* display = gdk_display_get_default();
     if (display && GDK_IS_X11_DISPLAY(display)) {
         Display* x = GDK_DISPLAY_XDISPLAY(display);

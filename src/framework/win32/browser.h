@@ -1,7 +1,7 @@
 // The embedded browser of the Windows launcher: the system's WebBrowser
 // control (CLSID_WebBrowser, IWebBrowser2) in a small OLE container of our
-// own (browser_ie.cpp). Its DWebBrowserEvents2 are reported as the browser
-// port's events; the mapping is written down in browser_ie_events.cpp where
+// own (browser.cpp). Its DWebBrowserEvents2 are reported as the browser
+// port's events; the mapping is written down in browser_events.cpp where
 // each event is decoded.
 // The control's engine runs inside the launcher's own process, so there is
 // no engine process that could die alone: EngineTerminated is never raised.

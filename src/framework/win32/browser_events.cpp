@@ -1,10 +1,10 @@
 // What the WebBrowser control says and what its document answers: the
 // DWebBrowserEvents2 sink, which decodes the control's event arguments into
 // the browser port's events, and the reads and script calls on the document.
-#include "framework/win32/browser_ie.h"
+#include "framework/win32/browser.h"
 
+#include "framework/win32/platform.h"
 #include "framework/win32/text.h"
-#include "framework/win32/win32_platform.h"
 
 #include <exdisp.h>
 #include <exdispid.h>

@@ -1,11 +1,11 @@
 // The browser peer on the WebBrowser control: the OLE container (client
 // site, in-place site and frame) that holds the control in our window, and
 // the requests of the browser port.
-#include "framework/win32/browser_ie.h"
+#include "framework/win32/browser.h"
 
 #include "framework/portable/browser_base.h"
+#include "framework/win32/platform.h"
 #include "framework/win32/text.h"
-#include "framework/win32/win32_platform.h"
 
 #include <exdisp.h>
 #include <ole2.h>

@@ -2,8 +2,8 @@
 // with a text, a progress bar, a line of figures and a push button. While it
 // lives every other window of the thread is disabled, as under a message
 // box; the watched download (download.cpp) turns the message loop meanwhile.
+#include "framework/win32/platform.h"
 #include "framework/win32/text.h"
-#include "framework/win32/win32_platform.h"
 
 #include <commctrl.h>
 

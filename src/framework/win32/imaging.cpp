@@ -2,7 +2,7 @@
 // it with its alpha into a 32-bit DIB section; UpdateLayeredWindow makes that
 // surface the window's face; SetLayeredWindowAttributes keys one colour out.
 #include "framework/ports/imaging.h"
-#include "framework/win32/win32_platform.h"
+#include "framework/win32/platform.h"
 
 #include <objidl.h>
 // After objidl.h: the GDI+ headers need IStream.

@@ -1,6 +1,6 @@
 // Headless child controls: a picture-button surface that records what it was
 // asked to draw and delivers the input a test scripts, and a label record.
-#include "framework/headless/headless.h"
+#include "framework/headless/platform.h"
 #include "framework/ports/control.h"
 
 #include <cmath>

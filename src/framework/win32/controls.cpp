@@ -3,10 +3,10 @@
 // as the forms' own do.
 #include "framework/ports/control.h"
 #include "framework/ports/imaging.h"
-#include "framework/win32/accessible_win32.h"
-#include "framework/win32/browser_ie.h"
+#include "framework/win32/accessible.h"
+#include "framework/win32/browser.h"
+#include "framework/win32/platform.h"
 #include "framework/win32/text.h"
-#include "framework/win32/win32_platform.h"
 
 #include <oleacc.h>
 #include <uxtheme.h>

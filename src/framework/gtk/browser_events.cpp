@@ -1,6 +1,6 @@
 // The engine's signals as the browser port's events, and the ordinary
 // browser windows the launcher lets a page open.
-#include "framework/gtk/browser_webkit.h"
+#include "framework/gtk/browser.h"
 
 #include <string>
 
@@ -268,7 +268,7 @@ gboolean WebKitBrowser::onPermission(WebKitWebView*, WebKitPermissionRequest* re
     return TRUE;
 }
 
-// The page's focus report (kFocusReport in browser_webkit.cpp): the cache
+// The page's focus report (kFocusReport in browser.cpp): the cache
 // activeElement() answers from.
 void WebKitBrowser::onFocusMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
                                    gpointer self) {

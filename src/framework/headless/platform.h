@@ -3,7 +3,7 @@
 // as a ProgramEnded exception after destroying every window.
 #pragma once
 
-#include "framework/linux/linux_platform.h"
+#include "framework/linux/platform.h"
 #include "framework/ports/control.h"
 
 #include <chrono>
@@ -21,7 +21,7 @@ namespace fw::headless {
 // Thrown by end(): no code after the end runs, the test catches it.
 struct ProgramEnded {};
 
-// ---- imaging (imaging_headless.cpp) ----------------------------------------
+// ---- imaging (imaging.cpp) ----------------------------------------
 // What a shaped window shows, row by row: premultiplied ARGB (alpha in the
 // top byte).
 struct ArgbPixels {
@@ -314,7 +314,7 @@ public:
     std::string playerLogPath() override { return playerLog; }
     int run() override { return 0; }
 
-    // ---- imaging (imaging_headless.cpp) ------------------------------------
+    // ---- imaging (imaging.cpp) ------------------------------------
     // The decoder's start answers this (0: started).
     int imagingStartStatus = 0;
     int imagingStarts = 0;
@@ -338,7 +338,7 @@ private:
     std::map<TimerId, TimerRec> timers_;
     TimerId nextTimer_ = 1;
     std::int64_t nowMs_ = 0;
-    std::unique_ptr<Imaging> imaging_; // imaging_headless.cpp
+    std::unique_ptr<Imaging> imaging_; // imaging.cpp
 
     void awaitTransfer() override;
 };

@@ -1,11 +1,11 @@
 // The application services on Windows: timers, posted work, the message
 // loop, the program's end, the clock, programs, the default browser, and the
 // files (kernel32's private-profile calls for "launcher.ini" among them). The
-// windows and the message box are in win32_window.cpp.
-#include "framework/win32/win32_platform.h"
+// windows and the message box are in window.cpp.
+#include "framework/win32/platform.h"
 
 #include "framework/portable/player_log.h"
-#include "framework/win32/browser_ie.h"
+#include "framework/win32/browser.h"
 #include "framework/win32/folder_lock.h"
 #include "framework/win32/text.h"
 

@@ -1,6 +1,6 @@
 // Signature checks on the Linux builds: OpenSSL, RSA PKCS#1 v1.5 over
 // SHA-256, the signature in strict base64, the key a PEM "PUBLIC KEY".
-#include "framework/linux/linux_platform.h"
+#include "framework/linux/platform.h"
 
 #include <openssl/bio.h>
 #include <openssl/evp.h>

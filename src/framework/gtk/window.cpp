@@ -1,8 +1,8 @@
 // One launcher window as a GtkWindow, and the native events it reports to
 // its window object.
 #include "framework/gtk/client_area.h"
-#include "framework/gtk/gtk_platform.h"
 #include "framework/gtk/input.h"
+#include "framework/gtk/platform.h"
 #include "framework/gtk/text.h"
 #include "framework/gtk/window_face.h"
 
@@ -25,8 +25,8 @@ Point centredOnScreen(int width, int height) {
 
 } // namespace
 
-GtkPeer::GtkPeer(GtkPlatform& platform, WindowEvents& events, const FormLayout& layout,
-                 GtkPeer* owner)
+GtkWindowPeer::GtkWindowPeer(GtkPlatform& platform, WindowEvents& events, const FormLayout& layout,
+                             GtkWindowPeer* owner)
     : platform_(platform), events_(events),
       owner_(owner), client_{layout.clientWidth, layout.clientHeight}, state_(layout.startState) {
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -63,10 +63,10 @@ GtkPeer::GtkPeer(GtkPlatform& platform, WindowEvents& events, const FormLayout& 
     platform_.added(this);
 }
 
-GtkPeer::~GtkPeer() {
+GtkWindowPeer::~GtkWindowPeer() {
     face_.reset(); // its handlers go before the window
     platform_.removed(this);
-    for (GtkPeer* other : platform_.peers()) {
+    for (GtkWindowPeer* other : platform_.peers()) {
         if (other->owner_ == this) other->owner_ = nullptr;
         if (other->host_ == this) other->leaveHost();
     }
@@ -76,7 +76,7 @@ GtkPeer::~GtkPeer() {
     gtk_widget_destroy(window_);
 }
 
-bool GtkPeer::becomeGuest(const cairoimg::ColorKey& key) {
+bool GtkWindowPeer::becomeGuest(const cairoimg::ColorKey& key) {
     if (!host_) {
         if (!owner_ || !owner_->face_ || !owner_->face_->showsPicture()) return false;
         host_ = owner_;
@@ -93,7 +93,7 @@ bool GtkPeer::becomeGuest(const cairoimg::ColorKey& key) {
     return true;
 }
 
-void GtkPeer::leaveHost() {
+void GtkWindowPeer::leaveHost() {
     g_object_ref(content_);
     gtk_container_remove(GTK_CONTAINER(host_->content_), content_);
     gtk_container_add(GTK_CONTAINER(window_), content_);
@@ -101,12 +101,12 @@ void GtkPeer::leaveHost() {
     host_ = nullptr;
 }
 
-void GtkPeer::detach() {
+void GtkWindowPeer::detach() {
     g_signal_handlers_disconnect_by_data(window_, this);
     g_signal_handlers_disconnect_by_data(content_, this);
 }
 
-void GtkPeer::show() {
+void GtkWindowPeer::show() {
     if (host_) {
         gtk_widget_show(content_);
         return;
@@ -119,13 +119,13 @@ void GtkPeer::show() {
     if (face_) face_->paintNow();
 }
 
-Point GtkPeer::position() const {
+Point GtkWindowPeer::position() const {
     if (!host_) return pos_;
     const Point host = host_->position();
     return {host.x + offset_.x, host.y + offset_.y};
 }
 
-void GtkPeer::move(Point topLeft) {
+void GtkWindowPeer::move(Point topLeft) {
     if (host_) {
         // Kept relative to the host: the host's moves carry the guest along,
         // and a move to where it already is costs nothing.
@@ -147,7 +147,7 @@ void GtkPeer::move(Point topLeft) {
     gtk_window_move(window(), topLeft.x, topLeft.y);
 }
 
-void GtkPeer::setState(WindowState state) {
+void GtkWindowPeer::setState(WindowState state) {
     // The state asked for holds until the window manager reports another;
     // without one, nothing changes on the screen. A guest has only its
     // host's state.
@@ -167,23 +167,23 @@ void GtkPeer::setState(WindowState state) {
     state_ = state;
 }
 
-std::string GtkPeer::caption() const {
+std::string GtkWindowPeer::caption() const {
     const char* title = gtk_window_get_title(GTK_WINDOW(window_));
     return title ? title : "";
 }
 
-void GtkPeer::setCaption(const std::string& text) {
+void GtkWindowPeer::setCaption(const std::string& text) {
     gtk_window_set_title(GTK_WINDOW(window_), utf8(text).c_str());
 }
 
-Size GtkPeer::clientSize() const {
+Size GtkWindowPeer::clientSize() const {
     // A minimised window has no client area to show, as on Windows; X keeps
     // the size it had.
     if (host_ ? host_->iconified_ : iconified_) return {};
     return client_;
 }
 
-void GtkPeer::beginMoveDrag() {
+void GtkWindowPeer::beginMoveDrag() {
     if (host_) {
         host_->beginMoveDrag();
         return;
@@ -205,7 +205,7 @@ void GtkPeer::beginMoveDrag() {
                                press.time);
 }
 
-void GtkPeer::activate() {
+void GtkWindowPeer::activate() {
     if (host_) {
         // The guest is active with its host. A host that has the keyboard
         // already is not presented again: that would raise it over a dialog
@@ -222,9 +222,9 @@ void GtkPeer::activate() {
     gtk_window_present(window());
 }
 
-void GtkPeer::onActive(GtkWidget* widget, GParamSpec*, gpointer self) {
+void GtkWindowPeer::onActive(GtkWidget* widget, GParamSpec*, gpointer self) {
     if (!gtk_window_is_active(GTK_WINDOW(widget))) return;
-    auto* peer = static_cast<GtkPeer*>(self);
+    auto* peer = static_cast<GtkWindowPeer*>(self);
     // Wayland never says that a window was minimised or restored: one that
     // has the keyboard is not minimised.
     if (peer->state_ == WindowState::Minimized && !peer->iconified_)
@@ -233,15 +233,15 @@ void GtkPeer::onActive(GtkWidget* widget, GParamSpec*, gpointer self) {
     peer->platform_.deliver([&form] { form.onActivate(); });
 }
 
-void GtkPeer::setBackColor(OleColor colour) {
+void GtkWindowPeer::setBackColor(OleColor colour) {
     backColor_ = colour;
     gtk_widget_queue_draw(content_);
 }
 
-gboolean GtkPeer::onDrawBack(GtkWidget*, cairo_t* cr, gpointer self) {
+gboolean GtkWindowPeer::onDrawBack(GtkWidget*, cairo_t* cr, gpointer self) {
     // A colour of its own fills the client area under the children; a
     // system colour leaves the theme's background.
-    const OleColor c = static_cast<GtkPeer*>(self)->backColor_;
+    const OleColor c = static_cast<GtkWindowPeer*>(self)->backColor_;
     if (!(c & 0x80000000u)) {
         cairo_set_source_rgb(cr, (c & 0xFF) / 255.0, ((c >> 8) & 0xFF) / 255.0,
                              ((c >> 16) & 0xFF) / 255.0);
@@ -250,18 +250,18 @@ gboolean GtkPeer::onDrawBack(GtkWidget*, cairo_t* cr, gpointer self) {
     return FALSE;
 }
 
-WindowFace& GtkPeer::face() {
+WindowFace& GtkWindowPeer::face() {
     if (!face_) face_ = std::make_unique<WindowFace>(window_);
     return *face_;
 }
 
-void GtkPeer::setClientSize(Size size) {
+void GtkWindowPeer::setClientSize(Size size) {
     clientAreaSetSize(content_, size.width, size.height);
     if (!host_) gtk_window_resize(window(), std::max(size.width, 1), std::max(size.height, 1));
 }
 
-gboolean GtkPeer::onDelete(GtkWidget*, GdkEvent*, gpointer self) {
-    auto* peer = static_cast<GtkPeer*>(self);
+gboolean GtkWindowPeer::onDelete(GtkWidget*, GdkEvent*, gpointer self) {
+    auto* peer = static_cast<GtkWindowPeer*>(self);
     WindowEvents& form = peer->events_;
     // The window object decides; when it closes, it destroys this peer (and
     // the window) itself, so nothing of the peer is touched afterwards.
@@ -269,8 +269,8 @@ gboolean GtkPeer::onDelete(GtkWidget*, GdkEvent*, gpointer self) {
     return TRUE;
 }
 
-gboolean GtkPeer::onConfigure(GtkWidget* widget, GdkEventConfigure* event, gpointer self) {
-    auto* peer = static_cast<GtkPeer*>(self);
+gboolean GtkWindowPeer::onConfigure(GtkWidget* widget, GdkEventConfigure* event, gpointer self) {
+    auto* peer = static_cast<GtkWindowPeer*>(self);
     if (event->window != gtk_widget_get_window(widget)) return FALSE;
     // The outer corner: the window manager's frame, where there is one.
     GdkRectangle frame;
@@ -287,8 +287,8 @@ gboolean GtkPeer::onConfigure(GtkWidget* widget, GdkEventConfigure* event, gpoin
     return FALSE;
 }
 
-gboolean GtkPeer::onWindowState(GtkWidget*, GdkEventWindowState* event, gpointer self) {
-    auto* peer = static_cast<GtkPeer*>(self);
+gboolean GtkWindowPeer::onWindowState(GtkWidget*, GdkEventWindowState* event, gpointer self) {
+    auto* peer = static_cast<GtkWindowPeer*>(self);
     constexpr auto watched = GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_MAXIMIZED;
     if (!(event->changed_mask & watched)) return FALSE;
     const auto now = event->new_window_state;
@@ -306,8 +306,8 @@ gboolean GtkPeer::onWindowState(GtkWidget*, GdkEventWindowState* event, gpointer
     return FALSE;
 }
 
-gboolean GtkPeer::onButtonPress(GtkWidget* widget, GdkEventButton* event, gpointer self) {
-    auto* peer = static_cast<GtkPeer*>(self);
+gboolean GtkWindowPeer::onButtonPress(GtkWidget* widget, GdkEventButton* event, gpointer self) {
+    auto* peer = static_cast<GtkWindowPeer*>(self);
     // Each press arrives as GDK_BUTTON_PRESS; the extra double and triple
     // click events would report it twice.
     if (event->type != GDK_BUTTON_PRESS) return FALSE;

@@ -43,7 +43,7 @@ public:
     DownloadOutcome download(const std::string& url, const std::string& path,
                              DownloadWatch* watch = nullptr,
                              const DownloadBounds& bounds = {}) override;
-    // replacement_file.cpp, openssl_verify.cpp.
+    // replacement_file.cpp, signature.cpp.
     bool removeLeftover(const std::string& path) override;
     bool verifySignature(const std::string& message, const std::string& signatureBase64,
                          const std::string& publicKeyPem) override;

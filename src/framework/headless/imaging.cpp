@@ -1,8 +1,8 @@
 // The imaging port of the scripted desktop: real decoding and composing
-// (framework/cairo_imaging), with what a window would show recorded where
+// (framework/linux/imaging.h), with what a window would show recorded where
 // tests can read it.
-#include "framework/headless/headless.h"
-#include "framework/linux/cairo_imaging.h"
+#include "framework/linux/imaging.h"
+#include "framework/headless/platform.h"
 
 namespace fw::headless {
 

@@ -1,6 +1,6 @@
-#include "framework/gtk/browser_webkit.h"
+#include "framework/gtk/browser.h"
 
-#include "framework/gtk/gtk_platform.h"
+#include "framework/gtk/platform.h"
 #include "framework/gtk/text.h"
 
 #include <algorithm>
@@ -180,7 +180,7 @@ static void destroyWithViews(GtkWidget* widget) {
 // Of several requests queued at once only the last is loaded: a load that
 // replaces one the engine is still setting up now and then never reaches
 // the network.
-WebKitBrowser::WebKitBrowser(GtkPlatform& platform, GtkPeer& parent, BrowserEvents& events,
+WebKitBrowser::WebKitBrowser(GtkPlatform& platform, GtkWindowPeer& parent, BrowserEvents& events,
                              const std::optional<Rect>& frame)
     : BrowserBase(events, Queued::LastOnly), platform_(platform) {
     openEngineLibrary();

@@ -1,7 +1,7 @@
 // The form windows: the window peer, its window procedure, and the message
 // box, which disables the launcher's windows while it is up.
+#include "framework/win32/platform.h"
 #include "framework/win32/text.h"
-#include "framework/win32/win32_platform.h"
 
 #include <windowsx.h>
 
@@ -17,9 +17,9 @@ constexpr wchar_t kFormClass[] = L"VarnholtForm";
 // The program icon's group id in launcher.rc.
 constexpr int kIconGroup = 1;
 
-class Peer;
+class Win32WindowPeer;
 // Live windows in creation order.
-std::vector<Peer*> peers;
+std::vector<Win32WindowPeer*> peers;
 // The windows each open message box disabled, innermost box last: a window
 // made while a box is up is disabled with the others.
 std::vector<std::vector<HWND>*> boxDisabled;
@@ -33,13 +33,13 @@ int showCommand(WindowState s) {
     return SW_SHOW;
 }
 
-class Peer : public WindowPeer {
+class Win32WindowPeer : public WindowPeer {
 public:
-    Peer(WindowEvents& form, WindowState start) : form_(form), pending_(start) {
+    Win32WindowPeer(WindowEvents& form, WindowState start) : form_(form), pending_(start) {
         peers.push_back(this);
     }
 
-    ~Peer() override {
+    ~Win32WindowPeer() override {
         peers.erase(std::remove(peers.begin(), peers.end(), this), peers.end());
         if (hwnd_) {
             // Destroying the peer raises no event.
@@ -156,8 +156,8 @@ private:
     OleColor backColor_ = 0x8000000F; // the button face
 };
 
-Peer* peerOf(HWND hwnd) {
-    for (Peer* p : peers)
+Win32WindowPeer* peerOf(HWND hwnd) {
+    for (Win32WindowPeer* p : peers)
         if (p->hwnd() == hwnd) return p;
     return nullptr;
 }
@@ -171,7 +171,7 @@ int modifierKeys(WPARAM wp) {
 }
 
 LRESULT CALLBACK formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    auto* peer = windowObject<Peer>(hwnd, msg, lp);
+    auto* peer = windowObject<Win32WindowPeer>(hwnd, msg, lp);
     if (msg == WM_NCCREATE) peer->attach(hwnd);
     if (peer && msg == WM_NCDESTROY) {
         peer->detach();
@@ -232,7 +232,7 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 } // namespace
 
 HWND windowHandle(const WindowPeer& window) {
-    return static_cast<const Peer&>(window).hwnd();
+    return static_cast<const Win32WindowPeer&>(window).hwnd();
 }
 
 COLORREF colorRef(OleColor colour) {
@@ -256,7 +256,7 @@ Win32Platform::createWindow(WindowEvents& events, const FormLayout& layout, Wind
     // No frame at all: the client area starts at the window's corner. The
     // minimise box lets the taskbar button minimise it.
     style |= layout.border == Border::None ? WS_POPUP | WS_MINIMIZEBOX : WS_OVERLAPPEDWINDOW;
-    HWND ownerWnd = owner ? static_cast<Peer*>(owner)->hwnd() : nullptr;
+    HWND ownerWnd = owner ? static_cast<Win32WindowPeer*>(owner)->hwnd() : nullptr;
     DWORD exStyle = 0;
     // An owned window has no taskbar button of its own anyway.
     if (!layout.taskbar && !ownerWnd) exStyle |= WS_EX_TOOLWINDOW;
@@ -275,7 +275,7 @@ Win32Platform::createWindow(WindowEvents& events, const FormLayout& layout, Wind
         y = work.top + (work.bottom - work.top - height) / 2;
     }
 
-    auto peer = std::make_unique<Peer>(events, layout.startState);
+    auto peer = std::make_unique<Win32WindowPeer>(events, layout.startState);
     CreateWindowExW(exStyle, kFormClass, widen(layout.caption).c_str(), style, x, y, width, height,
                     ownerWnd, nullptr, instance_, peer.get());
     if (!peer->hwnd()) throw std::runtime_error("the window could not be created");
@@ -362,7 +362,7 @@ int Win32Platform::messageBox(const std::string& text, const std::string& title,
     // Modal for the whole launcher, not only for the owner: no other window
     // takes a click (a second close, a drag) while the question is open.
     std::vector<HWND> disabled;
-    for (Peer* p : peers)
+    for (Win32WindowPeer* p : peers)
         if (p->hwnd() && p->hwnd() != owner && IsWindowEnabled(p->hwnd())) {
             EnableWindow(p->hwnd(), FALSE);
             disabled.push_back(p->hwnd());

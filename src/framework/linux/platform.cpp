@@ -1,6 +1,6 @@
-#include "framework/linux/linux_platform.h"
+#include "framework/linux/platform.h"
 
-#include "framework/linux/curl_download.h"
+#include "framework/linux/download.h"
 #include "framework/linux/folder_lock.h"
 #include "framework/linux/profile.h"
 #include "framework/linux/resources.h"

@@ -1,6 +1,6 @@
-// The host surface of the picture button and the plain label on GTK: child
-// widgets of the form's client area (client_area.h) that draw with cairo
-// (control_drawing.h).
+// The host surface of the picture button on GTK: a child widget of the
+// form's client area (client_area.h) that draws with cairo
+// (control_drawing.h); the plain label is label.cpp.
 #include "framework/gtk/client_area.h"
 #include "framework/gtk/control_drawing.h"
 #include "framework/gtk/input.h"
@@ -18,7 +18,7 @@ namespace {
 
 class GtkControlSurface : public ControlSurface {
 public:
-    GtkControlSurface(GtkPlatform& platform, GtkPeer& parent, ControlEvents& events,
+    GtkControlSurface(GtkPlatform& platform, GtkWindowPeer& parent, ControlEvents& events,
                       const Rect& rect, int tabIndex)
         : platform_(platform), parent_(parent),
           events_(events), size_{std::max(rect.width, 0), std::max(rect.height, 0)} {
@@ -313,7 +313,7 @@ private:
     }
 
     GtkPlatform& platform_;
-    GtkPeer& parent_;
+    GtkWindowPeer& parent_;
     ControlEvents& events_;
     GtkWidget* widget_ = nullptr;
     Size size_;
@@ -328,59 +328,13 @@ private:
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
-// --- the label ----------------------------------------------------------------
-
-class GtkLabelPeer : public LabelPeer {
-public:
-    GtkLabelPeer(GtkPeer& parent, const Rect& rect, OleColor colour)
-        : parent_(parent), colour_(colour) {
-        // Presses on a label are the label's, not the window's surface's.
-        widget_ = placeChild(parent, rect, GDK_BUTTON_PRESS_MASK);
-        g_signal_connect(widget_, "draw", G_CALLBACK(onDraw), this);
-        g_signal_connect(widget_, "button-press-event", G_CALLBACK(onPress), this);
-    }
-    ~GtkLabelPeer() override { dropChild(widget_, this); }
-    GtkLabelPeer(const GtkLabelPeer&) = delete;
-    GtkLabelPeer& operator=(const GtkLabelPeer&) = delete;
-
-    std::string caption() const override { return caption_; }
-    void setCaption(const std::string& text) override {
-        caption_ = text;
-        exposeAsLabel(widget_, utf8(text));
-        gtk_widget_queue_draw(widget_);
-    }
-
-private:
-    static gboolean onDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
-        auto* self = static_cast<GtkLabelPeer*>(data);
-        GtkWidget* content = GTK_WIDGET(self->parent_.content());
-        const Bounds rect{0, 0, gtk_widget_get_allocated_width(widget),
-                          gtk_widget_get_allocated_height(widget)};
-        drawLine(cr, widget, self->caption_, *toolkitFont(widget),
-                 resolveColour(content, self->colour_), rect, kDtCenter | kDtTop);
-        return FALSE;
-    }
-
-    static gboolean onPress(GtkWidget*, GdkEventButton*, gpointer) { return TRUE; }
-
-    GtkPeer& parent_;
-    OleColor colour_;
-    std::string caption_;
-    GtkWidget* widget_ = nullptr;
-};
-
 } // namespace
 
 std::unique_ptr<ControlSurface> GtkPlatform::createControlSurface(WindowPeer& parent,
                                                                   ControlEvents& events,
                                                                   const Rect& rect, int tabIndex) {
-    return std::make_unique<GtkControlSurface>(*this, dynamic_cast<GtkPeer&>(parent), events, rect,
-                                               tabIndex);
-}
-
-std::unique_ptr<LabelPeer> GtkPlatform::createLabel(WindowPeer& parent, const Rect& rect,
-                                                    OleColor colour) {
-    return std::make_unique<GtkLabelPeer>(dynamic_cast<GtkPeer&>(parent), rect, colour);
+    return std::make_unique<GtkControlSurface>(*this, dynamic_cast<GtkWindowPeer&>(parent), events,
+                                               rect, tabIndex);
 }
 
 } // namespace fw::gtk

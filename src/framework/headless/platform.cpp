@@ -1,4 +1,4 @@
-#include "framework/headless/headless.h"
+#include "framework/headless/platform.h"
 
 #include "framework/portable/browser_base.h"
 #include "framework/ports/imaging.h"
@@ -9,10 +9,11 @@ namespace fw::headless {
 
 namespace {
 
-class Peer : public WindowPeer {
+class HeadlessWindowPeer : public WindowPeer {
 public:
-    Peer(HeadlessPlatform& platform, WindowRecord& rec) : platform_(platform), rec_(rec) {}
-    ~Peer() override {
+    HeadlessWindowPeer(HeadlessPlatform& platform, WindowRecord& rec)
+        : platform_(platform), rec_(rec) {}
+    ~HeadlessWindowPeer() override {
         rec_.destroyed = true;
         rec_.visible = false;
     }
@@ -123,7 +124,7 @@ WindowRecord* HeadlessPlatform::find(const WindowEvents& form) {
 }
 
 WindowRecord& HeadlessPlatform::recordOf(WindowPeer& peer) {
-    if (auto* p = dynamic_cast<Peer*>(&peer)) return p->record();
+    if (auto* p = dynamic_cast<HeadlessWindowPeer*>(&peer)) return p->record();
     throw std::logic_error("not a window of this desktop");
 }
 
@@ -142,11 +143,11 @@ HeadlessPlatform::createWindow(WindowEvents& events, const FormLayout& layout, W
     rec.caption = layout.caption;
     rec.state = layout.startState;
     rec.client = {layout.clientWidth, layout.clientHeight};
-    if (owner) rec.owner = &static_cast<Peer*>(owner)->record();
+    if (owner) rec.owner = &static_cast<HeadlessWindowPeer*>(owner)->record();
     if (layout.centred)
         rec.position = {(screen.width - layout.clientWidth) / 2,
                         (screen.height - layout.clientHeight) / 2};
-    return std::make_unique<Peer>(*this, rec);
+    return std::make_unique<HeadlessWindowPeer>(*this, rec);
 }
 
 std::unique_ptr<BrowserPeer> HeadlessPlatform::createBrowser(WindowPeer& parent,
@@ -154,7 +155,7 @@ std::unique_ptr<BrowserPeer> HeadlessPlatform::createBrowser(WindowPeer& parent,
                                                              const std::optional<Rect>& frame) {
     BrowserRecord& rec = browsers_.emplace_back();
     rec.events = &events;
-    rec.parent = &static_cast<Peer&>(parent).record();
+    rec.parent = &static_cast<HeadlessWindowPeer&>(parent).record();
     rec.frame = frame;
     return std::make_unique<Browser>(events, rec);
 }
@@ -306,7 +307,7 @@ HeadlessPlatform::createProgressWindow(WindowPeer* owner, const std::string& tit
                                        const std::string& text, const std::string& button,
                                        std::function<void()> onButton) {
     ProgressRecord& r = progressWindows.emplace_back();
-    if (auto* peer = dynamic_cast<Peer*>(owner)) r.owner = &peer->record();
+    if (auto* peer = dynamic_cast<HeadlessWindowPeer*>(owner)) r.owner = &peer->record();
     r.title = title;
     r.text = text;
     r.button = button;

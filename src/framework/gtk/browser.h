@@ -1,8 +1,8 @@
 // The embedded browser of the Linux launcher: a WebKitWebView (WebKitGTK,
 // webkit2gtk-4.1) whose signals are reported as the browser port's events.
 // Where each engine signal becomes which event is written down beside the
-// handler that does it, in browser_webkit_events.cpp; the view, its engine
-// context and the requests are in browser_webkit.cpp.
+// handler that does it, in browser_events.cpp; the view, its engine
+// context and the requests are in browser.cpp.
 #pragma once
 
 #include "framework/portable/browser_base.h"
@@ -17,11 +17,11 @@
 namespace fw::gtk {
 
 class GtkPlatform;
-class GtkPeer;
+class GtkWindowPeer;
 
 class WebKitBrowser : public BrowserBase {
 public:
-    WebKitBrowser(GtkPlatform& platform, GtkPeer& parent, BrowserEvents& events,
+    WebKitBrowser(GtkPlatform& platform, GtkWindowPeer& parent, BrowserEvents& events,
                   const std::optional<Rect>& frame);
     ~WebKitBrowser() override;
 

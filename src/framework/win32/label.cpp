@@ -2,9 +2,9 @@
 // text centred on one line over the form's own back colour, so that on a
 // colour-keyed form only the glyphs show.
 #include "framework/ports/control.h"
-#include "framework/win32/accessible_win32.h"
+#include "framework/win32/accessible.h"
+#include "framework/win32/platform.h"
 #include "framework/win32/text.h"
-#include "framework/win32/win32_platform.h"
 
 #include <oleacc.h>
 

@@ -211,7 +211,7 @@ void GtkPlatform::fatal(const char* what) noexcept {
     if (!failing_) {
         failing_ = true;
         try {
-            messageBox(what, "launcher", kCritical);
+            messageBox(untrappedText(what), "launcher", kCritical);
         } catch (...) {
         }
     }

@@ -20,6 +20,10 @@ void Platform::diagnostic(const std::string& line) {
     appendPlayerLog(playerLogPath(), localNow(), "launcher", line);
 }
 
+std::string Platform::untrappedText(const std::string& what) {
+    return "运行时错误：\n\n" + what;
+}
+
 void Platform::install(Platform* platform) {
     current = platform;
 }

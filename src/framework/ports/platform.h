@@ -336,6 +336,11 @@ public:
     // the player's log (playerLogPath), with the time.
     void diagnostic(const std::string& line);
 
+    // What the error box says of an error that no handler caught, at the
+    // message loop's edge (each adapter shows it once, then the program ends
+    // with status 1): the same text on every desktop.
+    static std::string untrappedText(const std::string& what);
+
 protected:
     Platform() { install(this); }
     ~Platform() override { install(nullptr); }

@@ -270,7 +270,11 @@ void Win32Platform::untrapped(const char* what) {
     const bool first = !endingNow;
     endingNow = true;
     if (first) {
-        const std::wstring text = L"运行时错误：\n\n" + widen(what);
+        try {
+            diagnostic(what);
+        } catch (...) {
+        }
+        const std::wstring text = widen(untrappedText(what));
         MessageBoxW(nullptr, text.c_str(), L"launcher",
                     MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
     }

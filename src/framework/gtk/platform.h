@@ -1,4 +1,4 @@
-// The Linux desktop: GTK3 on X11. Windows are GtkWindows whose client area is
+// The Linux desktop: GTK3 on Wayland or X11. Windows are GtkWindows whose client area is
 // one ClientArea (a GtkFixed with its own GdkWindow) that child controls are
 // placed on in pixels; message boxes are modal GtkMessageDialogs; timers are
 // GLib timeouts on the main loop.

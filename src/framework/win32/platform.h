@@ -64,7 +64,7 @@ public:
     bool writeProfileString(const std::string& section, const std::string& key,
                             const std::string& value, const std::string& path) override;
 
-    // Network: WinINet (download.cpp; watched, it turns the message loop
+    // Network: WinHTTP (download.cpp; watched, it turns the message loop
     // while it waits) and CryptoAPI (signature.cpp).
     DownloadOutcome download(const std::string& url, const std::string& path,
                              DownloadWatch* watch = nullptr,

@@ -20,7 +20,7 @@
 // caller's thread: a transfer that is receiving stops at once, its socket
 // closed. Under Wine a read blocked on a server that sends nothing does not
 // return on that close; it returns with the server's next bytes (which are
-// dropped) or at the receive time-out, the silence limit. It holds no file
+// dropped) or at the receive time-out, a second past the silence limit. It holds no file
 // while it waits, so the caller deletes the temporary file at once; the
 // worker writes nothing more and never touches the target. A worker still
 // blocked when the process ends ends with it.
@@ -361,9 +361,14 @@ HRESULT fetch(Transfer& t, const std::wstring& url) {
     }
     if (!t.adopt(t.session, session)) return E_ABORT;
     // WinHTTP's own time-outs only end a worker that was given up on while
-    // blocked (see above); the caller applies the limits.
-    const int connect = static_cast<int>(limits.beforeResponseMs);
-    const int silence = static_cast<int>(std::max(limits.beforeResponseMs, limits.silenceMs));
+    // blocked (see above); the caller applies the limits. They lie a second
+    // beyond them, so that the caller always gives up first: a read that
+    // times out on its own fails under Wine with another error, which would
+    // read as a broken transfer rather than a silent server.
+    constexpr ULONGLONG kMargin = 1000;
+    const int connect = static_cast<int>(limits.beforeResponseMs + kMargin);
+    const int silence =
+        static_cast<int>(std::max(limits.beforeResponseMs, limits.silenceMs) + kMargin);
     WinHttpSetTimeouts(session, connect, connect, connect, silence);
     const HRESULT sent = sendRequest(t, url);
     return sent == S_OK ? receiveBody(t) : sent;

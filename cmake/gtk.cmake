@@ -120,3 +120,11 @@ set_tests_properties(gtk.e2e.package PROPERTIES TIMEOUT 900)
 set_tests_properties(gtk.e2e.hostile_server PROPERTIES TIMEOUT 180)
 # Two releases, the first in a build folder of its own.
 set_tests_properties(gtk.e2e.upgrade_road PROPERTIES TIMEOUT 900)
+
+# clang-tidy (.clang-tidy) over the gtk adapter and its entry points; the
+# headless suite covers the rest of src/.
+add_test(NAME gtk.tidy
+         COMMAND ${CMAKE_COMMAND} -DROOT=${PROJECT_SOURCE_DIR} -DBUILD=${PROJECT_BINARY_DIR}
+                 "-DFILES=^${PROJECT_SOURCE_DIR}/src/(framework/gtk|main/gtk)/"
+                 -P ${PROJECT_SOURCE_DIR}/tests/support/check_tidy.cmake)
+set_tests_properties(gtk.tidy PROPERTIES SKIP_REGULAR_EXPRESSION "SKIPPED: " TIMEOUT 900)

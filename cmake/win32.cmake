@@ -241,3 +241,12 @@ if(TEST win32.win32_upgrade_program)
     "E2E_UPGRADE=$<TARGET_FILE:upgrade>" "E2E_SHORT_WAIT_UPGRADE=$<TARGET_FILE:short_wait_upgrade>"
     "E2E_FAKE_LAUNCHER=$<TARGET_FILE:fake_launcher>")
 endif()
+
+# clang-tidy (.clang-tidy) over the win32 adapter and its entry points, read
+# as the cross compiler reads them.
+add_test(NAME win32.tidy
+         COMMAND ${CMAKE_COMMAND} -DROOT=${PROJECT_SOURCE_DIR} -DBUILD=${PROJECT_BINARY_DIR}
+                 "-DFILES=^${PROJECT_SOURCE_DIR}/src/(framework/win32|main/win32)/"
+                 -DTARGET=i686-w64-mingw32 -DCXX=${CMAKE_CXX_COMPILER}
+                 -P ${PROJECT_SOURCE_DIR}/tests/support/check_tidy.cmake)
+set_tests_properties(win32.tidy PROPERTIES SKIP_REGULAR_EXPRESSION "SKIPPED: " TIMEOUT 900)

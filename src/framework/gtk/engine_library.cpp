@@ -93,13 +93,16 @@ void openEngineLibrary() {
 // Each engine function the adapter uses, under its own name, with the
 // header's signature (the compiler checks the two agree), resolved on its
 // first call. The engine's script library comes in as a dependency of the
-// engine's and is searched through the same handle.
+// engine's and is searched through the same handle. A return type and a
+// parameter list cannot be parenthesised.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define ENGINE_FUNCTION(ret, name, params, args)                                                   \
     extern "C" ret name params {                                                                   \
         using Fn = ret(*) params;                                                                  \
         static const Fn real = reinterpret_cast<Fn>(engineSymbol(#name));                          \
         return real args;                                                                          \
     }
+// NOLINTEND(bugprone-macro-parentheses)
 
 ENGINE_FUNCTION(GType, webkit_web_view_get_type, (void), ())
 ENGINE_FUNCTION(GType, webkit_navigation_policy_decision_get_type, (void), ())

@@ -203,7 +203,8 @@ std::wstring header(HINTERNET request, DWORD what) {
                         WINHTTP_NO_HEADER_INDEX);
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return {};
     std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
-    size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    const std::size_t room = text.size() * sizeof(wchar_t);
+    size = static_cast<DWORD>(room);
     if (!WinHttpQueryHeaders(request, what, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &size,
                              WINHTTP_NO_HEADER_INDEX))
         return {};

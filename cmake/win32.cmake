@@ -12,6 +12,7 @@ add_library(launcher_win32 STATIC
   src/framework/win32/folder_lock.cpp
   src/framework/win32/player_folder.cpp
   src/framework/win32/held_file.cpp
+  src/framework/win32/long_paths.cpp
   src/framework/win32/signature.cpp
   src/framework/win32/browser.cpp
   src/framework/win32/browser_events.cpp
@@ -92,7 +93,8 @@ set_source_files_properties(resources/upgrade.rc PROPERTIES
 function(launcher_upgrade_program target)
   add_executable(${target} WIN32 src/main/win32/upgrade_main.cpp
     src/framework/win32/folder_lock.cpp src/framework/win32/player_folder.cpp
-    src/framework/win32/text.cpp src/framework/portable/player_log.cpp resources/upgrade.rc)
+    src/framework/win32/text.cpp src/framework/win32/long_paths.cpp
+    src/framework/portable/player_log.cpp resources/upgrade.rc)
   target_compile_definitions(${target} PRIVATE
     UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
   target_link_libraries(${target} PRIVATE upgrader_core shell32 user32)

@@ -41,10 +41,10 @@ def check_offset(back, login):
         desktop.fail("login window offset %s, expected %s" % (off, LOGIN_OFFSET))
 
 
-def missing_config(base, display, name):
+def missing_config(base, display, name, path=None):
     """No launcher.ini: the broken-configuration box over the login face;
     OK ends the program; installTime was stamped into a new file."""
-    folder = os.path.join(base, name)
+    folder = os.path.join(base, path or name)
     os.makedirs(folder)
     proc, started = launch(folder, display, name)
     try:
@@ -162,6 +162,10 @@ def main():
             # Not representable in code page 1252: the INI goes through the
             # folder's short name.
             missing_config(base, display, "游戏 目录")
+            # Past MAX_PATH, in code page 1252: the profile calls through the
+            # folder's short name all the same.
+            missing_config(base, display, "past 260 characters",
+                           os.path.join("x" * 120, "y" * 120, "game dir"))
             valid_config(os.path.join(base, "valid"), display)
             exit_confirmation(base, display)
     finally:

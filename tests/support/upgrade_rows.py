@@ -17,10 +17,11 @@ INI = ("; 登录器设置\r\n[common]\r\n; 版本由升级程序写入\r\nversio
        "versionCheckUrl=http://127.0.0.1:9/update/upgrade.ini\r\n"
        "[platform]\r\nloginUrl=http://127.0.0.1:9/login.html\r\n").encode()
 # name, seconds a launcher holds the lock, the 2 s build, a damaged payload,
-# the player's log; the first row upgrades.
-ROWS = [("waits for the launcher, then upgrades", 1.5, False, False, "upgraded to 1.01"),
-        ("a launcher still runs", 60, True, False, "still runs after 2 s"),
-        ("damaged payload", 0, False, True, "damaged payload, SHA-256 mismatch")]
+# a folder whose path is longer than Windows' MAX_PATH, the player's log.
+ROWS = [("waits for the launcher, then upgrades", 1.5, False, False, False, "upgraded to 1.01"),
+        ("a launcher still runs", 60, True, False, False, "still runs after 2 s"),
+        ("damaged payload", 0, False, True, False, "damaged payload, SHA-256 mismatch"),
+        ("upgrades in a folder past 260 characters", 0, False, False, True, "upgraded to 1.01")]
 
 
 def pack(program, launcher, out, damaged=False):
@@ -42,11 +43,18 @@ def read(path, default=b""):
         return default
 
 
+def same_folder(recorded, folder):
+    """A recorded folder names `folder`: the same names, any case, where a
+    short (8.3) name, made up by the system, may stand for a long one."""
+    a, b = recorded.replace("/", "\\").split("\\"), folder.replace("/", "\\").split("\\")
+    return len(a) == len(b) and all(x.lower() == y.lower() or "~" in x for x, y in zip(a, b))
+
+
 def run_rows(build):
-    for name, hold, short, damaged, words in ROWS:
+    for name, hold, short, damaged, deep, words in ROWS:
         upgraded = words.startswith("upgraded")
         root = desktop.scratch_dir("upgrade-program-")
-        folder = os.path.join(root, "游戏 目录")
+        folder = os.path.join(root, *(["x" * 120, "y" * 120] if deep else []), "游戏 目录")
         launcher, ini = os.path.join(folder, build.name), os.path.join(folder, "launcher.ini")
         os.makedirs(os.path.join(folder, "update"))
         os.makedirs(os.path.join(root, "elsewhere"))
@@ -68,7 +76,7 @@ def run_rows(build):
                 desktop.fail("%s: status %s, launcher %s, launcher.ini %r" % (
                     name, status, {build.old: "old", build.new: "new"}.get(read(launcher)),
                     read(ini)))
-            if upgraded and holder.poll() is None:
+            if upgraded and holder and holder.poll() is None:
                 desktop.fail("%s: replaced while the launcher still ran" % name)
             if upgraded and build.mode and os.stat(launcher).st_mode & 0o777 != build.mode:
                 desktop.fail("%s: the new launcher lost its mode" % name)
@@ -77,8 +85,9 @@ def run_rows(build):
                 desktop.wait_for(lambda: os.path.exists(record), 10, "the new launcher")
                 print("%.2f s from the start to the new launcher (%.1f s held by the old one)"
                       % (time.monotonic() - started, hold))
-            want = ("%s\n0\n" % build.native(folder)).lower() if upgraded else ""
-            if read(record).decode().lower() != want:
+            lines = read(record).decode().split("\n")
+            if (lines != [""] if not upgraded else
+                    lines[1:] != ["0", ""] or not same_folder(lines[0], build.native(folder))):
                 desktop.fail("%s: the new launcher recorded %r" % (name, read(record)))
             left = set(os.listdir(folder)) - {build.name, "launcher.ini", "update", "started.txt"}
             if left:

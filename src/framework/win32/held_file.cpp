@@ -2,6 +2,7 @@
 // reading only, so that while it is held no process can write it, delete it
 // or rename anything over its name. It is read, renamed and started through
 // that one open file, so what was checked is what is moved and started.
+#include "framework/win32/long_paths.h"
 #include "framework/win32/platform.h"
 #include "framework/win32/text.h"
 
@@ -11,19 +12,6 @@
 namespace fw::win32 {
 
 namespace {
-
-std::wstring fullPath(const std::wstring& path) {
-    std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
-    full.resize(
-        GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
-    return full.empty() ? path : full;
-}
-
-// The form of a full path that the file calls take at any length.
-std::wstring extendedPath(const std::wstring& full) {
-    if (full.size() < MAX_PATH || full.rfind(L"\\\\", 0) == 0) return full;
-    return L"\\\\?\\" + full;
-}
 
 bool sameFile(HANDLE held, const std::wstring& path) {
     const HANDLE other = CreateFileW(extendedPath(path).c_str(), FILE_READ_ATTRIBUTES,

@@ -7,6 +7,7 @@
 #include "framework/portable/player_log.h"
 #include "framework/win32/browser.h"
 #include "framework/win32/folder_lock.h"
+#include "framework/win32/long_paths.h"
 #include "framework/win32/text.h"
 
 #include <shellapi.h>
@@ -158,55 +159,6 @@ DateTime Win32Platform::localNow() {
     return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
 }
 
-namespace {
-bool createProcess(const wchar_t* application, std::wstring commandLine) {
-    // CreateProcessW may write into the command line.
-    commandLine.push_back(L'\0');
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESHOWWINDOW;
-    si.wShowWindow = SW_SHOWNORMAL;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(application, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &si, &pi))
-        return false;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return true;
-}
-
-std::wstring shortPath(const std::wstring& path) {
-    for (const std::wstring& form : {path, L"\\\\?\\" + path}) {
-        std::wstring out(GetShortPathNameW(form.c_str(), nullptr, 0), L'\0');
-        out.resize(GetShortPathNameW(form.c_str(), out.data(), static_cast<DWORD>(out.size())));
-        if (out.rfind(L"\\\\?\\", 0) == 0) out.erase(0, 4);
-        if (!out.empty()) return out;
-    }
-    return {};
-}
-} // namespace
-
-bool startProgram(const std::wstring& program, const std::wstring& arguments) {
-    const std::wstring quoted = L"\"" + program + L"\"" + arguments;
-    const auto slash = program.find_last_of(L'\\');
-    if (program.size() < MAX_PATH || slash == std::wstring::npos)
-        return createProcess(nullptr, quoted);
-    // CreateProcessW refuses a program whose full path is that long (under
-    // Wine also through its short path or "\\?\"), but finds it by a name
-    // relative to a current directory given as the folder's short path.
-    const std::wstring folder = shortPath(program.substr(0, slash));
-    if (folder.empty() || folder.size() + program.size() - slash >= MAX_PATH)
-        return createProcess(nullptr, quoted);
-    std::wstring previous(GetCurrentDirectoryW(0, nullptr), L'\0');
-    previous.resize(GetCurrentDirectoryW(static_cast<DWORD>(previous.size()), previous.data()));
-    if (!SetCurrentDirectoryW(folder.c_str())) return createProcess(nullptr, quoted);
-    const std::wstring name = program.substr(slash + 1);
-    const bool started =
-        createProcess((L".\\" + name).c_str(), L"\"" + folder + L"\\" + name + L"\"" + arguments);
-    SetCurrentDirectoryW(previous.c_str());
-    return started;
-}
-
 bool Win32Platform::startProcess(const std::string& commandLine) {
     // The program is the first word, or what stands between the first pair
     // of quotes; the rest are its arguments as given. Only a long path needs
@@ -216,14 +168,14 @@ bool Win32Platform::startProcess(const std::string& commandLine) {
     std::wstring program;
     if (!line.empty() && line[0] == L'"') {
         end = line.find(L'"', 1);
-        if (end == std::wstring::npos) return createProcess(nullptr, line);
+        if (end == std::wstring::npos) return startCommandLine(line);
         program = line.substr(1, end - 1);
         ++end;
     } else {
         end = std::min(line.find(L' '), line.size());
         program = line.substr(0, end);
     }
-    if (program.size() < MAX_PATH) return createProcess(nullptr, line);
+    if (program.size() < MAX_PATH) return startCommandLine(line);
     return startProgram(program, line.substr(end));
 }
 
@@ -330,7 +282,7 @@ std::string Win32Platform::readProfileString(const std::string& section, const s
                                              std::size_t bufferSize, const std::string& path) {
     if (bufferSize == 0) return {};
     const auto size = static_cast<DWORD>(bufferSize);
-    const std::wstring widePath = widen(path);
+    const std::wstring widePath = profilePath(widen(path));
     if (const auto narrowPath = ansiPath(widePath)) {
         std::string buffer(bufferSize, '\0');
         const DWORD n = GetPrivateProfileStringA(
@@ -349,7 +301,7 @@ std::string Win32Platform::readProfileString(const std::string& section, const s
 
 bool Win32Platform::writeProfileString(const std::string& section, const std::string& key,
                                        const std::string& value, const std::string& path) {
-    const std::wstring widePath = widen(path);
+    const std::wstring widePath = profilePath(widen(path));
     if (const auto narrowPath = ansiPath(widePath))
         return WritePrivateProfileStringA(
                    toAnsiLossy(widen(section)).c_str(), toAnsiLossy(widen(key)).c_str(),

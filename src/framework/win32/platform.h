@@ -94,11 +94,6 @@ private:
     std::map<UINT_PTR, std::shared_ptr<std::function<void()>>> timers_;
 };
 
-// Starts the program at `program` (a full path) with `arguments` (each
-// quoted as needed, a blank before each) in a normal window with the focus;
-// does not wait. Also from a folder path of MAX_PATH characters or more.
-bool startProgram(const std::wstring& program, const std::wstring& arguments);
-
 // The handle of a window the adapter made (null once it is gone).
 HWND windowHandle(const WindowPeer& window);
 

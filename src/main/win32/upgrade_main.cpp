@@ -2,6 +2,7 @@
 // its own small version record and the launcher's icon (resources/upgrade.rc).
 #include "framework/portable/player_log.h"
 #include "framework/win32/folder_lock.h"
+#include "framework/win32/long_paths.h"
 #include "framework/win32/text.h"
 #include "launcher_identity.h"
 #include "upgrader/Upgrader.h"
@@ -17,6 +18,11 @@ namespace {
 
 using fw::win32::narrow;
 using fw::win32::widen;
+
+// What the file calls take for `path`, at any length.
+std::wstring filePath(const std::string& path) {
+    return fw::win32::extendedPath(fw::win32::fullPath(widen(path)));
+}
 
 std::string failure(const std::string& what, DWORD error) {
     wchar_t* text = nullptr;
@@ -54,7 +60,7 @@ public:
 
     bool readFile(const std::string& path, std::string& bytes, std::string& why) override {
         // A running program's file may be read, not written.
-        Handle file{CreateFileW(widen(path).c_str(), GENERIC_READ,
+        Handle file{CreateFileW(filePath(path).c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr)};
         LARGE_INTEGER size{};
@@ -86,7 +92,7 @@ public:
     void releaseFolder() override {}
 
     bool replaceFile(const std::string& path, std::string_view bytes, std::string& why) override {
-        const std::wstring target = widen(path);
+        const std::wstring target = filePath(path);
         const std::wstring temporary = target + L".new";
         const char* failed = nullptr;
         DWORD error = 0;
@@ -102,7 +108,7 @@ public:
             if (!failed && !FlushFileBuffers(file.h)) failed = "flush ";
             if (failed) error = GetLastError();
         }
-        if (failed) return discard(temporary, failed + narrow(temporary), error, why);
+        if (failed) return discard(temporary, failed + path + ".new", error, why);
         // The image of a launcher that has just ended may stay locked for a
         // moment.
         for (int attempt = 0;; ++attempt) {
@@ -119,7 +125,7 @@ public:
 
     bool writeVersion(const std::string& ini, const std::string& version,
                       std::string& why) override {
-        const std::wstring path = widen(ini);
+        const std::wstring path = fw::win32::profilePath(widen(ini));
         // The wide call keeps the file's encoding.
         if (WritePrivateProfileStringW(L"common", L"version", widen(version).c_str(), path.c_str()))
             return true;
@@ -127,17 +133,8 @@ public:
     }
 
     bool start(const std::string& program, const std::string& folder, std::string& why) override {
-        const std::wstring path = widen(program);
-        std::wstring command = L"\"" + path + L"\"";
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi{};
-        if (!CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            widen(folder).c_str(), &si, &pi))
-            return (why = failure("start " + program, GetLastError())), false;
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
-        return true;
+        if (fw::win32::startProgram(widen(program), L"", widen(folder))) return true;
+        return (why = failure("start " + program, GetLastError())), false;
     }
 
     void tell(const std::string& title, const std::string& text) override {

@@ -37,6 +37,9 @@ add_library(launcher_gtk STATIC
 target_include_directories(launcher_gtk PUBLIC ${WEBKIT_INCLUDE_DIRS})
 target_compile_options(launcher_gtk PUBLIC ${WEBKIT_CFLAGS_OTHER})
 target_link_libraries(launcher_gtk PUBLIC launcher_core PkgConfig::GTK3 PkgConfig::CURL PkgConfig::CRYPTO X11::X11 ${CMAKE_DL_LIBS})
+# The rules call the files' and the network's free functions, which only the
+# adapter defines: the two libraries need each other.
+target_link_libraries(launcher_core PUBLIC launcher_gtk)
 launcher_embed_resources(launcher_gtk)
 
 add_executable(launcher src/main/gtk/main.cpp)

@@ -21,6 +21,9 @@ add_library(launcher_headless STATIC
   src/framework/linux/signature.cpp
 )
 target_link_libraries(launcher_headless PUBLIC launcher_core PkgConfig::CAIRO PRIVATE PkgConfig::CURL PkgConfig::CRYPTO)
+# The rules call the files' and the network's free functions, which only the
+# adapter defines: the two libraries need each other.
+target_link_libraries(launcher_core PUBLIC launcher_headless)
 launcher_embed_resources(launcher_headless)
 
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS tests/unit/*.cpp)

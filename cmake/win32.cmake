@@ -25,6 +25,9 @@ add_library(launcher_win32 STATIC
 target_compile_definitions(launcher_win32 PUBLIC
   UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 target_link_libraries(launcher_win32 PUBLIC launcher_core ole32 oleaut32 oleacc shell32 user32 gdi32 gdiplus urlmon winhttp uuid comctl32 crypt32 advapi32)
+# The rules call the files' and the network's free functions, which only the
+# adapter defines: the two libraries need each other.
+target_link_libraries(launcher_core PUBLIC launcher_win32)
 
 set(LAUNCHER_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 

@@ -4,6 +4,7 @@
 #include "forms/BackForm.h"
 #include "forms/LoginForm.h"
 #include "forms/MainForm.h"
+#include "framework/ports/files.h"
 #include "framework/ports/platform.h"
 #include "upgrade/VersionCheck.h"
 
@@ -87,7 +88,7 @@ void Main() {
     config::checkConfig();
     // Taken once the configuration is accepted: a broken one leaves the
     // folder exactly as it was.
-    fw::Platform::get().holdFolderLock();
+    fw::holdFolderLock();
     upgrade::checkVersion([] { return backForm ? backForm->peer() : nullptr; });
 }
 

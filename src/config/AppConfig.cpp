@@ -2,6 +2,7 @@
 
 #include "config/Clock.h"
 #include "config/ProgramFiles.h"
+#include "framework/ports/files.h"
 
 namespace config {
 
@@ -15,8 +16,7 @@ FixedNames fixed;
 // profile functions.
 bool readableAsText(const std::string& relativePath) {
     std::string bytes;
-    if (!fw::Platform::get().readFile(programPath(relativePath), bytes, std::size_t{16} << 20))
-        return true;
+    if (!fw::readFile(programPath(relativePath), bytes, std::size_t{16} << 20)) return true;
     if (bytes.starts_with("\xff\xfe") || bytes.starts_with("\xfe\xff")) return true;
     return bytes.find('\0') == std::string::npos;
 }
@@ -31,7 +31,7 @@ const FixedNames& fixedNames() {
 }
 
 void loadConfig() {
-    const std::string sep(1, fw::Platform::get().pathSeparator());
+    const std::string sep(1, fw::pathSeparator());
     fixed = FixedNames{"launcher.ini",
                        "update" + sep + "upgrade.ini",
                        "update" + sep + "upgrade.exe",

@@ -1,5 +1,7 @@
 #include "config/ProgramFiles.h"
 
+#include "framework/ports/files.h"
+
 #include <cstddef>
 
 namespace config {
@@ -10,28 +12,26 @@ constexpr std::size_t kValueBuffer = 1025;
 } // namespace
 
 std::string programPath(const std::string& relative) {
-    auto& p = fw::Platform::get();
-    std::string folder = p.exeFolder();
-    if (folder.empty() || folder.back() != p.pathSeparator()) folder += p.pathSeparator();
+    std::string folder = fw::Platform::get().exeFolder();
+    if (folder.empty() || folder.back() != fw::pathSeparator()) folder += fw::pathSeparator();
     return folder + relative;
 }
 
 std::string readIni(const std::string& file, const std::string& section, const std::string& key) {
-    return fw::Platform::get().readProfileString(section, key, "", kValueBuffer, programPath(file));
+    return fw::readProfileString(section, key, "", kValueBuffer, programPath(file));
 }
 
 long writeIni(const std::string& file, const std::string& section, const std::string& key,
               const std::string& value) {
     ensureFolder(file);
-    return fw::Platform::get().writeProfileString(section, key, value, programPath(file)) ? 1 : 0;
+    return fw::writeProfileString(section, key, value, programPath(file)) ? 1 : 0;
 }
 
 void ensureFolder(const std::string& relative) {
-    auto& p = fw::Platform::get();
-    const auto sep = relative.find(p.pathSeparator());
+    const auto sep = relative.find(fw::pathSeparator());
     if (sep == std::string::npos) return;
     const std::string folder = programPath(relative.substr(0, sep));
-    if (!p.pathExists(folder)) p.createFolder(folder);
+    if (!fw::pathExists(folder)) fw::createFolder(folder);
 }
 
 } // namespace config

@@ -1,6 +1,8 @@
 #include "upgrade/SignedUpgrade.h"
 
 #include "config/ProgramFiles.h"
+#include "framework/ports/files.h"
+#include "framework/ports/network.h"
 #include "framework/ports/platform.h"
 
 #include <algorithm>
@@ -108,22 +110,21 @@ HeldUpgrade downloadVerified(const std::string& address, const std::string& targ
         return {{why, fetched.cause}, nullptr};
     }
     HeldUpgrade result;
-    auto& platform = fw::Platform::get();
     const std::string ownPath = config::programPath(own);
-    result.program = platform.holdFile(ownPath);
+    result.program = fw::Platform::get().holdFile(ownPath);
     std::string bytes;
     if (!result.program)
         result.outcome = {Result::NotReplaced, "cannot open the downloaded program"};
     else if (signedBuild() &&
              !(result.program->read(bytes, kMaxCheckedProgram) &&
-               platform.verifySignature(signedMessage(version, bytes), signature, upgradeKey())))
+               fw::verifySignature(signedMessage(version, bytes), signature, upgradeKey())))
         result.outcome = {Result::BadSignature,
                           "the signature does not verify for version [" + version + "]"};
     else if (!result.program->moveTo(config::programPath(target)))
         result.outcome = {Result::NotReplaced, "cannot move the program into place"};
     if (!result.outcome.done()) {
         result.program.reset();
-        platform.removeFile(ownPath);
+        fw::removeFile(ownPath);
     }
     return result;
 }

@@ -3,7 +3,8 @@
 // made for the version it is offered as.
 #pragma once
 
-#include "framework/ports/platform.h"
+#include "framework/ports/files.h"
+#include "framework/ports/network.h"
 
 #include <functional>
 #include <memory>

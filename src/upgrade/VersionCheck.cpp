@@ -3,6 +3,8 @@
 #include "config/AppConfig.h"
 #include "config/Clock.h"
 #include "config/ProgramFiles.h"
+#include "framework/ports/files.h"
+#include "framework/ports/network.h"
 #include "upgrade/SignedUpgrade.h"
 
 namespace upgrade {
@@ -28,12 +30,12 @@ std::string requestAddress(const std::string& address) {
 
 fw::DownloadOutcome downloadFile(const std::string& address, const std::string& relativePath,
                                  fw::DownloadWatch* watch, const fw::DownloadBounds& bounds) {
-    auto& platform = fw::Platform::get();
     const std::string url = requestAddress(address);
     config::ensureFolder(relativePath);
     fw::DownloadOutcome outcome =
-        platform.download(url, config::programPath(relativePath), watch, bounds);
-    if (!outcome.done()) platform.diagnostic("download of " + url + ": " + outcome.cause);
+        fw::download(url, config::programPath(relativePath), watch, bounds);
+    if (!outcome.done())
+        fw::Platform::get().diagnostic("download of " + url + ": " + outcome.cause);
     return outcome;
 }
 
@@ -44,17 +46,16 @@ void removeStaleDownloads() {
     // so such a file found now was left by a launcher that ended mid-way,
     // unless a launcher running now still writes or holds it (the platform
     // keeps those).
-    auto& platform = fw::Platform::get();
     const config::FixedNames& fixed = config::fixedNames();
-    const std::size_t cut = fixed.versionFile.rfind(platform.pathSeparator());
+    const std::size_t cut = fixed.versionFile.rfind(fw::pathSeparator());
     const std::string folder = fixed.versionFile.substr(0, cut);
     const std::string folderPath = config::programPath(folder);
     const auto leaf = [cut](const std::string& relative) { return relative.substr(cut + 1); };
     const std::string program = leaf(fixed.upgradeFile);
-    for (const std::string& name : platform.folderEntries(folderPath))
+    for (const std::string& name : fw::folderEntries(folderPath))
         if (fw::isDownloadTemporary(name, leaf(fixed.versionFile)) ||
             fw::isDownloadTemporary(name, program) || isUnverifiedFile(name, program))
-            platform.removeLeftover(folderPath + platform.pathSeparator() + name);
+            fw::removeLeftover(folderPath + fw::pathSeparator() + name);
 }
 
 // A check that fetched a version file but cannot use it: logged as failed,

@@ -1,7 +1,7 @@
 // The version check and the upgrade: runs once per start, after checkConfig.
 #pragma once
 
-#include "framework/ports/platform.h"
+#include "framework/ports/network.h"
 #include "upgrade/DownloadProgress.h"
 
 #include <string>
@@ -17,7 +17,7 @@ void downloadUpgrade(const ProgressOwner& owner = {});
 
 // Blocking download of `address` + "?v=" + local-clock seconds into the file
 // `relativePath` beside the executable. `watch`, `bounds`: see
-// fw::Platform::download. The cause of a failure goes to the diagnostic
+// fw::download. The cause of a failure goes to the diagnostic
 // output.
 fw::DownloadOutcome downloadFile(const std::string& address, const std::string& relativePath,
                                  fw::DownloadWatch* watch = nullptr,

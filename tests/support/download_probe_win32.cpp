@@ -5,7 +5,7 @@
 //                     alone, the baseline for the downloader's own cost
 //   capped URL PATH   as get, bounded to 1 MiB
 //   cancel URL PATH   as get, watched and cancelled after a second
-//   start PROGRAM -   -> "start <1: started>": Processes::startProcess of
+//   start PROGRAM -   -> "start <1: started>": Host::startProcess of
 //                     the quoted path
 //   hold PATH TARGET  -> "hold <bits>": holds PATH; 1: a rename over it is
 //                     refused, 2: so is its deletion, 4: it reads whole,
@@ -71,7 +71,7 @@ int wmain(int argc, wchar_t** argv) {
                 if (std::chrono::steady_clock::now() - start > std::chrono::seconds(1))
                     watch.cancel = true;
             };
-            const auto outcome = platform.download(
+            const auto outcome = fw::download(
                 fw::win32::narrow(argv[i + 1]), fw::win32::narrow(argv[i + 2]),
                 cmd == L"cancel" ? &watch : nullptr,
                 cmd == L"capped" ? fw::DownloadBounds{0, 1 << 20} : fw::DownloadBounds{});

@@ -159,8 +159,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
             } else if (f[0] == "mkdir" && f.size() >= 2) {
                 config::ensureFolder(f[1]);
                 out << "mkdir "
-                    << platform.pathExists(config::programPath(f[1].substr(0, f[1].find('\\'))))
-                    << "\n";
+                    << fw::pathExists(config::programPath(f[1].substr(0, f[1].find('\\')))) << "\n";
             } else if (f[0] == "window" && f.size() == 4) {
                 const auto more = split(f[3], 2);
                 fw::FormLayout l;

@@ -104,22 +104,26 @@ TEST_F(Config, ValuesAreReturnedWholeAndCut) {
     EXPECT_EQ(config::appConfig().versionCheckUrl.size(), 1024u);
 }
 
-TEST_F(Config, EnsureFolderCreatesOnlyTheFirstLevelOnce) {
+TEST_F(Config, EnsureFolderCreatesOnlyTheFirstLevel) {
+    const auto before = scratch.list();
     config::ensureFolder("launcher.ini");
-    EXPECT_TRUE(p.createdFolders.empty());
+    EXPECT_EQ(scratch.list(), before);
     config::ensureFolder("update/upgrade.ini");
+    testsupport::writeFile(dir / "update" / "kept", "");
     config::ensureFolder("update/upgrade.ini");
-    ASSERT_EQ(p.createdFolders.size(), 1u);
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "update"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "update" / "kept"));
     config::ensureFolder("a/b/c.ini");
     EXPECT_TRUE(std::filesystem::is_directory(dir / "a"));
     EXPECT_FALSE(std::filesystem::exists(dir / "a" / "b"));
-    // A file of that name counts as existing, and so does a dangling link.
+    // A file of that name counts as existing, and so does a dangling link:
+    // both stay as they are.
     testsupport::writeFile(dir / "taken", "");
     config::ensureFolder("taken/x.ini");
+    EXPECT_TRUE(std::filesystem::is_regular_file(dir / "taken"));
     std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
     config::ensureFolder("dangling/x.ini");
-    EXPECT_EQ(p.createdFolders.size(), 2u);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "nowhere"));
 }
 
 TEST_F(Config, WriteIniIntoAMissingFolderCreatesIt) {

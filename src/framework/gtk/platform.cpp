@@ -272,7 +272,11 @@ bool GtkPlatform::startProcess(const std::string& commandLine) {
     return failed == 0;
 }
 
-bool GtkPlatform::startHeld(int fd, const std::string& path) {
+} // namespace fw::gtk
+
+namespace fw {
+
+bool startHeldProgram(int fd, const std::string& path) {
     std::string name = path;
     char* argv[] = {name.data(), nullptr};
     char head[4] = {};
@@ -284,17 +288,21 @@ bool GtkPlatform::startHeld(int fd, const std::string& path) {
         // clears its close-on-exec flag.
         const int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
         if (high < 0) return false;
-        failed = spawn("/proc/self/fd/3", argv, high);
+        failed = gtk::spawn("/proc/self/fd/3", argv, high);
         ::close(high);
     } else {
         // A script's interpreter reads it by its name, and the script may
         // rely on that name ($0): started by its path, which was checked to
         // lead to the held file when it was moved.
-        failed = spawn(argv[0], argv, -1);
+        failed = gtk::spawn(argv[0], argv, -1);
     }
-    if (failed) diagnostic("cannot start " + path + ": " + g_strerror(failed));
+    if (failed) Platform::get().diagnostic("cannot start " + path + ": " + g_strerror(failed));
     return failed == 0;
 }
+
+} // namespace fw
+
+namespace fw::gtk {
 
 void GtkPlatform::openUrl(const std::string& address) {
     // Whatever the address (an empty one included) goes to the desktop as it

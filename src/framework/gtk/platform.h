@@ -98,7 +98,7 @@ private:
     std::unique_ptr<WindowFace> face_;
 };
 
-// Files, downloads and signatures are the Linux builds' own (LinuxPlatform).
+// Files, downloads and signatures are the Linux builds' own (framework/linux/).
 class GtkPlatform : public LinuxPlatform {
 public:
     ~GtkPlatform() override;
@@ -123,10 +123,12 @@ public:
     [[noreturn]] void end() override { teardown(0); }
     std::int64_t tickMs() override { return g_get_monotonic_time() / 1000; }
     bool startProcess(const std::string& commandLine) override;
-    bool startHeld(int fd, const std::string& path) override;
     void openUrl(const std::string& address) override;
     void post(std::function<void()> work) override;
     int run() override;
+    // The watched download turns the main loop (progress.cpp).
+    void awaitTransfer() override;
+    void transferEnded() override { g_main_context_wakeup(nullptr); }
 
     // --- for this adapter ---
 
@@ -166,11 +168,6 @@ public:
         }
     }
     [[noreturn]] void fatal(const char* what) noexcept;
-
-protected:
-    // The watched download turns the main loop (progress.cpp).
-    void awaitTransfer() override;
-    void transferEnded() override { g_main_context_wakeup(nullptr); }
 
 private:
     [[noreturn]] void teardown(int status) noexcept;

@@ -267,16 +267,6 @@ std::vector<std::uint8_t> HeadlessPlatform::resource(int id, const std::string& 
     return LinuxPlatform::resource(id, type);
 }
 
-bool HeadlessPlatform::createFolder(const std::string& path) {
-    createdFolders.push_back(path);
-    return LinuxPlatform::createFolder(path);
-}
-
-bool HeadlessPlatform::startHeld(int fd, const std::string& path) {
-    (void)fd;
-    return startProcess("\"" + path + "\"");
-}
-
 bool HeadlessPlatform::startProcess(const std::string& commandLine) {
     startedCommands.push_back(commandLine);
     return startSucceeds;
@@ -317,3 +307,12 @@ HeadlessPlatform::createProgressWindow(WindowPeer* owner, const std::string& tit
 }
 
 } // namespace fw::headless
+
+namespace fw {
+
+// Recorded as the start of the quoted path.
+bool startHeldProgram(int /*fd*/, const std::string& path) {
+    return Platform::get().startProcess("\"" + path + "\"");
+}
+
+} // namespace fw

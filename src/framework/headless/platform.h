@@ -211,9 +211,9 @@ private:
 };
 // ---- end of child controls ----------------------------------------------
 
-// Files, downloads and signatures are the Linux builds' own (LinuxPlatform),
-// in the test's folder; a watched download is waited for in real time.
-// Programs and addresses are only recorded.
+// Files, downloads and signatures are the Linux builds' own, in the test's
+// folder; a watched download is waited for in real time. Programs (a held
+// file's start included) and addresses are only recorded.
 class HeadlessPlatform : public LinuxPlatform {
 public:
     ~HeadlessPlatform() override;
@@ -238,7 +238,6 @@ public:
     std::vector<MessageBoxCall> messageBoxes;
     std::vector<std::string> startedCommands;
     std::vector<std::string> openedUrls;
-    std::vector<std::string> createdFolders;
     std::vector<std::string> diagnostics; // every diagnostic line
     std::string playerLog;                // the player's log file; none when empty
     std::deque<ProgressRecord> progressWindows;
@@ -305,14 +304,14 @@ public:
     std::vector<std::uint8_t> resource(int id, const std::string& type) override;
     DateTime localNow() override { return clock; }
     std::int64_t tickMs() override { return nowMs_; } // virtual time
-    bool createFolder(const std::string& path) override;
     bool startProcess(const std::string& commandLine) override;
-    // Recorded as the start of the quoted path (startProcess).
-    bool startHeld(int fd, const std::string& path) override;
     void openUrl(const std::string& address) override { openedUrls.push_back(address); }
     void writeDiagnostic(const std::string& line) override { diagnostics.push_back(line); }
     std::string playerLogPath() override { return playerLog; }
     int run() override { return 0; }
+    // A short sleep in real time: the transfer's end is seen at the next.
+    void awaitTransfer() override;
+    void transferEnded() override {}
 
     // ---- imaging (imaging.cpp) ------------------------------------
     // The decoder's start answers this (0: started).
@@ -339,8 +338,6 @@ private:
     TimerId nextTimer_ = 1;
     std::int64_t nowMs_ = 0;
     std::unique_ptr<Imaging> imaging_; // imaging.cpp
-
-    void awaitTransfer() override;
 };
 
 } // namespace fw::headless

@@ -1,7 +1,7 @@
 // A held file on Linux: nothing stops another process from renaming a file
 // over a name, so the held file is read and moved through its open
 // descriptor, a name is trusted only after it is seen to lead to it, and the
-// platform starts a program through the descriptor (GtkPlatform::startHeld).
+// build starts a program through the descriptor (startHeldProgram).
 // A shared lock keeps another launcher's clean-up (removeLeftover) away.
 #include "framework/linux/platform.h"
 
@@ -24,8 +24,7 @@ bool leadsTo(const std::string& path, int fd) {
 
 class LinuxHeldFile final : public HeldFile {
 public:
-    LinuxHeldFile(LinuxPlatform& platform, int fd, std::string path)
-        : platform_(platform), fd_(fd), path_(std::move(path)) {}
+    LinuxHeldFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
     ~LinuxHeldFile() override { ::close(fd_); }
     LinuxHeldFile(const LinuxHeldFile&) = delete;
     LinuxHeldFile& operator=(const LinuxHeldFile&) = delete;
@@ -58,11 +57,10 @@ public:
         if (::fstat(fd_, &st) != 0) return false;
         const mode_t read = st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
         (void)::fchmod(fd_, (st.st_mode & 07777) | (read >> 2));
-        return platform_.startHeld(fd_, path_);
+        return startHeldProgram(fd_, path_);
     }
 
 private:
-    LinuxPlatform& platform_;
     int fd_;
     std::string path_;
 };
@@ -78,7 +76,7 @@ std::unique_ptr<HeldFile> LinuxPlatform::holdFile(const std::string& path) {
         return nullptr;
     }
     (void)::flock(fd, LOCK_SH | LOCK_NB);
-    return std::make_unique<LinuxHeldFile>(*this, fd, path);
+    return std::make_unique<LinuxHeldFile>(fd, path);
 }
 
 } // namespace fw

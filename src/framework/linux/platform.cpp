@@ -48,26 +48,39 @@ std::vector<std::uint8_t> LinuxPlatform::resource(int id, const std::string& typ
     throw std::runtime_error("resource " + std::to_string(id) + " " + type + " not found");
 }
 
-void LinuxPlatform::holdFolderLock() {
-    if (folderLock_ >= 0) return;
-    folderLock_ = openFolderLock(exeFolder());
-    // Blocks only while an upgrade program replaces the launcher (a moment);
-    // this run then goes on as the old launcher, whose image is whole. A
-    // folder where the lock cannot be made (read-only) runs unlocked.
-    if (folderLock_ >= 0) (void)::flock(folderLock_, LOCK_SH);
+std::string LinuxPlatform::playerLogPath() {
+    return playerLogPathFor(kBrandId);
 }
 
-bool LinuxPlatform::pathExists(const std::string& path) {
+char pathSeparator() {
+    return '/';
+}
+
+void holdFolderLock() {
+    // The folder held; its descriptor is kept for the run.
+    static std::string held;
+    const std::string folder = Platform::get().exeFolder();
+    if (folder == held) return;
+    const int lock = openFolderLock(folder);
+    // A folder where the lock cannot be made (read-only) runs unlocked.
+    if (lock < 0) return;
+    // Blocks only while an upgrade program replaces the launcher (a moment);
+    // this run then goes on as the old launcher, whose image is whole.
+    (void)::flock(lock, LOCK_SH);
+    held = folder;
+}
+
+bool pathExists(const std::string& path) {
     // Not followed: a dangling link is a name too.
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-bool LinuxPlatform::createFolder(const std::string& path) {
+bool createFolder(const std::string& path) {
     return ::mkdir(path.c_str(), 0755) == 0;
 }
 
-std::vector<std::string> LinuxPlatform::folderEntries(const std::string& path) {
+std::vector<std::string> folderEntries(const std::string& path) {
     std::vector<std::string> names;
     std::error_code ec;
     for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
@@ -75,32 +88,31 @@ std::vector<std::string> LinuxPlatform::folderEntries(const std::string& path) {
     return names;
 }
 
-bool LinuxPlatform::removeFile(const std::string& path) {
+bool removeFile(const std::string& path) {
     return std::remove(path.c_str()) == 0;
 }
 
-std::string LinuxPlatform::readProfileString(const std::string& section, const std::string& key,
-                                             const std::string& defaultValue,
-                                             std::size_t bufferSize, const std::string& path) {
+std::string readProfileString(const std::string& section, const std::string& key,
+                              const std::string& defaultValue, std::size_t bufferSize,
+                              const std::string& path) {
     return profile::readFile(path, section, key, defaultValue, bufferSize);
 }
 
-bool LinuxPlatform::writeProfileString(const std::string& section, const std::string& key,
-                                       const std::string& value, const std::string& path) {
+bool writeProfileString(const std::string& section, const std::string& key,
+                        const std::string& value, const std::string& path) {
     return profile::writeFile(path, section, key, value);
 }
 
-DownloadOutcome LinuxPlatform::download(const std::string& url, const std::string& path,
-                                        DownloadWatch* watch, const DownloadBounds& bounds) {
+DownloadOutcome download(const std::string& url, const std::string& path, DownloadWatch* watch,
+                         const DownloadBounds& bounds) {
+    // Taken on the calling thread: the transfer's thread only wakes it.
+    Desktop& desktop = Platform::get();
     return curlDownload(
-        url, path, bounds, watch, [this] { awaitTransfer(); }, [this] { transferEnded(); });
+        url, path, bounds, watch, [&desktop] { desktop.awaitTransfer(); },
+        [&desktop] { desktop.transferEnded(); });
 }
 
-std::string LinuxPlatform::playerLogPath() {
-    return playerLogPathFor(kBrandId);
-}
-
-bool LinuxPlatform::readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) {
+bool readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) return false;
     // Sized by the file, not the bound: launcher.ini is read at every start.

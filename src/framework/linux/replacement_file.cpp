@@ -1,6 +1,6 @@
 #include "framework/linux/replacement_file.h"
 
-#include "framework/linux/platform.h"
+#include "framework/ports/network.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -85,7 +85,7 @@ bool ReplacementFile::commit() {
 
 // A file found unlocked, then locked by us and still under its name, has no
 // writer: one that a writer still holds stays.
-bool LinuxPlatform::removeLeftover(const std::string& path) {
+bool removeLeftover(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};

@@ -5,7 +5,7 @@
 // temporary file that is not committed is removed. The temporary file
 // ("<target>.XXXXXX") stays locked (flock) while it is written, so that one
 // left by a killed writer can be told from one still being written
-// (LinuxPlatform::removeLeftover, in replacement_file.cpp).
+// (removeLeftover, in replacement_file.cpp).
 #pragma once
 
 #include <cstddef>

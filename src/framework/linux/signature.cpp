@@ -1,6 +1,6 @@
 // Signature checks on the Linux builds: OpenSSL, RSA PKCS#1 v1.5 over
 // SHA-256, the signature in strict base64, the key a PEM "PUBLIC KEY".
-#include "framework/linux/platform.h"
+#include "framework/ports/network.h"
 
 #include <openssl/bio.h>
 #include <openssl/evp.h>
@@ -42,8 +42,8 @@ bool decodeBase64(const std::string& text, std::vector<unsigned char>& out) {
 
 } // namespace
 
-bool LinuxPlatform::verifySignature(const std::string& message, const std::string& signatureBase64,
-                                    const std::string& publicKeyPem) {
+bool verifySignature(const std::string& message, const std::string& signatureBase64,
+                     const std::string& publicKeyPem) {
     std::vector<unsigned char> signature;
     if (!decodeBase64(signatureBase64, signature)) return false;
 

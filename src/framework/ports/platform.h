@@ -4,15 +4,15 @@
 #pragma once
 
 #include "framework/ports/browser.h"
+#include "framework/ports/files.h"
 #include "framework/ports/geometry.h"
+#include "framework/ports/network.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace fw {
@@ -122,7 +122,8 @@ public:
 };
 
 // The desktop: windows and their parts, timers, message boxes, the message
-// loop, the program's end, clocks and the diagnostic output.
+// loop, the program's end, clocks, the diagnostic output and the wait of a
+// watched download.
 class Desktop {
 public:
     virtual ~Desktop() = default;
@@ -186,149 +187,47 @@ public:
 
     // Runs the message loop; returns only on platforms that may end it.
     virtual int run() = 0;
+
+    // Runs again and again while a watched download's transfer goes on
+    // (download with a watch): lets the desktop's events through, so a
+    // progress window paints and its button works, and returns within about
+    // 100 ms, sooner after transferEnded.
+    virtual void awaitTransfer() = 0;
+    // Called on the transfer's thread when it has ended, to cut the current
+    // awaitTransfer short.
+    virtual void transferEnded() = 0;
 };
 
-// A file held open so that what is read from it is what is moved and
-// started: while the object lives no other process can change its bytes or
-// take its place under its name (Windows: open for reading and deleting,
-// shared for reading only; Linux: a name is trusted only when it leads to
-// the open file, and a program is executed through it, a script by its
-// checked name, since its interpreter reads it by name). Closed with the
-// object.
-class HeldFile {
+// What a test puts in place of the system, and so the only part of files
+// and processes that is virtual (the rest: files.h, network.h).
+class Host {
 public:
-    virtual ~HeldFile() = default;
-    // The whole content; false when it cannot be read or is longer than
-    // `maxBytes`.
-    virtual bool read(std::string& bytes, std::size_t maxBytes) = 0;
-    // Renames the held file over `target` in the same folder, replacing it;
-    // the file stays held under its new name. False when nothing was moved
-    // or the name no longer leads to the held file.
-    virtual bool moveTo(const std::string& target) = 0;
-    // Starts the held file as a program without arguments, as
-    // Processes::startProcess does (made executable first where the system
-    // needs it). False when it could not be started.
-    virtual bool start() = 0;
-};
+    virtual ~Host() = default;
 
-// Files: the executable's folder and resources, files and folders, and
-// private-profile (INI) files.
-class Files {
-public:
-    virtual ~Files() = default;
-
-    // The executable's folder, without a trailing separator except for a root.
+    // The executable's folder, without a trailing separator except for a
+    // root. Tests: a scratch folder.
     virtual std::string exeFolder() = 0;
-    virtual char pathSeparator() const = 0;
+    // Tests: pictures and layouts of their own, broken ones included.
     virtual std::vector<std::uint8_t> resource(int id, const std::string& type) = 0;
-
-    // True when anything has that name, a dangling link included: nothing
-    // else may be made under it.
-    virtual bool pathExists(const std::string& path) = 0;
-    virtual bool createFolder(const std::string& path) = 0;
-    // The names in a folder (files and folders alike), in no order; none
-    // when it cannot be read.
-    virtual std::vector<std::string> folderEntries(const std::string& path) = 0;
-    virtual bool removeFile(const std::string& path) = 0;
-    // Up to `maxBytes` of the file's beginning; false when it cannot be read.
-    virtual bool readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) = 0;
-    // The file at `path`, held (HeldFile); null when it cannot be opened.
-    virtual std::unique_ptr<HeldFile> holdFile(const std::string& path) = 0;
     // The player's log (framework/portable/player_log.h): a file in the
-    // player's own folder for this game; empty when there is none.
+    // player's own folder for this game; empty when there is none. Tests: a
+    // scratch file or none, never the player's own.
     virtual std::string playerLogPath() = 0;
-    // Marks the program's folder as in use by this run until the process
-    // ends, for the upgrade program to wait on: a shared lock on
-    // "update/launcher.lock" (Linux), a named mutex made from the folder's
-    // path (Windows). Failures are ignored.
-    virtual void holdFolderLock() = 0;
-
-    // Private-profile access. Texts are UTF-8 here; the adapter deals with
-    // the file's own bytes.
-    virtual std::string readProfileString(const std::string& section, const std::string& key,
-                                          const std::string& defaultValue, std::size_t bufferSize,
-                                          const std::string& path) = 0;
-    virtual bool writeProfileString(const std::string& section, const std::string& key,
-                                    const std::string& value, const std::string& path) = 0;
-};
-
-// A download that someone watches (Network::download).
-struct DownloadWatch {
-    // Called on the calling thread several times a second while the transfer
-    // runs: the bytes received so far and the announced length (-1: none).
-    std::function<void(std::int64_t done, std::int64_t total)> progress;
-    // Set on the calling thread to stop the transfer: the download then
-    // ends Cancelled, unless the file was already in place.
-    std::atomic<bool> cancel{false};
-};
-
-// Limits a caller sets on one download (Network::download); 0 is none.
-struct DownloadBounds {
-    // The whole transfer, connecting included.
-    std::int64_t totalMs = 0;
-    // The body: a longer one, announced or arriving, is a failure.
-    std::int64_t maxBytes = 0;
-};
-
-// How a download ended (Network::download, and the signed-upgrade check).
-struct DownloadOutcome {
-    enum class Result { Done, Failed, Cancelled };
-    Result result = Result::Done;
-    // The platform's own code: a CURLcode, an HRESULT; 0 when it has none.
-    std::int64_t code = 0;
-    // Why it failed, for the diagnostic output; never shown to the player.
-    std::string cause;
-
-    bool done() const { return result == Result::Done; }
-};
-
-// A download writes into a temporary file beside its target, named after it:
-// the target's name, a dot and six letters or digits. True when `name` is
-// such a name for `target` (both file names, without folders).
-bool isDownloadTemporary(std::string_view name, std::string_view target);
-
-// Network: downloads, the clean-up of their leftovers, and signature checks.
-class Network {
-public:
-    virtual ~Network() = default;
-
-    // Blocking download of `url` into the file `path`: Done, Failed, or
-    // Cancelled through the watch. An HTTP status outside 2xx, a body cut
-    // short of its announced length and a transfer beyond `bounds` are
-    // failures. The file at `path` is replaced only when done; otherwise the
-    // earlier file stays intact and no temporary file is left. With a
-    // `watch`, the call keeps the desktop's events flowing while it waits (a
-    // progress window paints, its button works) and reports to the watch.
-    virtual DownloadOutcome download(const std::string& url, const std::string& path,
-                                     DownloadWatch* watch = nullptr,
-                                     const DownloadBounds& bounds = {}) = 0;
-    // Removes the temporary file of a download whose launcher ended before
-    // the download did. A file that a download of any running launcher
-    // still writes stays. False when nothing was removed.
-    virtual bool removeLeftover(const std::string& path) = 0;
-
-    // True when `signatureBase64` (an RSA PKCS#1 v1.5 signature over SHA-256,
-    // base64) is a valid signature of `message` (bytes) under `publicKeyPem`
-    // (an RSA public key, PEM "PUBLIC KEY"). Anything unreadable is false.
-    virtual bool verifySignature(const std::string& message, const std::string& signatureBase64,
-                                 const std::string& publicKeyPem) = 0;
-};
-
-// Processes: other programs, the default browser among them.
-class Processes {
-public:
-    virtual ~Processes() = default;
-
-    // Starts a program from a command line in a normal window with the focus;
-    // does not wait. False when the program could not be started.
+    // The file at `path`, held (HeldFile); null when it cannot be opened.
+    // Tests: another process replacing the file while it is held.
+    virtual std::unique_ptr<HeldFile> holdFile(const std::string& path) = 0;
+    // Starts a program from a command line in a normal window with the
+    // focus; does not wait. False when the program could not be started.
+    // Tests: recorded, not started; a start that fails.
     virtual bool startProcess(const std::string& commandLine) = 0;
     // Opens an address in the user's default browser; failures are ignored.
+    // Tests: recorded, no browser opened.
     virtual void openUrl(const std::string& address) = 0;
 };
 
 // Everything the launcher needs of its system, one per run: the adapter's
 // platform object is the current one (get) for its lifetime.
-class Platform : public Desktop, public Files, public Network, public Processes {
+class Platform : public Desktop, public Host {
 public:
     static Platform& get();
 

@@ -13,17 +13,15 @@
 //
 // The transfer runs on a worker thread while the caller waits, dispatching
 // nothing, or turning the message loop for a watched download
-// (DownloadWatch: progress, cancel). The caller gives up on a server silent
-// too long (DownloadLimits), on the caller's bounds (DownloadBounds: the
-// whole transfer over its time, a body announced or arriving over its cap)
-// and on a cancel. Giving up closes the worker's WinHTTP handles from the
-// caller's thread: a transfer that is receiving stops at once, its socket
-// closed. Under Wine a read blocked on a server that sends nothing does not
-// return on that close; it returns with the server's next bytes (which are
-// dropped) or at the receive time-out, a second past the silence limit. It holds no file
-// while it waits, so the caller deletes the temporary file at once; the
-// worker writes nothing more and never touches the target. A worker still
-// blocked when the process ends ends with it.
+// (DownloadWatch: progress, cancel; Win32Platform::awaitTransfer). The caller gives up on a server
+// silent too long (DownloadLimits), on the caller's bounds (DownloadBounds: the whole transfer over
+// its time, a body announced or arriving over its cap) and on a cancel. Giving up closes the
+// worker's WinHTTP handles from the caller's thread: a transfer that is receiving stops at once,
+// its socket closed. Under Wine a read blocked on a server that sends nothing does not return on
+// that close; it returns with the server's next bytes (which are dropped) or at the receive
+// time-out, a second past the silence limit. It holds no file while it waits, so the caller deletes
+// the temporary file at once; the worker writes nothing more and never touches the target. A worker
+// still blocked when the process ends ends with it.
 //
 // The temporary file is "<target>.XXXXXX", as on the other builds
 // (download_file.h).
@@ -176,6 +174,8 @@ struct Transfer {
     DWORD netError = 0;
     std::atomic<int> state{kRunning};
     HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr); // set by the worker unless abandoned
+    // The desktop turning its loop for a watched transfer, woken by the end.
+    Desktop* waiter = nullptr;
 
     // For the caller at any time: GetTickCount64 of the last sign of life,
     // whether the final answer's headers have come, the body so far and its
@@ -383,6 +383,7 @@ void work(const std::shared_ptr<Transfer>& t, const std::wstring& url) {
         --abandonedWorkers;
     } else {
         SetEvent(t->done);
+        if (t->waiter) t->waiter->transferEnded();
     }
 }
 
@@ -411,21 +412,21 @@ HRESULT waitForWorker(Transfer& t, DownloadWatch* watcher, const DownloadBounds&
         if (reason == S_OK) {
             // On a time-out, look again: news may have come meanwhile. A
             // tenth of a second at most, so that a cancel stops the
-            // transfer at once.
-            ULONGLONG wait = std::min<ULONGLONG>(limit - quiet, 100);
-            if (total) wait = std::min(wait, total - (now - started));
+            // transfer at once (the desktop's wait is as long, woken by the
+            // worker's end).
             if (watcher) {
-                const DWORD woke = MsgWaitForMultipleObjects(1, &t.done, FALSE,
-                                                             static_cast<DWORD>(wait), QS_ALLINPUT);
-                if (woke != WAIT_OBJECT_0) {
-                    dispatchPending(progressDialogMessage);
+                if (WaitForSingleObject(t.done, 0) != WAIT_OBJECT_0) t.waiter->awaitTransfer();
+                if (WaitForSingleObject(t.done, 0) != WAIT_OBJECT_0) {
                     if (watcher->progress)
                         watcher->progress(t.received.load(std::memory_order_relaxed),
                                           t.announced.load());
                     continue;
                 }
-            } else if (WaitForSingleObject(t.done, static_cast<DWORD>(wait)) != WAIT_OBJECT_0) {
-                continue;
+            } else {
+                ULONGLONG wait = std::min<ULONGLONG>(limit - quiet, 100);
+                if (total) wait = std::min(wait, total - (now - started));
+                if (WaitForSingleObject(t.done, static_cast<DWORD>(wait)) != WAIT_OBJECT_0)
+                    continue;
             }
             // Pairs with the worker's exchange: its results are visible now.
             return t.state.load() == Transfer::kFinished ? S_OK : E_UNEXPECTED;
@@ -450,6 +451,7 @@ HRESULT downloadTo(const std::wstring& url, const std::wstring& target, Download
     auto t = std::make_shared<Transfer>(target, bounds.maxBytes);
     if (FAILED(t->tmp.error())) return t->tmp.error();
     if (!t->done) return lastError();
+    if (watcher) t->waiter = &Platform::get();
 
     // The caller's own copy: once abandoned, the worker owns `t->tmp`.
     const std::wstring tmpPath = t->tmp.path();
@@ -488,11 +490,21 @@ int waitForAbandonedDownloadsForTests(unsigned long ms) {
     return abandonedWorkers.load();
 }
 
-DownloadOutcome Win32Platform::download(const std::string& url, const std::string& path,
-                                        DownloadWatch* watch, const DownloadBounds& bounds) {
-    DWORD netError = 0;
-    const HRESULT result = downloadTo(widen(url), widen(path), watch, bounds, netError);
-    return outcomeOf(result, netError, watch && watch->cancel);
+void Win32Platform::awaitTransfer() {
+    if (MsgWaitForMultipleObjects(1, &transferEnded_, FALSE, 100, QS_ALLINPUT) != WAIT_OBJECT_0)
+        dispatchPending(progressDialogMessage);
 }
 
 } // namespace fw::win32
+
+namespace fw {
+
+DownloadOutcome download(const std::string& url, const std::string& path, DownloadWatch* watch,
+                         const DownloadBounds& bounds) {
+    DWORD netError = 0;
+    const HRESULT result =
+        win32::downloadTo(win32::widen(url), win32::widen(path), watch, bounds, netError);
+    return win32::outcomeOf(result, netError, watch && watch->cancel);
+}
+
+} // namespace fw

@@ -59,13 +59,17 @@ HRESULT TempFile::moveOver(const std::wstring& target) {
     return S_OK;
 }
 
-bool Win32Platform::removeLeftover(const std::string& path) {
-    const std::wstring wide = widen(path);
-    if (HANDLE owner = OpenMutexW(SYNCHRONIZE, FALSE, ownerMutexName(wide).c_str())) {
+} // namespace fw::win32
+
+namespace fw {
+
+bool removeLeftover(const std::string& path) {
+    const std::wstring wide = win32::widen(path);
+    if (HANDLE owner = OpenMutexW(SYNCHRONIZE, FALSE, win32::ownerMutexName(wide).c_str())) {
         CloseHandle(owner);
         return false; // a running download's
     }
     return DeleteFileW(wide.c_str()) != 0;
 }
 
-} // namespace fw::win32
+} // namespace fw

@@ -1,7 +1,7 @@
 // The temporary file of a download on Windows: "<target>.XXXXXX" beside
 // its target, as on the other builds. While it exists, a named mutex made
 // from its path says that a download of a running launcher owns it
-// (Win32Platform::removeLeftover leaves such a file alone); the mutex goes
+// (removeLeftover leaves such a file alone); the mutex goes
 // with the process, so the file of a launcher that was killed can be removed.
 #pragma once
 

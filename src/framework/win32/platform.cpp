@@ -264,11 +264,26 @@ std::vector<std::uint8_t> Win32Platform::resource(int id, const std::string& typ
     return {data, data + SizeofResource(instance_, r)};
 }
 
-bool Win32Platform::pathExists(const std::string& path) {
+std::string Win32Platform::playerLogPath() {
+    return playerLogPathFor(kBrandId);
+}
+
+} // namespace fw::win32
+
+namespace fw {
+
+using win32::ansiPath, win32::folderMutexName, win32::fromAnsi, win32::narrow, win32::toAnsiLossy,
+    win32::widen;
+
+char pathSeparator() {
+    return '\\';
+}
+
+bool pathExists(const std::string& path) {
     return GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool Win32Platform::createFolder(const std::string& path) {
+bool createFolder(const std::string& path) {
     return CreateDirectoryW(widen(path).c_str(), nullptr) != 0;
 }
 // "launcher.ini" is a file of ANSI bytes and goes through the narrow API as
@@ -277,9 +292,9 @@ bool Win32Platform::createFolder(const std::string& path) {
 // stands in. Without short names there is no narrow path to the file at all,
 // and the wide API (which converts the file's text through the same code
 // page) is used instead.
-std::string Win32Platform::readProfileString(const std::string& section, const std::string& key,
-                                             const std::string& defaultValue,
-                                             std::size_t bufferSize, const std::string& path) {
+std::string readProfileString(const std::string& section, const std::string& key,
+                              const std::string& defaultValue, std::size_t bufferSize,
+                              const std::string& path) {
     if (bufferSize == 0) return {};
     const auto size = static_cast<DWORD>(bufferSize);
     const std::wstring widePath = profilePath(widen(path));
@@ -299,8 +314,8 @@ std::string Win32Platform::readProfileString(const std::string& section, const s
     return narrow(buffer);
 }
 
-bool Win32Platform::writeProfileString(const std::string& section, const std::string& key,
-                                       const std::string& value, const std::string& path) {
+bool writeProfileString(const std::string& section, const std::string& key,
+                        const std::string& value, const std::string& path) {
     const std::wstring widePath = profilePath(widen(path));
     if (const auto narrowPath = ansiPath(widePath))
         return WritePrivateProfileStringA(
@@ -310,7 +325,7 @@ bool Win32Platform::writeProfileString(const std::string& section, const std::st
                                       widen(value).c_str(), widePath.c_str()) != 0;
 }
 
-std::vector<std::string> Win32Platform::folderEntries(const std::string& path) {
+std::vector<std::string> folderEntries(const std::string& path) {
     std::vector<std::string> names;
     WIN32_FIND_DATAW found;
     const HANDLE find = FindFirstFileExW((widen(path) + L"\\*").c_str(), FindExInfoBasic, &found,
@@ -324,21 +339,20 @@ std::vector<std::string> Win32Platform::folderEntries(const std::string& path) {
     return names;
 }
 
-std::string Win32Platform::playerLogPath() {
-    return playerLogPathFor(kBrandId);
+void holdFolderLock() {
+    // The folder held; its mutex is kept for the run and not inherited by
+    // the programs we start (startProcess): it goes with us.
+    static std::string held;
+    const std::string folder = Platform::get().exeFolder();
+    if (folder == held) return;
+    if (CreateMutexW(nullptr, FALSE, folderMutexName(widen(folder)).c_str())) held = folder;
 }
 
-void Win32Platform::holdFolderLock() {
-    // Not inherited by the programs we start (startProcess): it goes with us.
-    if (!folderLock_)
-        folderLock_ = CreateMutexW(nullptr, FALSE, folderMutexName(widen(exeFolder())).c_str());
-}
-
-bool Win32Platform::removeFile(const std::string& path) {
+bool removeFile(const std::string& path) {
     return DeleteFileW(widen(path).c_str()) != 0;
 }
 
-bool Win32Platform::readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) {
+bool readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) {
     const HANDLE file = CreateFileW(widen(path).c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -362,4 +376,4 @@ bool Win32Platform::readFile(const std::string& path, std::string& bytes, std::s
     return ok;
 }
 
-} // namespace fw::win32
+} // namespace fw

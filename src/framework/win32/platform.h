@@ -43,38 +43,20 @@ public:
     void writeDiagnostic(const std::string& line) override;
     void post(std::function<void()> work) override;
     int run() override;
+    // The message loop turns while a watched WinHTTP download waits
+    // (download.cpp), the progress window's dialog keys included.
+    void awaitTransfer() override;
+    void transferEnded() override { SetEvent(transferEnded_); }
 
-    // Files.
+    // Host. The files, the downloads (WinHTTP, download.cpp) and the
+    // signatures (CryptoAPI, signature.cpp) are files.h's and network.h's
+    // free functions.
     std::string exeFolder() override;
-    char pathSeparator() const override { return '\\'; }
     std::vector<std::uint8_t> resource(int id, const std::string& type) override;
-    bool pathExists(const std::string& path) override;
-    bool createFolder(const std::string& path) override;
-    std::vector<std::string> folderEntries(const std::string& path) override;
-    bool removeFile(const std::string& path) override;
-    // A mutex named after the folder (folder_lock.h), kept for the run.
-    void holdFolderLock() override;
     // player_folder.cpp.
     std::string playerLogPath() override;
     // Held for reading and deleting, shared for reading only (held_file.cpp).
     std::unique_ptr<HeldFile> holdFile(const std::string& path) override;
-    std::string readProfileString(const std::string& section, const std::string& key,
-                                  const std::string& defaultValue, std::size_t bufferSize,
-                                  const std::string& path) override;
-    bool writeProfileString(const std::string& section, const std::string& key,
-                            const std::string& value, const std::string& path) override;
-
-    // Network: WinHTTP (download.cpp; watched, it turns the message loop
-    // while it waits) and CryptoAPI (signature.cpp).
-    DownloadOutcome download(const std::string& url, const std::string& path,
-                             DownloadWatch* watch = nullptr,
-                             const DownloadBounds& bounds = {}) override;
-    bool removeLeftover(const std::string& path) override;
-    bool readFile(const std::string& path, std::string& bytes, std::size_t maxBytes) override;
-    bool verifySignature(const std::string& message, const std::string& signatureBase64,
-                         const std::string& publicKeyPem) override;
-
-    // Processes.
     bool startProcess(const std::string& commandLine) override;
     void openUrl(const std::string& address) override;
 
@@ -90,7 +72,8 @@ private:
     static void CALLBACK timerProc(HWND, UINT, UINT_PTR id, DWORD);
 
     HINSTANCE instance_;
-    HANDLE folderLock_ = nullptr;
+    // Set by transferEnded, waited on by awaitTransfer (auto-reset).
+    HANDLE transferEnded_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::map<UINT_PTR, std::shared_ptr<std::function<void()>>> timers_;
 };
 

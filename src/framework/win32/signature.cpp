@@ -1,15 +1,18 @@
 // Signature checks on Windows: the system's own CryptoAPI (crypt32 decodes
 // the PEM key and the base64 signature, rsaenh verifies), so no
 // cryptographic code of ours is involved.
-#include "framework/win32/platform.h"
-#include "framework/win32/text.h"
+#include "framework/ports/network.h"
+
+#include <windows.h>
 
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <string>
+#include <string_view>
 #include <vector>
 
-namespace fw::win32 {
+namespace fw {
 
 namespace {
 
@@ -41,8 +44,8 @@ struct Handles {
 
 } // namespace
 
-bool Win32Platform::verifySignature(const std::string& message, const std::string& signatureBase64,
-                                    const std::string& publicKeyPem) {
+bool verifySignature(const std::string& message, const std::string& signatureBase64,
+                     const std::string& publicKeyPem) {
     // The signature must be plain base64 on one line, as on Linux.
     if (signatureBase64.find_first_of(" \t\r\n") != std::string::npos) return false;
     std::vector<BYTE> der, signature;
@@ -75,4 +78,4 @@ bool Win32Platform::verifySignature(const std::string& message, const std::strin
                                  h.key, nullptr, 0) != FALSE;
 }
 
-} // namespace fw::win32
+} // namespace fw

@@ -297,7 +297,7 @@ std::string readProfileString(const std::string& section, const std::string& key
                               const std::string& path) {
     if (bufferSize == 0) return {};
     const auto size = static_cast<DWORD>(bufferSize);
-    const std::wstring widePath = profilePath(widen(path));
+    const std::wstring widePath = win32::profilePath(widen(path));
     if (const auto narrowPath = ansiPath(widePath)) {
         std::string buffer(bufferSize, '\0');
         const DWORD n = GetPrivateProfileStringA(
@@ -316,7 +316,7 @@ std::string readProfileString(const std::string& section, const std::string& key
 
 bool writeProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& path) {
-    const std::wstring widePath = profilePath(widen(path));
+    const std::wstring widePath = win32::profilePath(widen(path));
     if (const auto narrowPath = ansiPath(widePath))
         return WritePrivateProfileStringA(
                    toAnsiLossy(widen(section)).c_str(), toAnsiLossy(widen(key)).c_str(),

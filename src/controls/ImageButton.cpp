@@ -78,7 +78,7 @@ ImageButton::ImageButton(fw::WindowPeer& parent, const fw::Rect& rect, int tabIn
 }
 
 ImageButton::~ImageButton() {
-    *alive_ = false;
+    alive_.end();
     ImageButton_Terminate();
 }
 
@@ -258,9 +258,9 @@ bool ImageButton::raise(const Handler& handler, Args&... args) {
     // A copy: the container may replace the handler, or destroy the control
     // and with it this member, while the handler runs.
     const Handler run = handler;
-    const std::shared_ptr<bool> alive = alive_;
+    const fw::AliveToken::Watch watch = alive_.watch();
     run(args...);
-    return *alive;
+    return watch.alive();
 }
 
 bool ImageButton::cursorInside() const {
@@ -299,9 +299,9 @@ void ImageButton::ImageButton_KeyUp(std::int16_t& keyCode, std::int16_t& shift) 
         surface_->refresh();
         // Pending messages may run anything, this control's destruction
         // included.
-        const std::shared_ptr<bool> alive = alive_;
+        const fw::AliveToken::Watch watch = alive_.watch();
         surface_->doEvents();
-        if (!*alive) return;
+        if (!watch.alive()) return;
     }
     raise(KeyUp, keyCode, shift);
 }

@@ -5,6 +5,7 @@
 // (framework/ports/control.h); every adapter supplies only the surface.
 #pragma once
 
+#include "framework/portable/alive_token.h"
 #include "framework/portable/property_bag.h"
 #include "framework/ports/control.h"
 
@@ -148,7 +149,7 @@ private:
     std::unique_ptr<fw::ControlSurface> surface_;
     // Cleared by the destructor: a container handler may destroy the control
     // while it is raising an event (a close button unloading its window).
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    fw::AliveToken alive_;
 };
 
 } // namespace controls

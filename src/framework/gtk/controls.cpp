@@ -5,6 +5,7 @@
 #include "framework/gtk/control_drawing.h"
 #include "framework/gtk/input.h"
 #include "framework/gtk/text.h"
+#include "framework/portable/alive_token.h"
 
 #include <algorithm>
 #include <memory>
@@ -43,7 +44,7 @@ public:
     }
 
     ~GtkControlSurface() override {
-        *alive_ = false;
+        alive_.end();
         releaseCapture();
         dropChild(widget_, this);
     }
@@ -141,8 +142,8 @@ public:
     FontRef ambientFont() const override { return toolkitFont(widget_); }
 
     void setAccessibleName(const std::string& name) override {
-        exposeAsButton(widget_, utf8(name), [this, alive = alive_] {
-            if (*alive) raise([this] { events_.onDefaultAction(); });
+        exposeAsButton(widget_, utf8(name), [this, watch = alive_.watch()] {
+            if (watch.alive()) raise([this] { events_.onDefaultAction(); });
         });
     }
 
@@ -188,9 +189,9 @@ private:
     // handler destroyed this surface (nothing of it may be touched then).
     template <typename F>
     bool raise(F&& notification) {
-        const std::shared_ptr<bool> alive = alive_;
+        const AliveToken::Watch watch = alive_.watch();
         platform_.deliver(std::forward<F>(notification));
-        return *alive;
+        return watch.alive();
     }
 
     // --- native events ---------------------------------------------------------
@@ -233,9 +234,9 @@ private:
         if (event->type == GDK_BUTTON_PRESS) {
             // A press takes the focus first, as a click on a desktop control does.
             if (!gtk_widget_is_focus(widget)) {
-                const std::shared_ptr<bool> alive = self->alive_;
+                const AliveToken::Watch watch = self->alive_.watch();
                 gtk_widget_grab_focus(widget); // GotFocus runs in here
-                if (!*alive) return TRUE;
+                if (!watch.alive()) return TRUE;
             }
             self->raise([&] { self->events_.onMouseDown(button, shift, x, y); });
         } else {
@@ -325,7 +326,7 @@ private:
     OleColor backColor_ = systemColor(kColorBtnFace);
     FontRef font_;
     cairo_t* cr_ = nullptr; // set while onPaint runs
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    AliveToken alive_;
 };
 
 } // namespace

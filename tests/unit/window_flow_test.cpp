@@ -336,4 +336,23 @@ TEST_F(FormLifecycle, TimersTickOnlyWhileEnabled) {
     EXPECT_EQ(ticks, 3);
 }
 
+TEST_F(FormLifecycle, ATickMayStopItsOwnTimerAndOthers) {
+    std::vector<std::string> ticks;
+    fw::TimerId a = 0, b = 0;
+    a = p.startTimer(10, [&] {
+        ticks.push_back("a");
+        p.stopTimer(a);
+        p.stopTimer(b); // due at the same time, after a
+    });
+    b = p.startTimer(10, [&] { ticks.push_back("b"); });
+    const fw::TimerId c = p.startTimer(15, [&] { ticks.push_back("c"); });
+    EXPECT_TRUE(a && b && c && a != b && b != c && a != c);
+    p.advance(40);
+    EXPECT_EQ(ticks, (std::vector<std::string>{"a", "c", "c"}));
+    p.stopTimer(c);
+    p.stopTimer(c); // a stopped id is nothing
+    p.advance(40);
+    EXPECT_EQ(ticks.size(), 3u);
+}
+
 } // namespace

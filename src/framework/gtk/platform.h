@@ -10,7 +10,6 @@
 #include <gtk/gtk.h>
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -113,8 +112,6 @@ public:
                                                          const Rect& rect, int tabIndex) override;
     std::unique_ptr<LabelPeer> createLabel(WindowPeer& parent, const Rect& rect,
                                            OleColor colour) override;
-    TimerId startTimer(int intervalMs, std::function<void()> tick) override;
-    void stopTimer(TimerId id) override;
     std::unique_ptr<ProgressPeer> createProgressWindow(WindowPeer* owner, const std::string& title,
                                                        const std::string& text,
                                                        const std::string& button,
@@ -168,6 +165,11 @@ public:
     [[noreturn]] void fatal(const char* what) noexcept;
 
 protected:
+    // A GLib timeout on the main loop; the handle is its source id.
+    std::uintptr_t armTimer(TimerId id, int intervalMs) override;
+    void disarmTimer(std::uintptr_t handle) override {
+        g_source_remove(static_cast<guint>(handle));
+    }
     // The watched download turns the main loop (progress.cpp).
     void awaitTransfer() override;
     void transferEnded() override { g_main_context_wakeup(nullptr); }
@@ -177,8 +179,6 @@ private:
     GtkWindow* dialogParent() const;
 
     std::vector<GtkWindowPeer*> peers_; // live windows, in creation order
-    std::map<TimerId, guint> timers_;   // our id -> GLib source
-    TimerId lastTimer_ = 0;
     Press lastPress_;
     GdkPixbuf* icon_ = nullptr;
     bool iconTried_ = false;

@@ -174,9 +174,8 @@ void HeadlessPlatform::pump() {
     }
 }
 
-TimerId HeadlessPlatform::startTimer(int intervalMs, std::function<void()> tick) {
-    const TimerId id = nextTimer_++;
-    timers_[id] = TimerRec{intervalMs, nowMs_ + intervalMs, std::move(tick)};
+std::uintptr_t HeadlessPlatform::armTimer(TimerId id, int intervalMs) {
+    schedule_[id] = Schedule{intervalMs, nowMs_ + intervalMs};
     return id;
 }
 
@@ -185,16 +184,15 @@ void HeadlessPlatform::advance(int ms) {
     const std::int64_t until = nowMs_ + ms;
     for (;;) {
         // The earliest due timer; ties go to the one started first.
-        auto next = timers_.end();
-        for (auto it = timers_.begin(); it != timers_.end(); ++it)
+        auto next = schedule_.end();
+        for (auto it = schedule_.begin(); it != schedule_.end(); ++it)
             if (it->second.due <= until &&
-                (next == timers_.end() || it->second.due < next->second.due))
+                (next == schedule_.end() || it->second.due < next->second.due))
                 next = it;
-        if (next == timers_.end()) break;
+        if (next == schedule_.end()) break;
         nowMs_ = next->second.due;
-        next->second.due += next->second.interval > 0 ? next->second.interval : 1;
-        auto tick = next->second.tick; // the handler may stop its own timer
-        tick();
+        next->second.due += next->second.interval;
+        timerDue(next->first);
     }
     nowMs_ = until;
 }
@@ -253,7 +251,7 @@ int HeadlessPlatform::messageBox(const std::string& text, const std::string& tit
 
 void HeadlessPlatform::end() {
     ended = true;
-    timers_.clear();
+    stopTimers();
     posted_.clear();
     for (auto& w : windows_) {
         w.destroyed = true;

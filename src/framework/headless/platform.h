@@ -293,8 +293,6 @@ public:
                                                          const Rect& rect, int tabIndex) override;
     std::unique_ptr<LabelPeer> createLabel(WindowPeer& parent, const Rect& rect,
                                            OleColor colour) override;
-    TimerId startTimer(int intervalMs, std::function<void()> tick) override;
-    void stopTimer(TimerId id) override { timers_.erase(id); }
     std::unique_ptr<ProgressPeer> createProgressWindow(WindowPeer* owner, const std::string& title,
                                                        const std::string& text,
                                                        const std::string& button,
@@ -326,17 +324,21 @@ public:
     ArgbPixels ownFace(const WindowRecord& window) const;
     // ---- end imaging --------------------------------------------------------
 
+protected:
+    // A timer of the virtual clock: due every interval of advance().
+    std::uintptr_t armTimer(TimerId id, int intervalMs) override;
+    void disarmTimer(std::uintptr_t handle) override { schedule_.erase(handle); }
+
 private:
-    struct TimerRec {
+    struct Schedule {
         int interval;
         std::int64_t due;
-        std::function<void()> tick;
     };
     std::deque<WindowRecord> windows_;
     std::deque<BrowserRecord> browsers_;
     std::deque<std::function<void()>> posted_;
-    std::map<TimerId, TimerRec> timers_;
-    TimerId nextTimer_ = 1;
+    // By timer id, so that ties go to the timer started first.
+    std::map<TimerId, Schedule> schedule_;
     std::int64_t nowMs_ = 0;
     std::unique_ptr<Imaging> imaging_; // imaging.cpp
 

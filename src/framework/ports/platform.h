@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -153,9 +154,12 @@ public:
     virtual std::unique_ptr<LabelPeer> createLabel(WindowPeer& parent, const Rect& rect,
                                                    OleColor colour) = 0;
 
-    // Ids are never 0.
-    virtual TimerId startTimer(int intervalMs, std::function<void()> tick) = 0;
-    virtual void stopTimer(TimerId id) = 0;
+    // A repeating timer: `tick` runs from the message loop every
+    // `intervalMs` (at least 1) until stopTimer. Ids are never 0; a tick may
+    // stop its own timer or another. The table is portable
+    // (portable/timers.cpp); the adapter gives the native timer (armTimer).
+    TimerId startTimer(int intervalMs, std::function<void()> tick);
+    void stopTimer(TimerId id);
 
     // Shows a progress window owned by `owner`; the button and the close box
     // call `onButton`.
@@ -186,6 +190,26 @@ public:
 
     // Runs the message loop; returns only on platforms that may end it.
     virtual int run() = 0;
+
+protected:
+    // The native repeating timer under startTimer: from now on the message
+    // loop calls timerDue(id) every `intervalMs`, until disarmTimer gets the
+    // handle returned here (the adapter's own).
+    virtual std::uintptr_t armTimer(TimerId id, int intervalMs) = 0;
+    virtual void disarmTimer(std::uintptr_t handle) = 0;
+    // What a native timer calls: the tick of `id`, unless it was stopped.
+    void timerDue(TimerId id);
+    // Stops every timer (the immediate end, the adapter's destructor).
+    void stopTimers();
+
+private:
+    struct ArmedTimer {
+        std::uintptr_t handle;
+        // Shared: it outlives its entry while it runs.
+        std::shared_ptr<const std::function<void()>> tick;
+    };
+    std::map<TimerId, ArmedTimer> timers_;
+    TimerId lastTimer_ = 0;
 };
 
 // A file held open so that what is read from it is what is moved and

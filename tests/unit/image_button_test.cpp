@@ -156,7 +156,7 @@ TEST_F(ImageButtonTest, StoredKeysAreFoundInLowerCaseAndWrittenBackInOrder) {
     lower.set("textalign", 2);
     lower.set("hasfocus", fw::BagBool{-1});
     lower.set("hashandcursor", fw::BagBool{-1});
-    p.find(form)->backColor = 0x00FFFFFF; // the window's, so that the stored one differs
+    form.setBackColor(0x00FFFFFF); // the window's, so that the stored one differs
     btn->ImageButton_ReadProperties(lower);
     EXPECT_EQ(std::tuple(btn->Enabled(), btn->ForeColor(), btn->BackColor(), btn->Font()),
               std::tuple(false, 0xFFu, 0x8000000Fu, font));

@@ -62,6 +62,10 @@ TEST_F(WindowFlow, LoginWindowFollowsADragOnEitherWindowWithAnyButton) {
     p.advance(10);
     EXPECT_EQ(loginOffset().x, 254);
     EXPECT_EQ(loginOffset().y, 70);
+    // A window already in place is not moved again.
+    const int moves = login().moves;
+    p.advance(100);
+    EXPECT_EQ(login().moves, moves);
 }
 
 TEST_F(WindowFlow, FollowingPausesWhileTheBackgroundIsHiddenOrMinimised) {
@@ -353,6 +357,19 @@ TEST_F(FormLifecycle, ATickMayStopItsOwnTimerAndOthers) {
     p.stopTimer(c); // a stopped id is nothing
     p.advance(40);
     EXPECT_EQ(ticks.size(), 3u);
+}
+
+TEST_F(FormLifecycle, TheBackColourStartsAsTheButtonFaceAtEachLoad) {
+    Probe f;
+    const fw::OleColor face = fw::systemColor(fw::kColorBtnFace);
+    f.setBackColor(0xFF); // no window: nothing to colour
+    EXPECT_EQ(f.BackColor(), face);
+    f.Show();
+    f.setBackColor(0xFF);
+    EXPECT_EQ(f.BackColor(), 0xFFu);
+    f.Unload();
+    f.Show();
+    EXPECT_EQ(f.BackColor(), face);
 }
 
 } // namespace

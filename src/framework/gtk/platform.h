@@ -39,8 +39,9 @@ public:
     Size clientSize() const override;
     void beginMoveDrag() override;
     void activate() override;
-    OleColor backColor() const override { return backColor_; }
-    void setBackColor(OleColor colour) override;
+    void backColorChanged() override { gtk_widget_queue_draw(content_); }
+    // The window object's colour, what the client area is filled with.
+    OleColor backColor() const { return events_.backColor(); }
 
     // For the other parts of this adapter (controls, browser, imaging): the
     // top-level window that shows this one (its host's, when it is a guest).
@@ -88,12 +89,10 @@ private:
     // moves and from the configure events, so reading it costs no round trip
     // to the X server (the login window's timer reads it every 10 ms).
     Point pos_;
-    bool placed_ = false; // pos_ was asked for or seen, not just assumed
     Size client_;
     WindowState state_ = WindowState::Normal;
     bool iconified_ = false; // as the window manager reports it
     bool shownOnce_ = false;
-    OleColor backColor_ = 0x8000000F; // the button face
     std::unique_ptr<WindowFace> face_;
 };
 

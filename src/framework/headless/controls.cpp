@@ -88,7 +88,7 @@ public:
     void setFont(FontRef font) override { rec_.font = std::move(font); }
 
     OleColor ambientForeColor() const override { return controls_.ambientForeColor; }
-    OleColor ambientBackColor() const override { return rec_.parent->backColor; }
+    OleColor ambientBackColor() const override { return rec_.parent->form->backColor(); }
     FontRef ambientFont() const override { return controls_.ambientFont; }
 
     void setAccessibleName(const std::string& name) override { rec_.accessibleName = name; }
@@ -249,7 +249,7 @@ std::unique_ptr<ControlSurface> HeadlessPlatform::createControlSurface(WindowPee
     rec.tabIndex = tabIndex;
     // A new surface takes its container's ambient values.
     rec.foreColor = controls.ambientForeColor;
-    rec.backColor = rec.parent->backColor;
+    rec.backColor = rec.parent->form->backColor();
     rec.font = controls.ambientFont;
     // Its first size and paint come from the message loop, as a desktop's do.
     ControlRecord* r = &rec;

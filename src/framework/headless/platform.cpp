@@ -21,7 +21,10 @@ public:
     void hide() override { rec_.visible = false; }
     bool visible() const override { return rec_.visible; }
     Point position() const override { return rec_.position; }
-    void move(Point p) override { rec_.position = p; }
+    void move(Point p) override {
+        rec_.position = p;
+        ++rec_.moves;
+    }
     WindowState state() const override { return rec_.state; }
     void setState(WindowState s) override {
         if (s == rec_.state) return;
@@ -45,8 +48,8 @@ public:
 
     void activate() override { platform_.activate(*rec_.form); }
 
-    OleColor backColor() const override { return rec_.backColor; }
-    void setBackColor(OleColor colour) override { rec_.backColor = colour; }
+    // The record has no surface to fill: ownFace reads the colour.
+    void backColorChanged() override {}
 
     WindowRecord& record() { return rec_; }
 

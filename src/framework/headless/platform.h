@@ -55,8 +55,8 @@ struct WindowRecord {
     bool visible = false;
     bool destroyed = false;
     int dragRequests = 0;
-    int activations = 0;             // the keyboard given to it (activate)
-    OleColor backColor = 0x8000000F; // the button face, as a new window has
+    int moves = 0;       // moves asked of it (move)
+    int activations = 0; // the keyboard given to it (activate)
     ImagingRecord imaging;
 };
 

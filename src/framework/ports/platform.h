@@ -73,7 +73,8 @@ public:
     virtual void show() = 0;
     virtual void hide() = 0;
     virtual bool visible() const = 0;
-    // Outer top-left corner on the screen, pixels.
+    // Outer top-left corner on the screen, pixels. The window object moves
+    // a window only to a new place.
     virtual Point position() const = 0;
     virtual void move(Point topLeft) = 0;
     virtual WindowState state() const = 0;
@@ -88,9 +89,9 @@ public:
     // Gives the window the keyboard (raised, restored when minimised); its
     // events then hear onActivate.
     virtual void activate() = 0;
-    // The colour the window's own surface is filled with.
-    virtual OleColor backColor() const = 0;
-    virtual void setBackColor(OleColor colour) = 0;
+    // The window object's back colour (WindowEvents::backColor) changed:
+    // the window fills its own surface again.
+    virtual void backColorChanged() = 0;
 };
 
 // What a native top-level window reports to its window object, on the
@@ -108,6 +109,9 @@ public:
     virtual void onActivate() = 0;
     // Whether the object still has its window: a close request may be refused.
     virtual bool hasWindow() const = 0;
+    // The colour the window's own surface is filled with, which the object
+    // holds; read by the window whenever it fills its surface.
+    virtual OleColor backColor() const = 0;
 };
 
 using TimerId = std::uint64_t;

@@ -253,7 +253,7 @@ public:
     // The form's own back colour; forms draw text in the button-text colour
     // and the default GUI font.
     OleColor ambientForeColor() const override { return systemColor(kColorBtnText); }
-    OleColor ambientBackColor() const override { return parent_.backColor(); }
+    OleColor ambientBackColor() const override { return backColorOf(parent_); }
     FontRef ambientFont() const override {
         static const FontRef f = defaultFont();
         return f;

@@ -102,6 +102,8 @@ bool startProgram(const std::wstring& program, const std::wstring& arguments);
 
 // The handle of a window the adapter made (null once it is gone).
 HWND windowHandle(const WindowPeer& window);
+// The back colour of its window object (WindowEvents::backColor).
+OleColor backColorOf(const WindowPeer& window);
 
 // The colour GDI paints for an OLE colour (a system colour is looked up now).
 COLORREF colorRef(OleColor colour);

@@ -29,7 +29,6 @@ public:
                                  GDK_LEAVE_NOTIFY_MASK | GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK);
         gtk_widget_set_can_focus(widget_, TRUE);
         joinTabOrder(parent, widget_, tabIndex);
-        font_ = toolkitFont(widget_);
         g_signal_connect(widget_, "draw", G_CALLBACK(onDraw), this);
         g_signal_connect(widget_, "size-allocate", G_CALLBACK(onAllocate), this);
         g_signal_connect(widget_, "button-press-event", G_CALLBACK(onButton), this);
@@ -54,6 +53,13 @@ public:
 
     // --- drawing -------------------------------------------------------------
 
+    void fillBackground(OleColor colour) override {
+        cairo_t* cr = painting();
+        const GdkRGBA back = resolveColour(content(), colour);
+        gdk_cairo_set_source_rgba(cr, &back);
+        cairo_paint(cr); // clipped to the surface
+    }
+
     bool drawThemeBackground(int state, const Bounds& rect, const Bounds& clip) override {
         return paintButton(painting(), content(), state, rect, clip);
     }
@@ -65,9 +71,9 @@ public:
         paintPicture(painting(), picture, x, y, width, height, srcX, srcY, srcWidth, srcHeight);
     }
 
-    void drawText(const std::string& text, const Bounds& rect, unsigned flags) override {
-        cairo_t* cr = painting();
-        drawLine(cr, widget_, text, *font_, resolveColour(content(), foreColor_), rect, flags);
+    void drawText(const std::string& text, const Bounds& rect, unsigned flags, const Font& font,
+                  OleColor colour) override {
+        drawLine(painting(), widget_, text, font, resolveColour(content(), colour), rect, flags);
     }
 
     // --- geometry and input --------------------------------------------------
@@ -119,22 +125,13 @@ public:
         if (c) g_object_unref(c);
     }
 
-    // --- the surface's own properties ------------------------------------------
+    // --- properties and ambient values -------------------------------------------
 
-    bool enabled() const override { return gtk_widget_get_sensitive(widget_); }
     void setEnabled(bool enabled) override {
         // A disabled surface gets no input: GTK passes no pointer or key
         // event to an insensitive widget.
         if (!enabled) releaseCapture();
         gtk_widget_set_sensitive(widget_, enabled);
-    }
-    OleColor foreColor() const override { return foreColor_; }
-    void setForeColor(OleColor colour) override { foreColor_ = colour; }
-    OleColor backColor() const override { return backColor_; }
-    void setBackColor(OleColor colour) override { backColor_ = colour; }
-    FontRef font() const override { return font_; }
-    void setFont(FontRef font) override {
-        if (font) font_ = std::move(font);
     }
 
     OleColor ambientForeColor() const override { return systemColor(kColorBtnText); }
@@ -201,9 +198,6 @@ private:
         cairo_save(cr);
         cairo_rectangle(cr, 0, 0, self->size_.width, self->size_.height);
         cairo_clip(cr);
-        const GdkRGBA back = resolveColour(self->content(), self->backColor_);
-        gdk_cairo_set_source_rgba(cr, &back);
-        cairo_paint(cr);
         self->cr_ = cr;
         if (self->raise([self] { self->events_.onPaint(); })) self->cr_ = nullptr;
         cairo_restore(cr);
@@ -322,9 +316,6 @@ private:
     bool resized_ = false;
     bool focused_ = false;
     bool captured_ = false;
-    OleColor foreColor_ = systemColor(kColorBtnText);
-    OleColor backColor_ = systemColor(kColorBtnFace);
-    FontRef font_;
     cairo_t* cr_ = nullptr; // set while onPaint runs
     AliveToken alive_;
 };

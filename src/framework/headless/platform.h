@@ -134,7 +134,7 @@ struct DrawCall {
     int srcX = 0, srcY = 0, srcWidth = 0, srcHeight = 0; // Picture, HIMETRIC
     std::string text;                                    // Text
     unsigned flags = 0;                                  // Text
-    FontRef font;                                        // Text
+    Font font;                                           // Text
 };
 using PaintRecord = std::vector<DrawCall>;
 
@@ -147,11 +147,7 @@ struct ControlRecord {
     // Script.
     bool theme = true;                  // visual styles available
     std::optional<Bounds> clientBounds; // instead of (0, 0, width, height)
-    // The surface's own properties.
-    bool enabled = true;
-    OleColor foreColor = 0;
-    OleColor backColor = 0;
-    FontRef font;
+    bool enabled = true;                // takes input (setEnabled)
     // Observations.
     std::vector<PaintRecord> paints;
     std::vector<Cursor> cursors; // every cursor set, in order
@@ -200,7 +196,7 @@ public:
     void defaultAction(ControlRecord& control);
     // The host resizes the surface, then repaints it.
     void resize(ControlRecord& control, Size size);
-    // A paint as the host runs it: fill with the back colour, then onPaint.
+    // A paint as the host runs it: a new paint record, then onPaint.
     void paint(ControlRecord& control);
 
     HeadlessPlatform& platform() { return platform_; }

@@ -78,7 +78,7 @@ ImageButton::ImageButton(fw::WindowPeer& parent, const fw::Rect& rect, int tabIn
 }
 
 ImageButton::~ImageButton() {
-    *alive_ = false;
+    alive_.end();
     ImageButton_Terminate();
 }
 
@@ -86,6 +86,9 @@ void ImageButton::ImageButton_Initialize() {
     // The surface's scale is pixels on every host: its scale size, the
     // pointer coordinates and all drawing positions are pixels already.
     st_.drawState = fw::kPbsNormal;
+    st_.ForeColor = surface_->ambientForeColor();
+    st_.BackColor = surface_->ambientBackColor();
+    st_.Font = surface_->ambientFont();
 }
 
 void ImageButton::ImageButton_Terminate() {
@@ -104,6 +107,7 @@ void ImageButton::announce(const char* property) {
 }
 
 void ImageButton::setEnabled(bool enabled) {
+    st_.Enabled = enabled;
     surface_->setEnabled(enabled);
     announce("Enabled");
     st_.drawState = enabled ? fw::kPbsNormal : fw::kPbsDisabled;
@@ -111,19 +115,19 @@ void ImageButton::setEnabled(bool enabled) {
 }
 
 void ImageButton::setForeColor(fw::OleColor colour) {
-    surface_->setForeColor(colour);
+    st_.ForeColor = colour;
     announce("ForeColor");
     surface_->refresh();
 }
 
 void ImageButton::setBackColor(fw::OleColor colour) {
-    surface_->setBackColor(colour);
+    st_.BackColor = colour;
     announce("BackColor");
     surface_->refresh();
 }
 
 void ImageButton::setFont(fw::FontRef font) {
-    surface_->setFont(std::move(font));
+    st_.Font = font ? std::move(font) : surface_->ambientFont();
     announce("Font");
     surface_->refresh();
 }
@@ -181,12 +185,13 @@ void ImageButton::checkPropertyKinds(const fw::PropertyBag& bag) {
 void ImageButton::ImageButton_ReadProperties(const fw::PropertyBag& bag) {
     // Through the setter: announced, and repainted before the other keys.
     setEnabled(bag.readBool("Enabled", true));
-    auto& s = *surface_;
-    s.setForeColor(static_cast<fw::OleColor>(
-        bag.readInt("ForeColor", static_cast<std::int32_t>(s.ambientForeColor()))));
-    s.setBackColor(static_cast<fw::OleColor>(
-        bag.readInt("BackColor", static_cast<std::int32_t>(s.ambientBackColor()))));
-    s.setFont(bag.readFont("Font", s.ambientFont()));
+    const auto& s = *surface_;
+    st_.ForeColor = static_cast<fw::OleColor>(
+        bag.readInt("ForeColor", static_cast<std::int32_t>(s.ambientForeColor())));
+    st_.BackColor = static_cast<fw::OleColor>(
+        bag.readInt("BackColor", static_cast<std::int32_t>(s.ambientBackColor())));
+    st_.Font = bag.readFont("Font", nullptr);
+    if (!st_.Font) st_.Font = s.ambientFont();
     st_.Picture = bag.readPicture("Picture", nullptr);
     st_.HotPicture = bag.readPicture("HotPicture", nullptr);
     st_.Value = bag.readString("Value", "");
@@ -197,12 +202,12 @@ void ImageButton::ImageButton_ReadProperties(const fw::PropertyBag& bag) {
 
 void ImageButton::ImageButton_WriteProperties(fw::PropertyBag& bag) const {
     const auto& s = *surface_;
-    bag.writeBool("Enabled", s.enabled(), true);
-    bag.writeInt("ForeColor", static_cast<std::int32_t>(s.foreColor()),
+    bag.writeBool("Enabled", st_.Enabled, true);
+    bag.writeInt("ForeColor", static_cast<std::int32_t>(st_.ForeColor),
                  static_cast<std::int32_t>(s.ambientForeColor()));
-    bag.writeInt("BackColor", static_cast<std::int32_t>(s.backColor()),
+    bag.writeInt("BackColor", static_cast<std::int32_t>(st_.BackColor),
                  static_cast<std::int32_t>(s.ambientBackColor()));
-    bag.writeFont("Font", s.font(), s.ambientFont());
+    bag.writeFont("Font", st_.Font, s.ambientFont());
     bag.writePicture("Picture", st_.Picture, nullptr);
     bag.writePicture("HotPicture", st_.HotPicture, nullptr);
     bag.writeString("Value", st_.Value, "");
@@ -223,12 +228,13 @@ void ImageButton::drawCaption(unsigned flags) {
     // Chinese captions survive any system code page.
     const std::string text = st_.Value.substr(0, st_.Value.find('\0'));
     if (text.empty()) return;
-    surface_->drawText(text, st_.clientRect, flags);
+    surface_->drawText(text, st_.clientRect, flags, *st_.Font, st_.ForeColor);
 }
 
 void ImageButton::ImageButton_Paint() {
     auto& s = *surface_;
     const fw::Bounds rc = st_.clientRect;
+    s.fillBackground(st_.BackColor);
     // Without a theme the surface draws nothing and says so; the rest is
     // drawn all the same.
     (void)s.drawThemeBackground(st_.drawState, rc, rc);
@@ -258,9 +264,9 @@ bool ImageButton::raise(const Handler& handler, Args&... args) {
     // A copy: the container may replace the handler, or destroy the control
     // and with it this member, while the handler runs.
     const Handler run = handler;
-    const std::shared_ptr<bool> alive = alive_;
+    const fw::AliveToken::Watch watch = alive_.watch();
     run(args...);
-    return *alive;
+    return watch.alive();
 }
 
 bool ImageButton::cursorInside() const {
@@ -299,9 +305,9 @@ void ImageButton::ImageButton_KeyUp(std::int16_t& keyCode, std::int16_t& shift) 
         surface_->refresh();
         // Pending messages may run anything, this control's destruction
         // included.
-        const std::shared_ptr<bool> alive = alive_;
+        const fw::AliveToken::Watch watch = alive_.watch();
         surface_->doEvents();
-        if (!*alive) return;
+        if (!watch.alive()) return;
     }
     raise(KeyUp, keyCode, shift);
 }
@@ -356,7 +362,7 @@ void ImageButton::ImageButton_MouseUp(std::int16_t& button, std::int16_t& shift,
 }
 
 void ImageButton::onDefaultAction() {
-    if (surface_ && surface_->enabled()) raise(Click);
+    if (surface_ && st_.Enabled) raise(Click);
 }
 
 } // namespace controls

@@ -5,6 +5,7 @@
 // (framework/ports/control.h); every adapter supplies only the surface.
 #pragma once
 
+#include "framework/portable/alive_token.h"
 #include "framework/portable/property_bag.h"
 #include "framework/ports/control.h"
 
@@ -17,7 +18,8 @@ namespace controls {
 
 class ImageButton : private fw::ControlEvents {
 public:
-    // The state record.
+    // The state record, the properties included: the surface only applies
+    // them (Enabled) or draws with them.
     struct State {
         std::int32_t drawState = fw::kPbsNormal;
         bool mouseInside = false;
@@ -29,6 +31,10 @@ public:
         std::int32_t TextAlign = 0;
         bool HasFocus = false;
         bool HasHandCursor = false;
+        bool Enabled = true;
+        fw::OleColor ForeColor = 0;
+        fw::OleColor BackColor = 0;
+        fw::FontRef Font;
     };
 
     // Creates the host surface at `rect` (client pixels of `parent`) in the
@@ -51,13 +57,15 @@ public:
     std::function<void(const std::string& property)> PropertyChanged;
 
     // --- properties ---
-    bool Enabled() const { return surface_->enabled(); }
+    // A new button takes the ambient colours and font (ControlSurface).
+    bool Enabled() const { return st_.Enabled; }
     void setEnabled(bool enabled);
-    fw::OleColor ForeColor() const { return surface_->foreColor(); }
+    fw::OleColor ForeColor() const { return st_.ForeColor; }
     void setForeColor(fw::OleColor colour);
-    fw::OleColor BackColor() const { return surface_->backColor(); }
+    fw::OleColor BackColor() const { return st_.BackColor; }
     void setBackColor(fw::OleColor colour);
-    fw::FontRef Font() const { return surface_->font(); }
+    fw::FontRef Font() const { return st_.Font; }
+    // No font is the ambient one.
     void setFont(fw::FontRef font);
     fw::PictureRef Picture() const { return st_.Picture; }
     void setPicture(fw::PictureRef picture);
@@ -148,7 +156,7 @@ private:
     std::unique_ptr<fw::ControlSurface> surface_;
     // Cleared by the destructor: a container handler may destroy the control
     // while it is raising an event (a close button unloading its window).
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    fw::AliveToken alive_;
 };
 
 } // namespace controls

@@ -196,9 +196,9 @@ HRESULT beforeNavigate(IDispatch* sink, const std::string& url, VARIANT_BOOL* ca
 void sinkEvents() {
     Recorder rec;
     std::vector<std::string> untrapped;
-    auto alive = std::make_shared<bool>(true);
-    auto* sink =
-        new fw::win32::BrowserEventSink(rec, alive, [&](const char* w) { untrapped.push_back(w); });
+    fw::AliveToken alive;
+    auto* sink = new fw::win32::BrowserEventSink(rec, alive.watch(),
+                                                 [&](const char* w) { untrapped.push_back(w); });
 
     IUnknown* asked = nullptr;
     expect(sink->QueryInterface(DIID_DWebBrowserEvents2, reinterpret_cast<void**>(&asked)) ==
@@ -312,7 +312,7 @@ void sinkEvents() {
     rec.throwOnTitle = false;
 
     // The owner is gone: nothing reaches it.
-    *alive = false;
+    alive.end();
     cancel = VARIANT_FALSE;
     rec.cancelBefore = true;
     beforeNavigate(sink, "http://h/after", &cancel);
@@ -525,9 +525,9 @@ void endWhileRaising(fw::win32::Win32Platform& platform, const wchar_t* path) {
     pumpFor(100);
     static Recorder rec;
     rec.echo = [](const std::string& line) { endNote("event " + line); };
-    endSink = new fw::win32::BrowserEventSink(rec, std::make_shared<bool>(true), [](const char* w) {
-        endNote(std::string("untrapped ") + w);
-    });
+    static fw::AliveToken alive; // lives to the end
+    endSink = new fw::win32::BrowserEventSink(
+        rec, alive.watch(), [](const char* w) { endNote(std::string("untrapped ") + w); });
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = raiserProc;

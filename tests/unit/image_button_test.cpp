@@ -96,9 +96,13 @@ TEST_F(ImageButtonTest, SettersAnnounceAndRepaintAsListed) {
                   c.announces ? std::vector<std::string>{c.name} : std::vector<std::string>{});
         EXPECT_EQ(rec->paints.size() - paints, c.repaints ? 1u : 0u);
     }
-    // The surface's own properties went to the surface and showed at once.
+    // The properties showed at once.
     EXPECT_EQ(rec->lastPaint()[0].colour, 0xFF00u);
     EXPECT_EQ(rec->last(Kind::Theme).at(0).state, 4);
+    const DrawCall text = rec->last(Kind::Text).at(0);
+    EXPECT_EQ(std::tuple(text.colour, text.font.face), std::tuple(0xFFu, ""));
+    btn->setFont(nullptr); // the ambient one
+    EXPECT_EQ(btn->Font(), p.controls.ambientFont);
     // Enabled gives 1 whatever the pointer and the focus say.
     btn->setEnabled(true);
     p.controls.moveTo(*rec, 5, 5);
@@ -156,7 +160,7 @@ TEST_F(ImageButtonTest, StoredKeysAreFoundInLowerCaseAndWrittenBackInOrder) {
     lower.set("textalign", 2);
     lower.set("hasfocus", fw::BagBool{-1});
     lower.set("hashandcursor", fw::BagBool{-1});
-    p.find(form)->backColor = 0x00FFFFFF; // the window's, so that the stored one differs
+    form.setBackColor(0x00FFFFFF); // the window's, so that the stored one differs
     btn->ImageButton_ReadProperties(lower);
     EXPECT_EQ(std::tuple(btn->Enabled(), btn->ForeColor(), btn->BackColor(), btn->Font()),
               std::tuple(false, 0xFFu, 0x8000000Fu, font));

@@ -178,7 +178,7 @@ TEST_F(Imaging, LoginWindowKeysOutExactlyPureBlue) {
     EXPECT_EQ(login.imaging.colorKey->colour, 0x00FF0000u);
     EXPECT_EQ(login.imaging.colorKey->alpha, 255);
     EXPECT_EQ(login.imaging.colorKey->flags, fw::kLwaColorKey | fw::kLwaAlpha);
-    EXPECT_EQ(login.backColor, 0x00FF0000u);
+    EXPECT_EQ(app::loginForm->BackColor(), 0x00FF0000u);
 
     auto allEqual = [](const ArgbPixels& f, std::uint32_t px) {
         return f.size.width == 757 && f.size.height == 563 &&

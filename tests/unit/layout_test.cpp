@@ -229,7 +229,7 @@ TEST_F(StoredButtons, TheLoginLayoutRestoresItsSixButtons) {
         {"btnService", 2, {552, 55, 90, 34}, 5, false},
         {"btnForum", 0, {652, 55, 90, 34}, 0, false},
     };
-    p.find(form)->backColor = 0x00FF0000; // the login window's colour key
+    form.setBackColor(0x00FF0000); // the login window's colour key
     std::vector<std::unique_ptr<controls::ImageButton>> buttons;
     for (const auto& e : table) {
         SCOPED_TRACE(e.name);

@@ -62,6 +62,10 @@ TEST_F(WindowFlow, LoginWindowFollowsADragOnEitherWindowWithAnyButton) {
     p.advance(10);
     EXPECT_EQ(loginOffset().x, 254);
     EXPECT_EQ(loginOffset().y, 70);
+    // A window already in place is not moved again.
+    const int moves = login().moves;
+    p.advance(100);
+    EXPECT_EQ(login().moves, moves);
 }
 
 TEST_F(WindowFlow, FollowingPausesWhileTheBackgroundIsHiddenOrMinimised) {
@@ -334,6 +338,38 @@ TEST_F(FormLifecycle, TimersTickOnlyWhileEnabled) {
     t.setEnabled(false);
     p.advance(100);
     EXPECT_EQ(ticks, 3);
+}
+
+TEST_F(FormLifecycle, ATickMayStopItsOwnTimerAndOthers) {
+    std::vector<std::string> ticks;
+    fw::TimerId a = 0, b = 0;
+    a = p.startTimer(10, [&] {
+        ticks.push_back("a");
+        p.stopTimer(a);
+        p.stopTimer(b); // due at the same time, after a
+    });
+    b = p.startTimer(10, [&] { ticks.push_back("b"); });
+    const fw::TimerId c = p.startTimer(15, [&] { ticks.push_back("c"); });
+    EXPECT_TRUE(a && b && c && a != b && b != c && a != c);
+    p.advance(40);
+    EXPECT_EQ(ticks, (std::vector<std::string>{"a", "c", "c"}));
+    p.stopTimer(c);
+    p.stopTimer(c); // a stopped id is nothing
+    p.advance(40);
+    EXPECT_EQ(ticks.size(), 3u);
+}
+
+TEST_F(FormLifecycle, TheBackColourStartsAsTheButtonFaceAtEachLoad) {
+    Probe f;
+    const fw::OleColor face = fw::systemColor(fw::kColorBtnFace);
+    f.setBackColor(0xFF); // no window: nothing to colour
+    EXPECT_EQ(f.BackColor(), face);
+    f.Show();
+    f.setBackColor(0xFF);
+    EXPECT_EQ(f.BackColor(), 0xFFu);
+    f.Unload();
+    f.Show();
+    EXPECT_EQ(f.BackColor(), face);
 }
 
 } // namespace

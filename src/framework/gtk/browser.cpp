@@ -328,13 +328,13 @@ bool WebKitBrowser::runScript(const std::string& script) {
         WEBKIT_WEB_VIEW(view_), script.c_str(), static_cast<gssize>(script.size()), nullptr,
         nullptr, cancellable, scriptDone, new std::shared_ptr<ScriptCall>(call));
     const guint timeout = g_timeout_add(kScriptWaitMs, scriptTimeout, call.get());
-    const std::shared_ptr<const bool> alive = aliveToken();
+    const AliveToken::Watch alive = aliveToken();
     if (!call->done) g_main_loop_run(call->loop);
     if (!call->timedOut) g_source_remove(timeout);
     if (!call->done) g_cancellable_cancel(cancellable); // the late answer is not wanted
-    if (*alive) scripts_.erase(std::find(scripts_.begin(), scripts_.end(), cancellable));
+    if (alive.alive()) scripts_.erase(std::find(scripts_.begin(), scripts_.end(), cancellable));
     g_object_unref(cancellable);
-    return *alive && call->ok;
+    return alive.alive() && call->ok;
 }
 
 } // namespace fw::gtk

@@ -5,6 +5,7 @@
 #include "framework/gtk/control_drawing.h"
 #include "framework/gtk/input.h"
 #include "framework/gtk/text.h"
+#include "framework/portable/alive_token.h"
 
 #include <algorithm>
 #include <memory>
@@ -28,7 +29,6 @@ public:
                                  GDK_LEAVE_NOTIFY_MASK | GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK);
         gtk_widget_set_can_focus(widget_, TRUE);
         joinTabOrder(parent, widget_, tabIndex);
-        font_ = toolkitFont(widget_);
         g_signal_connect(widget_, "draw", G_CALLBACK(onDraw), this);
         g_signal_connect(widget_, "size-allocate", G_CALLBACK(onAllocate), this);
         g_signal_connect(widget_, "button-press-event", G_CALLBACK(onButton), this);
@@ -43,7 +43,7 @@ public:
     }
 
     ~GtkControlSurface() override {
-        *alive_ = false;
+        alive_.end();
         releaseCapture();
         dropChild(widget_, this);
     }
@@ -52,6 +52,13 @@ public:
     GtkControlSurface& operator=(const GtkControlSurface&) = delete;
 
     // --- drawing -------------------------------------------------------------
+
+    void fillBackground(OleColor colour) override {
+        cairo_t* cr = painting();
+        const GdkRGBA back = resolveColour(content(), colour);
+        gdk_cairo_set_source_rgba(cr, &back);
+        cairo_paint(cr); // clipped to the surface
+    }
 
     bool drawThemeBackground(int state, const Bounds& rect, const Bounds& clip) override {
         return paintButton(painting(), content(), state, rect, clip);
@@ -64,9 +71,9 @@ public:
         paintPicture(painting(), picture, x, y, width, height, srcX, srcY, srcWidth, srcHeight);
     }
 
-    void drawText(const std::string& text, const Bounds& rect, unsigned flags) override {
-        cairo_t* cr = painting();
-        drawLine(cr, widget_, text, *font_, resolveColour(content(), foreColor_), rect, flags);
+    void drawText(const std::string& text, const Bounds& rect, unsigned flags, const Font& font,
+                  OleColor colour) override {
+        drawLine(painting(), widget_, text, font, resolveColour(content(), colour), rect, flags);
     }
 
     // --- geometry and input --------------------------------------------------
@@ -118,22 +125,13 @@ public:
         if (c) g_object_unref(c);
     }
 
-    // --- the surface's own properties ------------------------------------------
+    // --- properties and ambient values -------------------------------------------
 
-    bool enabled() const override { return gtk_widget_get_sensitive(widget_); }
     void setEnabled(bool enabled) override {
         // A disabled surface gets no input: GTK passes no pointer or key
         // event to an insensitive widget.
         if (!enabled) releaseCapture();
         gtk_widget_set_sensitive(widget_, enabled);
-    }
-    OleColor foreColor() const override { return foreColor_; }
-    void setForeColor(OleColor colour) override { foreColor_ = colour; }
-    OleColor backColor() const override { return backColor_; }
-    void setBackColor(OleColor colour) override { backColor_ = colour; }
-    FontRef font() const override { return font_; }
-    void setFont(FontRef font) override {
-        if (font) font_ = std::move(font);
     }
 
     OleColor ambientForeColor() const override { return systemColor(kColorBtnText); }
@@ -141,8 +139,8 @@ public:
     FontRef ambientFont() const override { return toolkitFont(widget_); }
 
     void setAccessibleName(const std::string& name) override {
-        exposeAsButton(widget_, utf8(name), [this, alive = alive_] {
-            if (*alive) raise([this] { events_.onDefaultAction(); });
+        exposeAsButton(widget_, utf8(name), [this, watch = alive_.watch()] {
+            if (watch.alive()) raise([this] { events_.onDefaultAction(); });
         });
     }
 
@@ -188,9 +186,9 @@ private:
     // handler destroyed this surface (nothing of it may be touched then).
     template <typename F>
     bool raise(F&& notification) {
-        const std::shared_ptr<bool> alive = alive_;
+        const AliveToken::Watch watch = alive_.watch();
         platform_.deliver(std::forward<F>(notification));
-        return *alive;
+        return watch.alive();
     }
 
     // --- native events ---------------------------------------------------------
@@ -200,9 +198,6 @@ private:
         cairo_save(cr);
         cairo_rectangle(cr, 0, 0, self->size_.width, self->size_.height);
         cairo_clip(cr);
-        const GdkRGBA back = resolveColour(self->content(), self->backColor_);
-        gdk_cairo_set_source_rgba(cr, &back);
-        cairo_paint(cr);
         self->cr_ = cr;
         if (self->raise([self] { self->events_.onPaint(); })) self->cr_ = nullptr;
         cairo_restore(cr);
@@ -233,9 +228,9 @@ private:
         if (event->type == GDK_BUTTON_PRESS) {
             // A press takes the focus first, as a click on a desktop control does.
             if (!gtk_widget_is_focus(widget)) {
-                const std::shared_ptr<bool> alive = self->alive_;
+                const AliveToken::Watch watch = self->alive_.watch();
                 gtk_widget_grab_focus(widget); // GotFocus runs in here
-                if (!*alive) return TRUE;
+                if (!watch.alive()) return TRUE;
             }
             self->raise([&] { self->events_.onMouseDown(button, shift, x, y); });
         } else {
@@ -321,11 +316,8 @@ private:
     bool resized_ = false;
     bool focused_ = false;
     bool captured_ = false;
-    OleColor foreColor_ = systemColor(kColorBtnText);
-    OleColor backColor_ = systemColor(kColorBtnFace);
-    FontRef font_;
     cairo_t* cr_ = nullptr; // set while onPaint runs
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    AliveToken alive_;
 };
 
 } // namespace

@@ -54,7 +54,7 @@ gboolean focusWhenMapped(GtkWidget* widget, GdkEvent*, gpointer) {
 } // namespace
 
 GtkPlatform::~GtkPlatform() {
-    for (const auto& [id, source] : timers_) g_source_remove(source);
+    stopTimers();
     if (icon_) g_object_unref(icon_);
 }
 
@@ -74,21 +74,9 @@ void GtkPlatform::removed(GtkWindowPeer* peer) {
     peers_.erase(std::remove(peers_.begin(), peers_.end(), peer), peers_.end());
 }
 
-TimerId GtkPlatform::startTimer(int intervalMs, std::function<void()> tick) {
-    const guint source =
-        g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(std::max(intervalMs, 0)),
-                           timerTick, new Work{this, std::move(tick)}, freeWork);
-    // Our own ids: GLib may hand out a removed source's id again.
-    const TimerId id = ++lastTimer_;
-    timers_[id] = source;
-    return id;
-}
-
-void GtkPlatform::stopTimer(TimerId id) {
-    const auto it = timers_.find(id);
-    if (it == timers_.end()) return;
-    g_source_remove(it->second);
-    timers_.erase(it);
+std::uintptr_t GtkPlatform::armTimer(TimerId id, int intervalMs) {
+    return g_timeout_add_full(G_PRIORITY_DEFAULT, static_cast<guint>(intervalMs), timerTick,
+                              new Work{this, [this, id] { timerDue(id); }}, freeWork);
 }
 
 GtkWindow* GtkPlatform::dialogParent() const {

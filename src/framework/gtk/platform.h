@@ -10,7 +10,6 @@
 #include <gtk/gtk.h>
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,8 +39,9 @@ public:
     Size clientSize() const override;
     void beginMoveDrag() override;
     void activate() override;
-    OleColor backColor() const override { return backColor_; }
-    void setBackColor(OleColor colour) override;
+    void backColorChanged() override { gtk_widget_queue_draw(content_); }
+    // The window object's colour, what the client area is filled with.
+    OleColor backColor() const { return events_.backColor(); }
 
     // For the other parts of this adapter (controls, browser, imaging): the
     // top-level window that shows this one (its host's, when it is a guest).
@@ -89,12 +89,10 @@ private:
     // moves and from the configure events, so reading it costs no round trip
     // to the X server (the login window's timer reads it every 10 ms).
     Point pos_;
-    bool placed_ = false; // pos_ was asked for or seen, not just assumed
     Size client_;
     WindowState state_ = WindowState::Normal;
     bool iconified_ = false; // as the window manager reports it
     bool shownOnce_ = false;
-    OleColor backColor_ = 0x8000000F; // the button face
     std::unique_ptr<WindowFace> face_;
 };
 
@@ -113,8 +111,6 @@ public:
                                                          const Rect& rect, int tabIndex) override;
     std::unique_ptr<LabelPeer> createLabel(WindowPeer& parent, const Rect& rect,
                                            OleColor colour) override;
-    TimerId startTimer(int intervalMs, std::function<void()> tick) override;
-    void stopTimer(TimerId id) override;
     std::unique_ptr<ProgressPeer> createProgressWindow(WindowPeer* owner, const std::string& title,
                                                        const std::string& text,
                                                        const std::string& button,
@@ -169,13 +165,18 @@ public:
     }
     [[noreturn]] void fatal(const char* what) noexcept;
 
+protected:
+    // A GLib timeout on the main loop; the handle is its source id.
+    std::uintptr_t armTimer(TimerId id, int intervalMs) override;
+    void disarmTimer(std::uintptr_t handle) override {
+        g_source_remove(static_cast<guint>(handle));
+    }
+
 private:
     [[noreturn]] void teardown(int status) noexcept;
     GtkWindow* dialogParent() const;
 
     std::vector<GtkWindowPeer*> peers_; // live windows, in creation order
-    std::map<TimerId, guint> timers_;   // our id -> GLib source
-    TimerId lastTimer_ = 0;
     Press lastPress_;
     GdkPixbuf* icon_ = nullptr;
     bool iconTried_ = false;

@@ -127,23 +127,15 @@ Point GtkWindowPeer::position() const {
 
 void GtkWindowPeer::move(Point topLeft) {
     if (host_) {
-        // Kept relative to the host: the host's moves carry the guest along,
-        // and a move to where it already is costs nothing.
+        // Kept relative to the host: the host's moves carry the guest along.
         const Point host = host_->position();
-        const Point offset{topLeft.x - host.x, topLeft.y - host.y};
-        if (offset.x == offset_.x && offset.y == offset_.y) return;
-        offset_ = offset;
-        gtk_fixed_move(host_->content(), content_, offset.x, offset.y);
+        offset_ = {topLeft.x - host.x, topLeft.y - host.y};
+        gtk_fixed_move(host_->content(), content_, offset_.x, offset_.y);
         return;
     }
-    // The login window's timer asks for the place it already has every
-    // 10 ms: that costs nothing. A move, even to the same place, would make
-    // GTK run a layout cycle and send a configure request.
-    if (placed_ && topLeft.x == pos_.x && topLeft.y == pos_.y) return;
     // Without a window manager the X server applies the move at once; with
     // one, the configure event that follows corrects pos_ should it differ.
     pos_ = topLeft;
-    placed_ = true;
     gtk_window_move(window(), topLeft.x, topLeft.y);
 }
 
@@ -233,15 +225,10 @@ void GtkWindowPeer::onActive(GtkWidget* widget, GParamSpec*, gpointer self) {
     peer->platform_.deliver([&form] { form.onActivate(); });
 }
 
-void GtkWindowPeer::setBackColor(OleColor colour) {
-    backColor_ = colour;
-    gtk_widget_queue_draw(content_);
-}
-
 gboolean GtkWindowPeer::onDrawBack(GtkWidget*, cairo_t* cr, gpointer self) {
     // A colour of its own fills the client area under the children; a
     // system colour leaves the theme's background.
-    const OleColor c = static_cast<GtkWindowPeer*>(self)->backColor_;
+    const OleColor c = static_cast<GtkWindowPeer*>(self)->backColor();
     if (!(c & 0x80000000u)) {
         cairo_set_source_rgb(cr, (c & 0xFF) / 255.0, ((c >> 8) & 0xFF) / 255.0,
                              ((c >> 16) & 0xFF) / 255.0);
@@ -276,7 +263,6 @@ gboolean GtkWindowPeer::onConfigure(GtkWidget* widget, GdkEventConfigure* event,
     GdkRectangle frame;
     gdk_window_get_frame_extents(event->window, &frame);
     peer->pos_ = {frame.x, frame.y};
-    peer->placed_ = true;
 
     const Size client{event->width, event->height};
     if (client.width != peer->client_.width || client.height != peer->client_.height) {

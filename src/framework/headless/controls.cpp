@@ -23,6 +23,12 @@ public:
         if (controls_.focus == &rec_) controls_.focus = nullptr;
     }
 
+    void fillBackground(OleColor colour) override {
+        DrawCall c = call(DrawCall::Kind::Fill);
+        c.rect = Bounds{0, 0, rec_.rect.width, rec_.rect.height};
+        c.colour = colour;
+        add(std::move(c));
+    }
     bool drawThemeBackground(int state, const Bounds& rect, const Bounds& clip) override {
         if (!rec_.theme) return false;
         DrawCall c = call(DrawCall::Kind::Theme);
@@ -48,13 +54,14 @@ public:
         c.srcHeight = srcHeight;
         add(std::move(c));
     }
-    void drawText(const std::string& text, const Bounds& rect, unsigned flags) override {
+    void drawText(const std::string& text, const Bounds& rect, unsigned flags, const Font& font,
+                  OleColor colour) override {
         DrawCall c = call(DrawCall::Kind::Text);
         c.text = text;
         c.rect = rect;
         c.flags = flags;
-        c.colour = rec_.foreColor;
-        c.font = rec_.font;
+        c.colour = colour;
+        c.font = font;
         add(std::move(c));
     }
 
@@ -78,17 +85,10 @@ public:
     void releaseCapture() override { controls_.capture = nullptr; }
     void setCursor(Cursor cursor) override { rec_.cursors.push_back(cursor); }
 
-    bool enabled() const override { return rec_.enabled; }
     void setEnabled(bool enabled) override { rec_.enabled = enabled; }
-    OleColor foreColor() const override { return rec_.foreColor; }
-    void setForeColor(OleColor colour) override { rec_.foreColor = colour; }
-    OleColor backColor() const override { return rec_.backColor; }
-    void setBackColor(OleColor colour) override { rec_.backColor = colour; }
-    FontRef font() const override { return rec_.font; }
-    void setFont(FontRef font) override { rec_.font = std::move(font); }
 
     OleColor ambientForeColor() const override { return controls_.ambientForeColor; }
-    OleColor ambientBackColor() const override { return rec_.parent->backColor; }
+    OleColor ambientBackColor() const override { return rec_.parent->form->backColor(); }
     FontRef ambientFont() const override { return controls_.ambientFont; }
 
     void setAccessibleName(const std::string& name) override { rec_.accessibleName = name; }
@@ -222,11 +222,7 @@ void HeadlessControls::resize(ControlRecord& control, Size size) {
 
 void HeadlessControls::paint(ControlRecord& control) {
     if (control.destroyed) return;
-    DrawCall fill;
-    fill.kind = DrawCall::Kind::Fill;
-    fill.rect = Bounds{0, 0, control.rect.width, control.rect.height};
-    fill.colour = control.backColor;
-    control.paints.push_back({fill});
+    control.paints.emplace_back();
     const bool outer = control.painting;
     control.painting = true;
     try {
@@ -247,10 +243,6 @@ std::unique_ptr<ControlSurface> HeadlessPlatform::createControlSurface(WindowPee
     rec.parent = &recordOf(parent);
     rec.rect = rect;
     rec.tabIndex = tabIndex;
-    // A new surface takes its container's ambient values.
-    rec.foreColor = controls.ambientForeColor;
-    rec.backColor = rec.parent->backColor;
-    rec.font = controls.ambientFont;
     // Its first size and paint come from the message loop, as a desktop's do.
     ControlRecord* r = &rec;
     HeadlessControls* c = &controls;

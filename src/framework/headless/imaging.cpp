@@ -67,7 +67,7 @@ ArgbPixels HeadlessPlatform::ownFace(const WindowRecord& window) const {
     if (window.imaging.face) return *window.imaging.face;
     // The scripted desktop has no theme: a system colour shows as black.
     cairoimg::Argb fill = 0xFF000000u;
-    cairoimg::opaquePixel(window.backColor, fill);
+    cairoimg::opaquePixel(window.form->backColor(), fill);
     cairoimg::Surface own(window.client.width, window.client.height);
     cairo_t* cr = cairo_create(own.surface());
     cairo_set_source_rgba(cr, ((fill >> 16) & 0xFF) / 255.0, ((fill >> 8) & 0xFF) / 255.0,

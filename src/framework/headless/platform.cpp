@@ -21,7 +21,10 @@ public:
     void hide() override { rec_.visible = false; }
     bool visible() const override { return rec_.visible; }
     Point position() const override { return rec_.position; }
-    void move(Point p) override { rec_.position = p; }
+    void move(Point p) override {
+        rec_.position = p;
+        ++rec_.moves;
+    }
     WindowState state() const override { return rec_.state; }
     void setState(WindowState s) override {
         if (s == rec_.state) return;
@@ -45,8 +48,8 @@ public:
 
     void activate() override { platform_.activate(*rec_.form); }
 
-    OleColor backColor() const override { return rec_.backColor; }
-    void setBackColor(OleColor colour) override { rec_.backColor = colour; }
+    // The record has no surface to fill: ownFace reads the colour.
+    void backColorChanged() override {}
 
     WindowRecord& record() { return rec_; }
 
@@ -174,9 +177,8 @@ void HeadlessPlatform::pump() {
     }
 }
 
-TimerId HeadlessPlatform::startTimer(int intervalMs, std::function<void()> tick) {
-    const TimerId id = nextTimer_++;
-    timers_[id] = TimerRec{intervalMs, nowMs_ + intervalMs, std::move(tick)};
+std::uintptr_t HeadlessPlatform::armTimer(TimerId id, int intervalMs) {
+    schedule_[id] = Schedule{intervalMs, nowMs_ + intervalMs};
     return id;
 }
 
@@ -185,16 +187,15 @@ void HeadlessPlatform::advance(int ms) {
     const std::int64_t until = nowMs_ + ms;
     for (;;) {
         // The earliest due timer; ties go to the one started first.
-        auto next = timers_.end();
-        for (auto it = timers_.begin(); it != timers_.end(); ++it)
+        auto next = schedule_.end();
+        for (auto it = schedule_.begin(); it != schedule_.end(); ++it)
             if (it->second.due <= until &&
-                (next == timers_.end() || it->second.due < next->second.due))
+                (next == schedule_.end() || it->second.due < next->second.due))
                 next = it;
-        if (next == timers_.end()) break;
+        if (next == schedule_.end()) break;
         nowMs_ = next->second.due;
-        next->second.due += next->second.interval > 0 ? next->second.interval : 1;
-        auto tick = next->second.tick; // the handler may stop its own timer
-        tick();
+        next->second.due += next->second.interval;
+        timerDue(next->first);
     }
     nowMs_ = until;
 }
@@ -253,7 +254,7 @@ int HeadlessPlatform::messageBox(const std::string& text, const std::string& tit
 
 void HeadlessPlatform::end() {
     ended = true;
-    timers_.clear();
+    stopTimers();
     posted_.clear();
     for (auto& w : windows_) {
         w.destroyed = true;

@@ -55,8 +55,8 @@ struct WindowRecord {
     bool visible = false;
     bool destroyed = false;
     int dragRequests = 0;
-    int activations = 0;             // the keyboard given to it (activate)
-    OleColor backColor = 0x8000000F; // the button face, as a new window has
+    int moves = 0;       // moves asked of it (move)
+    int activations = 0; // the keyboard given to it (activate)
     ImagingRecord imaging;
 };
 
@@ -134,7 +134,7 @@ struct DrawCall {
     int srcX = 0, srcY = 0, srcWidth = 0, srcHeight = 0; // Picture, HIMETRIC
     std::string text;                                    // Text
     unsigned flags = 0;                                  // Text
-    FontRef font;                                        // Text
+    Font font;                                           // Text
 };
 using PaintRecord = std::vector<DrawCall>;
 
@@ -147,11 +147,7 @@ struct ControlRecord {
     // Script.
     bool theme = true;                  // visual styles available
     std::optional<Bounds> clientBounds; // instead of (0, 0, width, height)
-    // The surface's own properties.
-    bool enabled = true;
-    OleColor foreColor = 0;
-    OleColor backColor = 0;
-    FontRef font;
+    bool enabled = true;                // takes input (setEnabled)
     // Observations.
     std::vector<PaintRecord> paints;
     std::vector<Cursor> cursors; // every cursor set, in order
@@ -200,7 +196,7 @@ public:
     void defaultAction(ControlRecord& control);
     // The host resizes the surface, then repaints it.
     void resize(ControlRecord& control, Size size);
-    // A paint as the host runs it: fill with the back colour, then onPaint.
+    // A paint as the host runs it: a new paint record, then onPaint.
     void paint(ControlRecord& control);
 
     HeadlessPlatform& platform() { return platform_; }
@@ -292,8 +288,6 @@ public:
                                                          const Rect& rect, int tabIndex) override;
     std::unique_ptr<LabelPeer> createLabel(WindowPeer& parent, const Rect& rect,
                                            OleColor colour) override;
-    TimerId startTimer(int intervalMs, std::function<void()> tick) override;
-    void stopTimer(TimerId id) override { timers_.erase(id); }
     std::unique_ptr<ProgressPeer> createProgressWindow(WindowPeer* owner, const std::string& title,
                                                        const std::string& text,
                                                        const std::string& button,
@@ -325,17 +319,21 @@ public:
     ArgbPixels ownFace(const WindowRecord& window) const;
     // ---- end imaging --------------------------------------------------------
 
+protected:
+    // A timer of the virtual clock: due every interval of advance().
+    std::uintptr_t armTimer(TimerId id, int intervalMs) override;
+    void disarmTimer(std::uintptr_t handle) override { schedule_.erase(handle); }
+
 private:
-    struct TimerRec {
+    struct Schedule {
         int interval;
         std::int64_t due;
-        std::function<void()> tick;
     };
     std::deque<WindowRecord> windows_;
     std::deque<BrowserRecord> browsers_;
     std::deque<std::function<void()>> posted_;
-    std::map<TimerId, TimerRec> timers_;
-    TimerId nextTimer_ = 1;
+    // By timer id, so that ties go to the timer started first.
+    std::map<TimerId, Schedule> schedule_;
     std::int64_t nowMs_ = 0;
     std::unique_ptr<Imaging> imaging_; // imaging.cpp
 };

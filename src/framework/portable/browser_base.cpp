@@ -17,8 +17,8 @@ void BrowserBase::Navigate(const std::string& url) {
     requests_.push_back(url.empty() ? "about:blank" : url);
     if (posted_) return;
     posted_ = true;
-    Platform::get().post([this, alive = alive_] {
-        if (*alive) navigateDue();
+    Platform::get().post([this, watch = alive_.watch()] {
+        if (watch.alive()) navigateDue();
     });
 }
 
@@ -27,8 +27,8 @@ void BrowserBase::Navigate(const std::string& url) {
 // that never reaches the engine is reported here, the engine knows nothing
 // of it: a cancelled one ends with its DownloadComplete.
 void BrowserBase::navigateDue() {
-    const std::shared_ptr<bool> alive = alive_;
-    while (*alive && !requests_.empty()) {
+    const AliveToken::Watch watch = alive_.watch();
+    while (watch.alive() && !requests_.empty()) {
         const std::string url = std::move(requests_.front());
         requests_.pop_front();
         if (requests_.empty()) {

@@ -6,6 +6,7 @@
 // adapter adds the engine's calls (startNavigation) and raises its events.
 #pragma once
 
+#include "framework/portable/alive_token.h"
 #include "framework/ports/browser.h"
 
 #include <deque>
@@ -56,22 +57,22 @@ protected:
     // is gone, before or because of it: nothing of it may be touched then.
     template <class F>
     bool raise(F&& event) {
-        const std::shared_ptr<bool> alive = alive_;
-        if (!*alive) return false;
+        const AliveToken::Watch watch = alive_.watch();
+        if (!watch.alive()) return false;
         ++raising_;
         deliver([&] { event(events_); });
-        if (*alive) --raising_;
-        return *alive;
+        if (watch.alive()) --raising_;
+        return watch.alive();
     }
     // No event and no queued navigation from here on: the first thing an
     // adapter's destructor does, before the engine goes.
     void stopEvents() {
-        *alive_ = false;
+        alive_.end();
         requests_.clear();
     }
     bool raising() const { return raising_ > 0; } // events may nest
     // Turns false when the browser goes (for waits in a nested loop).
-    std::shared_ptr<const bool> aliveToken() const { return alive_; }
+    AliveToken::Watch aliveToken() const { return alive_.watch(); }
     // Where the adapter asks before it opens a window for the page (after
     // NewWindow2 let it), for the page's windows' own requests too.
     const std::shared_ptr<PageWindows>& pageWindows() const { return pageWindows_; }
@@ -84,7 +85,7 @@ private:
     std::deque<std::string> requests_;
     bool posted_ = false; // a navigateDue waits in the message loop
     int raising_ = 0;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    AliveToken alive_;
     std::shared_ptr<PageWindows> pageWindows_ = std::make_shared<PageWindows>();
 };
 

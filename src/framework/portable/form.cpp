@@ -20,9 +20,11 @@ void postSweep() {
 int toPixels(int twips) {
     return static_cast<int>(std::lround(static_cast<double>(twips) / kTwipsPerPixel));
 }
+
+constexpr OleColor kDefaultBackColor = systemColor(kColorBtnFace);
 } // namespace
 
-Form::Form(FormLayout layout) : layout_(std::move(layout)) {}
+Form::Form(FormLayout layout) : layout_(std::move(layout)), backColor_(kDefaultBackColor) {}
 
 Form::~Form() = default;
 
@@ -85,20 +87,31 @@ void Form::Unload(UnloadMode mode) {
 void Form::destroyWindow() {
     destroyControls();
     peer_.reset();
+    backColor_ = kDefaultBackColor;
+}
+
+void Form::setBackColor(OleColor colour) {
+    if (!peer_) return;
+    backColor_ = colour;
+    peer_->backColorChanged();
 }
 
 void Form::setLeft(int twips) {
     if (!peer_) return;
-    Point p = peer_->position();
-    p.x = toPixels(twips);
-    peer_->move(p);
+    moveTo({toPixels(twips), peer_->position().y});
 }
 
 void Form::setTop(int twips) {
     if (!peer_) return;
-    Point p = peer_->position();
-    p.y = toPixels(twips);
-    peer_->move(p);
+    moveTo({peer_->position().x, toPixels(twips)});
+}
+
+void Form::moveTo(Point topLeft) {
+    // The login window follows the background every 10 ms: a window already
+    // in place is left alone, since a move costs the desktop a layout pass
+    // and a configure round trip even to the same place.
+    const Point now = peer_->position();
+    if (topLeft.x != now.x || topLeft.y != now.y) peer_->move(topLeft);
 }
 
 double Form::ScaleWidth() const {
@@ -108,10 +121,6 @@ double Form::ScaleWidth() const {
 double Form::ScaleHeight() const {
     if (layout_.scaleHeight > 0) return layout_.scaleHeight;
     return peer_ ? peer_->clientSize().height : 0;
-}
-
-OleColor Form::BackColor() const {
-    return peer_ ? peer_->backColor() : systemColor(kColorBtnFace);
 }
 
 void Form::onResize() {

@@ -59,10 +59,9 @@ public:
     // layout gives a user scale.
     double ScaleWidth() const;
     double ScaleHeight() const;
-    OleColor BackColor() const;
-    void setBackColor(OleColor colour) {
-        if (peer_) peer_->setBackColor(colour);
-    }
+    // The button face until changed; a window loaded again starts from it.
+    OleColor BackColor() const { return backColor_; }
+    void setBackColor(OleColor colour);
     // The keyboard to this window, when it is shown.
     void SetFocus() {
         if (Visible()) peer_->activate();
@@ -76,6 +75,7 @@ public:
     void onMouseDown(int button, int shift, float x, float y) override;
     void onActivate() override;
     bool hasWindow() const override { return Loaded(); }
+    OleColor backColor() const override { return backColor_; }
 
 protected:
     explicit Form(FormLayout layout);
@@ -96,6 +96,7 @@ protected:
 
 private:
     void destroyWindow();
+    void moveTo(Point topLeft);
     // Brackets a handler that may run a nested loop (a question, a move).
     struct Busy {
         explicit Busy(Form& f) : form(f) { ++form.busy_; }
@@ -105,6 +106,7 @@ private:
 
     FormLayout layout_;
     std::unique_ptr<WindowPeer> peer_;
+    OleColor backColor_;
     bool closing_ = false;
     bool loading_ = false;
     bool retired_ = false;

@@ -1,9 +1,10 @@
 // Port of the host surface of a child control (the picture button) and of
 // the plain label: a child window of a launcher window that the control
-// paints itself, with the drawing calls, pointer capture, cursor, colours,
-// font and immediate repaint the control asks for. The control's rules
-// (states, placement, paint order, events) are the launcher's own
-// (src/controls); adapters only report notifications and carry out requests.
+// paints itself, with the drawing calls, pointer capture, cursor and
+// immediate repaint the control asks for. The control's rules (states,
+// placement, paint order, events) and its properties (colours, font,
+// enabled) are the launcher's own (src/controls); adapters only report
+// notifications and carry out requests.
 #pragma once
 
 #include "framework/ports/geometry.h"
@@ -72,7 +73,7 @@ class ControlEvents {
 public:
     virtual ~ControlEvents() = default;
     virtual void onResize() = 0;
-    // The surface has been filled with its background colour; draw now.
+    // Draw now: the whole surface, its background first (fillBackground).
     virtual void onPaint() = 0;
     virtual void onGotFocus() = 0;
     virtual void onLostFocus() = 0;
@@ -95,6 +96,8 @@ public:
     virtual ~ControlSurface() = default;
 
     // --- drawing, valid while onPaint runs ---
+    // The whole surface in `colour`.
+    virtual void fillBackground(OleColor colour) = 0;
     // The themed push-button background (part kBpPushButton) for `state`;
     // false, with nothing drawn, when no theme is available.
     virtual bool drawThemeBackground(int state, const Bounds& rect, const Bounds& clip) = 0;
@@ -104,9 +107,10 @@ public:
     // height with the source y at the picture's height draws it upright).
     virtual void renderPicture(const Picture& picture, int x, int y, int width, int height,
                                int srcX, int srcY, int srcWidth, int srcHeight) = 0;
-    // One line of text in the surface's font and text colour, placed in
-    // `rect` by the kDt* flags; the background under it is left as it is.
-    virtual void drawText(const std::string& text, const Bounds& rect, unsigned flags) = 0;
+    // One line of text in `font` and `colour`, placed in `rect` by the kDt*
+    // flags; the background under it is left as it is.
+    virtual void drawText(const std::string& text, const Bounds& rect, unsigned flags,
+                          const Font& font, OleColor colour) = 0;
 
     // --- geometry and input ---
     virtual Bounds clientRect() const = 0;
@@ -121,18 +125,12 @@ public:
     virtual void releaseCapture() = 0;
     virtual void setCursor(Cursor cursor) = 0;
 
-    // --- the surface's own properties ---
-    virtual bool enabled() const = 0;
+    // A disabled surface takes no pointer or key input; the control holds
+    // the property and sets it here.
     virtual void setEnabled(bool enabled) = 0;
-    virtual OleColor foreColor() const = 0;
-    virtual void setForeColor(OleColor colour) = 0;
-    virtual OleColor backColor() const = 0;
-    virtual void setBackColor(OleColor colour) = 0;
-    virtual FontRef font() const = 0;
-    virtual void setFont(FontRef font) = 0;
 
     // The container's ambient values: what a control without stored values
-    // of its own takes.
+    // of its own takes (the back colour is its window object's).
     virtual OleColor ambientForeColor() const = 0;
     virtual OleColor ambientBackColor() const = 0;
     virtual FontRef ambientFont() const = 0;

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -72,7 +73,8 @@ public:
     virtual void show() = 0;
     virtual void hide() = 0;
     virtual bool visible() const = 0;
-    // Outer top-left corner on the screen, pixels.
+    // Outer top-left corner on the screen, pixels. The window object moves
+    // a window only to a new place.
     virtual Point position() const = 0;
     virtual void move(Point topLeft) = 0;
     virtual WindowState state() const = 0;
@@ -87,9 +89,9 @@ public:
     // Gives the window the keyboard (raised, restored when minimised); its
     // events then hear onActivate.
     virtual void activate() = 0;
-    // The colour the window's own surface is filled with.
-    virtual OleColor backColor() const = 0;
-    virtual void setBackColor(OleColor colour) = 0;
+    // The window object's back colour (WindowEvents::backColor) changed:
+    // the window fills its own surface again.
+    virtual void backColorChanged() = 0;
 };
 
 // What a native top-level window reports to its window object, on the
@@ -107,6 +109,9 @@ public:
     virtual void onActivate() = 0;
     // Whether the object still has its window: a close request may be refused.
     virtual bool hasWindow() const = 0;
+    // The colour the window's own surface is filled with, which the object
+    // holds; read by the window whenever it fills its surface.
+    virtual OleColor backColor() const = 0;
 };
 
 using TimerId = std::uint64_t;
@@ -154,9 +159,12 @@ public:
     virtual std::unique_ptr<LabelPeer> createLabel(WindowPeer& parent, const Rect& rect,
                                                    OleColor colour) = 0;
 
-    // Ids are never 0.
-    virtual TimerId startTimer(int intervalMs, std::function<void()> tick) = 0;
-    virtual void stopTimer(TimerId id) = 0;
+    // A repeating timer: `tick` runs from the message loop every
+    // `intervalMs` (at least 1) until stopTimer. Ids are never 0; a tick may
+    // stop its own timer or another. The table is portable
+    // (portable/timers.cpp); the adapter gives the native timer (armTimer).
+    TimerId startTimer(int intervalMs, std::function<void()> tick);
+    void stopTimer(TimerId id);
 
     // Shows a progress window owned by `owner`; the button and the close box
     // call `onButton`.
@@ -196,6 +204,26 @@ public:
     // Called on the transfer's thread when it has ended, to cut the current
     // awaitTransfer short.
     virtual void transferEnded() = 0;
+
+protected:
+    // The native repeating timer under startTimer: from now on the message
+    // loop calls timerDue(id) every `intervalMs`, until disarmTimer gets the
+    // handle returned here (the adapter's own).
+    virtual std::uintptr_t armTimer(TimerId id, int intervalMs) = 0;
+    virtual void disarmTimer(std::uintptr_t handle) = 0;
+    // What a native timer calls: the tick of `id`, unless it was stopped.
+    void timerDue(TimerId id);
+    // Stops every timer (the immediate end, the adapter's destructor).
+    void stopTimers();
+
+private:
+    struct ArmedTimer {
+        std::uintptr_t handle;
+        // Shared: it outlives its entry while it runs.
+        std::shared_ptr<const std::function<void()>> tick;
+    };
+    std::map<TimerId, ArmedTimer> timers_;
+    TimerId lastTimer_ = 0;
 };
 
 // What a test puts in place of the system, and so the only part of files

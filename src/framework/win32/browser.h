@@ -7,6 +7,7 @@
 // no engine process that could die alone: EngineTerminated is never raised.
 #pragma once
 
+#include "framework/portable/alive_token.h"
 #include "framework/ports/browser.h"
 
 #include <windows.h>
@@ -36,8 +37,7 @@ std::unique_ptr<BrowserPeer> createIeBrowser(HWND parent, BrowserEvents& events,
 // browser's token, false once the browser goes).
 class BrowserEventSink final : public IDispatch {
 public:
-    BrowserEventSink(BrowserEvents& events, std::shared_ptr<const bool> alive,
-                     UntrappedHandler untrapped);
+    BrowserEventSink(BrowserEvents& events, AliveToken::Watch alive, UntrappedHandler untrapped);
     BrowserEventSink(const BrowserEventSink&) = delete;
     BrowserEventSink& operator=(const BrowserEventSink&) = delete;
 
@@ -60,7 +60,7 @@ private:
 
     LONG refs_ = 1;
     BrowserEvents& events_;
-    std::shared_ptr<const bool> alive_;
+    AliveToken::Watch alive_;
     UntrappedHandler untrapped_;
 };
 

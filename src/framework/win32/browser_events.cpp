@@ -93,7 +93,7 @@ void withCancel(VARIANT* v, F&& handler) {
 
 // --- the event sink ----------------------------------------------------------
 
-BrowserEventSink::BrowserEventSink(BrowserEvents& events, std::shared_ptr<const bool> alive,
+BrowserEventSink::BrowserEventSink(BrowserEvents& events, AliveToken::Watch alive,
                                    UntrappedHandler untrapped)
     : events_(events), alive_(std::move(alive)), untrapped_(std::move(untrapped)) {}
 
@@ -131,7 +131,7 @@ HRESULT BrowserEventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* para
     if (!params || (params->cArgs && !params->rgvarg)) return E_INVALIDARG;
     // The immediate end destroys the windows, and the control may report on
     // the way out: nothing reaches the launcher's handlers any more.
-    if (!*alive_ || ending()) return S_OK;
+    if (!alive_.alive() || ending()) return S_OK;
     AddRef(); // a handler may close the browser and release us
     try {
         dispatch(id, *params);

@@ -136,6 +136,15 @@ public:
     static LRESULT CALLBACK proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
     // --- drawing ---
+    void fillBackground(OleColor colour) override {
+        if (!dc_) return;
+        RECT client{};
+        GetClientRect(hwnd_, &client);
+        HBRUSH brush = CreateSolidBrush(colorRef(colour));
+        FillRect(dc_, &client, brush);
+        DeleteObject(brush);
+    }
+
     bool drawThemeBackground(int state, const Bounds& rect, const Bounds& clip) override {
         const Theme& t = Theme::get();
         if (!dc_ || !t.open) return false;
@@ -191,12 +200,12 @@ public:
         DeleteObject(bitmap);
     }
 
-    void drawText(const std::string& text, const Bounds& rect, unsigned flags) override {
+    void drawText(const std::string& text, const Bounds& rect, unsigned flags, const Font& font,
+                  OleColor colour) override {
         if (!dc_ || text.empty()) return;
-        const FontRef f = font_ ? font_ : ambientFont();
-        HFONT hfont = createFont(*f);
+        HFONT hfont = createFont(font);
         HGDIOBJ old = SelectObject(dc_, hfont);
-        SetTextColor(dc_, colorRef(foreColor_));
+        SetTextColor(dc_, colorRef(colour));
         SetBkMode(dc_, TRANSPARENT);
         RECT r = toRect(rect);
         const std::wstring wide = widen(text);
@@ -240,20 +249,13 @@ public:
         SetCursor(LoadCursorW(nullptr, cursor == Cursor::Hand ? IDC_HAND : IDC_ARROW));
     }
 
-    // --- properties ---
-    bool enabled() const override { return IsWindowEnabled(hwnd_) != 0; }
+    // --- properties and ambient values ---
     void setEnabled(bool on) override { EnableWindow(hwnd_, on ? TRUE : FALSE); }
-    OleColor foreColor() const override { return foreColor_; }
-    void setForeColor(OleColor colour) override { foreColor_ = colour; }
-    OleColor backColor() const override { return backColor_; }
-    void setBackColor(OleColor colour) override { backColor_ = colour; }
-    FontRef font() const override { return font_ ? font_ : ambientFont(); }
-    void setFont(FontRef f) override { font_ = std::move(f); }
 
     // The form's own back colour; forms draw text in the button-text colour
     // and the default GUI font.
     OleColor ambientForeColor() const override { return systemColor(kColorBtnText); }
-    OleColor ambientBackColor() const override { return parent_.backColor(); }
+    OleColor ambientBackColor() const override { return backColorOf(parent_); }
     FontRef ambientFont() const override {
         static const FontRef f = defaultFont();
         return f;
@@ -282,9 +284,6 @@ private:
     bool creating_ = true;
     bool resizePending_ = true;
     HDC dc_ = nullptr; // while onPaint runs
-    OleColor foreColor_ = systemColor(kColorBtnText);
-    OleColor backColor_ = systemColor(kColorBtnFace);
-    FontRef font_;
     AccessibleWindow accessible_{ROLE_SYSTEM_PUSHBUTTON};
 };
 
@@ -322,9 +321,6 @@ void Surface::paint() {
     HBITMAP bitmap = CreateCompatibleBitmap(target, std::max<LONG>(client.right, 1),
                                             std::max<LONG>(client.bottom, 1));
     HGDIOBJ old = SelectObject(dc, bitmap);
-    HBRUSH brush = CreateSolidBrush(colorRef(backColor_));
-    FillRect(dc, &client, brush);
-    DeleteObject(brush);
     dc_ = dc;
     guarded([&] { events_.onPaint(); });
     dc_ = nullptr;

@@ -61,7 +61,7 @@ void Label::paint() {
     HDC dc = BeginPaint(hwnd_, &ps);
     RECT r{};
     GetClientRect(hwnd_, &r);
-    HBRUSH brush = CreateSolidBrush(colorRef(parent_.backColor()));
+    HBRUSH brush = CreateSolidBrush(colorRef(backColorOf(parent_)));
     FillRect(dc, &r, brush);
     DeleteObject(brush);
     HGDIOBJ old = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));

@@ -124,31 +124,25 @@ std::unique_ptr<BrowserPeer> Win32Platform::createBrowser(WindowPeer& parent, Br
 
 void CALLBACK Win32Platform::timerProc(HWND, UINT, UINT_PTR id, DWORD) {
     if (!self || endingNow) return;
-    const auto it = self->timers_.find(id);
-    if (it == self->timers_.end()) return;
-    // The tick may stop its own timer.
-    const auto tick = it->second;
-    guarded([&] { (*tick)(); });
+    guarded([&] { self->timerDue(id); });
 }
 
-TimerId Win32Platform::startTimer(int intervalMs, std::function<void()> tick) {
-    // A thread timer: no window needed, and the system's ids are never 0.
-    const UINT_PTR id = SetTimer(nullptr, 0, static_cast<UINT>(std::max(intervalMs, 1)), timerProc);
-    if (id == 0) throw std::runtime_error("no timer available");
-    timers_[id] = std::make_shared<std::function<void()>>(std::move(tick));
-    return id;
+std::uintptr_t Win32Platform::armTimer(TimerId id, int intervalMs) {
+    // A window's timer takes the id it is given; like posted work, it also
+    // runs from the loop of a message box or a move.
+    const auto native = static_cast<UINT_PTR>(id);
+    if (!SetTimer(postWindow, native, static_cast<UINT>(intervalMs), timerProc))
+        throw std::runtime_error("no timer available");
+    return native;
 }
 
-void Win32Platform::stopTimer(TimerId id) {
-    const auto it = timers_.find(static_cast<UINT_PTR>(id));
-    if (it == timers_.end()) return;
-    KillTimer(nullptr, it->first);
-    timers_.erase(it);
+void Win32Platform::disarmTimer(std::uintptr_t handle) {
+    KillTimer(postWindow, handle);
 }
 
 void Win32Platform::teardown(UINT status) {
     endingNow = true;
-    for (const auto& t : timers_) KillTimer(nullptr, t.first);
+    stopTimers();
     destroyWindows();
     ExitProcess(status);
 }

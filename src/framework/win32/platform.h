@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <exception>
-#include <map>
 #include <memory>
 
 namespace fw::win32 {
@@ -34,8 +33,6 @@ public:
                                                        const std::string& button,
                                                        std::function<void()> onButton) override;
     int messageBox(const std::string& text, const std::string& title, int style) override;
-    TimerId startTimer(int intervalMs, std::function<void()> tick) override;
-    void stopTimer(TimerId id) override;
     [[noreturn]] void end() override { teardown(0); }
     DateTime localNow() override;
     std::int64_t tickMs() override { return static_cast<std::int64_t>(GetTickCount64()); }
@@ -67,6 +64,11 @@ public:
     // frames: it is reported in a message box and the program ends.
     [[noreturn]] void untrapped(const char* what);
 
+protected:
+    // A timer of the posted-work window, with our id as its own.
+    std::uintptr_t armTimer(TimerId id, int intervalMs) override;
+    void disarmTimer(std::uintptr_t handle) override;
+
 private:
     [[noreturn]] void teardown(UINT status);
     static void CALLBACK timerProc(HWND, UINT, UINT_PTR id, DWORD);
@@ -74,11 +76,12 @@ private:
     HINSTANCE instance_;
     // Set by transferEnded, waited on by awaitTransfer (auto-reset).
     HANDLE transferEnded_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    std::map<UINT_PTR, std::shared_ptr<std::function<void()>>> timers_;
 };
 
 // The handle of a window the adapter made (null once it is gone).
 HWND windowHandle(const WindowPeer& window);
+// The back colour of its window object (WindowEvents::backColor).
+OleColor backColorOf(const WindowPeer& window);
 
 // The colour GDI paints for an OLE colour (a system colour is looked up now).
 COLORREF colorRef(OleColor colour);

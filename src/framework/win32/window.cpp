@@ -52,7 +52,7 @@ public:
     // The system destroyed the window (for example with its owner).
     void detach() { hwnd_ = nullptr; }
     HWND hwnd() const { return hwnd_; }
-    WindowEvents& form() { return form_; }
+    WindowEvents& form() const { return form_; }
     // Restored together with its owner: the system showed it itself.
     void shownBySystem() { hasPending_ = false; }
     bool newSize(WPARAM type, LPARAM size) {
@@ -84,10 +84,6 @@ public:
     }
     void move(Point p) override {
         if (!hwnd_) return;
-        // Asked every 10 ms by the login window's timer: a window already in
-        // place is left alone.
-        const Point now = position();
-        if (now.x == p.x && now.y == p.y) return;
         SetWindowPos(hwnd_, nullptr, p.x, p.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     WindowState state() const override {
@@ -140,9 +136,7 @@ public:
         if (IsIconic(hwnd_)) ShowWindow(hwnd_, SW_RESTORE);
         SetForegroundWindow(hwnd_); // WM_ACTIVATE tells the form
     }
-    OleColor backColor() const override { return backColor_; }
-    void setBackColor(OleColor colour) override {
-        backColor_ = colour;
+    void backColorChanged() override {
         if (hwnd_) InvalidateRect(hwnd_, nullptr, TRUE);
     }
 
@@ -153,7 +147,6 @@ private:
     bool hasPending_ = true;
     WPARAM lastSizeType_ = ~WPARAM{0};
     LPARAM lastSize_ = -1;
-    OleColor backColor_ = 0x8000000F; // the button face
 };
 
 Win32WindowPeer* peerOf(HWND hwnd) {
@@ -219,7 +212,7 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         // the login window is painted here).
         RECT r{};
         GetClientRect(hwnd, &r);
-        HBRUSH brush = CreateSolidBrush(colorRef(peer->backColor()));
+        HBRUSH brush = CreateSolidBrush(colorRef(form.backColor()));
         FillRect(reinterpret_cast<HDC>(wp), &r, brush);
         DeleteObject(brush);
         return 1;
@@ -233,6 +226,10 @@ LRESULT CALLBACK formProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 HWND windowHandle(const WindowPeer& window) {
     return static_cast<const Win32WindowPeer&>(window).hwnd();
+}
+
+OleColor backColorOf(const WindowPeer& window) {
+    return static_cast<const Win32WindowPeer&>(window).form().backColor();
 }
 
 COLORREF colorRef(OleColor colour) {

@@ -1,6 +1,8 @@
 #include "framework/portable/timer.h"
 #include "test_support.h"
 
+#include <stdexcept>
+
 namespace {
 
 using fw::WindowState;
@@ -370,6 +372,20 @@ TEST_F(FormLifecycle, TheBackColourStartsAsTheButtonFaceAtEachLoad) {
     f.Unload();
     f.Show();
     EXPECT_EQ(f.BackColor(), face);
+}
+
+// An error that no handler caught: logged, shown once with the one text of
+// every desktop, and the program ends; one that follows shows nothing more.
+TEST_F(FormLifecycle, AnUntrappedErrorIsShownOnceAndEndsTheProgram) {
+    p.answers = {fw::kIdOk};
+    EXPECT_THROW(p.guarded([] { throw std::runtime_error("boom"); }), fw::headless::ProgramEnded);
+    ASSERT_EQ(p.messageBoxes.size(), 1u);
+    EXPECT_EQ(p.messageBoxes[0].text, "运行时错误：\n\nboom");
+    EXPECT_EQ(p.messageBoxes[0].style, fw::kCritical);
+    EXPECT_EQ(p.diagnostics, std::vector<std::string>{"boom"});
+    EXPECT_TRUE(p.failing());
+    EXPECT_THROW(p.guarded([] { throw 1; }), fw::headless::ProgramEnded);
+    EXPECT_EQ(p.messageBoxes.size(), 1u);
 }
 
 } // namespace

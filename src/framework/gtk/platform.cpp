@@ -194,16 +194,8 @@ void GtkPlatform::teardown(int status) noexcept {
     _exit(status);
 }
 
-void GtkPlatform::fatal(const char* what) noexcept {
-    diagnostic(what);
-    if (!failing_) {
-        failing_ = true;
-        try {
-            messageBox(untrappedText(what), "launcher", kCritical);
-        } catch (...) {
-        }
-    }
-    teardown(1);
+void GtkPlatform::showUntrapped(const std::string& text) {
+    messageBox(text, "launcher", kCritical);
 }
 
 GdkPixbuf* GtkPlatform::programIcon() {

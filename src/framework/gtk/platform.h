@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fw::gtk {
@@ -147,25 +148,16 @@ public:
     void removed(GtkWindowPeer* peer);
     const std::vector<GtkWindowPeer*>& peers() const { return peers_; }
 
-    // Runs an event handler of the launcher. An error that escapes it has
-    // nobody to catch it: it is shown and the program ends, as an untrapped
-    // error does.
-    // While the error box of one is up, nothing else is delivered: a timer
-    // or a page that keeps failing would stack boxes behind it.
+    // Runs an event handler of the launcher (Platform::guarded); nothing
+    // once an untrapped error is being shown.
     template <typename F>
     void deliver(F&& handler) noexcept {
-        if (failing_) return;
-        try {
-            handler();
-        } catch (const std::exception& e) {
-            fatal(e.what());
-        } catch (...) {
-            fatal("unknown error");
-        }
+        if (!failing()) guarded(std::forward<F>(handler));
     }
-    [[noreturn]] void fatal(const char* what) noexcept;
 
 protected:
+    void showUntrapped(const std::string& text) override;
+    [[noreturn]] void endUntrapped() override { teardown(1); }
     // A GLib timeout on the main loop; the handle is its source id.
     std::uintptr_t armTimer(TimerId id, int intervalMs) override;
     void disarmTimer(std::uintptr_t handle) override {
@@ -180,7 +172,6 @@ private:
     Press lastPress_;
     GdkPixbuf* icon_ = nullptr;
     bool iconTried_ = false;
-    bool failing_ = false;
 };
 
 } // namespace fw::gtk

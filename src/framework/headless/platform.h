@@ -320,6 +320,11 @@ public:
     // ---- end imaging --------------------------------------------------------
 
 protected:
+    // The box as any other (messageBoxes); the end as end() does it.
+    void showUntrapped(const std::string& text) override {
+        messageBox(text, "launcher", kCritical);
+    }
+    [[noreturn]] void endUntrapped() override { HeadlessPlatform::end(); }
     // A timer of the virtual clock: due every interval of advance().
     std::uintptr_t armTimer(TimerId id, int intervalMs) override;
     void disarmTimer(std::uintptr_t handle) override { schedule_.erase(handle); }

@@ -2,6 +2,7 @@
 
 #include "framework/portable/player_log.h"
 
+#include <cstdlib>
 #include <stdexcept>
 
 namespace fw {
@@ -18,6 +19,24 @@ Platform& Platform::get() {
 void Platform::diagnostic(const std::string& line) {
     writeDiagnostic(line);
     appendPlayerLog(playerLogPath(), localNow(), "launcher", line);
+}
+
+void Platform::untrapped(const char* what) {
+    const bool first = !failing_;
+    failing_ = true;
+    if (first) {
+        try {
+            diagnostic(what);
+        } catch (...) {
+        }
+        try {
+            showUntrapped(untrappedText(what));
+        } catch (...) {
+        }
+    }
+    endUntrapped();
+    // Not reached: the compiler does not take a virtual call's [[noreturn]].
+    std::abort();
 }
 
 std::string Platform::untrappedText(const std::string& what) {

@@ -10,10 +10,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fw {
@@ -263,9 +265,26 @@ public:
     // the player's log (playerLogPath), with the time.
     void diagnostic(const std::string& line);
 
-    // What the error box says of an error that no handler caught, at the
-    // message loop's edge (each adapter shows it once, then the program ends
-    // with status 1): the same text on every desktop.
+    // An error that no handler caught, at the message loop's edge: it goes
+    // to the diagnostic output and the player's log, the first one is shown
+    // in a box (untrappedText), and the program ends with status 1. From the
+    // first one on nothing reaches the launcher's handlers (failing), so a
+    // timer or a page that keeps failing cannot stack boxes.
+    [[noreturn]] void untrapped(const char* what);
+    bool failing() const { return failing_; }
+    // Runs a handler at the loop's edge (a native event, a timer, the
+    // start): an error that escapes it is untrapped.
+    template <class F>
+    void guarded(F&& handler) {
+        try {
+            std::forward<F>(handler)();
+        } catch (const std::exception& e) {
+            untrapped(e.what());
+        } catch (...) {
+            untrapped("unknown error");
+        }
+    }
+    // What the error box says: the same text on every desktop.
     static std::string untrappedText(const std::string& what);
 
 protected:
@@ -274,8 +293,16 @@ protected:
     Platform(const Platform&) = delete;
     Platform& operator=(const Platform&) = delete;
 
+    // The untrapped error's box, modal over the whole program.
+    virtual void showUntrapped(const std::string& text) = 0;
+    // Destroys every window without running a handler and ends the process
+    // with status 1; no code after the call runs.
+    [[noreturn]] virtual void endUntrapped() = 0;
+
 private:
     static void install(Platform* platform);
+
+    bool failing_ = false;
 };
 
 } // namespace fw

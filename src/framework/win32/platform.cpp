@@ -124,7 +124,7 @@ std::unique_ptr<BrowserPeer> Win32Platform::createBrowser(WindowPeer& parent, Br
 
 void CALLBACK Win32Platform::timerProc(HWND, UINT, UINT_PTR id, DWORD) {
     if (!self || endingNow) return;
-    guarded([&] { self->timerDue(id); });
+    self->guarded([&] { self->timerDue(id); });
 }
 
 std::uintptr_t Win32Platform::armTimer(TimerId id, int intervalMs) {
@@ -209,22 +209,13 @@ int Win32Platform::run() {
     return static_cast<int>(msg.wParam);
 }
 
-void Win32Platform::untrapped(const char* what) {
-    // The program is ending from here on: one error box, and while it is up
-    // no event reaches the launcher, so a timer or a page that keeps failing
-    // cannot stack more boxes behind it.
-    const bool first = !endingNow;
+void Win32Platform::showUntrapped(const std::string& text) {
+    // From here on no event reaches the launcher; an error while the program
+    // already ends shows nothing.
+    if (endingNow) return;
     endingNow = true;
-    if (first) {
-        try {
-            diagnostic(what);
-        } catch (...) {
-        }
-        const std::wstring text = widen(untrappedText(what));
-        MessageBoxW(nullptr, text.c_str(), L"launcher",
-                    MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
-    }
-    teardown(1);
+    MessageBoxW(nullptr, widen(text).c_str(), L"launcher",
+                MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
 }
 
 // --- files -------------------------------------------------------------------

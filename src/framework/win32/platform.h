@@ -7,8 +7,8 @@
 
 #include <windows.h>
 
-#include <exception>
 #include <memory>
+#include <utility>
 
 namespace fw::win32 {
 
@@ -59,12 +59,13 @@ public:
 
     HINSTANCE instance() const { return instance_; }
 
+protected:
     // An exception that reaches the message loop's edge (a window procedure,
     // a timer, the entry procedure) cannot unwind through the system's
-    // frames: it is reported in a message box and the program ends.
-    [[noreturn]] void untrapped(const char* what);
+    // frames: it is reported (Platform::untrapped) and the program ends.
+    void showUntrapped(const std::string& text) override;
+    [[noreturn]] void endUntrapped() override { teardown(1); }
 
-protected:
     // A timer of the posted-work window, with our id as its own.
     std::uintptr_t armTimer(TimerId id, int intervalMs) override;
     void disarmTimer(std::uintptr_t handle) override;
@@ -130,17 +131,11 @@ void setGdiPlusVersionForTests(std::uint32_t version);
 // reaches the launcher.
 bool ending();
 
-// Every native event runs through here: an exception cannot unwind through
-// the system's frames, so it is reported and the program ends.
+// Every native event runs through here (Platform::guarded): an exception
+// cannot unwind through the system's frames.
 template <class F>
 void guarded(F&& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        static_cast<Win32Platform&>(Platform::get()).untrapped(e.what());
-    } catch (...) {
-        static_cast<Win32Platform&>(Platform::get()).untrapped("unknown error");
-    }
+    Platform::get().guarded(std::forward<F>(f));
 }
 
 } // namespace fw::win32

@@ -5,18 +5,10 @@
 
 #include <ole2.h>
 
-#include <exception>
-
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     static fw::win32::Win32Platform platform(instance);
     // The embedded browser and the shell need an OLE apartment on this thread.
     OleInitialize(nullptr);
-    try {
-        app::Main();
-    } catch (const std::exception& e) {
-        platform.untrapped(e.what());
-    } catch (...) {
-        platform.untrapped("unknown error");
-    }
+    platform.guarded([] { app::Main(); });
     return platform.run();
 }

@@ -166,26 +166,27 @@ void HeadlessControls::moveTo(ControlRecord& control, float x, float y) {
     target->events->onMouseMove(held, shift, tx, ty);
 }
 
+namespace {
+// A button's press or release at the pointer, to the control that takes it.
+void sendButton(ControlRecord* target, Point pointer, int button,
+                void (ControlEvents::*event)(std::int16_t&, std::int16_t&, float&, float&)) {
+    if (!target) return;
+    std::int16_t b = static_cast<std::int16_t>(button);
+    std::int16_t shift = 0;
+    float x = static_cast<float>(pointer.x - target->rect.left);
+    float y = static_cast<float>(pointer.y - target->rect.top);
+    (target->events->*event)(b, shift, x, y);
+}
+} // namespace
+
 void HeadlessControls::press(int button) {
     buttons = static_cast<std::int16_t>(buttons | button);
-    if (ControlRecord* t = pointerTarget()) {
-        std::int16_t b = static_cast<std::int16_t>(button);
-        std::int16_t shift = 0;
-        float x = static_cast<float>(pointer.x - t->rect.left);
-        float y = static_cast<float>(pointer.y - t->rect.top);
-        t->events->onMouseDown(b, shift, x, y);
-    }
+    sendButton(pointerTarget(), pointer, button, &ControlEvents::onMouseDown);
 }
 
 void HeadlessControls::release(int button) {
     buttons = static_cast<std::int16_t>(buttons & ~button);
-    if (ControlRecord* t = pointerTarget()) {
-        std::int16_t b = static_cast<std::int16_t>(button);
-        std::int16_t shift = 0;
-        float x = static_cast<float>(pointer.x - t->rect.left);
-        float y = static_cast<float>(pointer.y - t->rect.top);
-        t->events->onMouseUp(b, shift, x, y);
-    }
+    sendButton(pointerTarget(), pointer, button, &ControlEvents::onMouseUp);
 }
 
 void HeadlessControls::setFocus(ControlRecord* control) {
